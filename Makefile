@@ -1,0 +1,55 @@
+# make demo   -- the modem simulator and a walk through the library's features
+# make test   -- build everything and run the whole test suite
+# make tsan   -- the test suite under ThreadSanitizer
+# make bench  -- the benchmarks
+#
+# Missing build tools are installed with apt-get (through sudo when not root).
+
+BUILD      ?= build
+TSAN_BUILD ?= build-tsan
+JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
+CMAKE_ARGS ?=
+
+APT_PACKAGES := cmake g++ make googletest libgtest-dev libgmock-dev libbenchmark-dev
+SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+
+.PHONY: all deps configure build test tsan bench demo clean
+
+all: build
+
+deps:
+	@missing=""; \
+	for p in $(APT_PACKAGES); do \
+	  dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing:$$missing"; \
+	  $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get update -q && \
+	  $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get install -y -q $$missing; \
+	fi
+
+$(BUILD)/CMakeCache.txt: | deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVESK_WERROR=ON $(CMAKE_ARGS)
+
+configure: $(BUILD)/CMakeCache.txt
+
+build: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 300
+
+tsan: deps
+	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DVESK_TSAN=ON -DVESK_WERROR=ON -DVESK_BUILD_BENCH=OFF $(CMAKE_ARGS)
+	cmake --build $(TSAN_BUILD) -j $(JOBS)
+	cd $(TSAN_BUILD) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --output-on-failure -j $(JOBS) --timeout 600
+
+bench: build
+	@for b in $(BUILD)/bench/bench_*; do [ -x "$$b" ] && "$$b"; done
+
+demo: build
+	@if [ -x $(BUILD)/tools/veskgsm-demo ]; then $(BUILD)/tools/veskgsm-demo; \
+	else echo "The demo arrives with the modem simulator; nothing to run yet."; fi
+
+clean:
+	rm -rf $(BUILD) $(TSAN_BUILD)

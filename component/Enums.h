@@ -1,0 +1,100 @@
+// The component's vocabulary of ports, line speeds and line settings. Every
+// enumeration is stored in one byte, its ordinals running from 0 in the
+// order given; persisted settings and applications rely on both the names
+// and the ordinals, so neither may change.
+#pragma once
+
+#include <cstdint>
+
+#include "component/Framework.h"
+
+namespace vesk {
+
+// spNone (0), spCOM1 ... spCOM254 (1 to 254), spCustom (255).
+enum TCommPort : std::uint8_t {
+  spNone = 0, spCOM1, spCOM2, spCOM3, spCOM4, spCOM5, spCOM6, spCOM7, spCOM8, spCOM9,
+  spCOM10, spCOM11, spCOM12, spCOM13, spCOM14, spCOM15, spCOM16, spCOM17, spCOM18, spCOM19,
+  spCOM20, spCOM21, spCOM22, spCOM23, spCOM24, spCOM25, spCOM26, spCOM27, spCOM28, spCOM29,
+  spCOM30, spCOM31, spCOM32, spCOM33, spCOM34, spCOM35, spCOM36, spCOM37, spCOM38, spCOM39,
+  spCOM40, spCOM41, spCOM42, spCOM43, spCOM44, spCOM45, spCOM46, spCOM47, spCOM48, spCOM49,
+  spCOM50, spCOM51, spCOM52, spCOM53, spCOM54, spCOM55, spCOM56, spCOM57, spCOM58, spCOM59,
+  spCOM60, spCOM61, spCOM62, spCOM63, spCOM64, spCOM65, spCOM66, spCOM67, spCOM68, spCOM69,
+  spCOM70, spCOM71, spCOM72, spCOM73, spCOM74, spCOM75, spCOM76, spCOM77, spCOM78, spCOM79,
+  spCOM80, spCOM81, spCOM82, spCOM83, spCOM84, spCOM85, spCOM86, spCOM87, spCOM88, spCOM89,
+  spCOM90, spCOM91, spCOM92, spCOM93, spCOM94, spCOM95, spCOM96, spCOM97, spCOM98, spCOM99,
+  spCOM100, spCOM101, spCOM102, spCOM103, spCOM104, spCOM105, spCOM106, spCOM107, spCOM108, spCOM109,
+  spCOM110, spCOM111, spCOM112, spCOM113, spCOM114, spCOM115, spCOM116, spCOM117, spCOM118, spCOM119,
+  spCOM120, spCOM121, spCOM122, spCOM123, spCOM124, spCOM125, spCOM126, spCOM127, spCOM128, spCOM129,
+  spCOM130, spCOM131, spCOM132, spCOM133, spCOM134, spCOM135, spCOM136, spCOM137, spCOM138, spCOM139,
+  spCOM140, spCOM141, spCOM142, spCOM143, spCOM144, spCOM145, spCOM146, spCOM147, spCOM148, spCOM149,
+  spCOM150, spCOM151, spCOM152, spCOM153, spCOM154, spCOM155, spCOM156, spCOM157, spCOM158, spCOM159,
+  spCOM160, spCOM161, spCOM162, spCOM163, spCOM164, spCOM165, spCOM166, spCOM167, spCOM168, spCOM169,
+  spCOM170, spCOM171, spCOM172, spCOM173, spCOM174, spCOM175, spCOM176, spCOM177, spCOM178, spCOM179,
+  spCOM180, spCOM181, spCOM182, spCOM183, spCOM184, spCOM185, spCOM186, spCOM187, spCOM188, spCOM189,
+  spCOM190, spCOM191, spCOM192, spCOM193, spCOM194, spCOM195, spCOM196, spCOM197, spCOM198, spCOM199,
+  spCOM200, spCOM201, spCOM202, spCOM203, spCOM204, spCOM205, spCOM206, spCOM207, spCOM208, spCOM209,
+  spCOM210, spCOM211, spCOM212, spCOM213, spCOM214, spCOM215, spCOM216, spCOM217, spCOM218, spCOM219,
+  spCOM220, spCOM221, spCOM222, spCOM223, spCOM224, spCOM225, spCOM226, spCOM227, spCOM228, spCOM229,
+  spCOM230, spCOM231, spCOM232, spCOM233, spCOM234, spCOM235, spCOM236, spCOM237, spCOM238, spCOM239,
+  spCOM240, spCOM241, spCOM242, spCOM243, spCOM244, spCOM245, spCOM246, spCOM247, spCOM248, spCOM249,
+  spCOM250, spCOM251, spCOM252, spCOM253, spCOM254, spCustom,
+};
+static_assert(spCOM254 == 254 && spCustom == 255, "TCommPort ordinals are fixed");
+
+using TCommPortSet = TSet<TCommPort, 256>;
+
+// The digits are the speed in bit/s; brCustom stands for CustomBaudRate.
+enum TBaudRate : std::uint8_t {
+  br000075, br000110, br000134, br000150, br000300, br000600, br001200, br001800,
+  br002400, br004800, br007200, br009600, br014400, br019200, br038400, br057600,
+  br115200, br128000, br230400, br256000, br460800, br921600, brCustom,
+};
+static_assert(brCustom == 22, "TBaudRate ordinals are fixed");
+
+// Ordinals equal the serial API's stop-bit numbers.
+enum TStopBits : std::uint8_t { sb1Bit, sb1_5Bits, sb2Bits };
+enum TDataWidth : std::uint8_t { dw5Bits, dw6Bits, dw7Bits, dw8Bits };
+// Ordinals equal the serial API's parity numbers.
+enum TParityBits : std::uint8_t { pbNone, pbOdd, pbEven, pbMark, pbSpace };
+enum THwFlowControl : std::uint8_t { hfNONE, hfDTRDSR, hfRTSCTS };
+enum TSwFlowControl : std::uint8_t { sfNONE, sfXONXOFF };
+
+enum TLineStatus : std::uint8_t { lsCTS, lsDSR, lsRING, lsDCD };
+// One bit per member, lsCTS lowest.
+using TLineStatusSet = TSet<TLineStatus, 4>;
+
+enum TCallType : std::uint8_t { ctVoice, ctData };
+enum TMessageFormat : std::uint8_t { mfPDU, mfText, mfDefault };
+enum TMessageEncoding : std::uint8_t { meAuto, me7bit, me8bit, meUCS2 };
+enum TNationalLanguageShiftTables : std::uint8_t { stDefault, stSpanish, stPortuguese, stTurkish };
+
+enum TThreadPriority : std::uint8_t {
+  tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical,
+};
+
+// Names of the enumeration values, as written by the persistence of
+// published properties ("br115200", "spCOM3"), and back. The From* calls
+// return false for a name that is not a value of the type.
+AnsiString EnumName(TCommPort v);
+AnsiString EnumName(TBaudRate v);
+AnsiString EnumName(TStopBits v);
+AnsiString EnumName(TDataWidth v);
+AnsiString EnumName(TParityBits v);
+AnsiString EnumName(THwFlowControl v);
+AnsiString EnumName(TSwFlowControl v);
+AnsiString EnumName(TMessageFormat v);
+AnsiString EnumName(TThreadPriority v);
+bool EnumFromName(const AnsiString& name, TCommPort& v);
+bool EnumFromName(const AnsiString& name, TBaudRate& v);
+bool EnumFromName(const AnsiString& name, TStopBits& v);
+bool EnumFromName(const AnsiString& name, TDataWidth& v);
+bool EnumFromName(const AnsiString& name, TParityBits& v);
+bool EnumFromName(const AnsiString& name, THwFlowControl& v);
+bool EnumFromName(const AnsiString& name, TSwFlowControl& v);
+bool EnumFromName(const AnsiString& name, TMessageFormat& v);
+bool EnumFromName(const AnsiString& name, TThreadPriority& v);
+
+// The speed of a table value in bit/s; 0 for brCustom.
+int BaudRateSpeed(TBaudRate v);
+
+}  // namespace vesk

@@ -1,0 +1,380 @@
+// VeskGSM: drives a GSM modem, or a phone acting as one, on a serial port
+// through its AT command set.
+//
+// One TVeskGSM object per modem. Create it (with an owner, or none),
+// set its properties and event handlers, Open() it and call its methods
+// from the application's thread. A reader thread owns the open port, polls
+// it every Delay milliseconds and raises the events.
+//
+// Threads and events:
+//   * OnReceive, OnRing, OnNewMessage, OnReadMessage, OnError come from the
+//     reader thread, or from the main thread when NeedSynchronization is
+//     true; text read by a command (ExecuteATCommand, ReadString ...) raises
+//     them on the thread that ran the command.
+//   * OnFault: the main thread with NeedSynchronization, else the reader.
+//   * OnDisconnect: always the reader thread, as it ends.
+//   * OnConnect: the thread that called Open (the reconnect thread when it
+//     reopens the port by itself).
+//   * OnSend: the thread that wrote.
+// With NeedSynchronization true the main thread must run the synchronized
+// calls: see component/Thread.h (CheckSynchronize, ProcessMessages).
+//
+// Errors: failures of the modem dialogue are results (false, 0, empty).
+// EVeskGSMException is raised for a call that needs an open port when none
+// is open, a device that cannot be opened, a refused combination of data
+// width and stop bits, and a traffic log that cannot be written.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+#include "codec/Submit.h"
+#include "component/Component.h"
+#include "component/Enums.h"
+#include "component/Framework.h"
+#include "component/Thread.h"
+#include "port/SerialDevice.h"
+
+namespace vesk {
+
+class TComThread;
+class TConcatenatedSMSCollection;
+
+// The component's exception.
+class EVeskGSMException : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// ---------------------------------------------------------------- events
+
+using TConnectEvent = std::function<void(TObject* Sender, TCommPort Port)>;
+using TSendReceiveEvent = std::function<void(TObject* Sender, const AnsiString& Buffer)>;
+using TRingEvent = std::function<void(TObject* Sender, const AnsiString& CallerNumber)>;
+using TNewMessageEvent = std::function<void(TObject* Sender, const AnsiString& Location, int Index)>;
+// TimeZone in quarter hours east of Greenwich; Status 0 received unread,
+// 1 received read, 2 stored unsent, 3 stored sent, -1 unknown.
+using TReadMessageEvent =
+    std::function<void(TObject* Sender, const WideString& MessageText, const AnsiString& PhoneNumber,
+                       const AnsiString& CenterNumber, TDateTime TimeStamp, int TimeZone, int Status)>;
+using TDetectEvent = std::function<void(TObject* Sender, TCommPort Port, TBaudRate BaudRate, bool& Cancel)>;
+
+// An event: assign a handler with `=`, clear it with `= nullptr`, raise it
+// with `()`. Raising without a handler does nothing. Handlers may be set
+// from any thread while the component runs.
+template <class Handler>
+class TEvent {
+ public:
+  TEvent& operator=(Handler handler) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    handler_ = std::move(handler);
+    return *this;
+  }
+  TEvent& operator=(std::nullptr_t) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    handler_ = nullptr;
+    return *this;
+  }
+  explicit operator bool() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return static_cast<bool>(handler_);
+  }
+  template <class... Args>
+  void operator()(Args&&... args) const {
+    Handler h;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      h = handler_;
+    }
+    if (h) h(std::forward<Args>(args)...);
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  Handler handler_;
+};
+
+// ---------------------------------------------------------------- the component
+
+class TVeskGSM : public TComponent {
+ public:
+  explicit TVeskGSM(TComponent* AOwner = nullptr);
+  // Stops the reader and reconnect threads and waits for them to end; raises
+  // no OnDisconnect.
+  ~TVeskGSM() override;
+
+  AnsiString ClassName() const override { return "TVeskGSM"; }
+  std::vector<TPropertyInfo> PublishedProperties() override;
+
+  // ------------------------------------------------ published properties
+  // Setters run on the caller's thread. While the port is open the line
+  // setters apply the new settings at once (discarding pending input);
+  // a refusal by the port is silent and the value is used at the next Open.
+
+  // The port: "COMn" selects spCOMn, anything else is spCustom; an empty
+  // selection reads spCustom. On POSIX, COMn is /dev/ttyS(n-1) and a custom
+  // name is a device path ("/dev/ttyUSB0", or "ttyUSB0" for the same).
+  TCommPort GetPort() const { return GetCommPort(); }
+  void SetPort(TCommPort value) { SetCommPort(value); }
+  TCommPort GetCommPort() const;
+  void SetCommPort(TCommPort value);
+  TBaudRate GetBaudRate() const;
+  void SetBaudRate(TBaudRate value);
+  TDataWidth GetDataWidth() const;
+  // Raises EVeskGSMException "Invalid data-width and stop-bits combination."
+  // for 5 bits with two stop bits, or 6 to 8 bits with one and a half.
+  void SetDataWidth(TDataWidth value);
+  TStopBits GetStopBits() const;
+  void SetStopBits(TStopBits value);
+  TParityBits GetParity() const;
+  void SetParity(TParityBits value);
+  bool GetEnableDTROnOpen() const { return FEnableDTROnOpen; }
+  void SetEnableDTROnOpen(bool value);
+  bool GetEnableRTSOnOpen() const { return FEnableRTSOnOpen; }
+  void SetEnableRTSOnOpen(bool value);
+  THwFlowControl GetHwFlowControl() const { return FHwFlowControl; }
+  void SetHwFlowControl(THwFlowControl value);
+  TSwFlowControl GetSwFlowControl() const { return FSwFlowControl; }
+  void SetSwFlowControl(TSwFlowControl value);
+  TThreadPriority GetPriority() const { return FPriority; }
+  void SetPriority(TThreadPriority value);
+  AnsiString GetCustomPortName() const;
+  void SetCustomPortName(const AnsiString& value);
+  int GetCustomBaudRate() const { return FCustomBaudRate; }
+  void SetCustomBaudRate(int value);
+  bool GetAutoReadNewMessage() const { return FAutoReadNewMessage; }
+  void SetAutoReadNewMessage(bool value) { FAutoReadNewMessage = value; }
+  TMessageFormat GetMessageFormat() const { return FMessageFormat; }
+  // Switches the modem at once while the port is open (AT+CMGF, and
+  // AT+CSDH=1 for text); otherwise only records the value for the next Open.
+  void SetMessageFormat(TMessageFormat Value);
+  int GetDelay() const { return FDelay; }
+  void SetDelay(int value) { FDelay = value; }
+  int GetInterval() const { return FDelay; }
+  void SetInterval(int value) { FDelay = value; }
+  bool GetIsFaulted() const { return FIsFaulted; }
+  AnsiString GetPIN() const;
+  void SetPIN(const AnsiString& value);
+
+  // ------------------------------------------------ events
+  TEvent<TSendReceiveEvent> OnReceive;
+  TEvent<TSendReceiveEvent> OnSend;
+  TEvent<TConnectEvent> OnConnect;
+  TEvent<TConnectEvent> OnDisconnect;
+  TEvent<TRingEvent> OnRing;
+  TEvent<TNewMessageEvent> OnNewMessage;
+  TEvent<TReadMessageEvent> OnReadMessage;
+  TEvent<TDetectEvent> OnDetect;
+  TEvent<TConnectEvent> OnFault;
+  TEvent<TSendReceiveEvent> OnError;
+
+  // ------------------------------------------------ public properties
+  bool GetIsListing() const { return FIsListing; }
+  void SetIsListing(bool value) { FIsListing = value; }
+  double GetVersion() const { return FVersion; }
+  bool GetNeedSynchronization() const { return FNeedSynchronization; }
+  void SetNeedSynchronization(bool value) { FNeedSynchronization = value; }
+  TDateTime GetLastReceived() const { return FLastReceived; }
+  void SetLastReceived(TDateTime value) { FLastReceived = value; }
+  UnicodeString GetLogFile() const;
+  void SetLogFile(const UnicodeString& value);
+  bool GetLog() const { return FLog; }
+  void SetLog(bool value) { FLog = value; }
+  int GetMinCheckDisconnectedInterval() const { return FMinCheckDisconnectedInterval; }
+  void SetMinCheckDisconnectedInterval(int value) { FMinCheckDisconnectedInterval = value; }
+  bool GetAutoReconnect() const { return FAutoReconnect; }
+  void SetAutoReconnect(bool value) { FAutoReconnect = value; }
+  int GetAutoReconnectCheckInterval() const { return FAutoReconnectCheckInterval; }
+  void SetAutoReconnectCheckInterval(int value) { FAutoReconnectCheckInterval = value; }
+  bool GetCloseWhenLineStatusIsZero() const { return FCloseWhenLineStatusIsZero; }
+  void SetCloseWhenLineStatusIsZero(bool value) { FCloseWhenLineStatusIsZero = value; }
+  bool GetSkipSetupFailed() const { return FSkipSetupFailed; }
+  void SetSkipSetupFailed(bool value) { FSkipSetupFailed = value; }
+
+  // The serial platform the component opens ports through; the machine's
+  // own by default. Set it before Open (tests put a fake modem here).
+  void SetSerialPlatform(std::shared_ptr<SerialPlatform> platform);
+  std::shared_ptr<SerialPlatform> GetSerialPlatform() const;
+
+  // ------------------------------------------------ conversions
+  // No side effects; never raise.
+  TCommPort StringToCommPort(const AnsiString& Port) const;
+  AnsiString CommPortToString(TCommPort Port) const;
+  int BaudRateToInt(TBaudRate pBaudRate) const;
+  TBaudRate IntToBaudRate(int Value) const;
+
+  // ------------------------------------------------ connection
+  // The open port, spNone when none is.
+  TCommPort IsConnected() const { return ConnectedTo; }
+  // Opens the configured port and starts the reader thread, which applies
+  // the line settings and, unless skipInit, sets the modem up. True when a
+  // new connection is up; false when that port is open already or is not
+  // present. Raises "Cannot connect to %s . %s" when the device cannot be
+  // opened. Raises OnConnect on the calling thread.
+  bool Open(bool skipInit = false);
+  // Stops the reader thread and waits a bounded time for it to release the
+  // port; OnDisconnect follows from the reader thread.
+  void Close();
+
+  // ------------------------------------------------ port list
+  TCommPortSet GetExistingCommPorts();
+  void GetExistingCommPortNames(TStrings& Strings);
+  bool IsExistingCommPort(const UnicodeString& pport);
+  bool IsExistingCommPort(const AnsiString& pport) { return IsExistingCommPort(AnsiToWide(pport)); }
+
+  // ------------------------------------------------ port input and output
+  // Raise "%s is not open. GSM Modem is not connected." when no port is open.
+  unsigned SendString(const AnsiString& str);
+  AnsiString ReadString();
+  AnsiString ReadBuffer();
+  bool ClearInputBuffer();
+
+  // ------------------------------------------------ commands
+  // Sends strAT and the terminator and collects the answer up to "OK" or
+  // "ERROR" (any case) or the time-out; the non-empty lines go to
+  // ResultList (nullptr allowed). Returns the number of lines, 0 after a
+  // time-out. Serialised with other commands and the reader thread.
+  int ExecuteATCommand(const AnsiString& strAT, TStrings* ResultList, int timeOutSeconds, char CommandTerminator);
+  // True when a line holding "OK" comes before any holding "ERROR".
+  bool ExecuteATCommand(const AnsiString& strAT, char CommandTerminator = '\r');
+  void InitGSMModem();
+  std::uint16_t TestGSMModemCapabilities();
+  bool SetDefaultStorage(const AnsiString& Location);
+
+  // ------------------------------------------------ SMS codec
+  // Pure functions of their arguments; any thread.
+  WideString GSM7bitDefaultAlphabet() const;
+  bool IsGSM7bitDefaultAlphabet(const WideString& str) const;
+  bool IsUnicode(const WideString& str) const;
+  AnsiString StringToGSM7bitDefaultAlphabet(const AnsiString& strMessage, TNationalLanguageShiftTables lockingShiftTable,
+                                            TNationalLanguageShiftTables singleShiftTable) const;
+  WideString GSM7bitDefaultAlphabetToString(const AnsiString& strMessage,
+                                            TNationalLanguageShiftTables lockingShiftTable,
+                                            TNationalLanguageShiftTables singleShiftTable) const;
+  AnsiString ReplaceControlChars(const AnsiString& strInput) const;
+  AnsiString StringToPDU7(const AnsiString& str) const;
+  AnsiString StringToPDU8(const AnsiString& str) const;
+  AnsiString StringToPDU16(const WideString& str) const;
+  WideString PDU7ToString(const AnsiString& str) const;
+  WideString PDU8ToString(const AnsiString& str) const;
+  WideString PDU16ToString(const AnsiString& str) const;
+  TPDUSMS StringToPDUSMS(const WideString& PhoneNumber, const WideString& CenterNumber, const WideString& MessageText,
+                         TMessageEncoding Encoding, bool Flash, const TUDH* UserDataHeader) const;
+  // Decodes one SMS-DELIVER (or stored SMS-SUBMIT) PDU. Parts of a long
+  // message are held until the last one arrives (Skip true until then).
+  // Malformed input never raises: the message is skipped, its text empty,
+  // and GetLastDecodeError() names what was wrong.
+  WideString PDUSMSToString(const AnsiString& MessageText, AnsiString& PhoneNumber, AnsiString& CenterNumber,
+                            TDateTime& TimeStamp, int& TimeZone, bool& Skip);
+  AnsiString GetLastDecodeError() const;
+  WideString TextSMSToString(const AnsiString& MessageText, AnsiString& PhoneNumber, AnsiString& CenterNumber,
+                             TDateTime& TimeStamp, int& TimeZone, int& Status) const;
+
+  // Parts of long messages waiting for the rest. Entries older than
+  // ConcatenatedSMSMaxAge seconds (24 hours by default) are dropped, and at
+  // most ConcatenatedSMSMaxEntries are kept (the oldest go first).
+  int GetConcatenatedSMSMaxAge() const { return FConcatenatedSMSMaxAge; }
+  void SetConcatenatedSMSMaxAge(int seconds) { FConcatenatedSMSMaxAge = seconds; }
+  int GetConcatenatedSMSMaxEntries() const { return FConcatenatedSMSMaxEntries; }
+  void SetConcatenatedSMSMaxEntries(int count) { FConcatenatedSMSMaxEntries = count; }
+  TConcatenatedSMSCollection& SMSContainer() { return *FSMSContainer; }
+
+ protected:
+  // ------------------------------------------------ internals
+  friend class TComThread;
+
+  void WriteLog(const AnsiString& text, bool received);
+  bool SetDCBState(SerialDevice* handle);
+  bool SetDCBState(SerialDevice* handle, TBaudRate speed);
+  bool SetTimeOuts(SerialDevice* handle);
+  bool SetTimeOutsToDefault(SerialDevice* handle);
+  bool SetBuffers(SerialDevice* handle);
+  TLineStatusSet GetLineStatus(SerialDevice* handle);
+  AnsiString ReadChar();
+  AnsiString ReadStringUpToEndChars(const AnsiString& firstMarker, const AnsiString& secondMarker, int timeOutSeconds);
+  int ExtractStrings(const AnsiString& separators, const AnsiString& whiteSpace, const char* text, TStrings* list);
+  // Takes and empties the read buffer and dispatches it.
+  void ProcessAT();
+
+  // The flags word of the line settings for the current properties.
+  std::uint32_t LineSettingsFlags() const;
+  TLineSettings BuildLineSettings(TBaudRate speed) const;
+  // The reader thread while the port is open, else nullptr.
+  std::shared_ptr<TComThread> GetComThread() const;
+  // The open port's device, else nullptr.
+  std::shared_ptr<SerialDevice> PortDevice() const;
+  AnsiString NotOpenMessage() const;
+  AnsiString GetFPort() const;
+  AnsiString TakeReadBuffer();
+  void SetReadBuffer(const AnsiString& text);
+  AnsiString PeekReadBuffer() const;
+  void ReapplyLineSettings();
+
+ private:
+  // Line settings
+  AnsiString FPort;
+  AnsiString FCustomPortName = "vcom1";
+  std::atomic<int> FBaudRate{4800};
+  std::atomic<int> FCustomBaudRate{0};
+  std::atomic<std::uint8_t> FDataWidth{8};
+  std::atomic<std::uint8_t> FParity{0};
+  std::atomic<std::uint8_t> FStopBits{0};
+  std::atomic<bool> FEnableDTROnOpen{true};
+  std::atomic<bool> FEnableRTSOnOpen{true};
+  std::atomic<THwFlowControl> FHwFlowControl{hfNONE};
+  std::atomic<TSwFlowControl> FSwFlowControl{sfNONE};
+  // Received text waiting for the dispatcher.
+  AnsiString FReadBuffer;
+  // Time-outs and queue sizes; no property.
+  std::uint32_t FReadIntervalTimeout = 0xFFFFFFFF;
+  std::uint32_t FReadTotalTimeoutMultiplier = 0;
+  std::uint32_t FReadTotalTimeoutConstant = 0;
+  std::uint32_t FWriteTotalTimeoutMultiplier = 100;
+  std::uint32_t FWriteTotalTimeoutConstant = 1000;
+  std::atomic<TThreadPriority> FPriority{tpNormal};
+  std::atomic<bool> FNeedSynchronization{false};
+  std::atomic<TDateTime> FLastReceived{0};
+  std::atomic<bool> FAutoReconnect{false};
+  std::atomic<int> FAutoReconnectCheckInterval{4000};
+  std::atomic<int> FDelay{600};
+  std::atomic<int> FMinCheckDisconnectedInterval{50};
+  std::atomic<bool> FIsFaulted{false};
+  std::atomic<bool> FIsListing{false};
+  std::uint32_t FInputBuffer = 4096;
+  std::uint32_t FOutputBuffer = 4096;
+  std::atomic<std::uint8_t> FLineStatus{0};
+  const double FVersion = 1.42;
+  // The reader thread; set exactly while the port is open.
+  std::shared_ptr<TComThread> ComThread;
+  std::shared_ptr<TThread> ReconnectThread;
+  std::atomic<TCommPort> ConnectedTo{spNone};
+  std::atomic<bool> FAutoReadNewMessage{true};
+  std::atomic<TMessageFormat> FMessageFormat{mfDefault};
+  std::atomic<bool> FCancelDetect{false};
+  std::atomic<bool> FPauseThread{false};
+  // Taken by the reader thread around each poll.
+  TCriticalSection FCriticalSection;
+  int FMaxLineLength = 0;
+  std::atomic<bool> FCloseWhenLineStatusIsZero{true};
+  std::atomic<bool> FSkipSetupFailed{false};
+  UnicodeString FLogFile;
+  std::atomic<bool> FLog{false};
+  std::unique_ptr<TConcatenatedSMSCollection> FSMSContainer;
+  AnsiString FPin;
+
+  std::atomic<int> FConcatenatedSMSMaxAge{86400};
+  std::atomic<int> FConcatenatedSMSMaxEntries{64};
+  AnsiString FLastDecodeError;
+
+  // Guards the strings above (FPort, FCustomPortName, FLogFile, FPin,
+  // FReadBuffer, FLastDecodeError) and the thread references.
+  mutable std::mutex FFieldsLock;
+  std::shared_ptr<SerialPlatform> FPlatform;
+};
+
+// The package's registration: TVeskGSM on the palette page "Vesk Soft".
+void Register();
+
+}  // namespace vesk
