@@ -27,15 +27,16 @@ TComponent* TComponent::Components(int index) const {
 
 void TComponent::Destroying() {
   if (IsDestroying()) return;
-  state_.Include(csDestroying);
+  SetState(csDestroying, true);
   for (TComponent* c : components_) c->Destroying();
 }
 
 void TComponent::SetState(TComponentStateFlag flag, bool on) {
+  std::uint64_t bit = std::uint64_t{1} << flag;
   if (on)
-    state_.Include(flag);
+    state_.fetch_or(bit);
   else
-    state_.Exclude(flag);
+    state_.fetch_and(~bit);
 }
 
 // ---------------------------------------------------------------- persistence

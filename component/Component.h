@@ -3,6 +3,7 @@
 // and the registry of component classes by palette page.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <optional>
 #include <vector>
@@ -45,7 +46,8 @@ class TComponent : public TObject {
   TComponent* GetOwner() const { return owner_; }
   const AnsiString& GetName() const { return name_; }
   void SetName(const AnsiString& name) { name_ = name; }
-  TComponentState GetComponentState() const { return state_; }
+  // Safe to read from any thread.
+  TComponentState GetComponentState() const { return TComponentState::FromBits(state_.load()); }
   int ComponentCount() const { return static_cast<int>(components_.size()); }
   TComponent* Components(int index) const;
 
@@ -53,7 +55,7 @@ class TComponent : public TObject {
   // destructor calls it first, so that work still running elsewhere can
   // tell that the object is going.
   void Destroying();
-  bool IsDestroying() const { return state_.Contains(csDestroying); }
+  bool IsDestroying() const { return GetComponentState().Contains(csDestroying); }
 
   virtual AnsiString ClassName() const { return "TComponent"; }
   // The published properties in declaration order.
@@ -65,7 +67,7 @@ class TComponent : public TObject {
  private:
   TComponent* owner_ = nullptr;
   AnsiString name_;
-  TComponentState state_;
+  std::atomic<std::uint64_t> state_{0};
   std::vector<TComponent*> components_;
 };
 

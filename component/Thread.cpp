@@ -40,6 +40,11 @@ void SetMainThread(std::thread::id id) {
   Queue().mainThread = id;
 }
 
+std::thread::id MainThreadId() {
+  std::lock_guard<std::mutex> lock(Queue().mutex);
+  return Queue().mainThread;
+}
+
 bool IsMainThread() {
   std::lock_guard<std::mutex> lock(Queue().mutex);
   return Queue().mainThread == std::this_thread::get_id();

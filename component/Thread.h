@@ -105,6 +105,7 @@ class TThread : public TObject, public std::enable_shared_from_this<TThread> {
 // The thread that runs synchronized calls: the thread that started the
 // program, unless an application names another one.
 void SetMainThread(std::thread::id id = std::this_thread::get_id());
+std::thread::id MainThreadId();
 bool IsMainThread();
 
 // Runs the synchronized calls waiting for the main thread, waiting up to
