@@ -1,0 +1,216 @@
+// Value types of the modem simulator's programming interface.
+//
+// Included by ModemSimulator.h; kept apart so that the simulator's own PDU
+// code can use them without pulling in the threaded simulator.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace vesk::sim {
+
+using Clock = std::chrono::steady_clock;
+using Milliseconds = std::chrono::milliseconds;
+
+// TS 23.038 4: the three character sets of a short message.
+enum class SmsEncoding { Gsm7Bit, EightBit, Ucs2 };
+
+// TS 23.040 9.2.3.24.1 (IEI 00) and 9.2.3.24.8 (IEI 08).
+enum class ConcatReference { EightBit, SixteenBit };
+
+// What a data call (ATD without ';') ends in.
+enum class DataCallOutcome { Connect, Busy, NoCarrier };
+
+// What the modem does with what it hears at a line speed other than its own.
+enum class WrongSpeedReply { Silence, Garbage };
+
+// TS 27.005 3.1 <stat>, in its numeric order.
+enum class SmsStatus { ReceivedUnread, ReceivedRead, StoredUnsent, StoredSent };
+
+enum class PinState { Ready, SimPin, SimPuk };
+
+enum class CallState { Idle, Ringing, Voice, DataOnline, DataCommand };
+
+// Misbehaviour the simulator can be told to show. All can be changed while it
+// runs (ModemSimulator::SetQuirks).
+struct Quirks {
+  // Result codes and information text in lower case ("ok", "+cmgs: 3").
+  // Message bodies in text mode keep their case; PDUs turn lower-case hex.
+  bool lowerCase = false;
+  // Every answer and unsolicited result is written in this many pieces,
+  // cut at arbitrary byte positions, with pieceDelay between them.
+  int answerPieces = 1;
+  Milliseconds pieceDelay{20};
+  // Pause between a command line's last byte and the start of its answer.
+  Milliseconds answerDelay{0};
+  // The modem hears nothing and says nothing: no echo, no answer. Received
+  // bytes still reach the transcript.
+  bool neverAnswers = false;
+  // AT+CMGS takes the body (and records the message) but its final result
+  // ("+CMGS: <mr>" and OK) never comes.
+  bool sendNeverAnswered = false;
+  // Line speed in bits per second at which the modem understands the client;
+  // 0 means any. At any other speed it reacts as wrongSpeedReply says.
+  unsigned lineSpeed = 0;
+  WrongSpeedReply wrongSpeedReply = WrongSpeedReply::Silence;
+};
+
+struct ModemConfig {
+  // Where clients find the modem: a symbolic link to the pseudo-terminal,
+  // replaced atomically. Empty: a fresh path under the temporary directory.
+  std::string path;
+
+  // Power-on settings (ATZ and AT&F return to them).
+  bool echo = true;
+  int cmee = 1;                   // AT+CMEE: 0 "ERROR", 1 numeric, 2 verbose
+  std::string characterSet = "IRA";  // AT+CSCS
+  int messageFormat = 0;          // AT+CMGF: 0 PDU, 1 text
+
+  // The SIM. An empty PIN means the SIM is ready at power-on.
+  std::string pin;
+  std::string puk = "12345678";
+  std::string imsi = "001010123456789";
+  std::size_t simCapacity = 30;    // storage "SM"
+  std::size_t phoneCapacity = 100; // storage "ME"
+  std::string serviceCentre = "+15550100";
+
+  // The device.
+  std::string manufacturer = "VeskSoft";
+  std::string model = "VSIM GSM";
+  std::string revision = "1.0";
+  std::string imei = "490154203237518";
+  int rssi = 23;
+  int ber = 99;
+  int registration = 1;            // AT+CREG <stat>: 1 registered, home network
+  std::string operatorName = "VESK";
+  DataCallOutcome dataCall = DataCallOutcome::Connect;
+  int firstMessageReference = 0;   // TP-MR of the first message sent
+
+  // A plug-in again starts the modem afresh (settings back to the power-on
+  // values, PIN asked again, the call dropped); stored messages stay.
+  bool resetOnPlug = true;
+
+  // Commands that answer ERROR as if the modem lacked them, named as they
+  // follow "AT": "+CMGS", "+CRC", "D", "A", "E", "S0" ... (case-insensitive).
+  std::set<std::string> unsupported;
+
+  Quirks quirks;
+};
+
+// TS 23.040 9.2.3.11 TP-Service-Centre-Time-Stamp.
+struct SmsTimestamp {
+  int year = 2019;
+  int month = 3;
+  int day = 14;
+  int hour = 15;
+  int minute = 9;
+  int second = 26;
+  int zoneQuarterHours = 8;  // signed, negative west of Greenwich
+};
+
+// A message arriving from the network.
+struct IncomingSms {
+  std::string text;                      // UTF-8
+  std::string sender = "+15550123";      // digits (with '+' when international) or a name
+  int senderType = 0;                    // TS 23.040 9.1.2.5; 0: 145, 129 or 208 from the sender
+  std::string serviceCentre = "+15550100";
+  SmsTimestamp timestamp;
+  SmsEncoding encoding = SmsEncoding::Gsm7Bit;
+  bool flash = false;                    // message class 0
+  // Long texts go as concatenated parts.
+  ConcatReference referenceSize = ConcatReference::EightBit;
+  int reference = 1;
+  // The order the parts arrive in, by part number from 1; empty: in order.
+  // A number may be left out (the part never arrives) or repeated.
+  std::vector<int> partOrder;
+  // Storage to put it in; empty: the receive storage of AT+CPMS (<mem3>).
+  std::string storage;
+  // Announce it ("+CMTI:" or "+CMT:" as AT+CNMI asks). False pre-loads the
+  // storage silently.
+  bool announce = true;
+};
+
+// One part of an IncomingSms as the simulator delivered it.
+struct DeliveredPart {
+  int partNumber = 1;
+  std::string pdu;        // hex, service centre part included
+  std::string storage;    // empty when routed to the client directly (+CMT)
+  int index = -1;         // -1 when not stored (storage full, or +CMT)
+};
+
+struct IncomingCall {
+  std::string number = "+15550123";
+  int numberType = 0;     // 0: 145 with '+', else 129
+  int rings = 3;
+  Milliseconds interval{1000};
+  // After the last ring the caller gives up: "NO CARRIER" unless answered.
+  bool hangUpAfterRings = true;
+};
+
+// TS 23.040 9.2.3.24.1 / 9.2.3.24.8.
+struct ConcatInfo {
+  int reference = 0;
+  int total = 0;
+  int sequence = 0;
+};
+
+// A message the client handed to AT+CMGS.
+struct SubmittedMessage {
+  bool pduMode = false;
+  std::string pdu;               // PDU mode: the hex as received, upper case
+  int tpduLength = 0;            // PDU mode: the <length> of AT+CMGS
+  std::string serviceCentre;     // from the PDU, or AT+CSCA when it carries none
+  std::string destination;
+  int destinationType = 0;
+  int dcs = 0;
+  SmsEncoding encoding = SmsEncoding::Gsm7Bit;
+  std::string text;              // UTF-8; 8-bit data as Latin-1 code points
+  std::optional<ConcatInfo> concat;
+  int messageReference = 0;      // the <mr> answered
+  bool answered = true;          // false with Quirks::sendNeverAnswered
+};
+
+// A message in one of the storages, as AT+CMGR would show it in PDU mode.
+struct StoredSms {
+  std::string storage;
+  int index = 0;
+  SmsStatus status = SmsStatus::ReceivedUnread;
+  std::string pdu;               // hex, service centre part included
+};
+
+enum class Direction { Received, Sent };
+
+struct TranscriptEntry {
+  Direction direction = Direction::Received;
+  Clock::time_point time;
+  std::string bytes;             // one read from or one write to the line
+};
+
+// The modem's settings and state at one moment.
+struct ModemState {
+  bool plugged = false;
+  unsigned clientLineSpeed = 0;  // what the client last set, bits per second
+  bool echo = true;
+  bool verbose = true;           // ATV
+  bool quiet = false;            // ATQ
+  int autoAnswerRings = 0;       // ATS0
+  int cmee = 1;
+  std::string characterSet;
+  int messageFormat = 0;
+  bool showTextHeader = false;   // AT+CSDH
+  int cnmi[5] = {0, 0, 0, 0, 0};
+  bool clip = false;
+  int clir = 0;
+  bool crc = false;
+  std::string readStorage, writeStorage, receiveStorage;
+  std::string serviceCentre;
+  PinState pin = PinState::Ready;
+  CallState call = CallState::Idle;
+  std::string lastDialled;
+};
+
+}  // namespace vesk::sim
