@@ -1,0 +1,1402 @@
+#include "tools/simulator/AtEngine.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <utility>
+
+#include "tools/simulator/GsmAlphabet.h"
+
+namespace vesk::sim {
+
+namespace {
+
+constexpr char kCtrlZ = 0x1A;
+constexpr char kEscape = 0x1B;
+constexpr std::size_t kMaxLine = 4096;
+constexpr std::size_t kMaxBody = 4096;
+constexpr int kPinAttempts = 3;
+constexpr const char* kPrompt = "\r\n> ";
+
+// TS 27.007 9.2.1: the +CME ERROR texts this modem uses with AT+CMEE=2.
+struct CmeText {
+  int code;
+  const char* text;
+};
+constexpr std::array<CmeText, 8> kCmeTexts = {{
+    {3, "operation not allowed"},
+    {4, "operation not supported"},
+    {10, "SIM not inserted"},
+    {11, "SIM PIN required"},
+    {12, "SIM PUK required"},
+    {16, "incorrect password"},
+    {30, "no network service"},
+    {100, "unknown"},
+}};
+
+// TS 27.005 3.1 <stat> in text mode, by numeric value.
+constexpr std::array<const char*, 4> kStatusWords = {"REC UNREAD", "REC READ", "STO UNSENT", "STO SENT"};
+
+// Power-on values of the S-parameters this modem has (V.250 6.2, 6.3).
+constexpr std::array<std::pair<int, int>, 8> kSRegisterDefaults = {{
+    {0, 0},    // rings before automatic answering
+    {3, 13},   // command line termination character
+    {4, 10},   // response formatting character
+    {5, 8},    // command line editing character
+    {6, 2},    // pause before blind dialling
+    {7, 50},   // connection completion timeout
+    {8, 2},    // comma dial modifier time
+    {10, 14},  // automatic disconnect delay
+}};
+
+char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+std::string Upper(std::string_view s) {
+  std::string out(s);
+  std::transform(out.begin(), out.end(), out.begin(), [](char c) { return Upper(c); });
+  return out;
+}
+
+bool IsSpace(char c) { return c == ' ' || c == '\t'; }
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// V.250 5.4.1: characters of an extended command name after the '+'.
+bool IsNameChar(char c) {
+  const char u = Upper(c);
+  return (u >= 'A' && u <= 'Z') || IsDigit(u) || u == '!' || u == '%' || u == '-' || u == '.' ||
+         u == '/' || u == ':' || u == '_';
+}
+
+// V.250 5.2.1: a command line starts at "AT" in any case; what comes before
+// it is ignored.
+std::size_t FindAtPrefix(const std::string& line) {
+  for (std::size_t i = 0; i + 1 < line.size(); ++i) {
+    if (Upper(line[i]) == 'A' && Upper(line[i + 1]) == 'T') return i;
+  }
+  return std::string::npos;
+}
+
+int StatusNumber(SmsStatus s) { return static_cast<int>(s); }
+const char* StatusWord(SmsStatus s) { return kStatusWords[static_cast<std::size_t>(StatusNumber(s))]; }
+
+bool MatchesFilter(SmsStatus s, int filter) { return filter == 4 || StatusNumber(s) == filter; }
+
+std::string Number(int n) { return std::to_string(n); }
+std::string NumberOrEmpty(int n) { return n > 0 ? std::to_string(n) : std::string(); }
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Arguments
+
+bool AtEngine::Args::Int(std::size_t i, int& out) const {
+  if (!Present(i) || items[i].quoted) return false;
+  const std::string& v = items[i].value;
+  if (v.empty() || v.size() > 9 || !std::all_of(v.begin(), v.end(), IsDigit)) return false;
+  out = std::stoi(v);
+  return true;
+}
+
+bool AtEngine::Args::String(std::size_t i, std::string& out) const {
+  if (!Present(i) || !items[i].quoted) return false;
+  out = items[i].value;
+  return true;
+}
+
+AtEngine::Args AtEngine::ParseArgs(std::string_view text) {
+  Args args;
+  if (text.find_first_not_of(" \t") == std::string_view::npos) return args;
+  std::vector<std::string_view> raw;
+  bool quoted = false;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i <= text.size(); ++i) {
+    if (i == text.size() || (text[i] == ',' && !quoted)) {
+      raw.push_back(text.substr(start, i - start));
+      start = i + 1;
+    } else if (text[i] == '"') {
+      quoted = !quoted;
+    }
+  }
+  for (std::string_view r : raw) {
+    Arg arg;
+    const std::size_t first = r.find_first_not_of(" \t");
+    if (first != std::string_view::npos) {
+      r = r.substr(first, r.find_last_not_of(" \t") - first + 1);
+      arg.present = true;
+      if (r.front() == '"') {
+        arg.quoted = true;
+        const std::size_t close = r.find('"', 1);
+        arg.value = std::string(r.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1));
+      } else {
+        arg.value = Upper(r);
+      }
+    }
+    args.items.push_back(arg);
+  }
+  return args;
+}
+
+// ---------------------------------------------------------------------------
+// Set-up
+
+AtEngine::AtEngine(ModemConfig config) : config_(std::move(config)) {
+  std::set<std::string> unsupported;
+  for (const std::string& name : config_.unsupported) unsupported.insert(Upper(name));
+  config_.unsupported = std::move(unsupported);
+  stores_.emplace("SM", MessageStore("SM", config_.simCapacity));
+  stores_.emplace("ME", MessageStore("ME", config_.phoneCapacity));
+  serviceCentre_ = config_.serviceCentre;
+  serviceCentreType_ = serviceCentre_.empty() ? 129 : DefaultAddressType(serviceCentre_);
+  currentPin_ = config_.pin;
+  nextReference_ = config_.firstMessageReference & 0xFF;
+  PowerOn();
+}
+
+void AtEngine::ResetSettings() {
+  echo_ = config_.echo;
+  verbose_ = true;
+  quiet_ = false;
+  sRegisters_.clear();
+  for (const auto& [reg, value] : kSRegisterDefaults) sRegisters_[reg] = value;
+  cmee_ = config_.cmee;
+  cscs_ = Upper(config_.characterSet);
+  cmgf_ = config_.messageFormat;
+  csdh_ = false;
+  cnmi_ = {0, 0, 0, 0, 0};
+  csmp_ = {17, 167, 0, 0};
+  csms_ = 0;
+  clip_ = false;
+  clir_ = 0;
+  crc_ = false;
+  creg_ = 0;
+  mem1_ = mem2_ = mem3_ = "SM";
+}
+
+void AtEngine::PowerOn() {
+  ResetSettings();
+  pin_ = currentPin_.empty() ? PinState::Ready : PinState::SimPin;
+  pinAttempts_ = kPinAttempts;
+  call_ = CallState::Idle;
+  ringsHeard_ = 0;
+  lineState_ = LineState::Command;
+  lineBuffer_.clear();
+  pendingEcho_.clear();
+  body_ = PendingBody{};
+  plusCount_ = 0;
+  held_.clear();
+  cnmiBuffer_.clear();
+  flushCnmi_ = false;
+}
+
+void AtEngine::SetSupported(const std::string& command, bool supported) {
+  if (supported) {
+    config_.unsupported.erase(Upper(command));
+  } else {
+    config_.unsupported.insert(Upper(command));
+  }
+}
+
+void AtEngine::FailNextSends(int count, std::string finalResult) {
+  failSends_ = count;
+  failResult_ = std::move(finalResult);
+}
+
+void AtEngine::SetSignal(int rssi, int ber) {
+  config_.rssi = rssi;
+  config_.ber = ber;
+}
+
+bool AtEngine::Supported(const std::string& name) const { return config_.unsupported.count(Upper(name)) == 0; }
+
+// ---------------------------------------------------------------------------
+// Bytes in
+
+void AtEngine::Receive(std::string_view bytes, Emissions& out) {
+  for (char c : bytes) {
+    switch (lineState_) {
+      case LineState::Command: ReceiveCommandByte(c, out); break;
+      case LineState::Body: ReceiveBodyByte(c, out); break;
+      case LineState::DataOnline: ReceiveDataByte(c, out); break;
+    }
+  }
+  FlushEcho(out);
+}
+
+void AtEngine::FlushEcho(Emissions& out) {
+  if (pendingEcho_.empty()) return;
+  out.push_back({Emission::Kind::Echo, std::move(pendingEcho_)});
+  pendingEcho_.clear();
+}
+
+void AtEngine::Emit(Emissions& out, Emission::Kind kind, std::string bytes) {
+  FlushEcho(out);
+  if (!bytes.empty()) out.push_back({kind, std::move(bytes)});
+}
+
+void AtEngine::ReceiveCommandByte(char c, Emissions& out) {
+  if (echo_) pendingEcho_.push_back(c);
+  if (c == static_cast<char>(sRegisters_[3])) {
+    std::string line = std::move(lineBuffer_);
+    lineBuffer_.clear();
+    RunLine(line, out);
+    return;
+  }
+  if (c == static_cast<char>(sRegisters_[4])) return;  // a line feed after CR is no part of the line
+  if (c == static_cast<char>(sRegisters_[5])) {
+    if (!lineBuffer_.empty()) lineBuffer_.pop_back();
+    return;
+  }
+  if (lineBuffer_.size() < kMaxLine) lineBuffer_.push_back(c);
+  // V.250 5.2.4: "A/" repeats the previous command line at once.
+  const std::size_t n = lineBuffer_.size();
+  if (n >= 2 && Upper(lineBuffer_[n - 2]) == 'A' && lineBuffer_[n - 1] == '/' &&
+      FindAtPrefix(lineBuffer_) == std::string::npos) {
+    lineBuffer_.clear();
+    if (!lastLine_.empty()) RunLine(lastLine_, out);
+  }
+}
+
+void AtEngine::ReceiveBodyByte(char c, Emissions& out) {
+  if (c == kCtrlZ) {
+    FinishBody(out);
+    return;
+  }
+  if (c == kEscape) {
+    CancelBody(out);
+    return;
+  }
+  if (echo_) pendingEcho_.push_back(c);
+  if (c == static_cast<char>(sRegisters_[5])) {
+    if (!body_.data.empty()) body_.data.pop_back();
+    return;
+  }
+  if (body_.pdu) {
+    if (c == '\r' || c == '\n') return;
+    if (body_.data.size() < kMaxBody) body_.data.push_back(c);
+    return;
+  }
+  if (body_.data.size() < kMaxBody) body_.data.push_back(c);
+  // TS 27.005 3.5.1: in text mode each CR in the body brings the prompt again.
+  if (c == '\r') Emit(out, Emission::Kind::Answer, kPrompt);
+}
+
+void AtEngine::ReceiveDataByte(char c, Emissions& out) {
+  // V.250 6.3.x: "+++" leaves on-line data state for on-line command state.
+  // The guard times around it are not modelled.
+  plusCount_ = c == '+' ? plusCount_ + 1 : 0;
+  if (plusCount_ < 3) return;
+  plusCount_ = 0;
+  lineState_ = LineState::Command;
+  call_ = CallState::DataCommand;
+  Emit(out, Emission::Kind::Answer, FinalText(Result::Ok()));
+  FlushHeldUnsolicited(out);
+}
+
+void AtEngine::RunLine(const std::string& line, Emissions& out) {
+  const std::size_t at = FindAtPrefix(line);
+  if (at == std::string::npos) return;  // not a command line: no answer
+  const std::string command = line.substr(at);
+  commandLines_.push_back(command);
+  lastLine_ = command;
+
+  Response response;
+  const Result result = Execute(std::string_view(command).substr(2), response);
+  Emit(out, Emission::Kind::Answer, Format(response, result));
+  if (flushCnmi_) {
+    flushCnmi_ = false;
+    for (std::string& held : cnmiBuffer_) Emit(out, Emission::Kind::Unsolicited, std::move(held));
+    cnmiBuffer_.clear();
+  }
+  if (lineState_ == LineState::Command) FlushHeldUnsolicited(out);
+}
+
+// ---------------------------------------------------------------------------
+// Command line parsing (V.250 5.3, 5.4)
+
+AtEngine::Result AtEngine::Execute(std::string_view s, Response& response) {
+  std::size_t p = 0;
+  Result result = Result::Ok();
+  auto digits = [&](std::size_t& q) {
+    const std::size_t begin = q;
+    while (q < s.size() && IsDigit(s[q])) ++q;
+    return s.substr(begin, q - begin);
+  };
+  while (p < s.size()) {
+    const char c = Upper(s[p]);
+    if (IsSpace(c) || c == ';') {
+      ++p;
+      continue;
+    }
+    if (c == '+') {
+      std::size_t q = p + 1;
+      while (q < s.size() && IsNameChar(s[q])) ++q;
+      const std::string name = Upper(s.substr(p, q - p));
+      Form form = Form::Action;
+      std::string_view args;
+      if (q < s.size() && s[q] == '=') {
+        if (q + 1 < s.size() && s[q + 1] == '?') {
+          form = Form::Test;
+          q += 2;
+        } else {
+          form = Form::Set;
+          std::size_t end = q + 1;
+          bool quoted = false;
+          while (end < s.size() && (quoted || s[end] != ';')) {
+            if (s[end] == '"') quoted = !quoted;
+            ++end;
+          }
+          args = s.substr(q + 1, end - q - 1);
+          q = end;
+        }
+      } else if (q < s.size() && s[q] == '?') {
+        form = Form::Read;
+        ++q;
+      }
+      while (q < s.size() && IsSpace(s[q])) ++q;
+      if (q < s.size() && s[q] != ';') return Result::Error();
+      p = q;
+      result = RunExtended(name, form, args, response);
+    } else if (c == 'D') {
+      // A voice dial string ends at ';' and more commands may follow it; a
+      // data dial string takes the rest of the line.
+      const std::size_t semicolon = s.find(';', p + 1);
+      const bool voice = semicolon != std::string_view::npos;
+      const std::string_view dial = s.substr(p + 1, voice ? semicolon - p - 1 : std::string_view::npos);
+      p = voice ? semicolon + 1 : s.size();
+      result = Supported("D") ? Dial(dial, voice) : Result::Error();
+    } else if (c == 'S') {
+      std::size_t q = p + 1;
+      const std::string_view reg = digits(q);
+      if (reg.empty()) return Result::Error();
+      std::string op;
+      std::string_view value;
+      if (q < s.size() && s[q] == '?') {
+        op = "?";
+        ++q;
+      } else if (q < s.size() && s[q] == '=') {
+        op = "=";
+        ++q;
+        value = digits(q);
+      }
+      p = q;
+      result = SRegister(std::stoi(std::string(reg)), op, value, response);
+    } else if (c == '&') {
+      if (p + 1 >= s.size()) return Result::Error();
+      const std::string name = std::string("&") + Upper(s[p + 1]);
+      std::size_t q = p + 2;
+      digits(q);
+      p = q;
+      if (!Supported(name)) return Result::Error();
+      if (name == "&F") ResetSettings();
+      result = name == "&F" || name == "&W" || name == "&C" || name == "&D" || name == "&K"
+                   ? Result::Ok()
+                   : Result::Error();
+    } else if (c >= 'A' && c <= 'Z') {
+      std::size_t q = p + 1;
+      const std::string_view value = digits(q);
+      p = q;
+      result = Basic(c, value.empty() ? 0 : std::stoi(std::string(value.substr(0, 6))), response);
+    } else {
+      return Result::Error();
+    }
+    if (result.kind != Result::Kind::Ok) return result;
+  }
+  return result;
+}
+
+AtEngine::Result AtEngine::Basic(char name, int value, Response& response) {
+  if (!Supported(std::string(1, name))) return Result::Error();
+  switch (name) {
+    case 'E':
+    case 'V':
+    case 'Q': {
+      if (value > 1) return Result::Error();
+      bool& flag = name == 'E' ? echo_ : (name == 'V' ? verbose_ : quiet_);
+      flag = value == 1;
+      return Result::Ok();
+    }
+    case 'Z':
+      ResetSettings();
+      return Result::Ok();
+    case 'A':
+      if (call_ != CallState::Ringing) return Result::Of(Result::Kind::NoCarrier);
+      call_ = CallState::Voice;
+      return Result::Ok();
+    case 'H':
+      call_ = CallState::Idle;
+      return Result::Ok();
+    case 'O':
+      if (call_ != CallState::DataCommand) return Result::Of(Result::Kind::NoCarrier);
+      call_ = CallState::DataOnline;
+      lineState_ = LineState::DataOnline;
+      return Result::Of(Result::Kind::Connect);
+    case 'I':
+      response.blocks.push_back({Line{config_.manufacturer}, Line{config_.model},
+                                 Line{"Revision: " + config_.revision}});
+      return Result::Ok();
+    case 'L':
+    case 'M':
+    case 'X':
+      return Result::Ok();
+    default:
+      return Result::Error();
+  }
+}
+
+AtEngine::Result AtEngine::SRegister(int reg, const std::string& op, std::string_view value,
+                                     Response& response) {
+  if (!Supported("S" + Number(reg))) return Result::Error();
+  auto it = sRegisters_.find(reg);
+  if (it == sRegisters_.end()) return Result::Error();
+  if (op == "?") {
+    char text[8];
+    std::snprintf(text, sizeof text, "%03d", it->second);  // V.250 6.1.2: three digits
+    response.Info(text);
+    return Result::Ok();
+  }
+  if (op == "=") {
+    const int v = value.empty() ? 0 : std::stoi(std::string(value.substr(0, 6)));
+    if (v > 255) return Result::Error();
+    it->second = v;
+    return Result::Ok();
+  }
+  return Result::Ok();  // "ATSn" selects the register; nothing to answer
+}
+
+AtEngine::Result AtEngine::Dial(std::string_view dial, bool voice) {
+  std::string number;
+  for (char c : dial) {
+    if (c == '>') return Result::Error();  // dialling from a phonebook is not offered
+    if (IsDigit(c) || c == '+' || c == '*' || c == '#' || (Upper(c) >= 'A' && Upper(c) <= 'C')) {
+      number.push_back(c);
+    }
+  }
+  if (number.empty()) return Result::Error();
+  if (pin_ != PinState::Ready) return Result::Cme(pin_ == PinState::SimPin ? 11 : 12);
+  if (call_ != CallState::Idle) return Result::Cme(3);
+  lastDialled_ = number;
+  if (voice) {
+    call_ = CallState::Voice;
+    return Result::Ok();
+  }
+  switch (config_.dataCall) {
+    case DataCallOutcome::Connect:
+      call_ = CallState::DataOnline;
+      lineState_ = LineState::DataOnline;
+      plusCount_ = 0;
+      return Result::Of(Result::Kind::Connect);
+    case DataCallOutcome::Busy:
+      return Result::Of(Result::Kind::Busy);
+    case DataCallOutcome::NoCarrier:
+      return Result::Of(Result::Kind::NoCarrier);
+  }
+  return Result::Error();
+}
+
+const AtEngine::CommandEntry* AtEngine::FindExtended(std::string_view name) {
+  static constexpr std::array<CommandEntry, 30> kCommands = {{
+      {"+CGMI", &AtEngine::Gmi},  {"+CGMM", &AtEngine::Gmm},  {"+CGMR", &AtEngine::Gmr},
+      {"+CGSN", &AtEngine::Gsn},  {"+CHUP", &AtEngine::Chup}, {"+CIMI", &AtEngine::Cimi},
+      {"+CLIP", &AtEngine::Clip}, {"+CLIR", &AtEngine::Clir}, {"+CMEE", &AtEngine::Cmee},
+      {"+CMGD", &AtEngine::Cmgd}, {"+CMGF", &AtEngine::Cmgf}, {"+CMGL", &AtEngine::Cmgl},
+      {"+CMGR", &AtEngine::Cmgr}, {"+CMGS", &AtEngine::Cmgs}, {"+CMGW", &AtEngine::Cmgw},
+      {"+CNMI", &AtEngine::Cnmi}, {"+COPS", &AtEngine::Cops}, {"+CPIN", &AtEngine::Cpin},
+      {"+CPMS", &AtEngine::Cpms}, {"+CRC", &AtEngine::Crc},   {"+CREG", &AtEngine::Creg},
+      {"+CSCA", &AtEngine::Csca}, {"+CSCS", &AtEngine::Cscs}, {"+CSDH", &AtEngine::Csdh},
+      {"+CSMP", &AtEngine::Csmp}, {"+CSMS", &AtEngine::Csms}, {"+CSQ", &AtEngine::Csq},
+      {"+GMI", &AtEngine::Gmi},   {"+GMM", &AtEngine::Gmm},   {"+GSN", &AtEngine::Gsn},
+  }};
+  for (const CommandEntry& e : kCommands) {
+    if (e.name == name) return &e;
+  }
+  return nullptr;
+}
+
+AtEngine::Result AtEngine::RunExtended(const std::string& name, Form form, std::string_view args,
+                                       Response& response) {
+  if (!Supported(name)) return Result::Error();
+  const CommandEntry* entry = FindExtended(name);
+  if (entry == nullptr) return Result::Error();
+  return (this->*entry->handler)(form, ParseArgs(args), response);
+}
+
+// ---------------------------------------------------------------------------
+// Formatting (V.250 5.7)
+
+std::string AtEngine::Case(const std::string& text) const {
+  if (!config_.quirks.lowerCase) return text;
+  std::string out = text;
+  std::transform(out.begin(), out.end(), out.begin(), [](char c) { return Lower(c); });
+  return out;
+}
+
+std::string AtEngine::Frame(const std::vector<Line>& lines) const {
+  std::string out;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const std::string text = lines[i].body ? lines[i].text : Case(lines[i].text);
+    if (verbose_) {
+      out += (i == 0 ? "\r\n" : "") + text + "\r\n";
+    } else {
+      out += text + "\r\n";
+    }
+  }
+  return out;
+}
+
+std::string AtEngine::FinalText(const Result& result) const {
+  using Kind = Result::Kind;
+  if (result.kind == Kind::Prompt) return kPrompt;
+  if (result.kind == Kind::Silent || quiet_) return {};
+  std::string text;
+  int code = -1;  // V.250 numeric code, for ATV0
+  switch (result.kind) {
+    case Kind::Ok: text = "OK"; code = 0; break;
+    case Kind::Connect: text = "CONNECT"; code = 1; break;
+    case Kind::NoCarrier: text = "NO CARRIER"; code = 3; break;
+    case Kind::Error: text = "ERROR"; code = 4; break;
+    case Kind::Busy: text = "BUSY"; code = 7; break;
+    case Kind::Cme:
+      if (cmee_ == 0) {
+        text = "ERROR";
+        code = 4;
+      } else if (cmee_ == 2) {
+        text = "+CME ERROR: " + Number(result.code);
+        for (const CmeText& t : kCmeTexts) {
+          if (t.code == result.code) text = std::string("+CME ERROR: ") + t.text;
+        }
+      } else {
+        text = "+CME ERROR: " + Number(result.code);
+      }
+      break;
+    case Kind::Cms: text = "+CMS ERROR: " + Number(result.code); break;
+    case Kind::Text: text = result.text; break;
+    case Kind::Prompt:
+    case Kind::Silent: break;
+  }
+  if (!verbose_) return code >= 0 ? Number(code) + "\r" : Case(text) + "\r\n";
+  return "\r\n" + Case(text) + "\r\n";
+}
+
+std::string AtEngine::Format(const Response& response, const Result& result) const {
+  std::string out;
+  for (const std::vector<Line>& block : response.blocks) out += Frame(block);
+  return out + FinalText(result);
+}
+
+void AtEngine::EmitUnsolicited(std::vector<Line> lines, Emissions& out, bool messageIndication) {
+  std::string bytes = Frame(lines);
+  if (messageIndication && cnmi_[0] == 0) {
+    cnmiBuffer_.push_back(std::move(bytes));  // TS 27.005 3.4.1 <mode> 0: kept in the TA
+    return;
+  }
+  if (lineState_ != LineState::Command) {
+    held_.push_back(std::move(bytes));
+    return;
+  }
+  Emit(out, Emission::Kind::Unsolicited, std::move(bytes));
+}
+
+void AtEngine::FlushHeldUnsolicited(Emissions& out) {
+  for (std::string& bytes : held_) Emit(out, Emission::Kind::Unsolicited, std::move(bytes));
+  held_.clear();
+}
+
+void AtEngine::Unsolicited(const std::string& text, Emissions& out) { EmitUnsolicited({Line{text}}, out); }
+
+std::string AtEngine::TeString(const std::string& utf8) const {
+  return ToTeCharacterSet(Utf8ToCodePoints(utf8), cscs_);
+}
+
+std::string AtEngine::FromTeString(const std::string& value) const {
+  if (cscs_ != "UCS2") return value;
+  const auto text = FromTeCharacterSet(value, cscs_);
+  return text ? CodePointsToUtf8(*text) : value;
+}
+
+// TS 27.005 3.1 <data> in text mode.
+std::string AtEngine::TextData(const MessageFields& f) const {
+  if (f.hasHeader || EncodingOfDcs(f.dcs) != SmsEncoding::Gsm7Bit) return ToHex(f.userData);
+  return ToTeCharacterSet(f.text, cscs_);
+}
+
+std::string AtEngine::TextHeaderCmgr(const StoredMessage& m) const {
+  const MessageFields& f = m.pdu.fields;
+  std::string h = "+CMGR: \"" + std::string(StatusWord(m.status)) + "\"," + Quoted(f.address) + ",";
+  if (f.incoming) {
+    h += ",\"" + f.timestamp + "\"";
+    if (csdh_) {
+      h += "," + Number(f.addressType) + "," + Number(f.firstOctet) + "," + Number(f.pid) + "," +
+           Number(f.dcs) + "," + Quoted(f.serviceCentre) + "," + NumberOrEmpty(f.serviceCentreType) + "," +
+           Number(f.userDataLength);
+    }
+  } else if (csdh_) {
+    h += "," + Number(f.addressType) + "," + Number(f.firstOctet) + "," + Number(f.pid) + "," +
+         Number(f.dcs) + "," + (f.validityPeriod >= 0 ? Number(f.validityPeriod) : "") + "," +
+         Quoted(f.serviceCentre) + "," + NumberOrEmpty(f.serviceCentreType) + "," + Number(f.userDataLength);
+  }
+  return h;
+}
+
+std::string AtEngine::TextHeaderCmgl(int index, const StoredMessage& m) const {
+  const MessageFields& f = m.pdu.fields;
+  std::string h = "+CMGL: " + Number(index) + ",\"" + StatusWord(m.status) + "\"," + Quoted(f.address) + ",,";
+  if (f.incoming) h += "\"" + f.timestamp + "\"";
+  if (csdh_) h += "," + Number(f.addressType) + "," + Number(f.userDataLength);
+  return h;
+}
+
+std::string AtEngine::TextHeaderCmt(const SmsPdu& pdu) const {
+  const MessageFields& f = pdu.fields;
+  std::string h = "+CMT: " + Quoted(f.address) + ",,\"" + f.timestamp + "\"";
+  if (csdh_) {
+    h += "," + Number(f.addressType) + "," + Number(f.firstOctet) + "," + Number(f.pid) + "," +
+         Number(f.dcs) + "," + Quoted(f.serviceCentre) + "," + NumberOrEmpty(f.serviceCentreType) + "," +
+         Number(f.userDataLength);
+  }
+  return h;
+}
+
+// ---------------------------------------------------------------------------
+// Helpers
+
+AtEngine::Result AtEngine::SimCheck(bool messageService) const {
+  switch (pin_) {
+    case PinState::Ready: return Result::Ok();
+    case PinState::SimPin: return messageService ? Result::Cms(311) : Result::Cme(11);
+    case PinState::SimPuk: return messageService ? Result::Cms(316) : Result::Cme(12);
+  }
+  return Result::Ok();
+}
+
+MessageStore* AtEngine::Storage(const std::string& name) {
+  auto it = stores_.find(Upper(name));
+  return it == stores_.end() ? nullptr : &it->second;
+}
+
+const MessageStore* AtEngine::Storage(const std::string& name) const {
+  auto it = stores_.find(Upper(name));
+  return it == stores_.end() ? nullptr : &it->second;
+}
+
+std::vector<StoredSms> AtEngine::Stored() const {
+  std::vector<StoredSms> out;
+  for (const auto& [name, store] : stores_) {
+    for (const auto& [index, m] : store.Messages()) out.push_back({name, index, m.status, m.pdu.Hex()});
+  }
+  return out;
+}
+
+ModemState AtEngine::State() const {
+  ModemState s;
+  s.echo = echo_;
+  s.verbose = verbose_;
+  s.quiet = quiet_;
+  s.autoAnswerRings = sRegisters_.at(0);
+  s.cmee = cmee_;
+  s.characterSet = cscs_;
+  s.messageFormat = cmgf_;
+  s.showTextHeader = csdh_;
+  std::copy(cnmi_.begin(), cnmi_.end(), s.cnmi);
+  s.clip = clip_;
+  s.clir = clir_;
+  s.crc = crc_;
+  s.readStorage = mem1_;
+  s.writeStorage = mem2_;
+  s.receiveStorage = mem3_;
+  s.serviceCentre = serviceCentre_;
+  s.pin = pin_;
+  s.call = call_;
+  s.lastDialled = lastDialled_;
+  return s;
+}
+
+// ---------------------------------------------------------------------------
+// Events
+
+std::vector<DeliveredPart> AtEngine::DeliverSms(const IncomingSms& sms, Emissions& out) {
+  const std::vector<SmsPdu> pdus = EncodeDeliver(sms);
+  std::vector<int> order = sms.partOrder;
+  if (order.empty()) {
+    for (std::size_t i = 1; i <= pdus.size(); ++i) order.push_back(static_cast<int>(i));
+  }
+  std::vector<DeliveredPart> delivered;
+  for (int number : order) {
+    if (number < 1 || static_cast<std::size_t>(number) > pdus.size()) continue;
+    const SmsPdu& pdu = pdus[static_cast<std::size_t>(number) - 1];
+    DeliveredPart part;
+    part.partNumber = number;
+    part.pdu = pdu.Hex();
+    // TS 27.005 3.4.1 <mt>: 2 routes messages (of no class or class 0, all
+    // this network sends) straight to the client; 0, 1 and 3 store them.
+    if (sms.announce && cnmi_[1] == 2) {
+      if (cmgf_ == 1) {
+        EmitUnsolicited({Line{TextHeaderCmt(pdu)}, Line{TextData(pdu.fields), true}}, out, true);
+      } else {
+        EmitUnsolicited({Line{"+CMT: ," + Number(static_cast<int>(pdu.TpduLength()))}, Line{pdu.Hex()}}, out,
+                        true);
+      }
+      delivered.push_back(part);
+      continue;
+    }
+    const std::string storage = Upper(sms.storage.empty() ? mem3_ : sms.storage);
+    if (MessageStore* store = Storage(storage)) {
+      part.storage = storage;
+      part.index = store->Add({SmsStatus::ReceivedUnread, pdu});
+      if (part.index > 0 && sms.announce && (cnmi_[1] == 1 || cnmi_[1] == 3)) {
+        EmitUnsolicited({Line{"+CMTI: \"" + storage + "\"," + Number(part.index)}}, out, true);
+      }
+    }
+    delivered.push_back(part);
+  }
+  return delivered;
+}
+
+void AtEngine::StartIncomingCall(const IncomingCall& call) {
+  if (call_ != CallState::Idle) return;  // no call waiting on this line
+  incoming_ = call;
+  call_ = CallState::Ringing;
+  ringsHeard_ = 0;
+}
+
+bool AtEngine::Ring(Emissions& out) {
+  if (call_ != CallState::Ringing) return false;
+  EmitUnsolicited({Line{crc_ ? "+CRING: VOICE" : "RING"}}, out);  // TS 27.007 6.11
+  if (clip_) {
+    const int type = incoming_.numberType != 0 ? incoming_.numberType
+                                               : (!incoming_.number.empty() && incoming_.number[0] == '+' ? 145 : 129);
+    // TS 27.007 7.6: number, type, subaddress, its type, name, CLI validity.
+    EmitUnsolicited({Line{"+CLIP: " + Quoted(incoming_.number) + "," + Number(type) + ",,,,0"}}, out);
+  }
+  ++ringsHeard_;
+  const int autoAnswer = sRegisters_.at(0);
+  if (autoAnswer > 0 && ringsHeard_ >= autoAnswer) call_ = CallState::Voice;
+  return true;
+}
+
+void AtEngine::CallerGaveUp(bool noCarrier, Emissions& out) {
+  if (call_ != CallState::Ringing) return;
+  call_ = CallState::Idle;
+  if (noCarrier) EmitUnsolicited({Line{"NO CARRIER"}}, out);
+}
+
+void AtEngine::RemoteHangUp(Emissions& out) {
+  if (call_ == CallState::Idle) return;
+  call_ = CallState::Idle;
+  if (lineState_ == LineState::DataOnline) lineState_ = LineState::Command;
+  EmitUnsolicited({Line{"NO CARRIER"}}, out);
+}
+
+// ---------------------------------------------------------------------------
+// Message bodies (TS 27.005 3.5.1, 4.3)
+
+void AtEngine::FinishBody(Emissions& out) {
+  const PendingBody body = std::move(body_);
+  body_ = PendingBody{};
+  lineState_ = LineState::Command;
+  Response response;
+  const Result result = body.write ? WriteBody(body, response) : SendBody(body, response);
+  Emit(out, Emission::Kind::Answer, Format(response, result));
+  FlushHeldUnsolicited(out);
+}
+
+void AtEngine::CancelBody(Emissions& out) {
+  body_ = PendingBody{};
+  lineState_ = LineState::Command;
+  Emit(out, Emission::Kind::Answer, FinalText(Result::Ok()));
+  FlushHeldUnsolicited(out);
+}
+
+std::optional<SmsPdu> AtEngine::BodyToPdu(const PendingBody& body, Result& error) {
+  if (body.pdu) {
+    error = Result::Cms(304);
+    const auto octets = FromHex(body.data);
+    if (!octets || octets->empty()) return std::nullopt;
+    const std::size_t serviceCentreOctets = 1u + (*octets)[0];
+    if (serviceCentreOctets > octets->size() ||
+        octets->size() - serviceCentreOctets != static_cast<std::size_t>(body.length)) {
+      return std::nullopt;
+    }
+    std::string why;
+    std::optional<SmsPdu> pdu = DecodeSubmit(*octets, &why);
+    if (pdu && pdu->fields.serviceCentre.empty()) {
+      pdu->fields.serviceCentre = serviceCentre_;
+      pdu->fields.serviceCentreType = serviceCentreType_;
+    }
+    return pdu;
+  }
+
+  error = Result::Cms(305);
+  const SmsEncoding encoding = EncodingOfDcs(csmp_[3]);
+  std::optional<std::u32string> text;
+  std::size_t size = 0;
+  switch (encoding) {
+    case SmsEncoding::Gsm7Bit:
+      text = FromTeCharacterSet(body.data, cscs_);
+      if (text) size = ToGsmCodes(*text).size();
+      break;
+    case SmsEncoding::EightBit:
+      if (const auto octets = FromHex(body.data)) {
+        text = std::u32string(octets->begin(), octets->end());
+        size = octets->size();
+      }
+      break;
+    case SmsEncoding::Ucs2:
+      text = FromTeCharacterSet(body.data, "UCS2");
+      if (text) size = ToUtf16(*text).size() * 2;
+      break;
+  }
+  const std::size_t limit = encoding == SmsEncoding::Gsm7Bit ? 160 : 140;
+  if (!text || size > limit) return std::nullopt;
+  SubmitRequest request;
+  request.destination = body.destination;
+  request.destinationType = body.destinationType;
+  request.serviceCentre = serviceCentre_;
+  request.firstOctet = csmp_[0];
+  request.validityPeriod = csmp_[1];
+  request.pid = csmp_[2];
+  request.dcs = csmp_[3];
+  request.text = *text;
+  request.messageReference = nextReference_;
+  return EncodeSubmit(request);
+}
+
+AtEngine::Result AtEngine::SendBody(const PendingBody& body, Response& response) {
+  Result error;
+  const std::optional<SmsPdu> pdu = BodyToPdu(body, error);
+  if (!pdu) return error;
+  if (failSends_ > 0) {
+    --failSends_;
+    return Result{Result::Kind::Text, 0, failResult_};
+  }
+  const MessageFields& f = pdu->fields;
+  SubmittedMessage m;
+  m.pduMode = body.pdu;
+  if (body.pdu) {
+    m.pdu = Upper(body.data);
+    m.tpduLength = body.length;
+  }
+  m.serviceCentre = f.serviceCentre;
+  m.destination = f.address;
+  m.destinationType = f.addressType;
+  m.dcs = f.dcs;
+  m.encoding = EncodingOfDcs(f.dcs);
+  m.text = CodePointsToUtf8(f.text);
+  m.concat = f.concat;
+  m.messageReference = nextReference_;
+  m.answered = !config_.quirks.sendNeverAnswered;
+  nextReference_ = (nextReference_ + 1) & 0xFF;
+  submitted_.push_back(m);
+  if (!m.answered) return Result::Of(Result::Kind::Silent);
+  response.Info("+CMGS: " + Number(m.messageReference));
+  return Result::Ok();
+}
+
+AtEngine::Result AtEngine::WriteBody(const PendingBody& body, Response& response) {
+  Result error;
+  const std::optional<SmsPdu> pdu = BodyToPdu(body, error);
+  if (!pdu) return error;
+  MessageStore* store = Storage(mem2_);
+  const int index = store ? store->Add({body.status, *pdu}) : -1;
+  if (index < 0) return Result::Cms(322);  // memory full
+  response.Info("+CMGW: " + Number(index));
+  return Result::Ok();
+}
+
+// ---------------------------------------------------------------------------
+// Call control and identification (TS 27.007 6, 7)
+
+AtEngine::Result AtEngine::Chup(Form form, const Args&, Response&) {
+  if (form == Form::Test) return Result::Ok();
+  if (form != Form::Action) return Result::Error();
+  call_ = CallState::Idle;
+  return Result::Ok();
+}
+
+AtEngine::Result AtEngine::Clip(Form form, const Args& args, Response& response) {
+  int n = 0;
+  switch (form) {
+    case Form::Test: response.Info("+CLIP: (0,1)"); return Result::Ok();
+    case Form::Read: response.Info("+CLIP: " + Number(clip_ ? 1 : 0) + ",1"); return Result::Ok();
+    case Form::Set:
+      if (args.Count() > 1 || (args.Present(0) && (!args.Int(0, n) || n > 1))) return Result::Error();
+      clip_ = n == 1;
+      return Result::Ok();
+    case Form::Action: return Result::Error();
+  }
+  return Result::Error();
+}
+
+AtEngine::Result AtEngine::Clir(Form form, const Args& args, Response& response) {
+  int n = 0;
+  switch (form) {
+    case Form::Test: response.Info("+CLIR: (0-2)"); return Result::Ok();
+    case Form::Read: response.Info("+CLIR: " + Number(clir_) + ",4"); return Result::Ok();
+    case Form::Set:
+      if (args.Count() > 1 || (args.Present(0) && (!args.Int(0, n) || n > 2))) return Result::Error();
+      clir_ = n;
+      return Result::Ok();
+    case Form::Action: return Result::Error();
+  }
+  return Result::Error();
+}
+
+AtEngine::Result AtEngine::Crc(Form form, const Args& args, Response& response) {
+  int n = 0;
+  switch (form) {
+    case Form::Test: response.Info("+CRC: (0,1)"); return Result::Ok();
+    case Form::Read: response.Info("+CRC: " + Number(crc_ ? 1 : 0)); return Result::Ok();
+    case Form::Set:
+      if (args.Count() > 1 || (args.Present(0) && (!args.Int(0, n) || n > 1))) return Result::Error();
+      crc_ = n == 1;
+      return Result::Ok();
+    case Form::Action: return Result::Error();
+  }
+  return Result::Error();
+}
+
+AtEngine::Result AtEngine::Cmee(Form form, const Args& args, Response& response) {
+  int n = 0;
+  switch (form) {
+    case Form::Test: response.Info("+CMEE: (0-2)"); return Result::Ok();
+    case Form::Read: response.Info("+CMEE: " + Number(cmee_)); return Result::Ok();
+    case Form::Set:
+      if (args.Count() > 1 || (args.Present(0) && (!args.Int(0, n) || n > 2))) return Result::Error();
+      cmee_ = n;
+      return Result::Ok();
+    case Form::Action: return Result::Error();
+  }
+  return Result::Error();
+}
+
+AtEngine::Result AtEngine::Cpin(Form form, const Args& args, Response& response) {
+  switch (form) {
+    case Form::Test: return Result::Ok();
+    case Form::Read: {
+      const char* state = pin_ == PinState::Ready ? "READY" : (pin_ == PinState::SimPin ? "SIM PIN" : "SIM PUK");
+      response.Info(std::string("+CPIN: ") + state);
+      return Result::Ok();
+    }
+    case Form::Action: return Result::Error();
+    case Form::Set: break;
+  }
+  if (!args.Present(0)) return Result::Error();
+  const std::string given = args.items[0].value;
+  switch (pin_) {
+    case PinState::Ready:
+      return Result::Cme(3);
+    case PinState::SimPin:
+      if (given == currentPin_) {
+        pin_ = PinState::Ready;
+        pinAttempts_ = kPinAttempts;
+        return Result::Ok();
+      }
+      if (--pinAttempts_ <= 0) pin_ = PinState::SimPuk;
+      return Result::Cme(16);
+    case PinState::SimPuk:
+      if (!args.Present(1) || given != config_.puk) return Result::Cme(16);
+      currentPin_ = args.items[1].value;
+      pin_ = PinState::Ready;
+      pinAttempts_ = kPinAttempts;
+      return Result::Ok();
+  }
+  return Result::Error();
+}
+
+AtEngine::Result AtEngine::Creg(Form form, const Args& args, Response& response) {
+  int n = 0;
+  switch (form) {
+    case Form::Test: response.Info("+CREG: (0-2)"); return Result::Ok();
+    case Form::Read: response.Info("+CREG: " + Number(creg_) + "," + Number(config_.registration)); return Result::Ok();
+    case Form::Set:
+      if (args.Count() > 1 || (args.Present(0) && (!args.Int(0, n) || n > 2))) return Result::Error();
+      creg_ = n;
+      return Result::Ok();
+    case Form::Action: return Result::Error();
+  }
+  return Result::Error();
+}
+
+AtEngine::Result AtEngine::Cops(Form form, const Args&, Response& response) {
+  const std::string name = "\"" + config_.operatorName + "\"";
+  switch (form) {
+    case Form::Test: response.Info("+COPS: (2," + name + "," + name + ",\"00101\"),,(0-4),(0-2)"); return Result::Ok();
+    case Form::Read: response.Info("+COPS: 0,0," + name); return Result::Ok();
+    case Form::Set: return Result::Ok();
+    case Form::Action: return Result::Error();
+  }
+  return Result::Error();
+}
+
+AtEngine::Result AtEngine::Csq(Form form, const Args&, Response& response) {
+  switch (form) {
+    case Form::Test: response.Info("+CSQ: (0-31,99),(0-7,99)"); return Result::Ok();
+    case Form::Action: response.Info("+CSQ: " + Number(config_.rssi) + "," + Number(config_.ber)); return Result::Ok();
+    case Form::Read:
+    case Form::Set: return Result::Error();
+  }
+  return Result::Error();
+}
+
+AtEngine::Result AtEngine::Info(Form form, const std::string& value, Response& response) {
+  switch (form) {
+    case Form::Test: return Result::Ok();
+    case Form::Action: response.Info(value); return Result::Ok();
+    case Form::Read:
+    case Form::Set: return Result::Error();
+  }
+  return Result::Error();
+}
+
+AtEngine::Result AtEngine::Gmi(Form form, const Args&, Response& r) { return Info(form, config_.manufacturer, r); }
+AtEngine::Result AtEngine::Gmm(Form form, const Args&, Response& r) { return Info(form, config_.model, r); }
+AtEngine::Result AtEngine::Gmr(Form form, const Args&, Response& r) { return Info(form, config_.revision, r); }
+AtEngine::Result AtEngine::Gsn(Form form, const Args&, Response& r) { return Info(form, config_.imei, r); }
+
+AtEngine::Result AtEngine::Cimi(Form form, const Args&, Response& r) {
+  if (form == Form::Action) {
+    const Result sim = SimCheck(false);
+    if (sim.kind != Result::Kind::Ok) return sim;
+  }
+  return Info(form, config_.imsi, r);
+}
+
+// ---------------------------------------------------------------------------
+// Message service settings (TS 27.005 3.2, 3.3, 3.4)
+
+AtEngine::Result AtEngine::Cscs(Form form, const Args& args, Response& response) {
+  std::string set;
+  switch (form) {
+    case Form::Test: response.Info("+CSCS: (\"GSM\",\"IRA\",\"UCS2\",\"8859-1\")"); return Result::Ok();
+    case Form::Read: response.Info("+CSCS: \"" + cscs_ + "\""); return Result::Ok();
+    case Form::Set:
+      if (args.Count() != 1 || !args.String(0, set) || !IsKnownCharacterSet(set)) return Result::Error();
+      cscs_ = Upper(set);
+      return Result::Ok();
+    case Form::Action: return Result::Error();
+  }
+  return Result::Error();
+}
+
+AtEngine::Result AtEngine::Cmgf(Form form, const Args& args, Response& response) {
+  int n = 0;
+  switch (form) {
+    case Form::Test: response.Info("+CMGF: (0,1)"); return Result::Ok();
+    case Form::Read: response.Info("+CMGF: " + Number(cmgf_)); return Result::Ok();
+    case Form::Set:
+      if (args.Count() > 1 || (args.Present(0) && (!args.Int(0, n) || n > 1))) return Result::Error();
+      cmgf_ = n;
+      return Result::Ok();
+    case Form::Action: return Result::Error();
+  }
+  return Result::Error();
+}
+
+AtEngine::Result AtEngine::Csdh(Form form, const Args& args, Response& response) {
+  int n = 0;
+  switch (form) {
+    case Form::Test: response.Info("+CSDH: (0,1)"); return Result::Ok();
+    case Form::Read: response.Info("+CSDH: " + Number(csdh_ ? 1 : 0)); return Result::Ok();
+    case Form::Set:
+      if (args.Count() > 1 || (args.Present(0) && (!args.Int(0, n) || n > 1))) return Result::Error();
+      csdh_ = n == 1;
+      return Result::Ok();
+    case Form::Action: return Result::Error();
+  }
+  return Result::Error();
+}
+
+AtEngine::Result AtEngine::Csmp(Form form, const Args& args, Response& response) {
+  switch (form) {
+    case Form::Test: return Result::Ok();
+    case Form::Read:
+      response.Info("+CSMP: " + Number(csmp_[0]) + "," + Number(csmp_[1]) + "," + Number(csmp_[2]) + "," +
+                    Number(csmp_[3]));
+      return Result::Ok();
+    case Form::Set: {
+      if (args.Count() > 4) return Result::Error();
+      std::array<int, 4> values = csmp_;
+      for (std::size_t i = 0; i < args.Count(); ++i) {
+        if (!args.Present(i)) continue;
+        if (!args.Int(i, values[i]) || values[i] > 255) return Result::Cms(305);
+      }
+      csmp_ = values;
+      return Result::Ok();
+    }
+    case Form::Action: return Result::Error();
+  }
+  return Result::Error();
+}
+
+AtEngine::Result AtEngine::Csms(Form form, const Args& args, Response& response) {
+  int n = 0;
+  switch (form) {
+    case Form::Test: response.Info("+CSMS: (0,1)"); return Result::Ok();
+    case Form::Read: response.Info("+CSMS: " + Number(csms_) + ",1,1,1"); return Result::Ok();
+    case Form::Set:
+      if (args.Count() != 1 || !args.Int(0, n) || n > 1) return Result::Error();
+      csms_ = n;
+      response.Info("+CSMS: 1,1,1");
+      return Result::Ok();
+    case Form::Action: return Result::Error();
+  }
+  return Result::Error();
+}
+
+AtEngine::Result AtEngine::Cnmi(Form form, const Args& args, Response& response) {
+  static constexpr std::array<int, 5> kMaximum = {3, 3, 2, 1, 1};
+  switch (form) {
+    case Form::Test: response.Info("+CNMI: (0-3),(0-3),(0,2),(0,1),(0,1)"); return Result::Ok();
+    case Form::Read:
+      response.Info("+CNMI: " + Number(cnmi_[0]) + "," + Number(cnmi_[1]) + "," + Number(cnmi_[2]) + "," +
+                    Number(cnmi_[3]) + "," + Number(cnmi_[4]));
+      return Result::Ok();
+    case Form::Set: {
+      if (args.Count() == 0 || args.Count() > 5) return Result::Error();
+      std::array<int, 5> values = cnmi_;
+      for (std::size_t i = 0; i < args.Count(); ++i) {
+        if (!args.Present(i)) continue;
+        if (!args.Int(i, values[i]) || values[i] > kMaximum[i]) return Result::Cms(303);
+      }
+      cnmi_ = values;
+      // TS 27.005 3.4.1 <bfr>: entering mode 1-3 flushes (0) or clears (1)
+      // what mode 0 kept.
+      if (cnmi_[0] != 0) {
+        if (cnmi_[4] == 0) {
+          flushCnmi_ = !cnmiBuffer_.empty();
+        } else {
+          cnmiBuffer_.clear();
+        }
+      }
+      return Result::Ok();
+    }
+    case Form::Action: return Result::Error();
+  }
+  return Result::Error();
+}
+
+AtEngine::Result AtEngine::Csca(Form form, const Args& args, Response& response) {
+  if (form == Form::Test) return Result::Ok();
+  const Result sim = SimCheck(true);
+  if (sim.kind != Result::Kind::Ok) return sim;
+  std::string address;
+  int type = 0;
+  switch (form) {
+    case Form::Read:
+      response.Info("+CSCA: " + Quoted(serviceCentre_) + "," + Number(serviceCentreType_));
+      return Result::Ok();
+    case Form::Set:
+      if (!args.String(0, address) || args.Count() > 2) return Result::Error();
+      if (args.Present(1) && !args.Int(1, type)) return Result::Error();
+      serviceCentre_ = FromTeString(address);
+      serviceCentreType_ = type != 0 ? type : (!serviceCentre_.empty() && serviceCentre_[0] == '+' ? 145 : 129);
+      return Result::Ok();
+    case Form::Action:
+    case Form::Test: return Result::Error();
+  }
+  return Result::Error();
+}
+
+std::string AtEngine::StorageReport() const {
+  std::string out;
+  for (const std::string* mem : {&mem1_, &mem2_, &mem3_}) {
+    const MessageStore* store = Storage(*mem);
+    if (!out.empty()) out += ",";
+    out += Number(static_cast<int>(store->Used())) + "," + Number(static_cast<int>(store->Capacity()));
+  }
+  return out;
+}
+
+AtEngine::Result AtEngine::Cpms(Form form, const Args& args, Response& response) {
+  if (form == Form::Test) {
+    response.Info("+CPMS: (\"SM\",\"ME\"),(\"SM\",\"ME\"),(\"SM\",\"ME\")");
+    return Result::Ok();
+  }
+  const Result sim = SimCheck(true);
+  if (sim.kind != Result::Kind::Ok) return sim;
+  if (form == Form::Read) {
+    std::string text = "+CPMS: ";
+    bool first = true;
+    for (const std::string* mem : {&mem1_, &mem2_, &mem3_}) {
+      const MessageStore* store = Storage(*mem);
+      text += (first ? "\"" : ",\"") + *mem + "\"," + Number(static_cast<int>(store->Used())) + "," +
+              Number(static_cast<int>(store->Capacity()));
+      first = false;
+    }
+    response.Info(text);
+    return Result::Ok();
+  }
+  if (form != Form::Set || args.Count() == 0 || args.Count() > 3) return Result::Error();
+  std::array<std::string*, 3> mems = {&mem1_, &mem2_, &mem3_};
+  std::array<std::string, 3> chosen = {mem1_, mem2_, mem3_};
+  for (std::size_t i = 0; i < args.Count(); ++i) {
+    if (!args.Present(i)) continue;
+    const std::string name = Upper(args.items[i].value);
+    if (Storage(name) == nullptr) return Result::Cms(302);
+    chosen[i] = name;
+  }
+  for (std::size_t i = 0; i < mems.size(); ++i) *mems[i] = chosen[i];
+  response.Info("+CPMS: " + StorageReport());
+  return Result::Ok();
+}
+
+// ---------------------------------------------------------------------------
+// Reading, listing, deleting, sending, writing (TS 27.005 3.5, 4)
+
+AtEngine::Result AtEngine::Cmgr(Form form, const Args& args, Response& response) {
+  if (form == Form::Test) return Result::Ok();
+  if (form != Form::Set) return Result::Error();
+  const Result sim = SimCheck(true);
+  if (sim.kind != Result::Kind::Ok) return sim;
+  int index = 0;
+  MessageStore* store = Storage(mem1_);
+  if (!args.Int(0, index) || !store->InRange(index)) return Result::Cms(321);
+  StoredMessage* m = store->Find(index);
+  if (m == nullptr) return Result::Ok();  // an empty position reads as nothing
+  if (cmgf_ == 0) {
+    response.blocks.push_back({Line{"+CMGR: " + Number(StatusNumber(m->status)) + ",," +
+                                    Number(static_cast<int>(m->pdu.TpduLength()))},
+                               Line{m->pdu.Hex()}});
+  } else {
+    response.blocks.push_back({Line{TextHeaderCmgr(*m)}, Line{TextData(m->pdu.fields), true}});
+  }
+  if (m->status == SmsStatus::ReceivedUnread) m->status = SmsStatus::ReceivedRead;
+  return Result::Ok();
+}
+
+AtEngine::Result AtEngine::Cmgl(Form form, const Args& args, Response& response) {
+  if (form == Form::Test) {
+    response.Info(cmgf_ == 0 ? "+CMGL: (0-4)"
+                             : "+CMGL: (\"REC UNREAD\",\"REC READ\",\"STO UNSENT\",\"STO SENT\",\"ALL\")");
+    return Result::Ok();
+  }
+  if (form == Form::Read) return Result::Error();
+  const Result sim = SimCheck(true);
+  if (sim.kind != Result::Kind::Ok) return sim;
+
+  int filter = 0;  // "REC UNREAD" unless told otherwise
+  if (args.Present(0)) {
+    if (cmgf_ == 0) {
+      if (!args.Int(0, filter) || filter > 4) return Result::Cms(304);
+    } else {
+      std::string word;
+      if (!args.String(0, word)) return Result::Cms(305);
+      word = Upper(word);
+      filter = -1;
+      for (std::size_t i = 0; i < kStatusWords.size(); ++i) {
+        if (word == kStatusWords[i]) filter = static_cast<int>(i);
+      }
+      if (word == "ALL") filter = 4;
+      if (filter < 0) return Result::Cms(305);
+    }
+  }
+
+  std::vector<Line> lines;
+  for (auto& [index, m] : Storage(mem1_)->Messages()) {
+    if (!MatchesFilter(m.status, filter)) continue;
+    if (cmgf_ == 0) {
+      lines.push_back({"+CMGL: " + Number(index) + "," + Number(StatusNumber(m.status)) + ",," +
+                       Number(static_cast<int>(m.pdu.TpduLength()))});
+      lines.push_back({m.pdu.Hex()});
+    } else {
+      lines.push_back({TextHeaderCmgl(index, m)});
+      lines.push_back({TextData(m.pdu.fields), true});
+    }
+    if (m.status == SmsStatus::ReceivedUnread) m.status = SmsStatus::ReceivedRead;
+  }
+  if (!lines.empty()) response.blocks.push_back(std::move(lines));
+  return Result::Ok();
+}
+
+AtEngine::Result AtEngine::Cmgd(Form form, const Args& args, Response& response) {
+  MessageStore* store = Storage(mem1_);
+  if (form == Form::Test) {
+    std::string used;
+    for (const auto& entry : store->Messages()) used += (used.empty() ? "" : ",") + Number(entry.first);
+    response.Info("+CMGD: (" + used + "),(0-4)");
+    return Result::Ok();
+  }
+  if (form != Form::Set) return Result::Error();
+  const Result sim = SimCheck(true);
+  if (sim.kind != Result::Kind::Ok) return sim;
+  int index = 0;
+  int flag = 0;
+  if (!args.Int(0, index)) return Result::Cms(321);
+  if (args.Present(1) && (!args.Int(1, flag) || flag > 4)) return Result::Cms(302);
+  // TS 27.005 3.5.4 <delflag>: 0 the one at <index>; 1 read; 2 read and sent;
+  // 3 read, sent and unsent; 4 all. With a flag above 0 <index> is ignored.
+  if (flag == 0) {
+    if (!store->InRange(index)) return Result::Cms(321);
+    store->Remove(index);
+    return Result::Ok();
+  }
+  auto& messages = store->Messages();
+  for (auto it = messages.begin(); it != messages.end();) {
+    const SmsStatus s = it->second.status;
+    const bool remove = flag == 4 || s == SmsStatus::ReceivedRead || (flag >= 2 && s == SmsStatus::StoredSent) ||
+                        (flag >= 3 && s == SmsStatus::StoredUnsent);
+    it = remove ? messages.erase(it) : std::next(it);
+  }
+  return Result::Ok();
+}
+
+AtEngine::Result AtEngine::Cmgs(Form form, const Args& args, Response&) {
+  if (form == Form::Test) return Result::Ok();
+  if (form != Form::Set) return Result::Error();
+  const Result sim = SimCheck(true);
+  if (sim.kind != Result::Kind::Ok) return sim;
+  PendingBody body;
+  body.write = false;
+  body.pdu = cmgf_ == 0;
+  if (body.pdu) {
+    // TS 27.005 3.5.1: <length> counts the TPDU, the service centre part left out.
+    if (!args.Int(0, body.length) || body.length < 1 || body.length > 164 || args.Count() > 1) {
+      return Result::Cms(304);
+    }
+  } else {
+    std::string destination;
+    if (!args.String(0, destination) || args.Count() > 2) return Result::Cms(305);
+    body.destination = FromTeString(destination);
+    if (body.destination.empty()) return Result::Cms(305);
+    if (args.Present(1) && !args.Int(1, body.destinationType)) return Result::Cms(305);
+  }
+  body_ = body;
+  lineState_ = LineState::Body;
+  return Result::Of(Result::Kind::Prompt);
+}
+
+AtEngine::Result AtEngine::Cmgw(Form form, const Args& args, Response&) {
+  if (form == Form::Test) return Result::Ok();
+  if (form == Form::Read) return Result::Error();
+  const Result sim = SimCheck(true);
+  if (sim.kind != Result::Kind::Ok) return sim;
+  PendingBody body;
+  body.write = true;
+  body.pdu = cmgf_ == 0;
+  int stat = 2;
+  if (body.pdu) {
+    if (!args.Int(0, body.length) || body.length < 1 || body.length > 164) return Result::Cms(304);
+    if (args.Present(1) && (!args.Int(1, stat) || stat < 2 || stat > 3)) return Result::Cms(304);
+  } else {
+    std::string text;
+    if (args.Present(0)) {
+      if (!args.String(0, text)) return Result::Cms(305);
+      body.destination = FromTeString(text);
+    }
+    if (args.Present(1) && !args.Int(1, body.destinationType)) return Result::Cms(305);
+    if (args.Present(2)) {
+      if (!args.String(2, text)) return Result::Cms(305);
+      text = Upper(text);
+      if (text == "STO SENT") {
+        stat = 3;
+      } else if (text != "STO UNSENT") {
+        return Result::Cms(305);
+      }
+    }
+  }
+  body.status = static_cast<SmsStatus>(stat);
+  body_ = body;
+  lineState_ = LineState::Body;
+  return Result::Of(Result::Kind::Prompt);
+}
+
+}  // namespace vesk::sim

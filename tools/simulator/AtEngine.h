@@ -1,0 +1,257 @@
+// The modem's side of the AT dialogue (V.250, TS 27.007, TS 27.005), with no
+// I/O and no clock: bytes in, bytes out. ModemSimulator feeds it what the
+// client writes, triggers its events, and writes what it emits onto the line
+// with the timing the quirks ask for.
+//
+// Echo: each received byte is echoed as it arrives (in command state and while
+// a message body is taken), except the Ctrl-Z and ESC that end a body.
+//
+// Not thread-safe; ModemSimulator serialises every call.
+#pragma once
+
+#include <array>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tools/simulator/MessageStore.h"
+#include "tools/simulator/SimTypes.h"
+#include "tools/simulator/SmsPdu.h"
+
+namespace vesk::sim {
+
+struct Emission {
+  enum class Kind {
+    Echo,         // the client's own bytes coming back
+    Answer,       // information text and final result of a command line
+    Unsolicited,  // RING, +CMTI: ... (framed)
+    Raw,          // bytes sent as they are
+  };
+  Kind kind = Kind::Answer;
+  std::string bytes;
+};
+using Emissions = std::vector<Emission>;
+
+class AtEngine {
+ public:
+  explicit AtEngine(ModemConfig config);
+
+  // What the client wrote.
+  void Receive(std::string_view bytes, Emissions& out);
+
+  // Events from the network.
+  std::vector<DeliveredPart> DeliverSms(const IncomingSms& sms, Emissions& out);
+  void StartIncomingCall(const IncomingCall& call);
+  // One ring of the incoming call; false when it no longer rings.
+  bool Ring(Emissions& out);
+  void CallerGaveUp(bool noCarrier, Emissions& out);
+  void RemoteHangUp(Emissions& out);
+  // A framed unsolicited line ("\r\n<text>\r\n"), buffered like the others
+  // while a message body is being taken.
+  void Unsolicited(const std::string& text, Emissions& out);
+
+  // Power-on: settings back to the configured values, SIM locked again when
+  // it has a PIN, no call, nothing half-typed. Stored messages stay.
+  void PowerOn();
+
+  // Changes while running.
+  void SetQuirks(const Quirks& quirks) { config_.quirks = quirks; }
+  const Quirks& GetQuirks() const { return config_.quirks; }
+  void SetSupported(const std::string& command, bool supported);
+  void FailNextSends(int count, std::string finalResult);
+  void SetSignal(int rssi, int ber);
+  void SetDataCallOutcome(DataCallOutcome outcome) { config_.dataCall = outcome; }
+
+  // What happened.
+  const std::vector<std::string>& CommandLines() const { return commandLines_; }
+  const std::vector<SubmittedMessage>& Submitted() const { return submitted_; }
+  std::vector<StoredSms> Stored() const;
+  ModemState State() const;
+
+ private:
+  enum class Form { Action, Read, Test, Set };
+  enum class LineState { Command, Body, DataOnline };
+
+  struct Arg {
+    std::string value;
+    bool quoted = false;
+    bool present = false;
+  };
+  struct Args {
+    std::vector<Arg> items;
+    std::size_t Count() const { return items.size(); }
+    bool Present(std::size_t i) const { return i < items.size() && items[i].present; }
+    bool Int(std::size_t i, int& out) const;
+    // A quoted string argument; false when absent or unquoted.
+    bool String(std::size_t i, std::string& out) const;
+  };
+
+  // One line of information text; message bodies keep their case under the
+  // lower-case quirk.
+  struct Line {
+    std::string text;
+    bool body = false;
+  };
+  struct Response {
+    std::vector<std::vector<Line>> blocks;
+    void Info(std::string text) { blocks.push_back({Line{std::move(text), false}}); }
+  };
+
+  struct Result {
+    enum class Kind { Ok, Error, Cme, Cms, Connect, Busy, NoCarrier, Prompt, Silent, Text };
+    Kind kind = Kind::Ok;
+    int code = 0;
+    std::string text;  // Kind::Text: a whole final line
+    static Result Ok() { return {}; }
+    static Result Error() { return {Kind::Error, 0, {}}; }
+    static Result Cme(int c) { return {Kind::Cme, c, {}}; }
+    static Result Cms(int c) { return {Kind::Cms, c, {}}; }
+    static Result Of(Kind k) { return {k, 0, {}}; }
+  };
+
+  using Handler = Result (AtEngine::*)(Form, const Args&, Response&);
+  struct CommandEntry {
+    std::string_view name;
+    Handler handler;
+  };
+  static const CommandEntry* FindExtended(std::string_view name);
+
+  // A message body being taken after the "> " prompt.
+  struct PendingBody {
+    bool write = false;        // AT+CMGW, else AT+CMGS
+    bool pdu = false;
+    int length = 0;            // PDU mode: <length>
+    std::string destination;   // text mode
+    int destinationType = 0;
+    SmsStatus status = SmsStatus::StoredUnsent;
+    std::string data;
+  };
+
+  static Args ParseArgs(std::string_view text);
+  void ResetSettings();
+  void ReceiveCommandByte(char c, Emissions& out);
+  void ReceiveBodyByte(char c, Emissions& out);
+  void ReceiveDataByte(char c, Emissions& out);
+  void FlushEcho(Emissions& out);
+  void Emit(Emissions& out, Emission::Kind kind, std::string bytes);
+  void RunLine(const std::string& line, Emissions& out);
+  Result Execute(std::string_view commands, Response& response);
+  Result Basic(char name, int value, Response& response);
+  Result SRegister(int reg, const std::string& op, std::string_view value, Response& response);
+  Result Dial(std::string_view dialString, bool voice);
+  Result RunExtended(const std::string& name, Form form, std::string_view args, Response& response);
+  void FinishBody(Emissions& out);
+  void CancelBody(Emissions& out);
+  Result SendBody(const PendingBody& body, Response& response);
+  Result WriteBody(const PendingBody& body, Response& response);
+  std::optional<SmsPdu> BodyToPdu(const PendingBody& body, Result& error);
+
+  // Formatting.
+  std::string Format(const Response& response, const Result& result) const;
+  std::string FinalText(const Result& result) const;
+  std::string Frame(const std::vector<Line>& lines) const;
+  std::string Case(const std::string& text) const;
+  void EmitUnsolicited(std::vector<Line> lines, Emissions& out, bool messageIndication = false);
+  void FlushHeldUnsolicited(Emissions& out);
+  std::string TeString(const std::string& utf8) const;
+  std::string FromTeString(const std::string& value) const;
+  std::string Quoted(const std::string& utf8) const { return "\"" + TeString(utf8) + "\""; }
+  std::string TextData(const MessageFields& f) const;
+  std::string TextHeaderCmgr(const StoredMessage& m) const;
+  std::string TextHeaderCmgl(int index, const StoredMessage& m) const;
+  std::string TextHeaderCmt(const SmsPdu& pdu) const;
+
+  // Helpers.
+  bool Supported(const std::string& name) const;
+  Result SimCheck(bool messageService) const;
+  MessageStore* Storage(const std::string& name);
+  const MessageStore* Storage(const std::string& name) const;
+  std::string StorageReport() const;
+
+  // Command handlers (TS 27.007 / TS 27.005).
+  Result Chup(Form, const Args&, Response&);
+  Result Clip(Form, const Args&, Response&);
+  Result Clir(Form, const Args&, Response&);
+  Result Cmee(Form, const Args&, Response&);
+  Result Cmgd(Form, const Args&, Response&);
+  Result Cmgf(Form, const Args&, Response&);
+  Result Cmgl(Form, const Args&, Response&);
+  Result Cmgr(Form, const Args&, Response&);
+  Result Cmgs(Form, const Args&, Response&);
+  Result Cmgw(Form, const Args&, Response&);
+  Result Cnmi(Form, const Args&, Response&);
+  Result Cops(Form, const Args&, Response&);
+  Result Cpin(Form, const Args&, Response&);
+  Result Cpms(Form, const Args&, Response&);
+  Result Crc(Form, const Args&, Response&);
+  Result Creg(Form, const Args&, Response&);
+  Result Csca(Form, const Args&, Response&);
+  Result Cscs(Form, const Args&, Response&);
+  Result Csdh(Form, const Args&, Response&);
+  Result Csmp(Form, const Args&, Response&);
+  Result Csms(Form, const Args&, Response&);
+  Result Csq(Form, const Args&, Response&);
+  Result Cimi(Form, const Args&, Response&);
+  Result Gmi(Form, const Args&, Response&);
+  Result Gmm(Form, const Args&, Response&);
+  Result Gmr(Form, const Args&, Response&);
+  Result Gsn(Form, const Args&, Response&);
+  Result Info(Form form, const std::string& value, Response& response);
+
+  ModemConfig config_;
+
+  // Settings (power-on values from config_).
+  bool echo_ = true;
+  bool verbose_ = true;
+  bool quiet_ = false;
+  std::map<int, int> sRegisters_;
+  int cmee_ = 1;
+  std::string cscs_;
+  int cmgf_ = 0;
+  bool csdh_ = false;
+  std::array<int, 5> cnmi_{};
+  std::array<int, 4> csmp_{17, 167, 0, 0};
+  int csms_ = 0;
+  bool clip_ = false;
+  int clir_ = 0;
+  bool crc_ = false;
+  int creg_ = 0;
+  std::string mem1_ = "SM", mem2_ = "SM", mem3_ = "SM";
+  std::string serviceCentre_;
+  int serviceCentreType_ = 145;
+
+  // SIM.
+  PinState pin_ = PinState::Ready;
+  std::string currentPin_;
+  int pinAttempts_ = 3;
+
+  // Calls.
+  CallState call_ = CallState::Idle;
+  IncomingCall incoming_;
+  int ringsHeard_ = 0;
+  std::string lastDialled_;
+
+  // Line.
+  LineState lineState_ = LineState::Command;
+  std::string lineBuffer_;
+  std::string lastLine_;
+  std::string pendingEcho_;
+  PendingBody body_;
+  int plusCount_ = 0;
+  std::vector<std::string> held_;        // unsolicited results held during a body or data
+  std::vector<std::string> cnmiBuffer_;  // message indications held with AT+CNMI mode 0
+  bool flushCnmi_ = false;               // send cnmiBuffer_ after the current answer
+
+  // Messages.
+  std::map<std::string, MessageStore> stores_;
+  int nextReference_ = 0;
+  int failSends_ = 0;
+  std::string failResult_;
+
+  std::vector<std::string> commandLines_;
+  std::vector<SubmittedMessage> submitted_;
+};
+
+}  // namespace vesk::sim
