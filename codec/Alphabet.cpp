@@ -1,0 +1,326 @@
+#include "codec/Alphabet.h"
+
+#include <array>
+#include <cstddef>
+
+namespace vesk::codec {
+
+namespace {
+
+// ---------------------------------------------------------------- source tables
+
+// TS 23.038 6.2.1, indexed by code. 0x1B is the escape and stands for no
+// character of its own.
+constexpr std::array<char16_t, 128> kDefaultAlphabet = {
+    // @       £       $       ¥       è       é       ù       ì
+    u'@',   0x00A3, u'$',   0x00A5, 0x00E8, 0x00E9, 0x00F9, 0x00EC,
+    // ò       Ç       LF      Ø       ø       CR      Å       å
+    0x00F2, 0x00C7, u'\n',  0x00D8, 0x00F8, u'\r',  0x00C5, 0x00E5,
+    // Δ       _       Φ       Γ       Λ       Ω       Π       Ψ
+    0x0394, u'_',   0x03A6, 0x0393, 0x039B, 0x03A9, 0x03A0, 0x03A8,
+    // Σ       Θ       Ξ       ESC     Æ       æ       ß       É
+    0x03A3, 0x0398, 0x039E, 0x001B, 0x00C6, 0x00E6, 0x00DF, 0x00C9,
+    // SP      !       "       #       ¤       %       &       '
+    u' ',   u'!',   u'"',   u'#',   0x00A4, u'%',   u'&',   u'\'',
+    // (       )       *       +       ,       -       .       /
+    u'(',   u')',   u'*',   u'+',   u',',   u'-',   u'.',   u'/',
+    // 0       1       2       3       4       5       6       7
+    u'0',   u'1',   u'2',   u'3',   u'4',   u'5',   u'6',   u'7',
+    // 8       9       :       ;       <       =       >       ?
+    u'8',   u'9',   u':',   u';',   u'<',   u'=',   u'>',   u'?',
+    // ¡       A       B       C       D       E       F       G
+    0x00A1, u'A',   u'B',   u'C',   u'D',   u'E',   u'F',   u'G',
+    // H       I       J       K       L       M       N       O
+    u'H',   u'I',   u'J',   u'K',   u'L',   u'M',   u'N',   u'O',
+    // P       Q       R       S       T       U       V       W
+    u'P',   u'Q',   u'R',   u'S',   u'T',   u'U',   u'V',   u'W',
+    // X       Y       Z       Ä       Ö       Ñ       Ü       §
+    u'X',   u'Y',   u'Z',   0x00C4, 0x00D6, 0x00D1, 0x00DC, 0x00A7,
+    // ¿       a       b       c       d       e       f       g
+    0x00BF, u'a',   u'b',   u'c',   u'd',   u'e',   u'f',   u'g',
+    // h       i       j       k       l       m       n       o
+    u'h',   u'i',   u'j',   u'k',   u'l',   u'm',   u'n',   u'o',
+    // p       q       r       s       t       u       v       w
+    u'p',   u'q',   u'r',   u's',   u't',   u'u',   u'v',   u'w',
+    // x       y       z       ä       ö       ñ       ü       à
+    u'x',   u'y',   u'z',   0x00E4, 0x00F6, 0x00F1, 0x00FC, 0x00E0,
+};
+
+// One entry of a table reached through the escape.
+struct ShiftEntry {
+  std::uint8_t code;
+  char16_t ch;
+};
+
+// TS 23.038 6.2.1.1. 0x0D (CR2) is read as a carriage return.
+constexpr std::array<ShiftEntry, 11> kExtension = {{
+    {0x0A, 0x000C},  // form feed
+    {0x0D, 0x000D},  // carriage return
+    {0x14, u'^'},
+    {0x28, u'{'},
+    {0x29, u'}'},
+    {0x2F, u'\\'},
+    {0x3C, u'['},
+    {0x3D, u'~'},
+    {0x3E, u']'},
+    {0x40, u'|'},
+    {0x65, 0x20AC},  // €
+}};
+
+// TS 23.038 A.2.2, the entries beyond the extension table.
+constexpr std::array<ShiftEntry, 9> kSpanish = {{
+    {0x09, 0x00E7},  // ç
+    {0x41, 0x00C1},  // Á
+    {0x49, 0x00CD},  // Í
+    {0x4F, 0x00D3},  // Ó
+    {0x55, 0x00DA},  // Ú
+    {0x61, 0x00E1},  // á
+    {0x69, 0x00ED},  // í
+    {0x6F, 0x00F3},  // ó
+    {0x75, 0x00FA},  // ú
+}};
+
+// TS 23.038 A.2.3 up to 0x12. The component has always stopped there: the
+// table's later entries (Γ from 0x13 on, À, Ã, Õ and the rest) decode to
+// nothing, and applications rely on that output.
+constexpr std::array<ShiftEntry, 7> kPortuguese = {{
+    {0x05, 0x00EA},  // ê
+    {0x09, 0x00E7},  // ç
+    {0x0B, 0x00D4},  // Ô
+    {0x0C, 0x00F4},  // ô
+    {0x0E, 0x00C1},  // Á
+    {0x0F, 0x00E1},  // á
+    {0x12, 0x03A6},  // Φ
+}};
+
+// TS 23.038 A.2.1, the entries beyond the extension table.
+constexpr std::array<ShiftEntry, 7> kTurkish = {{
+    {0x47, 0x011E},  // Ğ
+    {0x49, 0x0130},  // İ
+    {0x53, 0x015E},  // Ş
+    {0x63, 0x00E7},  // ç
+    {0x67, 0x011F},  // ğ
+    {0x69, 0x0131},  // ı
+    {0x73, 0x015F},  // ş
+}};
+
+template <std::size_t N>
+constexpr bool SortedByCode(const std::array<ShiftEntry, N>& table) {
+  for (std::size_t i = 1; i < N; ++i)
+    if (table[i - 1].code >= table[i].code) return false;
+  for (const auto& e : table)
+    if (e.code >= 0x80 || e.ch == 0) return false;
+  return true;
+}
+
+template <std::size_t N>
+constexpr bool DisjointFromExtension(const std::array<ShiftEntry, N>& table) {
+  for (const auto& e : table)
+    for (const auto& x : kExtension)
+      if (e.code == x.code) return false;
+  return true;
+}
+
+static_assert(SortedByCode(kExtension) && SortedByCode(kSpanish) && SortedByCode(kPortuguese) &&
+                  SortedByCode(kTurkish),
+              "shift tables are sorted by code, without duplicates");
+static_assert(DisjointFromExtension(kSpanish) && DisjointFromExtension(kPortuguese) &&
+                  DisjointFromExtension(kTurkish),
+              "national entries never override the extension table");
+
+// ---------------------------------------------------------------- derived tables
+
+using ShiftTable = std::array<char16_t, 128>;  // 0: no character
+
+template <std::size_t N>
+constexpr ShiftTable MakeShiftTable(const std::array<ShiftEntry, N>& national) {
+  ShiftTable t{};
+  for (const auto& e : kExtension) t[e.code] = e.ch;
+  for (const auto& e : national) t[e.code] = e.ch;
+  return t;
+}
+
+constexpr std::array<ShiftEntry, 0> kNoNational{};
+
+// Indexed by TNationalLanguageShiftTables.
+constexpr std::array<ShiftTable, 4> kShiftTables = {
+    MakeShiftTable(kNoNational),   // stDefault
+    MakeShiftTable(kSpanish),      // stSpanish
+    MakeShiftTable(kPortuguese),   // stPortuguese
+    MakeShiftTable(kTurkish),      // stTurkish
+};
+static_assert(stDefault == 0 && stSpanish == 1 && stPortuguese == 2 && stTurkish == 3, "table order");
+
+// Encoding: the codes of a character, as 0xFFFF (none), a code below 0x80,
+// or 0x1B00 | code for an extension character. The default alphabet wins
+// over the extension table, so carriage return encodes as 0x0D.
+constexpr std::uint16_t kNoCode = 0xFFFF;
+
+constexpr std::array<std::uint16_t, 256> MakeLatin1Codes() {
+  std::array<std::uint16_t, 256> t{};
+  for (auto& v : t) v = kNoCode;
+  for (std::uint16_t code = 0; code < 128; ++code) {
+    char16_t c = kDefaultAlphabet[code];
+    if (code != kGsmEscape && c < 0x100 && t[c] == kNoCode) t[c] = code;
+  }
+  for (const auto& e : kExtension)
+    if (e.ch < 0x100 && t[e.ch] == kNoCode) t[e.ch] = static_cast<std::uint16_t>(0x1B00 | e.code);
+  return t;
+}
+constexpr std::array<std::uint16_t, 256> kLatin1Codes = MakeLatin1Codes();
+
+struct WideCode {
+  char16_t ch;
+  std::uint16_t code;
+};
+
+// The characters above U+00FF: ten Greek capitals and the euro sign.
+constexpr std::array<WideCode, 11> MakeWideCodes() {
+  std::array<WideCode, 11> t{};
+  std::size_t n = 0;
+  for (std::uint16_t code = 0; code < 128; ++code)
+    if (kDefaultAlphabet[code] >= 0x100 && n < t.size()) t[n++] = {kDefaultAlphabet[code], code};
+  for (const auto& e : kExtension)
+    if (e.ch >= 0x100 && n < t.size()) t[n++] = {e.ch, static_cast<std::uint16_t>(0x1B00 | e.code)};
+  // Insertion sort by character, for the binary search.
+  for (std::size_t i = 1; i < n; ++i)
+    for (std::size_t j = i; j > 0 && t[j - 1].ch > t[j].ch; --j) {
+      WideCode tmp = t[j - 1];
+      t[j - 1] = t[j];
+      t[j] = tmp;
+    }
+  return t;
+}
+constexpr std::array<WideCode, 11> kWideCodes = MakeWideCodes();
+
+constexpr bool WideCodesComplete() {
+  std::size_t n = 0;
+  for (char16_t c : kDefaultAlphabet) n += c >= 0x100;
+  for (const auto& e : kExtension) n += e.ch >= 0x100;
+  for (std::size_t i = 1; i < kWideCodes.size(); ++i)
+    if (kWideCodes[i - 1].ch >= kWideCodes[i].ch) return false;
+  return n == kWideCodes.size();
+}
+static_assert(WideCodesComplete(), "every character above U+00FF is listed once, sorted");
+
+constexpr std::uint16_t CodeOf(char16_t c) {
+  if (c < 0x100) return kLatin1Codes[c];
+  std::size_t lo = 0, hi = kWideCodes.size();
+  while (lo < hi) {
+    std::size_t mid = (lo + hi) / 2;
+    if (kWideCodes[mid].ch < c)
+      lo = mid + 1;
+    else
+      hi = mid;
+  }
+  return lo < kWideCodes.size() && kWideCodes[lo].ch == c ? kWideCodes[lo].code : kNoCode;
+}
+
+// The published alphabet set.
+constexpr std::array<char16_t, 138> MakeAlphabetSet() {
+  std::array<char16_t, 138> t{};
+  std::size_t n = 0;
+  for (std::size_t code = 0; code < kGsmEscape; ++code) t[n++] = kDefaultAlphabet[code];
+  for (const auto& e : kExtension) t[n++] = e.ch;
+  for (std::size_t code = kGsmEscape + 1; code < 128; ++code) t[n++] = kDefaultAlphabet[code];
+  return t;
+}
+constexpr std::array<char16_t, 138> kAlphabetSet = MakeAlphabetSet();
+static_assert(kAlphabetSet[0] == u'@' && kAlphabetSet[27] == 0x000C && kAlphabetSet[37] == 0x20AC &&
+                  kAlphabetSet[38] == 0x00C6 && kAlphabetSet[137] == 0x00E0,
+              "27 default codes, 11 extension characters, 100 default codes");
+
+// Appends the codes of one Windows-1252 byte.
+inline int AppendByteCodes(AnsiString& codes, unsigned char b) {
+  char16_t c = (b < 0x80 || b >= 0xA0) ? static_cast<char16_t>(b) : AnsiCharToWide(b);
+  std::uint16_t code = CodeOf(c);
+  if (code == kNoCode) return 0;
+  if (code < 0x80) {
+    codes.push_back(static_cast<char>(code));
+    return 1;
+  }
+  codes.push_back(static_cast<char>(kGsmEscape));
+  codes.push_back(static_cast<char>(code & 0x7F));
+  return 2;
+}
+
+constexpr std::array<const char*, 32> kControlNames = {
+    "<NUL>", "<SOH>", "<STX>", "<ETX>", "<EOT>", "<ENQ>", "<ACK>", "<BEL>",
+    "<BS>",  "<TAB>", "<LF>",  "<VT>",  "<FF>",  "<CR>",  "<SO>",  "<SI>",
+    "<DLE>", "<DC1>", "<DC2>", "<DC3>", "<DC4>", "<NAK>", "<SYN>", "<ETB>",
+    "<CAN>", "<EM>",  "<SUB>", "<ESC>", "<FS>",  "<GS>",  "<RS>",  "<US>",
+};
+
+}  // namespace
+
+WideString GSM7bitDefaultAlphabet() { return WideString(kAlphabetSet.begin(), kAlphabetSet.end()); }
+
+bool IsGSM7bitDefaultAlphabet(char16_t c) { return CodeOf(c) != kNoCode; }
+
+bool IsGSM7bitDefaultAlphabet(const WideString& str) {
+  for (char16_t c : str)
+    if (!IsGSM7bitDefaultAlphabet(c)) return false;
+  return true;
+}
+
+bool IsUnicode(const WideString& str) {
+  for (char16_t c : str)
+    if (c > 0xFF) return true;
+  return false;
+}
+
+AnsiString StringToGSM7bitDefaultAlphabet(const AnsiString& strMessage, TNationalLanguageShiftTables,
+                                          TNationalLanguageShiftTables) {
+  AnsiString codes;
+  codes.reserve(strMessage.size());
+  for (char b : strMessage) AppendByteCodes(codes, static_cast<unsigned char>(b));
+  return codes;
+}
+
+int AppendGsmCodesViaAnsi(AnsiString& codes, char16_t c) {
+  unsigned char b;
+  if (c < 0x80 || (c >= 0xA0 && c <= 0xFF))
+    b = static_cast<unsigned char>(c);
+  else if (!WideCharToAnsi(c, b))
+    b = '?';
+  return AppendByteCodes(codes, b);
+}
+
+void AppendGsmText(WideString& out, const char* codes, std::size_t count,
+                   TNationalLanguageShiftTables singleShiftTable) {
+  const ShiftTable& shift = kShiftTables[singleShiftTable < kShiftTables.size() ? singleShiftTable : stDefault];
+  for (std::size_t i = 0; i < count; ++i) {
+    auto b = static_cast<unsigned char>(codes[i]);
+    if (b >= 0x80) continue;
+    if (b != kGsmEscape) {
+      out.push_back(kDefaultAlphabet[b]);
+      continue;
+    }
+    if (++i == count) break;
+    auto next = static_cast<unsigned char>(codes[i]);
+    if (next < 0x80 && shift[next] != 0) out.push_back(shift[next]);
+  }
+}
+
+WideString GSM7bitDefaultAlphabetToString(const AnsiString& strMessage, TNationalLanguageShiftTables,
+                                          TNationalLanguageShiftTables singleShiftTable) {
+  WideString text;
+  text.reserve(strMessage.size());
+  AppendGsmText(text, strMessage.data(), strMessage.size(), singleShiftTable);
+  return text;
+}
+
+AnsiString ReplaceControlChars(const AnsiString& strInput) {
+  AnsiString out;
+  out.reserve(strInput.size());
+  for (char c : strInput) {
+    auto b = static_cast<unsigned char>(c);
+    if (b < kControlNames.size())
+      out += kControlNames[b];
+    else
+      out.push_back(c);
+  }
+  return out;
+}
+
+}  // namespace vesk::codec
