@@ -33,4 +33,22 @@ class TUDH : public TObject {
   std::uint8_t FCount;
 };
 
+namespace codec {
+
+// Builds the PDU that AT+CMGS takes: the service centre address (or "00"
+// for the modem's own), then an SMS-SUBMIT with a relative validity period
+// of four days ("AA"), the text as GSM 7-bit (meAuto picks it when the text
+// fits the alphabet, UCS2 otherwise), 8-bit data or UCS2, message class 0
+// when Flash, and the concatenation element of UserDataHeader (may be null).
+//
+// Numbers lose a leading "+" and then a leading "00", either of which makes
+// them international (type 91, else 81); nothing else is checked. The text
+// must fit one message: 160 codes in 7-bit (153 with a header), 140 octets in
+// 8-bit (134), 70 characters in UCS2 (67); longer texts give PDUs the
+// network refuses. Raises nothing. Any thread.
+TPDUSMS StringToPDUSMS(const WideString& PhoneNumber, const WideString& CenterNumber, const WideString& MessageText,
+                       TMessageEncoding Encoding, bool Flash, const TUDH* UserDataHeader);
+
+}  // namespace codec
+
 }  // namespace vesk

@@ -1,0 +1,140 @@
+#include "codec/Submit.h"
+
+#include <algorithm>
+
+#include "codec/Alphabet.h"
+#include "codec/Hex.h"
+#include "codec/Packing.h"
+
+namespace vesk::codec {
+
+namespace {
+
+struct PreparedNumber {
+  AnsiString digits;
+  bool international = false;
+};
+
+// A leading "+", then a leading "00", mark an international number and are
+// removed. Everything else is kept as it stands.
+PreparedNumber PrepareNumber(const WideString& number) {
+  PreparedNumber n{WideToAnsi(number), false};
+  if (!n.digits.empty() && n.digits[0] == '+') {
+    n.digits.erase(0, 1);
+    n.international = true;
+  }
+  if (n.digits.size() > 1 && n.digits[0] == '0' && n.digits[1] == '0') {
+    n.digits.erase(0, 2);
+    n.international = true;
+  }
+  return n;
+}
+
+// TS 23.040 9.1.2.5 type of address: international or unknown, ISDN plan.
+const char* TypeOfAddress(const PreparedNumber& n) { return n.international ? "91" : "81"; }
+
+// TS 23.040 9.1.2.3 semi-octets: digit pairs swapped, "F" filling an odd count.
+void AppendSemiOctets(AnsiString& out, const AnsiString& digits) {
+  const std::size_t n = digits.size();
+  for (std::size_t i = 0; i + 1 < n; i += 2) {
+    out.push_back(digits[i + 1]);
+    out.push_back(digits[i]);
+  }
+  if (n % 2 == 1) {
+    out.push_back('F');
+    out.push_back(digits[n - 1]);
+  }
+}
+
+// TS 23.038 4: the data coding scheme, class 0 for a flash message.
+const char* DataCodingScheme(TMessageEncoding encoding, bool flash) {
+  switch (encoding) {
+    case meAuto:
+    case me7bit:
+      return flash ? "F0" : "00";
+    case me8bit:
+      return flash ? "F4" : "04";
+    case meUCS2:
+      return flash ? "F8" : "08";
+  }
+  return "00";
+}
+
+// TS 23.040 9.2.3.24.1: concatenated short messages, 8-bit reference.
+constexpr int kConcatHeaderOctets = 6;
+
+}  // namespace
+
+TPDUSMS StringToPDUSMS(const WideString& PhoneNumber, const WideString& CenterNumber, const WideString& MessageText,
+                       TMessageEncoding Encoding, bool Flash, const TUDH* UserDataHeader) {
+  const PreparedNumber center = PrepareNumber(CenterNumber);
+  const PreparedNumber destination = PrepareNumber(PhoneNumber);
+  const bool header = UserDataHeader != nullptr;
+  if (Encoding == meAuto) Encoding = IsGSM7bitDefaultAlphabet(MessageText) ? me7bit : meUCS2;
+
+  AnsiString pdu;
+  pdu.reserve(64 + 4 * MessageText.size());
+
+  // Service centre address (TS 24.011 8.2.5.1), its length counting the type octet.
+  if (Trim(center.digits).empty()) {
+    pdu += "00";
+  } else {
+    pdu += IntToHex((center.digits.size() + 1) / 2 + 1, 2);
+    pdu += TypeOfAddress(center);
+    AppendSemiOctets(pdu, center.digits);
+  }
+
+  // TS 23.040 9.2.2.2: TP-MTI SMS-SUBMIT, TP-VPF relative, TP-UDHI.
+  pdu += header ? "51" : "11";
+  pdu += "00";  // TP-MR: the modem assigns it
+  pdu += IntToHex(destination.digits.size(), 2);  // TP-DA length in digits
+  pdu += TypeOfAddress(destination);
+  AppendSemiOctets(pdu, destination.digits);
+  pdu += "00";  // TP-PID
+  pdu += DataCodingScheme(Encoding, Flash);
+  pdu += "AA";  // TP-VP: four days
+
+  // TP-UDL counts septets in 7-bit, octets otherwise, the header included:
+  // in 7-bit the six header octets and one fill bit take seven septets.
+  AnsiString userData;
+  std::size_t udl = 0;
+  switch (Encoding) {
+    case meAuto:
+    case me7bit: {
+      AnsiString codes;
+      codes.reserve(MessageText.size());
+      for (char16_t c : MessageText) AppendGsmCodesViaAnsi(codes, c);
+      const int fill = header ? (7 - (kConcatHeaderOctets * 8) % 7) % 7 : 0;
+      udl = codes.size() + (header ? 7 : 0);
+      // Septets start after the fill bits and the last one gets an octet
+      // of its own when it needs one (ceil((fill + 7 * L) / 8) octets).
+      userData = PackSeptets(codes.data(), std::min<std::size_t>(codes.size(), kMaxSeptets), fill);
+      break;
+    }
+    case me8bit:
+      udl = MessageText.size() + (header ? kConcatHeaderOctets : 0);
+      userData = StringToPDU8(WideToAnsi(MessageText));
+      break;
+    case meUCS2:
+      udl = 2 * MessageText.size() + (header ? kConcatHeaderOctets : 0);
+      userData = StringToPDU16(MessageText);
+      break;
+  }
+  pdu += IntToHex(udl, 2);
+  if (header) {
+    pdu += "050003";
+    AppendHexOctet(pdu, UserDataHeader->ReferenceNo());
+    AppendHexOctet(pdu, UserDataHeader->Count());
+    AppendHexOctet(pdu, UserDataHeader->Index());
+  }
+  AppendHexOctets(pdu, userData);
+
+  // AT+CMGS wants the TPDU length: every octet after the service centre part.
+  const int centerOctets = HexDigit(pdu[0]) * 16 + HexDigit(pdu[1]);
+  TPDUSMS result;
+  result.Length = IntToStr(static_cast<long long>(pdu.size() / 2) - centerOctets - 1);
+  result.Data = std::move(pdu);
+  return result;
+}
+
+}  // namespace vesk::codec
