@@ -1,0 +1,321 @@
+#include "codec/Deliver.h"
+
+#include <memory>
+
+#include "codec/Alphabet.h"
+#include "codec/Hex.h"
+#include "codec/Packing.h"
+#include "incoming/Reassembly.h"
+
+namespace vesk::codec {
+
+namespace {
+
+// The one way the decoder reads its input: a position in the hexadecimal
+// text that only ever looks at characters inside it. Moving past the end
+// is allowed; reads there fail.
+class PduCursor {
+ public:
+  explicit PduCursor(const AnsiString& text) : text_(text) {}
+
+  std::size_t Position() const { return pos_; }
+  std::size_t CharsLeft() const { return pos_ < text_.size() ? text_.size() - pos_ : 0; }
+  bool HasOctets(std::size_t n) const { return CharsLeft() / 2 >= n; }
+
+  // The character `ahead` places on, or '\0' beyond the end.
+  char Char(std::size_t ahead) const {
+    std::size_t at = pos_ + ahead;
+    return at < text_.size() ? text_[at] : '\0';
+  }
+  // Octet number `ahead` from the cursor; -1 when its two characters are
+  // not both there and hexadecimal.
+  int Octet(std::size_t ahead = 0) const {
+    int hi = HexDigit(Char(2 * ahead));
+    int lo = HexDigit(Char(2 * ahead + 1));
+    return hi < 0 || lo < 0 ? -1 : hi * 16 + lo;
+  }
+  // Reads the octet at the cursor, `fallback` when it is not hexadecimal,
+  // and moves on.
+  int NextOctetOr(int fallback) {
+    int v = Octet();
+    Skip(1);
+    return v < 0 ? fallback : v;
+  }
+  void Skip(std::size_t octets) { pos_ += 2 * octets; }
+  void SkipChars(std::size_t chars) { pos_ += chars; }
+  void MoveTo(std::size_t position) { pos_ = position; }
+
+ private:
+  const AnsiString& text_;
+  std::size_t pos_ = 0;
+};
+
+DecodedSMS Fail(DecodedSMS& r, const char* error) {
+  r.Error = error;
+  r.Skip = true;
+  r.Text.clear();
+  return std::move(r);
+}
+
+// Swapped semi-octets, TS 23.040 9.1.2.3: the pair "91" reads 19.
+int SwappedDecimal(char first, char second) {
+  if (first < '0' || first > '9' || second < '0' || second > '9') return -1;
+  return (second - '0') * 10 + (first - '0');
+}
+
+// TS 23.040 9.2.3.11: year, month, day, hour, minute, second, zone, each
+// as swapped semi-octets; bit 3 of the zone octet is its sign. A stamp
+// that does not read gives 0 and 0.
+void ReadTimeStamp(const PduCursor& c, DecodedSMS& r) {
+  r.TimeStamp = 0;
+  r.TimeZone = 0;
+  int f[6];
+  for (std::size_t i = 0; i < 6; ++i)
+    if ((f[i] = SwappedDecimal(c.Char(2 * i), c.Char(2 * i + 1))) < 0) return;
+  const char units = c.Char(12);
+  const int high = HexDigit(c.Char(13));
+  if (units < '0' || units > '9' || high < 0) return;
+  int zone = (high & 0x7) * 10 + (units - '0');
+  if (high & 0x8) zone = -zone;
+  const int year = f[0] <= 95 ? 2000 + f[0] : 1900 + f[0];
+  TDateTime date, time;
+  if (!TryEncodeDate(year, f[1], f[2], date) || !TryEncodeTime(f[3], f[4], f[5], 0, time)) return;
+  r.TimeStamp = date + time;
+  r.TimeZone = zone;
+}
+
+enum class Alphabet { Gsm7, Octets, Ucs2, None };
+
+// TS 23.038 4. In the general groups (0x00-0x7F) bits 2-3 name the
+// alphabet whatever the class and compression bits say.
+Alphabet AlphabetOf(int dcs) {
+  if (dcs < 0x80) {
+    switch ((dcs >> 2) & 0x3) {
+      case 0: return Alphabet::Gsm7;
+      case 1: return Alphabet::Octets;
+      case 2: return Alphabet::Ucs2;
+      default: return Alphabet::None;
+    }
+  }
+  if (dcs < 0xD0) return Alphabet::None;           // reserved groups
+  if (dcs < 0xE0) return Alphabet::Gsm7;           // message waiting, store
+  if (dcs < 0xF0) return Alphabet::Ucs2;           // message waiting, UCS2
+  return (dcs & 0x04) ? Alphabet::Octets : Alphabet::Gsm7;  // data coding/message class
+}
+
+WideString GsmText(const AnsiString& codes) {
+  WideString text;
+  text.reserve(codes.size());
+  AppendGsmText(text, codes.data(), codes.size());
+  return text;
+}
+
+// TS 23.040 9.2.3.24.1 and .8: concatenation with 8- and 16-bit references.
+constexpr int kConcat8 = 0x00;
+constexpr int kConcat16 = 0x08;
+
+struct Concatenation {
+  int reference = 0;
+  int count = 0;
+  int index = 0;
+};
+
+}  // namespace
+
+DecodedSMS PDUSMSToString(const AnsiString& MessageText, TConcatenatedSMSCollection* parts, TDateTime now,
+                          const ReassemblyLimits& limits) {
+  DecodedSMS r;
+  if (parts != nullptr) parts->RemoveExpired(now, limits.MaxAgeSeconds);
+  if (MessageText.empty()) return Fail(r, decode_error::kEmpty);
+  PduCursor c(MessageText);
+
+  // Service centre address (TS 24.011 8.2.5.1): length in octets, type, digits.
+  if (!c.HasOctets(1)) return Fail(r, decode_error::kCenterTruncated);
+  const int centerLength = c.NextOctetOr(0);
+  if (centerLength > 0) {
+    if (!c.HasOctets(static_cast<std::size_t>(centerLength))) return Fail(r, decode_error::kCenterTruncated);
+    if (c.Char(0) == '9' && c.Char(1) == '1') r.CenterNumber = "+";
+    for (std::size_t i = 1; i < static_cast<std::size_t>(centerLength); ++i) {
+      const char first = c.Char(2 * i), second = c.Char(2 * i + 1);
+      r.CenterNumber.push_back(second);
+      if (first != 'F') r.CenterNumber.push_back(first);
+    }
+    c.Skip(static_cast<std::size_t>(centerLength));
+  }
+
+  // First octet (TS 23.040 9.2.3.1-9.2.3.3, 9.2.3.23): TP-MTI, TP-VPF, TP-UDHI.
+  if (!c.HasOctets(1)) return Fail(r, decode_error::kNoFirstOctet);
+  const int first = c.NextOctetOr(0);
+  const int messageType = first & 0x03;
+  const int validityFormat = (first >> 3) & 0x03;
+  const bool hasHeader = (first & 0x40) != 0;
+  if (messageType == 2) return Fail(r, decode_error::kStatusReport);
+  if (messageType == 3) return Fail(r, decode_error::kReservedType);
+  if (messageType == 1) {  // SMS-SUBMIT: TP-MR
+    if (!c.HasOctets(1)) return Fail(r, decode_error::kNoMessageReference);
+    c.Skip(1);
+  }
+
+  // TP-OA (TP-DA of an SMS-SUBMIT), TS 23.040 9.1.2.5: its length counts
+  // useful semi-octets.
+  if (!c.HasOctets(2)) return Fail(r, decode_error::kAddressTruncated);
+  const int addressDigits = c.NextOctetOr(0);
+  const char type0 = c.Char(0), type1 = c.Char(1);
+  c.Skip(1);
+  const bool international = type0 == '9' && type1 == '1';
+  const bool alphanumeric = !international && (type0 == 'D' || type0 == 'd') && type1 == '0';
+  const std::size_t addressChars = static_cast<std::size_t>(addressDigits + (addressDigits & 1));
+  if (c.CharsLeft() < addressChars) return Fail(r, decode_error::kAddressTruncated);
+  if (international) r.PhoneNumber = "+";
+  if (alphanumeric) {
+    // GSM 7-bit characters packed in the semi-octets (TS 23.040 9.1.2.5).
+    AnsiString octets(addressChars / 2, '\0');
+    for (std::size_t i = 0; i < octets.size(); ++i) {
+      const int v = c.Octet(i);
+      if (v < 0) return Fail(r, decode_error::kAlphanumericNotHex);
+      octets[i] = static_cast<char>(v);
+    }
+    const std::size_t septets = static_cast<std::size_t>(addressDigits) * 4 / 7;
+    r.PhoneNumber = WideToAnsi(GsmText(UnpackSeptets(octets, 0, septets)));
+  } else {
+    // Digits as they stand (0xA-0xE semi-octets appear as letters); "F" fills.
+    for (std::size_t i = 0; i < addressChars; i += 2) {
+      const char lo = c.Char(i), hi = c.Char(i + 1);
+      r.PhoneNumber.push_back(hi);
+      if (lo != 'F' && lo != 'f') r.PhoneNumber.push_back(lo);
+    }
+  }
+  c.SkipChars(addressChars);
+
+  // TP-PID (not reported), TP-DCS.
+  if (!c.HasOctets(2)) return Fail(r, decode_error::kNoCodingScheme);
+  c.Skip(1);
+  const int dcs = c.NextOctetOr(0);
+
+  // TP-SCTS of an SMS-DELIVER, or the TP-VP of an SMS-SUBMIT (TS 23.040
+  // 9.2.3.12): absolute (read as a time stamp), relative, enhanced or none.
+  if (messageType == 0 || validityFormat == 3) {
+    if (!c.HasOctets(7)) return Fail(r, decode_error::kTimeStampTruncated);
+    ReadTimeStamp(c, r);
+    c.Skip(7);
+  } else if (validityFormat == 2 || validityFormat == 1) {
+    const std::size_t octets = validityFormat == 2 ? 1 : 7;
+    if (!c.HasOctets(octets)) return Fail(r, decode_error::kValidityTruncated);
+    c.Skip(octets);
+  }
+
+  // TP-UDL: septets in 7-bit, the header included; octets otherwise.
+  if (!c.HasOctets(1)) return Fail(r, decode_error::kNoUserDataLength);
+  const int userDataLength = c.NextOctetOr(-1);
+
+  // TP-UD header (TS 23.040 9.2.3.24): a leading concatenation element is
+  // read; every other element is skipped with the header length.
+  int headerLength = 0;
+  bool concatenated = false;
+  Concatenation part;
+  if (hasHeader) {
+    if (!c.HasOctets(1)) return Fail(r, decode_error::kHeaderTruncated);
+    headerLength = c.NextOctetOr(0);
+    if (!c.HasOctets(static_cast<std::size_t>(headerLength))) return Fail(r, decode_error::kHeaderTruncated);
+    const std::size_t headerEnd = c.Position() + 2 * static_cast<std::size_t>(headerLength);
+    const int element = headerLength > 0 ? c.Octet() : -1;
+    if (element == kConcat8 || element == kConcat16) {
+      if (headerLength < (element == kConcat8 ? 5 : 6)) return Fail(r, decode_error::kConcatOutsideHeader);
+      c.Skip(2);  // identifier and element length
+      if (element == kConcat8) {
+        part.reference = c.NextOctetOr(0);
+      } else {
+        const int high = c.Octet(0), low = c.Octet(1);
+        part.reference = high < 0 || low < 0 ? 0 : high * 256 + low;
+        c.Skip(2);
+      }
+      part.count = c.NextOctetOr(0);
+      part.index = c.NextOctetOr(0);
+      if (part.index < 1 || part.count < 1 || part.index > part.count)
+        return Fail(r, decode_error::kBadPartIndex);
+      concatenated = true;
+    }
+    c.MoveTo(headerEnd);
+  }
+
+  // TP-UD after the header: every remaining pair of digits.
+  const std::size_t left = c.CharsLeft();
+  if (left % 2 != 0) return Fail(r, decode_error::kOddUserData);
+  AnsiString octets(left / 2, '\0');
+  for (std::size_t i = 0; i < octets.size(); ++i) {
+    const int v = c.Octet(i);
+    if (v < 0) return Fail(r, decode_error::kUserDataNotHex);
+    octets[i] = static_cast<char>(v);
+  }
+
+  const Alphabet alphabet = AlphabetOf(dcs);
+
+  // 7-bit text starts on a septet boundary after the header: fill bits,
+  // then TP-UDL minus the header's septets. When TP-UDL does not read,
+  // every septet present counts, less a final code 0 taken for padding.
+  const std::size_t fill = hasHeader ? (7 - ((headerLength + 1) * 8) % 7) % 7 : 0;
+  const int headerSeptets = hasHeader ? static_cast<int>(((headerLength + 1) * 8 + fill) / 7) : 0;
+  AnsiString codes;
+  if (alphabet == Alphabet::Gsm7) {
+    if (userDataLength >= 0) {
+      const int septets = userDataLength > headerSeptets ? userDataLength - headerSeptets : 0;
+      codes = UnpackSeptets(octets, fill, static_cast<std::size_t>(septets));
+    } else {
+      codes = UnpackSeptets(octets, fill, SeptetsIn(octets.size(), fill));
+      if (!codes.empty() && codes.back() == 0) codes.pop_back();
+    }
+  }
+
+  TConcatenatedSMS* entry = nullptr;
+  if (concatenated && parts != nullptr) {
+    const int at = parts->IndexOf(r.PhoneNumber, part.reference, part.count);
+    if (at >= 0) {
+      entry = parts->GetItem(at);
+    } else {
+      if (limits.MaxEntries >= 1) parts->RemoveOldest(limits.MaxEntries - 1);
+      auto created = std::make_unique<TConcatenatedSMS>(part.reference, part.count, now, r.PhoneNumber);
+      if (parts->Add(created.get())) entry = created.release();
+    }
+    if (entry == nullptr) return Fail(r, decode_error::kBadPartIndex);
+    // A 7-bit part is kept without its fill bits, with its septet count.
+    const bool ok = alphabet == Alphabet::Gsm7
+                        ? entry->SetPart(part.index - 1, Unpad7bitBoundary(octets, static_cast<int>(fill)),
+                                         static_cast<int>(codes.size()))
+                        : entry->SetPart(part.index - 1, octets);
+    if (!ok) return Fail(r, decode_error::kBadPartIndex);
+  }
+
+  if (alphabet == Alphabet::None) return r;
+  if (entry == nullptr) {
+    switch (alphabet) {
+      case Alphabet::Gsm7: r.Text = GsmText(codes); break;
+      case Alphabet::Octets: r.Text = PDU8ToString(octets); break;
+      case Alphabet::Ucs2: r.Text = PDU16ToString(octets); break;
+      case Alphabet::None: break;
+    }
+    return r;
+  }
+  if (!entry->IsComplete()) {
+    r.Skip = true;
+    return r;
+  }
+  switch (alphabet) {
+    case Alphabet::Gsm7:
+      // Each part unpacks by itself.
+      for (int i = 0; i < entry->Length(); ++i) {
+        const int septets = entry->GetPartSeptets(i);
+        if (septets >= 0)
+          r.Text += GsmText(UnpackSeptets(entry->GetPart(i), 0, static_cast<std::size_t>(septets)));
+        else
+          r.Text += PDU7ToString(entry->GetPart(i));
+      }
+      break;
+    case Alphabet::Octets: r.Text = PDU8ToString(entry->GetEntireSMS()); break;
+    case Alphabet::Ucs2: r.Text = PDU16ToString(entry->GetEntireSMS()); break;
+    case Alphabet::None: break;
+  }
+  parts->Delete(parts->IndexOf(entry), true);
+  return r;
+}
+
+}  // namespace vesk::codec

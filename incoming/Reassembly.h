@@ -1,0 +1,121 @@
+// Holding the parts of concatenated short messages (TS 23.040 9.2.3.24.1)
+// until all have arrived.
+//
+// TConcatenatedSMS is one message under reassembly: a string list with one
+// slot per part, slot i holding part i + 1 as an octet string (one
+// character per octet, through the system ANSI code page), empty until the
+// part arrives. An entry is known by its sender, reference number and part
+// count together, so two senders that happen to pick the same reference, or
+// one sender reusing a reference for a message of another length, never
+// share an entry.
+//
+// TConcatenatedSMSCollection owns its entries. Entries older than a bound
+// can be dropped (RemoveExpired) and the number of entries capped
+// (RemoveOldest); both take the time from the caller, so tests decide it.
+//
+// Neither class is locked: one thread at a time (the component guards its
+// collection).
+#pragma once
+
+#include <vector>
+
+#include "component/Framework.h"
+
+namespace vesk {
+
+class TConcatenatedSMS : public TStringList {
+ public:
+  // An entry created now (the installed clock), with no sender.
+  TConcatenatedSMS(int idSMS, int lengthSMS);
+  // lengthSMS empty slots (none when lengthSMS < 1).
+  TConcatenatedSMS(int idSMS, int lengthSMS, TDateTime created, const AnsiString& sender);
+
+  int ID() const { return FID; }
+  int Length() const { return FLength; }
+  TDateTime TimeStamp() const { return FTimeStamp; }
+  const AnsiString& Sender() const { return FSender; }
+
+  // True when none of the Length() slots is empty (true for Length() 0).
+  bool IsComplete() const;
+  // Slots 0 to Length() - 1 joined in order, as octets.
+  AnsiString GetEntireSMS() const;
+
+  // Stores part `index` (from 0) as octets, replacing an earlier copy.
+  // `septets` is the number of 7-bit codes the octets hold, -1 when not
+  // known or not 7-bit. False (and nothing stored) when index is not a slot.
+  bool SetPart(int index, const AnsiString& octets, int septets = -1);
+  // The octets of part `index`; empty when not a slot or not arrived.
+  AnsiString GetPart(int index) const;
+  // The septet count stored with part `index`; -1 when none.
+  int GetPartSeptets(int index) const;
+
+ private:
+  int FID;
+  int FLength;
+  TDateTime FTimeStamp;
+  AnsiString FSender;
+  std::vector<int> FSeptets;
+};
+
+class TConcatenatedSMSCollection : public TObject {
+ public:
+  TConcatenatedSMSCollection() = default;
+  // Frees every entry still held.
+  ~TConcatenatedSMSCollection() override;
+  TConcatenatedSMSCollection(const TConcatenatedSMSCollection&) = delete;
+  TConcatenatedSMSCollection& operator=(const TConcatenatedSMSCollection&) = delete;
+
+  // Positions count from 0. A negative Index makes GetItem, SetItem and
+  // Delete raise EListError; indexes at or above Count are ignored (GetItem
+  // gives nullptr).
+
+  // Appends Item unless it is null or an entry with the same sender,
+  // reference and part count is present. True when added (the collection
+  // then owns it); a refused entry stays with the caller.
+  bool Add(TConcatenatedSMS* Item);
+  // Inserts at 0 <= Index < Count under the rule of Add; otherwise ignored
+  // (and the entry stays with the caller).
+  bool Insert(int Index, TConcatenatedSMS* Item);
+  // Position of the first entry, from the front, with reference smsID (any
+  // sender, any count); -1 when none.
+  int IndexOf(int smsID) const;
+  // Position of the entry with that sender, reference and part count; -1.
+  int IndexOf(const AnsiString& sender, int smsID, int lengthSMS) const;
+  // Position of that very entry; -1.
+  int IndexOf(const TConcatenatedSMS* Item) const;
+  // The last entry with reference smsID, or nullptr.
+  TConcatenatedSMS* GetByID(int smsID) const;
+  TConcatenatedSMS* GetItem(int Index) const;
+  // Frees the entry at Index (unless it is Item itself) and stores Item.
+  void SetItem(int Index, TConcatenatedSMS* Item);
+  // Removes the position, freeing its entry when DisposeItems.
+  void Delete(int Index, bool DisposeItems = true);
+  // Deletes the last entry with reference smsID, if any.
+  void DeleteByID(int smsID, bool DisposeItems = true);
+  // Deletes every position, from the last to the first.
+  void Clear(bool DisposeItems = true);
+  // Exchanges the positions of the first entries with these references
+  // when both are present.
+  void Swap(int SourceID, int DestinationID);
+  int GetCount() const { return fItems.Count(); }
+  int Count() const { return fItems.Count(); }
+
+  // Frees a collection made with new: Clear(DisposeItems), then the
+  // collection. Nothing for nullptr.
+  static void Dispose(TConcatenatedSMSCollection* collection, bool DisposeItems);
+  static void Free(TConcatenatedSMSCollection* collection) { Dispose(collection, true); }
+
+  // Frees the entries created more than maxAgeSeconds before now; nothing
+  // when maxAgeSeconds < 1. Returns how many went.
+  int RemoveExpired(TDateTime now, int maxAgeSeconds);
+  // Frees the oldest entries (earliest creation, then earliest position)
+  // until at most `keep` remain; nothing when keep < 0. Returns how many
+  // went.
+  int RemoveOldest(int keep);
+
+ private:
+  bool Refused(const TConcatenatedSMS* Item) const;
+  TObjectList<TConcatenatedSMS> fItems;
+};
+
+}  // namespace vesk

@@ -1,0 +1,279 @@
+#include "codec/Deliver.h"
+
+#include <gtest/gtest.h>
+
+#include "CodecTestSupport.h"
+#include "incoming/Reassembly.h"
+
+namespace vesk::codec {
+namespace {
+
+namespace err = decode_error;
+
+std::string Stamp(const std::optional<TDateTime>& t) {
+  if (!t) return "unset";
+  if (*t == 0) return "0";
+  return DateToStr(*t) + " " + TimeToStr(*t);
+}
+
+DecodedSMS Decode(const std::string& pdu) { return PDUSMSToString(pdu, nullptr, 0); }
+
+struct DeliverCase {
+  const char* name;
+  const char* pdu;
+  const char* text;
+  const char* phone;
+  const char* center;
+  const char* stamp;  // "unset", "0" or the date and time
+  int zone;
+};
+void PrintTo(const DeliverCase& c, std::ostream* os) { *os << c.name; }
+
+class DeliverVectors : public ::testing::TestWithParam<DeliverCase> {};
+
+TEST_P(DeliverVectors, DecodesEveryField) {
+  const auto& p = GetParam();
+  const DecodedSMS r = Decode(p.pdu);
+  EXPECT_EQ(r.Error, "");
+  EXPECT_FALSE(r.Skip);
+  EXPECT_EQ(test::Utf8(r.Text), p.text);
+  EXPECT_EQ(r.PhoneNumber, p.phone);
+  EXPECT_EQ(r.CenterNumber, p.center);
+  EXPECT_EQ(Stamp(r.TimeStamp), p.stamp);
+  EXPECT_EQ(r.TimeZone.has_value(), r.TimeStamp.has_value());
+  if (r.TimeZone) {
+    EXPECT_EQ(*r.TimeZone, p.zone);
+  }
+}
+
+// Every prefix of a valid PDU decodes to a named error or to a prefix of
+// its text, never past the input (the fuzz target runs this under ASan).
+TEST_P(DeliverVectors, EveryPrefixFailsByNameOrDecodesAPrefix) {
+  const std::string pdu = GetParam().pdu;
+  const std::string full = test::Utf8(Decode(pdu).Text);
+  for (std::size_t n = 0; n < pdu.size(); ++n) {
+    SCOPED_TRACE(n);
+    DecodedSMS r;
+    ASSERT_NO_THROW(r = Decode(pdu.substr(0, n)));
+    if (r.Error.empty()) {
+      const std::string text = test::Utf8(r.Text);
+      EXPECT_EQ(full.compare(0, text.size(), text), 0) << text;
+    } else {
+      EXPECT_TRUE(r.Skip);
+      EXPECT_TRUE(r.Text.empty());
+    }
+  }
+}
+
+TEST_P(DeliverVectors, NoCharacterReplacementThrowsOrLeaksText) {
+  const std::string pdu = GetParam().pdu;
+  for (std::size_t i = 0; i < pdu.size(); ++i) {
+    std::string bad = pdu;
+    bad[i] = 'G';
+    DecodedSMS r;
+    ASSERT_NO_THROW(r = Decode(bad)) << i;
+    if (!r.Error.empty()) {
+      EXPECT_TRUE(r.Skip && r.Text.empty()) << i;
+    }
+  }
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(
+    Vectors, DeliverVectors,
+    ::testing::Values(
+        // The component's worked example.
+        DeliverCase{"WorkedExample",
+            "0591" "51551000" "04" "0891" "51551032" "00" "00" "91304151906280" "05" "E8329BFD06",
+            "hello", "+15550123", "+15550100", "2019-03-14 15:09:26", 8},
+        // oFono unit/test-sms.c simple_deliver: zone "48" is -4.
+        DeliverCase{"OfonoSimpleDeliver",
+            "07911326040000F0" "04" "0B911346610089F6" "00" "00" "20806291731448" "0C" "C8F71D14969741F977FD07",
+            "How are you?", "+31641600986", "+31624000000", "2002-08-26 19:37:41", -4},
+        // oFono unit/test-sms.c alnum_sender.
+        DeliverCase{"OfonoAlphanumericSender",
+            "0791447758100650" "04" "0DD0F334FC1CA69701" "00" "00" "80803121702240" "08" "D4F29CDE0EA7D9",
+            "Testmail", "sipgate", "+447785016005", "2008-08-13 12:07:22", 4},
+        // oFono unit/test-sms.c simple_submit: a stored SMS-SUBMIT, relative validity.
+        DeliverCase{"OfonoSimpleSubmit",
+            "00" "11" "00" "0B916407281553F8" "00" "00" "AA" "0A" "E8329BFD4697D9EC37",
+            "hellohello", "+46708251358", "", "unset", 0},
+        // oFono unit/test-sms.c header_test: an SMS-SUBMIT whose header holds
+        // five text formatting elements, no concatenation.
+        DeliverCase{"OfonoEmsHeader",
+            "00" "41" "00" "0B915121551532F4" "00" "00" "63"
+            "1A" "0A031906200A032104100A032705040A032E05080A043807002B"
+            "8ACD29A85D9ECFC3E7F21C340EBB41E3B79B1E4EBB41697A989D1EB340E2379BCC02B1C3F27399059AB7C36C3628EC2683C66FF65B5E2683E8653C1D",
+            "EMS messages can contain italic, bold, large, small and colored text", "+15125551234", "", "unset", 0},
+        // ModemManager src/tests/test-sms-part-3gpp.c test_pdu1: extension
+        // characters and Greek capitals; zone "0A" is -20.
+        DeliverCase{"ModemManagerExtendedCharacters",
+            "07912104442961F4" "04" "0B916171957291F8" "00" "00" "1120821105050A" "6A"
+            "C8B2BC7C9A83C220F6DB7D2ECB41EDF27C1E3E97411BDE06754FD3D1A0F9BB5D0695F1F4B29B5C2683C6E8B03C3CA697E5F3"
+            "4D6AE303D1D1F2F7DD0D4ABB59A0797D8C0685E7A00028EC26832A960B28EC2683BE6050780EBA97D96C17",
+            "Here's a longer message [{with some extended characters}] thrown in, such as £ and ΩΠΨ and §¿ as well.",
+            "+16175927198", "+12404492164", "2011-02-28 11:50:50", -20},
+        // ModemManager test_pdu2: an alphanumeric sender of 20 semi-octets, UCS2 text.
+        DeliverCase{"ModemManagerAlphanumericUcs2",
+            "07919730071111F1" "04" "14D04937BD2C7797E9D3E614" "00" "08" "11309291024061" "08" "0442043504410442",
+            "тест", "InternetSMS", "+79037011111", "2011-03-29 19:20:04", 16},
+        // ModemManager test_pdu3_natl: a national number keeps no "+".
+        DeliverCase{"ModemManagerNationalNumber",
+            "07912143658709F1" "04" "0B818100551512F2" "00" "00" "11101021436500" "0A" "E8329BFD4697D9EC37",
+            "hellohello", "18005551212", "+12345678901", "2011-01-01 12:34:56", 0},
+        // ModemManager test_pdu_dcsf1: DCS F1 (class 1, 7-bit), 160 septets.
+        DeliverCase{"ModemManagerCodingGroupF",
+            "07913306091093F0" "04" "048581" "00" "00" "F1" "11604231805180" "A0"
+            "49B7F90D9A1AA5A01668F8769BD3E4B29B9E2EB359A03FC85D06A9C3ED707A0EA2CBC3EE79BB4CA7CBCBA05643617DA7C76990FD4D97"
+            "9741EE77DD5E0ED741ED371D442E83E0E1F9BC0CD281E677D9B84C06C1DF7539E85C9097E520FB9B2E2F83C6EF369C5E064D8D52D0BC2E07"
+            "DDEF77D7DC2C7799E5A0771D040FCB41F402BB0047BFDD6550B80ECAD966",
+            "Info SFR - Confidentiel, à ne jamais transmettre -\r\nVoici votre nouveau mot de passe : sw2ced pour gérer "
+            "votre compte SFR sur www.sfr.fr ou par téléphone au 963", "1800", "+33609001390", "2011-06-24 13:08:15", 8},
+        // ModemManager test_pdu3_8bit: 8-bit data shown through Windows-1252.
+        DeliverCase{"ModemManagerEightBit",
+            "07912143658709F1" "04" "0B918100551512F2" "00" "04" "11101021436500" "0A" "E8329BFD4697D9EC37DE",
+            "è2›ýF—Ùì7Þ", "+18005551212", "+12345678901", "2011-01-01 12:34:56", 0},
+        // ModemManager test_pdu_stored_by_us: SMS-SUBMIT without validity period.
+        DeliverCase{"ModemManagerStoredSubmitUcs2",
+            "00" "21" "00" "098136397339F7" "00" "08" "22" "4F60597D4F60597D4F60597D4F60597D4F60597D4F60597D4F60597D4F60597D4F60",
+            "你好你好你好你好你好你好你好你好你", "639337937", "", "unset", 0},
+        // ModemManager test_pdu_udhi (KPN welcome message): part 1 of 2, a
+        // 16-bit reference, no fill bits; decoded alone without a collection.
+        DeliverCase{"ModemManagerSixteenBitReferenceAlone",
+            "07911356131313F6" "40" "0485" "0120" "39" "00" "11609232239180" "A0" "06080400100201"
+            "D7327BFD6EB340E2321BF46E83EA7790F59D1E97DBE1341B442F83C465763D3DA797E56537C81D0ECB41AB59CC1693C16031D96C064241"
+            "E5656838AF03A96230982A269BCD462917C8FA4E8FCBED709A0D7ABBE9F6B0FB5C7683D27350984D4FABC9A0B33C4C4FCF5D20EBFB2D07"
+            "9DCB62793DBD06D9C36E50FB2D4E97D9A0B49B5E96BBCB",
+            "Welkom, bel om uw Voicemail te beluisteren naar +31612001233 (PrePay: *100*1233#). Voicemail ontvangen is "
+            "altijd gratis. Voor gebruik van mobiel interne", "1002", "+31653131316", "2011-06-29 23:32:19", 8},
+        // Chromium OS autotest network_SMS sample: zone "69" is -16.
+        DeliverCase{"ChromiumOsSample",
+            "07914140540510F0" "04" "0B916171056429F5" "00" "00" "11908041811069" "04" "D4F29C0E",
+            "Test", "+16175046925", "+14044550010", "2011-09-08 14:18:01", -16},
+        // Perl Device::Gsm t/06msgcodec.t: a stored SMS-SUBMIT from a phone.
+        DeliverCase{"DeviceGsmStoredSubmit",
+            "0791" "932350585800" "11" "A5" "0A81" "2398827779" "00" "00" "AD" "1A"
+            "C33468FE76BF41B19A0B068381E065F9FCED2E8342A110",
+            "Ci sono 15.000 persone !!!", "3289287797", "+393205858500", "unset", 0},
+        // Perl Device::Gsm t/06msgcodec.t: a received message.
+        DeliverCase{"DeviceGsmDeliver",
+            "0791932350593900" "04" "0C91932398827719" "00" "00" "20808231908200" "0D" "C170382C168BC3E1B0582C06",
+            "Aaaabbbaaabbb", "+393289287791", "+393205959300", "2002-08-28 13:09:28", 0},
+
+        // The component's edge cases, built on the worked example.
+        DeliverCase{"NoServiceCentre",
+            "00" "04" "0891" "51551032" "00" "00" "91304151906280" "05" "E8329BFD06",
+            "hello", "+15550123", "", "2019-03-14 15:09:26", 8},
+        DeliverCase{"TenOctetCentre",
+            "0A91" "214365870921436587" "04" "0891" "51551032" "00" "00" "91304151906280" "05" "E8329BFD06",
+            "hello", "+15550123", "+123456789012345678", "2019-03-14 15:09:26", 8},
+        DeliverCase{"ElevenOctetCentreOddDigits",
+            "0B91" "214365870921436587F9" "04" "0891" "51551032" "00" "00" "91304151906280" "05" "E8329BFD06",
+            "hello", "+15550123", "+1234567890123456789", "2019-03-14 15:09:26", 8},
+        DeliverCase{"AlphanumericOfEightCharacters",
+            "00" "04" "0ED0" "41E19058341E91" "00" "00" "91304151906280" "05" "E8329BFD06",
+            "hello", "ABCDEFGH", "", "2019-03-14 15:09:26", 8},
+        DeliverCase{"SemiOctetsAboveNineAsLetters",
+            "00" "04" "0881" "A1B2C3D4" "00" "00" "91304151906280" "05" "E8329BFD06",
+            "hello", "1A2B3C4D", "", "2019-03-14 15:09:26", 8},
+        DeliverCase{"Year95Is2095", "00" "04" "0891" "51551032" "00" "00" "59304151906280" "05" "E8329BFD06",
+            "hello", "+15550123", "", "2095-03-14 15:09:26", 8},
+        DeliverCase{"Year96Is1996", "00" "04" "0891" "51551032" "00" "00" "69304151906280" "05" "E8329BFD06",
+            "hello", "+15550123", "", "1996-03-14 15:09:26", 8},
+        DeliverCase{"MonthZeroGivesNoStamp", "00" "04" "0891" "51551032" "00" "00" "91004151906280" "05" "E8329BFD06",
+            "hello", "+15550123", "", "0", 0},
+        DeliverCase{"SubmitWithoutValidity", "00" "01" "00" "0891" "51551032" "00" "00" "05" "E8329BFD06",
+            "hello", "+15550123", "", "unset", 0},
+        DeliverCase{"SubmitWithAbsoluteValidity",
+            "00" "19" "00" "0891" "51551032" "00" "00" "91304151906280" "05" "E8329BFD06",
+            "hello", "+15550123", "", "2019-03-14 15:09:26", 8},
+        // TS 23.040 9.2.3.12.3: the enhanced format takes seven octets.
+        DeliverCase{"SubmitWithEnhancedValidity",
+            "00" "09" "00" "0891" "51551032" "00" "00" "01000000000000" "05" "E8329BFD06",
+            "hello", "+15550123", "", "unset", 0},
+        DeliverCase{"CodingGroupCHasNoText", "00" "04" "0891" "51551032" "00" "C0" "91304151906280" "05" "E8329BFD06",
+            "", "+15550123", "", "2019-03-14 15:09:26", 8},
+        DeliverCase{"CodingF5IsEightBit", "00" "04" "0891" "51551032" "00" "F5" "91304151906280" "05" "68656C6C6F",
+            "hello", "+15550123", "", "2019-03-14 15:09:26", 8},
+        DeliverCase{"CompressedIsReadAsEightBit", "00" "04" "0891" "51551032" "00" "24" "91304151906280" "02" "6869",
+            "hi", "+15550123", "", "2019-03-14 15:09:26", 8},
+        // A national language shift element alone: three fill bits follow it.
+        DeliverCase{"HeaderWithoutConcatenation",
+            "00" "44" "0891" "51551032" "00" "00" "91304151906280" "0A" "03250101" "4097D9EC37",
+            "hello", "+15550123", "", "2019-03-14 15:09:26", 8},
+        // Elements after the concatenation element are skipped, not read as
+        // text; five fill bits follow the nine header octets.
+        DeliverCase{"ElementsAfterConcatenationSkipped",
+            "00" "44" "0891" "51551032" "00" "00" "91304151906280" "0D" "0800032A0201" "240101" "009D06",
+            "hi", "+15550123", "", "2019-03-14 15:09:26", 8},
+        // The user data length says three septets: the final "@" (code 0) stays.
+        DeliverCase{"FinalAtSurvives", "00" "04" "0891" "51551032" "00" "00" "91304151906280" "03" "E83400",
+            "hi@", "+15550123", "", "2019-03-14 15:09:26", 8},
+        // An octet beyond the user data length adds no "@".
+        DeliverCase{"NoSpuriousAt", "00" "04" "0891" "51551032" "00" "00" "91304151906280" "05" "E8329BFD0600",
+            "hello", "+15550123", "", "2019-03-14 15:09:26", 8}),
+    [](const auto& tc) { return std::string(tc.param.name); });
+// clang-format on
+
+struct FailureCase {
+  const char* name;
+  const char* pdu;
+  const char* error;
+};
+void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
+
+class DeliverFailures : public ::testing::TestWithParam<FailureCase> {};
+
+TEST_P(DeliverFailures, NamedAndSkipped) {
+  const auto& p = GetParam();
+  TConcatenatedSMSCollection parts;
+  DecodedSMS r;
+  ASSERT_NO_THROW(r = PDUSMSToString(p.pdu, &parts, 1000));
+  EXPECT_EQ(r.Error, p.error);
+  EXPECT_TRUE(r.Skip);
+  EXPECT_TRUE(r.Text.empty());
+  EXPECT_EQ(parts.Count(), 0);
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(
+    Malformed, DeliverFailures,
+    ::testing::Values(
+        FailureCase{"Empty", "", err::kEmpty},
+        FailureCase{"OddUserData", "00" "04" "0891" "51551032" "00" "00" "91304151906280" "05" "E8329BFD06" "0",
+                    err::kOddUserData},
+        FailureCase{"UserDataNotHex", "00" "04" "0891" "51551032" "00" "00" "91304151906280" "05" "E8329BFD0G",
+                    err::kUserDataNotHex},
+        FailureCase{"AlphanumericNotHex", "00" "04" "0ED0" "41E19058341E9Z" "00" "00" "91304151906280" "00",
+                    err::kAlphanumericNotHex},
+        FailureCase{"CentreTruncated", "0791" "12345", err::kCenterTruncated},
+        FailureCase{"AddressTruncated", "00" "04" "0B91" "1346610", err::kAddressTruncated},
+        FailureCase{"StampTruncated", "00" "04" "0891" "51551032" "00" "00" "913041519062", err::kTimeStampTruncated},
+        FailureCase{"NoUserDataLength", "00" "04" "0891" "51551032" "00" "00" "91304151906280", err::kNoUserDataLength},
+        // ModemManager test_pdu_not_stored: an SMS-STATUS-REPORT.
+        FailureCase{"StatusReport", "07914356060013F1" "06" "5A" "098136397339F7" "21901170046380" "21901170046380" "30",
+                    err::kStatusReport},
+        FailureCase{"ReservedType", "00" "03" "0891" "51551032" "00" "00" "00", err::kReservedType},
+        FailureCase{"IndexBeyondCount", "00" "44" "0891" "51551032" "00" "00" "91304151906280" "09" "0500032A0203" "D069",
+                    err::kBadPartIndex},
+        FailureCase{"IndexZero", "00" "44" "0891" "51551032" "00" "00" "91304151906280" "09" "0500032A0200" "D069",
+                    err::kBadPartIndex},
+        FailureCase{"CountZero", "00" "44" "0891" "51551032" "00" "00" "91304151906280" "09" "0500032A0000" "D069",
+                    err::kBadPartIndex},
+        FailureCase{"ConcatenationOutsideHeader", "00" "44" "0891" "51551032" "00" "00" "91304151906280" "09" "0300032A" "D069",
+                    err::kConcatOutsideHeader},
+        FailureCase{"HeaderPastTheEnd", "00" "44" "0891" "51551032" "00" "00" "91304151906280" "09" "0A00032A0201",
+                    err::kHeaderTruncated}),
+    [](const auto& tc) { return std::string(tc.param.name); });
+// clang-format on
+
+TEST(Deliver, NonHexFieldsFallBackToZero) {
+  // A first octet that does not read is an SMS-DELIVER without header; a
+  // DCS that does not read is 7-bit.
+  const DecodedSMS r = Decode("00" "ZZ" "0891" "51551032" "00" "XX" "91304151906280" "05" "E8329BFD06");
+  EXPECT_EQ(r.Error, "");
+  EXPECT_EQ(test::Utf8(r.Text), "hello");
+}
+
+}  // namespace
+}  // namespace vesk::codec

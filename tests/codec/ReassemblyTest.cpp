@@ -1,0 +1,350 @@
+#include "incoming/Reassembly.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "CodecTestSupport.h"
+#include "codec/Deliver.h"
+
+namespace vesk {
+namespace {
+
+namespace test = codec::test;
+using codec::DecodedSMS;
+using codec::PDUSMSToString;
+
+constexpr TDateTime kDay0 = 45000.0;
+constexpr double kSecond = 1.0 / 86400.0;
+
+// An entry that reports its destruction.
+class Tracked : public TConcatenatedSMS {
+ public:
+  Tracked(int id, int length, bool* destroyed, const AnsiString& sender = "")
+      : TConcatenatedSMS(id, length, kDay0, sender), destroyed_(destroyed) {}
+  ~Tracked() override { *destroyed_ = true; }
+
+ private:
+  bool* destroyed_;
+};
+
+// ------------------------------------------------ the collection's operations
+
+TEST(ConcatenatedSMS, CreateGivesEmptySlots) {
+  TConcatenatedSMS e(5, 3, kDay0, "+1");
+  EXPECT_EQ(e.ID(), 5);
+  EXPECT_EQ(e.Length(), 3);
+  EXPECT_EQ(e.Count(), 3);
+  EXPECT_FALSE(e.IsComplete());
+  EXPECT_EQ(e.GetEntireSMS(), "");
+  EXPECT_TRUE(TConcatenatedSMS(1, 0, kDay0, "").IsComplete());
+  EXPECT_TRUE(e.SetPart(2, "c\x80"));
+  EXPECT_TRUE(e.SetPart(0, std::string("a\0", 2)));
+  EXPECT_FALSE(e.SetPart(3, "x"));
+  EXPECT_FALSE(e.IsComplete());
+  EXPECT_TRUE(e.SetPart(1, "b"));
+  EXPECT_TRUE(e.IsComplete());
+  EXPECT_EQ(e.GetEntireSMS(), std::string("a\0bc\x80", 5));  // octets survive the string list
+}
+
+TEST(ConcatenatedSMSCollection, AddRefusesNullAndTheSameKey) {
+  TConcatenatedSMSCollection c;
+  EXPECT_FALSE(c.Add(nullptr));
+  EXPECT_TRUE(c.Add(new TConcatenatedSMS(7, 2, kDay0, "+1")));
+  TConcatenatedSMS duplicate(7, 2, kDay0, "+1");
+  EXPECT_FALSE(c.Add(&duplicate));
+  EXPECT_EQ(c.Count(), 1);
+  // Another sender, or another part count, is another message.
+  EXPECT_TRUE(c.Add(new TConcatenatedSMS(7, 2, kDay0, "+2")));
+  EXPECT_TRUE(c.Add(new TConcatenatedSMS(7, 3, kDay0, "+1")));
+  EXPECT_EQ(c.Count(), 3);
+  EXPECT_EQ(c.IndexOf(7), 0);
+  EXPECT_EQ(c.GetByID(7)->Length(), 3);  // searched from the back
+  EXPECT_EQ(c.IndexOf("+2", 7, 2), 1);
+  EXPECT_EQ(c.IndexOf(8), -1);
+  EXPECT_EQ(c.GetByID(8), nullptr);
+}
+
+TEST(ConcatenatedSMSCollection, InsertOnlyInsideTheList) {
+  TConcatenatedSMSCollection c;
+  TConcatenatedSMS a(1, 1, kDay0, ""), b(2, 1, kDay0, "");
+  EXPECT_FALSE(c.Insert(0, &a));  // never at the end, even of an empty list
+  c.Add(new TConcatenatedSMS(3, 1, kDay0, ""));
+  EXPECT_FALSE(c.Insert(-1, &a));
+  EXPECT_FALSE(c.Insert(1, &a));
+  EXPECT_TRUE(c.Insert(0, new TConcatenatedSMS(2, 1, kDay0, "")));
+  EXPECT_EQ(c.GetItem(0)->ID(), 2);
+  EXPECT_EQ(c.GetItem(1)->ID(), 3);
+  EXPECT_FALSE(c.Insert(0, &b));  // same key as position 0
+}
+
+TEST(ConcatenatedSMSCollection, IndexesOutOfRange) {
+  TConcatenatedSMSCollection c;
+  c.Add(new TConcatenatedSMS(1, 1, kDay0, ""));
+  EXPECT_EQ(c.GetItem(1), nullptr);
+  c.Delete(5);
+  c.SetItem(5, nullptr);
+  EXPECT_EQ(c.Count(), 1);
+  EXPECT_THROW(c.GetItem(-1), EListError);
+  EXPECT_THROW(c.SetItem(-1, nullptr), EListError);
+  EXPECT_THROW(c.Delete(-1), EListError);
+}
+
+TEST(ConcatenatedSMSCollection, OwnershipOfRemovedEntries) {
+  bool a = false, b = false, d = false;
+  auto* kept = new Tracked(1, 1, &a);
+  auto* cleared = new Tracked(3, 1, &d);
+  {
+    TConcatenatedSMSCollection c;
+    c.Add(kept);
+    c.Add(new Tracked(2, 1, &b));
+    c.Delete(0, false);
+    EXPECT_FALSE(a);
+    c.SetItem(0, cleared);  // frees what it replaces
+    EXPECT_TRUE(b);
+    c.Clear(false);
+    EXPECT_EQ(c.Count(), 0);
+    EXPECT_FALSE(d);
+    c.Add(kept);
+  }  // the destructor frees what it still holds
+  EXPECT_TRUE(a);
+  delete cleared;
+}
+
+TEST(ConcatenatedSMSCollection, SwapExchangesPositions) {
+  TConcatenatedSMSCollection c;
+  auto* one = new TConcatenatedSMS(1, 1, kDay0, "");
+  auto* two = new TConcatenatedSMS(2, 1, kDay0, "");
+  c.Add(one);
+  c.Add(new TConcatenatedSMS(9, 1, kDay0, ""));
+  c.Add(two);
+  c.Swap(1, 2);
+  EXPECT_EQ(c.GetItem(0), two);
+  EXPECT_EQ(c.GetItem(2), one);
+  c.Swap(1, 42);
+  EXPECT_EQ(c.GetItem(2), one);
+  EXPECT_TRUE(one->SetPart(0, "x"));
+  c.DeleteByID(9);
+  EXPECT_EQ(c.Count(), 2);
+}
+
+TEST(ConcatenatedSMSCollection, DisposeClearsThenFrees) {
+  TConcatenatedSMSCollection::Dispose(nullptr, true);
+  bool destroyed = false;
+  auto* entry = new Tracked(1, 1, &destroyed);
+  auto* c = new TConcatenatedSMSCollection;
+  c->Add(entry);
+  TConcatenatedSMSCollection::Dispose(c, false);
+  EXPECT_FALSE(destroyed);
+  delete entry;
+  EXPECT_TRUE(destroyed);
+}
+
+TEST(ConcatenatedSMSCollection, ExpiryAndCap) {
+  TConcatenatedSMSCollection c;
+  c.Add(new TConcatenatedSMS(1, 2, kDay0, ""));
+  c.Add(new TConcatenatedSMS(2, 2, kDay0 + 10 * kSecond, ""));
+  c.Add(new TConcatenatedSMS(3, 2, kDay0 + 5 * kSecond, ""));
+  EXPECT_EQ(c.RemoveExpired(kDay0 + 86399 * kSecond, 86400), 0);
+  EXPECT_EQ(c.RemoveExpired(kDay0 + 86401 * kSecond, 86400), 1);
+  EXPECT_EQ(c.IndexOf(1), -1);
+  EXPECT_EQ(c.RemoveExpired(kDay0 + 1e6, 0), 0);  // no age limit
+  EXPECT_EQ(c.RemoveOldest(1), 1);                // the earliest created goes, not the first added
+  EXPECT_EQ(c.IndexOf(3), -1);
+  EXPECT_EQ(c.IndexOf(2), 0);
+  EXPECT_EQ(c.RemoveOldest(-1), 0);
+}
+
+// ------------------------------------------------ reassembly through the decoder
+
+// An SMS-DELIVER part: sender field, then header and packed user data.
+std::string Part(const std::string& sender, const std::string& udl, const std::string& header, const std::string& data,
+                 const std::string& dcs = "00") {
+  return "00" "44" + sender + "00" + dcs + "91304151906280" + udl + header + data;
+}
+const std::string kAlice = "0B91" "4477001122F3";  // +44770011223
+const std::string kBob = "0B91" "4477009988F7";    // +44770099887
+
+// Three 7-bit parts of "abcdef@gh", reference 0x0A, each after one fill bit.
+std::vector<std::string> ThreeParts(const std::string& sender, const std::string& ref = "0A") {
+  return {Part(sender, "0A", "050003" + ref + "0301", "C2E231"),
+          Part(sender, "0B", "050003" + ref + "0302", "C8653300"),
+          Part(sender, "09", "050003" + ref + "0303", "CE68")};
+}
+
+struct Reassembler {
+  TConcatenatedSMSCollection parts;
+  codec::ReassemblyLimits limits;
+  TDateTime now = kDay0;
+  DecodedSMS Feed(const std::string& pdu) { return PDUSMSToString(pdu, &parts, now, limits); }
+};
+
+TEST(Reassembly, PartsInEveryOrderCompleteOnceWithTheFinalAt) {
+  std::vector<int> order = {0, 1, 2};
+  do {
+    SCOPED_TRACE(testing::Message() << order[0] << order[1] << order[2]);
+    Reassembler r;
+    const auto pdus = ThreeParts(kAlice);
+    for (int i = 0; i < 2; ++i) {
+      const DecodedSMS d = r.Feed(pdus[static_cast<std::size_t>(order[static_cast<std::size_t>(i)])]);
+      EXPECT_TRUE(d.Skip);
+      EXPECT_EQ(d.Error, "");
+      EXPECT_TRUE(d.Text.empty());
+      EXPECT_EQ(r.parts.Count(), 1);
+    }
+    const DecodedSMS d = r.Feed(pdus[static_cast<std::size_t>(order[2])]);
+    EXPECT_FALSE(d.Skip);
+    EXPECT_EQ(test::Utf8(d.Text), "abcdef@gh");
+    EXPECT_EQ(d.PhoneNumber, "+44770011223");
+    EXPECT_EQ(r.parts.Count(), 0);
+  } while (std::next_permutation(order.begin(), order.end()));
+}
+
+TEST(Reassembly, DuplicatePartReplacesItsSlot) {
+  Reassembler r;
+  const auto pdus = ThreeParts(kAlice);
+  EXPECT_TRUE(r.Feed(pdus[0]).Skip);
+  EXPECT_TRUE(r.Feed(pdus[0]).Skip);
+  EXPECT_TRUE(r.Feed(pdus[1]).Skip);
+  EXPECT_EQ(test::Utf8(r.Feed(pdus[2]).Text), "abcdef@gh");
+}
+
+TEST(Reassembly, InterleavedReferencesCompleteIndependently) {
+  Reassembler r;
+  const auto a = ThreeParts(kAlice, "0A");
+  const auto b = ThreeParts(kAlice, "0B");
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_TRUE(r.Feed(a[static_cast<std::size_t>(i)]).Skip);
+    EXPECT_TRUE(r.Feed(b[static_cast<std::size_t>(i)]).Skip);
+  }
+  EXPECT_EQ(r.parts.Count(), 2);
+  EXPECT_EQ(test::Utf8(r.Feed(b[2]).Text), "abcdef@gh");
+  EXPECT_EQ(test::Utf8(r.Feed(a[2]).Text), "abcdef@gh");
+  EXPECT_EQ(r.parts.Count(), 0);
+}
+
+TEST(Reassembly, SameReferenceFromTwoSendersNeverMixes) {
+  Reassembler r;
+  const auto alice = ThreeParts(kAlice);
+  const std::vector<std::string> bob = {Part(kBob, "0A", "0500030A0301", "F0793D"),
+                                        Part(kBob, "09", "0500030A0302", "EA76"), Part(kBob, "08", "0500030A0303", "EE")};
+  EXPECT_TRUE(r.Feed(alice[0]).Skip);
+  EXPECT_TRUE(r.Feed(bob[0]).Skip);
+  EXPECT_TRUE(r.Feed(alice[1]).Skip);
+  EXPECT_TRUE(r.Feed(bob[1]).Skip);
+  EXPECT_EQ(r.parts.Count(), 2);
+  const DecodedSMS fromAlice = r.Feed(alice[2]);
+  EXPECT_EQ(test::Utf8(fromAlice.Text), "abcdef@gh");
+  EXPECT_EQ(fromAlice.PhoneNumber, "+44770011223");
+  const DecodedSMS fromBob = r.Feed(bob[2]);
+  EXPECT_EQ(test::Utf8(fromBob.Text), "xyzuvw");
+  EXPECT_EQ(fromBob.PhoneNumber, "+44770099887");
+}
+
+TEST(Reassembly, ReusedReferenceWithAnotherCountStartsANewEntry) {
+  Reassembler r;
+  EXPECT_TRUE(r.Feed(ThreeParts(kAlice)[2]).Skip);  // part 3 of 3, never finished
+  // The same reference, now a message of two parts: part 2 first.
+  EXPECT_TRUE(r.Feed(Part(kAlice, "09", "0500030A0202", "CE68")).Skip);
+  const DecodedSMS d = r.Feed(Part(kAlice, "0A", "0500030A0201", "C2E231"));
+  EXPECT_EQ(d.Error, "");
+  EXPECT_EQ(test::Utf8(d.Text), "abcgh");
+  EXPECT_EQ(r.parts.Count(), 1);
+  EXPECT_EQ(r.parts.GetItem(0)->Length(), 3);
+}
+
+TEST(Reassembly, StaleEntriesExpireWithTheClockPassedIn) {
+  Reassembler r;
+  const auto pdus = ThreeParts(kAlice);
+  r.Feed(pdus[0]);
+  r.now = kDay0 + 86399 * kSecond;
+  r.Feed(pdus[1]);
+  EXPECT_EQ(r.parts.Count(), 1);
+  r.now = kDay0 + 86401 * kSecond;  // the entry, made at kDay0, is now too old
+  const DecodedSMS d = r.Feed(pdus[2]);
+  EXPECT_TRUE(d.Skip);
+  EXPECT_EQ(r.parts.Count(), 1);
+  EXPECT_EQ(r.parts.GetItem(0)->TimeStamp(), r.now);
+}
+
+TEST(Reassembly, EntryCapDropsTheOldest) {
+  Reassembler r;
+  r.limits.MaxEntries = 3;
+  for (int ref = 1; ref <= 5; ++ref) {
+    r.now = kDay0 + ref * kSecond;
+    const char refHex[3] = {'0', static_cast<char>('0' + ref), 0};
+    r.Feed(ThreeParts(kAlice, refHex)[0]);
+    EXPECT_LE(r.parts.Count(), 3);
+  }
+  EXPECT_EQ(r.parts.IndexOf(1), -1);
+  EXPECT_EQ(r.parts.IndexOf(2), -1);
+  EXPECT_GE(r.parts.IndexOf(5), 0);
+}
+
+TEST(Reassembly, PartWithoutUserDataNeverCompletes) {
+  Reassembler r;
+  const auto pdus = ThreeParts(kAlice);
+  r.Feed(pdus[0]);
+  r.Feed(Part(kAlice, "07", "0500030A0302", ""));
+  EXPECT_TRUE(r.Feed(pdus[2]).Skip);
+  EXPECT_EQ(r.parts.Count(), 1);
+}
+
+TEST(Reassembly, SixteenBitReferenceNeedsNoFillBits) {
+  Reassembler r;
+  EXPECT_TRUE(r.Feed(Part(kAlice, "0F", "0608041234" "0202", "61371944BFBF01")).Skip);
+  EXPECT_EQ(r.parts.GetItem(0)->ID(), 0x1234);
+  EXPECT_EQ(test::Utf8(r.Feed(Part(kAlice, "11", "0608041234" "0201", "D0B09C0E7ABBCB20")).Text), "Part one and two");
+}
+
+TEST(Reassembly, EightBitPartsJoinBeforeConversion) {
+  Reassembler r;
+  r.Feed(Part(kAlice, "09", "050003070202", "646566", "04"));
+  EXPECT_EQ(test::Utf8(r.Feed(Part(kAlice, "09", "050003070201", "616280", "04")).Text), "ab€def");
+}
+
+// ModemManager src/tests/test-sms-part-3gpp.c test_pdu_multipart, last part first.
+TEST(Reassembly, ModemManagerTwoParts) {
+  Reassembler r;
+  EXPECT_TRUE(r.Feed("07912160130320F6" "44" "0B916171056429F5" "00" "00" "21405291651569" "32" "0500034C0202"
+                     "E9E8301D44479741F0B09C3E0785E56590BCCC0ED3CB6410FD0D7ABBCBA0B0FB4D4797E52E10")
+                  .Skip);
+  const DecodedSMS d = r.Feed(
+      "07912160130320F5" "44" "0B916171056429F5" "00" "00" "21405291650569" "A0" "0500034C0201"
+      "A9E8F41C949E83C2207B599E07B1DFEE33885E9ED341E4F23C7D7697C920FA1B54C697E5E3F4BC0C6AD7D9F434081E96D341E3303C2C4EB3"
+      "D3F4BC0B94A483E6E8779D4D06CDD1EF3BA80E0785E7A0B7BB0C6A97E7F3F0B9CC02B9DF7450780EA2DFDF2C50780EA2A3CBA0BA9B5C96B3"
+      "F369F71954768FDFE4B4FB0C9297E1F2F2BCECA6CF41");
+  EXPECT_EQ(test::Utf8(d.Text),
+            "This is a very long test designed to exercise multi part capability. It should show up as one message, not as "
+            "two, as the underlying encoding represents that the parts are related to one another. ");
+  EXPECT_EQ(d.CenterNumber, "+12063130025");  // the fields of the last PDU
+  EXPECT_EQ(*d.TimeZone, -16);
+}
+
+// oFono unit/test-sms.c assembly_pdu1-3: three UCS2 parts (DCS 19, class 1).
+TEST(Reassembly, OfonoThreeUcs2Parts) {
+  Reassembler r;
+  const std::string head = "038121F3" "50" "04815555" "01" "19" "90604100122204";
+  EXPECT_TRUE(r.Feed(head + "8C" "0500031E0301"
+                     "041804420430043A002C00200410043B0435043A04410430043D04340440002000200441043B044304480430043B0020"
+                     "0437043000200434043204350440044C044E0020002004380020002004320441043500200431043E043B044C04480435"
+                     "0020043F0440043504380441043F043E043B043D044F043B0441044F002000200433043D0435")
+                  .Skip);
+  EXPECT_TRUE(r.Feed(head + "4A" "0500031E0303"
+                     "043C043D043004420443002C0020043F043E043704300431044B0432000A0434043004360435002C00200447044204"
+                     "3E002000200431044B043B0020043D04300433002E")
+                  .Skip);
+  const DecodedSMS d = r.Feed(head + "8C" "0500031E0302"
+                              "0432043E043C002E000A041D0430043A043E043D04350446002C0020043D043500200432002004410438043B"
+                              "04300445002004340430043B043504350020044204350440043F04350442044C002C0020043E043D00200441"
+                              "044204400435043C043804420435043B044C043D043E002004320431043504360430043B002004320020043A043E");
+  EXPECT_EQ(test::Utf8(d.Text),
+            "Итак, Александр  слушал за дверью  и  все больше преисполнялся  гневом.\n"
+            "Наконец, не в силах далее терпеть, он стремительно вбежал в комнату, позабыв\n"
+            "даже, что  был наг.");
+  EXPECT_EQ(d.PhoneNumber, "5555");
+  EXPECT_EQ(d.CenterNumber, "123");
+}
+
+}  // namespace
+}  // namespace vesk
