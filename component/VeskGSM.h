@@ -362,6 +362,8 @@ class TVeskGSM : public TComponent {
   UnicodeString FLogFile;
   std::atomic<bool> FLog{false};
   std::unique_ptr<TConcatenatedSMSCollection> FSMSContainer;
+  // Held by PDUSMSToString around its use of FSMSContainer.
+  mutable std::mutex FSMSContainerLock;
   AnsiString FPin;
 
   std::atomic<int> FConcatenatedSMSMaxAge{86400};

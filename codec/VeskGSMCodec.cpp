@@ -1,0 +1,89 @@
+// TVeskGSM's SMS codec methods: thin calls into the pure functions of
+// codec/. Only PDUSMSToString touches the component: its reassembly
+// collection (under FSMSContainerLock), its limits, the clock, and the
+// last decode error (under FFieldsLock).
+
+#include <mutex>
+
+#include "codec/Alphabet.h"
+#include "codec/Deliver.h"
+#include "codec/Packing.h"
+#include "codec/Submit.h"
+#include "codec/TextMode.h"
+#include "component/VeskGSM.h"
+#include "incoming/Reassembly.h"
+
+namespace vesk {
+
+WideString TVeskGSM::GSM7bitDefaultAlphabet() const { return codec::GSM7bitDefaultAlphabet(); }
+
+bool TVeskGSM::IsGSM7bitDefaultAlphabet(const WideString& str) const { return codec::IsGSM7bitDefaultAlphabet(str); }
+
+bool TVeskGSM::IsUnicode(const WideString& str) const { return codec::IsUnicode(str); }
+
+AnsiString TVeskGSM::StringToGSM7bitDefaultAlphabet(const AnsiString& strMessage,
+                                                    TNationalLanguageShiftTables lockingShiftTable,
+                                                    TNationalLanguageShiftTables singleShiftTable) const {
+  return codec::StringToGSM7bitDefaultAlphabet(strMessage, lockingShiftTable, singleShiftTable);
+}
+
+WideString TVeskGSM::GSM7bitDefaultAlphabetToString(const AnsiString& strMessage,
+                                                    TNationalLanguageShiftTables lockingShiftTable,
+                                                    TNationalLanguageShiftTables singleShiftTable) const {
+  return codec::GSM7bitDefaultAlphabetToString(strMessage, lockingShiftTable, singleShiftTable);
+}
+
+AnsiString TVeskGSM::ReplaceControlChars(const AnsiString& strInput) const {
+  return codec::ReplaceControlChars(strInput);
+}
+
+AnsiString TVeskGSM::StringToPDU7(const AnsiString& str) const { return codec::StringToPDU7(str); }
+AnsiString TVeskGSM::StringToPDU8(const AnsiString& str) const { return codec::StringToPDU8(str); }
+AnsiString TVeskGSM::StringToPDU16(const WideString& str) const { return codec::StringToPDU16(str); }
+WideString TVeskGSM::PDU7ToString(const AnsiString& str) const { return codec::PDU7ToString(str); }
+WideString TVeskGSM::PDU8ToString(const AnsiString& str) const { return codec::PDU8ToString(str); }
+WideString TVeskGSM::PDU16ToString(const AnsiString& str) const { return codec::PDU16ToString(str); }
+
+TPDUSMS TVeskGSM::StringToPDUSMS(const WideString& PhoneNumber, const WideString& CenterNumber,
+                                 const WideString& MessageText, TMessageEncoding Encoding, bool Flash,
+                                 const TUDH* UserDataHeader) const {
+  return codec::StringToPDUSMS(PhoneNumber, CenterNumber, MessageText, Encoding, Flash, UserDataHeader);
+}
+
+WideString TVeskGSM::PDUSMSToString(const AnsiString& MessageText, AnsiString& PhoneNumber,
+                                    AnsiString& CenterNumber, TDateTime& TimeStamp, int& TimeZone, bool& Skip) {
+  const codec::ReassemblyLimits limits{FConcatenatedSMSMaxAge, FConcatenatedSMSMaxEntries};
+  codec::DecodedSMS decoded;
+  {
+    std::lock_guard<std::mutex> lock(FSMSContainerLock);
+    decoded = codec::PDUSMSToString(MessageText, FSMSContainer.get(), Now(), limits);
+  }
+  {
+    std::lock_guard<std::mutex> lock(FFieldsLock);
+    FLastDecodeError = decoded.Error;
+  }
+  PhoneNumber = std::move(decoded.PhoneNumber);
+  CenterNumber = std::move(decoded.CenterNumber);
+  if (decoded.TimeStamp) TimeStamp = *decoded.TimeStamp;
+  if (decoded.TimeZone) TimeZone = *decoded.TimeZone;
+  Skip = decoded.Skip;
+  return std::move(decoded.Text);
+}
+
+AnsiString TVeskGSM::GetLastDecodeError() const {
+  std::lock_guard<std::mutex> lock(FFieldsLock);
+  return FLastDecodeError;
+}
+
+WideString TVeskGSM::TextSMSToString(const AnsiString& MessageText, AnsiString& PhoneNumber, AnsiString& CenterNumber,
+                                     TDateTime& TimeStamp, int& TimeZone, int& Status) const {
+  codec::TextSMS parsed = codec::TextSMSToString(MessageText);
+  PhoneNumber = std::move(parsed.PhoneNumber);
+  CenterNumber = std::move(parsed.CenterNumber);
+  if (parsed.TimeStamp) TimeStamp = *parsed.TimeStamp;
+  if (parsed.TimeZone) TimeZone = *parsed.TimeZone;
+  Status = parsed.Status;
+  return std::move(parsed.Text);
+}
+
+}  // namespace vesk
