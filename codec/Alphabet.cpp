@@ -80,9 +80,8 @@ constexpr std::array<ShiftEntry, 9> kSpanish = {{
     {0x75, 0x00FA},  // ú
 }};
 
-// TS 23.038 A.2.3 up to 0x12. The component has always stopped there: the
-// table's later entries (Γ from 0x13 on, À, Ã, Õ and the rest) decode to
-// nothing, and applications rely on that output.
+// TS 23.038 A.2.3 up to 0x12, where this component's table stops: the later
+// entries (Γ from 0x13 on, Ê, À, Ã, Õ and the rest) decode to nothing.
 constexpr std::array<ShiftEntry, 7> kPortuguese = {{
     {0x05, 0x00EA},  // ê
     {0x09, 0x00E7},  // ç
@@ -230,18 +229,26 @@ static_assert(kAlphabetSet[0] == u'@' && kAlphabetSet[27] == 0x000C && kAlphabet
                   kAlphabetSet[38] == 0x00C6 && kAlphabetSet[137] == 0x00E0,
               "27 default codes, 11 extension characters, 100 default codes");
 
-// Appends the codes of one Windows-1252 byte.
-inline int AppendByteCodes(AnsiString& codes, unsigned char b) {
+// Writes the codes of one Windows-1252 byte at out (room for two) and
+// returns how many.
+inline int PutByteCodes(char* out, unsigned char b) {
   char16_t c = (b < 0x80 || b >= 0xA0) ? static_cast<char16_t>(b) : AnsiCharToWide(b);
   std::uint16_t code = CodeOf(c);
   if (code == kNoCode) return 0;
   if (code < 0x80) {
-    codes.push_back(static_cast<char>(code));
+    out[0] = static_cast<char>(code);
     return 1;
   }
-  codes.push_back(static_cast<char>(kGsmEscape));
-  codes.push_back(static_cast<char>(code & 0x7F));
+  out[0] = static_cast<char>(kGsmEscape);
+  out[1] = static_cast<char>(code & 0x7F);
   return 2;
+}
+
+// The Windows-1252 byte of a character, '?' when the code page lacks it.
+inline unsigned char AnsiByteOf(char16_t c) {
+  unsigned char b;
+  if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return static_cast<unsigned char>(c);
+  return WideCharToAnsi(c, b) ? b : static_cast<unsigned char>('?');
 }
 
 constexpr std::array<const char*, 32> kControlNames = {
@@ -271,35 +278,49 @@ bool IsUnicode(const WideString& str) {
 
 AnsiString StringToGSM7bitDefaultAlphabet(const AnsiString& strMessage, TNationalLanguageShiftTables,
                                           TNationalLanguageShiftTables) {
-  AnsiString codes;
-  codes.reserve(strMessage.size());
-  for (char b : strMessage) AppendByteCodes(codes, static_cast<unsigned char>(b));
+  AnsiString codes(2 * strMessage.size(), '\0');
+  char* const begin = &codes[0];
+  char* dst = begin;
+  for (char b : strMessage) dst += PutByteCodes(dst, static_cast<unsigned char>(b));
+  codes.resize(static_cast<std::size_t>(dst - begin));
   return codes;
 }
 
 int AppendGsmCodesViaAnsi(AnsiString& codes, char16_t c) {
-  unsigned char b;
-  if (c < 0x80 || (c >= 0xA0 && c <= 0xFF))
-    b = static_cast<unsigned char>(c);
-  else if (!WideCharToAnsi(c, b))
-    b = '?';
-  return AppendByteCodes(codes, b);
+  char out[2];
+  const int n = PutByteCodes(out, AnsiByteOf(c));
+  codes.append(out, static_cast<std::size_t>(n));
+  return n;
+}
+
+void AppendGsmCodesViaAnsi(AnsiString& codes, const WideString& text) {
+  const std::size_t n = codes.size();
+  codes.resize(n + 2 * text.size());
+  char* const begin = &codes[n];
+  char* dst = begin;
+  for (char16_t c : text) dst += PutByteCodes(dst, AnsiByteOf(c));
+  codes.resize(n + static_cast<std::size_t>(dst - begin));
 }
 
 void AppendGsmText(WideString& out, const char* codes, std::size_t count,
                    TNationalLanguageShiftTables singleShiftTable) {
   const ShiftTable& shift = kShiftTables[singleShiftTable < kShiftTables.size() ? singleShiftTable : stDefault];
+  const std::size_t n = out.size();
+  out.resize(n + count);  // at most one character per code
+  char16_t* const begin = &out[n];
+  char16_t* dst = begin;
   for (std::size_t i = 0; i < count; ++i) {
     auto b = static_cast<unsigned char>(codes[i]);
     if (b >= 0x80) continue;
     if (b != kGsmEscape) {
-      out.push_back(kDefaultAlphabet[b]);
+      *dst++ = kDefaultAlphabet[b];
       continue;
     }
     if (++i == count) break;
     auto next = static_cast<unsigned char>(codes[i]);
-    if (next < 0x80 && shift[next] != 0) out.push_back(shift[next]);
+    if (next < 0x80 && shift[next] != 0) *dst++ = shift[next];
   }
+  out.resize(n + static_cast<std::size_t>(dst - begin));
 }
 
 WideString GSM7bitDefaultAlphabetToString(const AnsiString& strMessage, TNationalLanguageShiftTables,

@@ -45,6 +45,8 @@ AnsiString StringToGSM7bitDefaultAlphabet(const AnsiString& strMessage,
 // the code page lacks becomes '?'), then as StringToGSM7bitDefaultAlphabet.
 // Returns the number of codes appended (0, 1 or 2).
 int AppendGsmCodesViaAnsi(AnsiString& codes, char16_t c);
+// The same for every character of text.
+void AppendGsmCodesViaAnsi(AnsiString& codes, const WideString& text);
 
 // A GSM code string to text. After an escape the next code is looked up in
 // the extension table, then in the national single shift table named by

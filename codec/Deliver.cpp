@@ -41,6 +41,19 @@ class PduCursor {
     Skip(1);
     return v < 0 ? fallback : v;
   }
+  // The next n octets as an octet string, without moving; false when they
+  // are not all there and hexadecimal.
+  bool ReadOctets(std::size_t n, AnsiString& out) const {
+    if (!HasOctets(n)) return false;
+    out.resize(n);
+    const char* p = text_.data() + pos_;
+    for (std::size_t i = 0; i < n; ++i, p += 2) {
+      const int hi = HexDigit(p[0]), lo = HexDigit(p[1]);
+      if ((hi | lo) < 0) return false;
+      out[i] = static_cast<char>(hi << 4 | lo);
+    }
+    return true;
+  }
   void Skip(std::size_t octets) { pos_ += 2 * octets; }
   void SkipChars(std::size_t chars) { pos_ += chars; }
   void MoveTo(std::size_t position) { pos_ = position; }
@@ -169,12 +182,8 @@ DecodedSMS PDUSMSToString(const AnsiString& MessageText, TConcatenatedSMSCollect
   if (international) r.PhoneNumber = "+";
   if (alphanumeric) {
     // GSM 7-bit characters packed in the semi-octets (TS 23.040 9.1.2.5).
-    AnsiString octets(addressChars / 2, '\0');
-    for (std::size_t i = 0; i < octets.size(); ++i) {
-      const int v = c.Octet(i);
-      if (v < 0) return Fail(r, decode_error::kAlphanumericNotHex);
-      octets[i] = static_cast<char>(v);
-    }
+    AnsiString octets;
+    if (!c.ReadOctets(addressChars / 2, octets)) return Fail(r, decode_error::kAlphanumericNotHex);
     const std::size_t septets = static_cast<std::size_t>(addressDigits) * 4 / 7;
     r.PhoneNumber = WideToAnsi(GsmText(UnpackSeptets(octets, 0, septets)));
   } else {
@@ -241,12 +250,8 @@ DecodedSMS PDUSMSToString(const AnsiString& MessageText, TConcatenatedSMSCollect
   // TP-UD after the header: every remaining pair of digits.
   const std::size_t left = c.CharsLeft();
   if (left % 2 != 0) return Fail(r, decode_error::kOddUserData);
-  AnsiString octets(left / 2, '\0');
-  for (std::size_t i = 0; i < octets.size(); ++i) {
-    const int v = c.Octet(i);
-    if (v < 0) return Fail(r, decode_error::kUserDataNotHex);
-    octets[i] = static_cast<char>(v);
-  }
+  AnsiString octets;
+  if (!c.ReadOctets(left / 2, octets)) return Fail(r, decode_error::kUserDataNotHex);
 
   const Alphabet alphabet = AlphabetOf(dcs);
 

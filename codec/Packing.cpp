@@ -37,22 +37,22 @@ AnsiString ValueToBinString(std::uint32_t v) {
 
 AnsiString PackSeptets(const char* codes, std::size_t count, int fillBits) {
   fillBits = std::clamp(fillBits, 0, 7);
-  AnsiString out;
-  out.reserve((static_cast<std::size_t>(fillBits) + 7 * count + 7) / 8);
+  AnsiString out((static_cast<std::size_t>(fillBits) + 7 * count + 7) / 8, '\0');
   // TS 23.038 6.1.2.1.1: each septet fills the free low bits of the
   // current octet first, its remaining bits start the next.
   std::uint32_t acc = 0;
   int bits = fillBits;
+  char* dst = out.empty() ? nullptr : &out[0];
   for (std::size_t i = 0; i < count; ++i) {
     acc |= static_cast<std::uint32_t>(static_cast<unsigned char>(codes[i]) & 0x7F) << bits;
     bits += 7;
     if (bits >= 8) {
-      out.push_back(static_cast<char>(acc & 0xFF));
+      *dst++ = static_cast<char>(acc & 0xFF);
       acc >>= 8;
       bits -= 8;
     }
   }
-  if (bits > 0) out.push_back(static_cast<char>(acc & 0xFF));
+  if (bits > 0) *dst = static_cast<char>(acc & 0xFF);
   return out;
 }
 
@@ -69,15 +69,17 @@ AnsiString UnpackSeptets(const AnsiString& octets, std::size_t bitOffset, std::s
   AnsiString codes;
   if (septets == 0) return codes;
   codes.resize(septets);
-  std::size_t next = bitOffset / 8;
-  std::uint32_t acc = Octet(octets, next++) >> (bitOffset % 8);
+  const auto* src = reinterpret_cast<const unsigned char*>(octets.data()) + bitOffset / 8;
+  const auto* const end = reinterpret_cast<const unsigned char*>(octets.data()) + octets.size();
+  std::uint32_t acc = static_cast<std::uint32_t>(*src++) >> (bitOffset % 8);
   int bits = 8 - static_cast<int>(bitOffset % 8);
+  char* dst = &codes[0];
   for (std::size_t k = 0; k < septets; ++k) {
-    if (bits < 7 && next < octets.size()) {
-      acc |= static_cast<std::uint32_t>(Octet(octets, next++)) << bits;
+    if (bits < 7 && src < end) {
+      acc |= static_cast<std::uint32_t>(*src++) << bits;
       bits += 8;
     }
-    codes[k] = static_cast<char>(acc & 0x7F);
+    *dst++ = static_cast<char>(acc & 0x7F);
     acc >>= 7;
     bits -= 7;
   }

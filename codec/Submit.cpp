@@ -102,8 +102,7 @@ TPDUSMS StringToPDUSMS(const WideString& PhoneNumber, const WideString& CenterNu
     case meAuto:
     case me7bit: {
       AnsiString codes;
-      codes.reserve(MessageText.size());
-      for (char16_t c : MessageText) AppendGsmCodesViaAnsi(codes, c);
+      AppendGsmCodesViaAnsi(codes, MessageText);
       const int fill = header ? (7 - (kConcatHeaderOctets * 8) % 7) % 7 : 0;
       udl = codes.size() + (header ? 7 : 0);
       // Septets start after the fill bits and the last one gets an octet

@@ -82,8 +82,8 @@ TEST_P(DeliverVectors, NoCharacterReplacementThrowsOrLeaksText) {
 INSTANTIATE_TEST_SUITE_P(
     Vectors, DeliverVectors,
     ::testing::Values(
-        // The component's worked example.
-        DeliverCase{"WorkedExample",
+        // Reference message: "hello" from +15550123 via +15550100, two hours east.
+        DeliverCase{"ReferenceMessage",
             "0591" "51551000" "04" "0891" "51551032" "00" "00" "91304151906280" "05" "E8329BFD06",
             "hello", "+15550123", "+15550100", "2019-03-14 15:09:26", 8},
         // oFono unit/test-sms.c simple_deliver: zone "48" is -4.
@@ -160,7 +160,7 @@ INSTANTIATE_TEST_SUITE_P(
             "0791932350593900" "04" "0C91932398827719" "00" "00" "20808231908200" "0D" "C170382C168BC3E1B0582C06",
             "Aaaabbbaaabbb", "+393289287791", "+393205959300", "2002-08-28 13:09:28", 0},
 
-        // The component's edge cases, built on the worked example.
+        // Behaviours at the edges, built on the reference message.
         DeliverCase{"NoServiceCentre",
             "00" "04" "0891" "51551032" "00" "00" "91304151906280" "05" "E8329BFD06",
             "hello", "+15550123", "", "2019-03-14 15:09:26", 8},

@@ -84,7 +84,7 @@ TEST(Septets, ExtensionCharactersCountTwiceAndLongTextsAreCut) {
 }
 
 TEST(FillBits, HeaderFillBitGoesFirst) {
-  // The Part's worked example: "hi" after a 6-octet header, one fill bit.
+  // "hi" after a 6-octet concatenation header: one fill bit first.
   EXPECT_EQ(ToHex(PackSeptets("hi", 1)), "D069");
   EXPECT_EQ(ToHex(Pad7bitBoundary(StringToPDU7("hi"), 1)), "D069");
 }

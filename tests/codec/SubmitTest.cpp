@@ -34,7 +34,7 @@ TEST_P(SubmitVectors, EncodesToTheCharacter) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    WorkedExamples, SubmitVectors,
+    ReferenceMessages, SubmitVectors,
     ::testing::Values(
         SubmitCase{"NoCentreNoHeader", "+15550100", "", "hellohello", meAuto, false, 0,
                    "00" "11" "00" "0891" "51551000" "00" "00" "AA" "0A" "E8329BFD4697D9EC37", "21"},

@@ -42,8 +42,8 @@ TEST_P(TextModeAnswers, ParsesEveryField) {
 INSTANTIATE_TEST_SUITE_P(
     Answers, TextModeAnswers,
     ::testing::Values(
-        // The component's worked example: the same message as the PDU decoder's.
-        TextCase{"WorkedExample",
+        // Reference message: the same "hello" the PDU decoder tests read.
+        TextCase{"ReferenceMessage",
                  "\"REC READ\",\"+15550123\",,\"19/03/14,15:09:26+08\",145,4,0,0,\"+15550100\",145,5\r\nhello\r\n",
                  1, "+15550123", "+15550100", "2019-03-14 15:09:26", "8", "hello"},
         TextCase{"ShortHeader", "\"REC UNREAD\",\"+15550123\",,\"19/03/14,15:09:26-20\"\r\nhello\r\n",
