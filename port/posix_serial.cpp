@@ -163,9 +163,15 @@ class PosixSerialDevice : public SerialDevice {
         read += static_cast<std::uint32_t>(r);
         continue;
       }
-      if (r == 0) return read > 0 ? true : Fail(EIO);  // end of file: the other side is gone
-      if (errno == EINTR) continue;
-      if (errno != EAGAIN) return read > 0 ? true : Fail(errno);
+      if (r == 0) {
+        // With VMIN and VTIME 0 a terminal reads 0 bytes when nothing is
+        // waiting; only a hang-up makes it the end of the stream.
+        if (HungUp()) return read > 0 ? true : Fail(EIO);
+      } else if (errno == EINTR) {
+        continue;
+      } else if (errno != EAGAIN) {
+        return read > 0 ? true : Fail(errno);
+      }
       if (immediate) break;
       int wait = total == 0 ? 100 : RemainingMs(deadline);
       if (total != 0 && wait == 0) break;
@@ -236,7 +242,8 @@ class PosixSerialDevice : public SerialDevice {
     }
     struct pollfd p = {fd_, POLLIN, 0};
     int r = ::poll(&p, 1, realMs);
-    if (r > 0 && (p.revents & POLLIN)) return true;
+    bool gone = p.revents & (POLLHUP | POLLERR | POLLNVAL);
+    if (r > 0 && (p.revents & POLLIN) && !gone) return true;
     if (r > 0) {
       // Hung up or failed: nothing will arrive, but the caller is waiting
       // for input, so it waits its time instead of spinning.
@@ -264,7 +271,7 @@ class PosixSerialDevice : public SerialDevice {
 
   bool HungUp() const {
     struct pollfd p = {fd_, POLLIN, 0};
-    return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) && !(p.revents & POLLIN);
+    return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL));
   }
 
   // Line errors since the last call, from the driver's counters where it
@@ -351,6 +358,15 @@ class PosixSerialPlatform : public SerialPlatform {
       return nullptr;
     }
     ::ioctl(fd, TIOCEXCL);
+    // Raw at once, whatever the line settings will be: a terminal in its
+    // default mode would echo the modem's output straight back to it.
+    tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON);
+    tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+    tio.c_cflag |= CREAD | CLOCAL;
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+    ::ioctl(fd, TCSETS2, &tio);
     return std::make_unique<PosixSerialDevice>(fd);
   }
 
@@ -389,6 +405,14 @@ class PosixSerialPlatform : public SerialPlatform {
 
   bool IsPresentDevice(const AnsiString& name) override {
     if (Trim(name).empty()) return false;
+    // A bare name ("ttyUSB0", "com3") counts when the list holds the device
+    // it stands for; only a path may name a device outside the list.
+    if (name.find('/') == AnsiString::npos) {
+      AnsiString path = PosixDevicePath(name, dev_);
+      for (const AnsiString& listed : PortNames())
+        if (PosixDevicePath(listed, dev_) == path) return true;
+      return false;
+    }
     struct stat st;
     if (::stat(PosixDevicePath(name, dev_).c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) return false;
     unsigned maj = major(st.st_rdev), min = minor(st.st_rdev);
