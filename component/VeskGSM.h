@@ -36,10 +36,12 @@
 #include "component/Framework.h"
 #include "component/Thread.h"
 #include "port/SerialDevice.h"
+#include "threads/PortGate.h"
 
 namespace vesk {
 
 class TComThread;
+class TReconnectThread;
 class TConcatenatedSMSCollection;
 
 // The component's exception.
@@ -284,6 +286,7 @@ class TVeskGSM : public TComponent {
  protected:
   // ------------------------------------------------ internals
   friend class TComThread;
+  friend class TReconnectThread;
 
   void WriteLog(const AnsiString& text, bool received);
   bool SetDCBState(SerialDevice* handle);
@@ -311,6 +314,14 @@ class TVeskGSM : public TComponent {
   void SetReadBuffer(const AnsiString& text);
   AnsiString PeekReadBuffer() const;
   void ReapplyLineSettings();
+  bool PauseThreadFlag() const { return FPauseThread; }
+  void SetPauseThreadFlag(bool paused) { FPauseThread = paused; }
+  TLineStatusSet LastLineStatus() const { return TLineStatusSet::FromBits(FLineStatus); }
+  // Thread bookkeeping: a thread that ends forgets itself, and a fault
+  // starts at most one reconnect thread.
+  void ForgetComThread(const TComThread* thread);
+  void ForgetReconnectThread(const TReconnectThread* thread);
+  void StartReconnectThread();
 
  private:
   // Line settings
@@ -348,7 +359,7 @@ class TVeskGSM : public TComponent {
   const double FVersion = 1.42;
   // The reader thread; set exactly while the port is open.
   std::shared_ptr<TComThread> ComThread;
-  std::shared_ptr<TThread> ReconnectThread;
+  std::shared_ptr<TReconnectThread> ReconnectThread;
   std::atomic<TCommPort> ConnectedTo{spNone};
   std::atomic<bool> FAutoReadNewMessage{true};
   std::atomic<TMessageFormat> FMessageFormat{mfDefault};
@@ -356,6 +367,9 @@ class TVeskGSM : public TComponent {
   std::atomic<bool> FPauseThread{false};
   // Taken by the reader thread around each poll.
   TCriticalSection FCriticalSection;
+  // Held by the reader thread for a cycle and by a command for its whole
+  // dialogue: the two never read the port at the same time.
+  TPortGate FPortGate;
   int FMaxLineLength = 0;
   std::atomic<bool> FCloseWhenLineStatusIsZero{true};
   std::atomic<bool> FSkipSetupFailed{false};
@@ -373,6 +387,9 @@ class TVeskGSM : public TComponent {
   // Guards the strings above (FPort, FCustomPortName, FLogFile, FPin,
   // FReadBuffer, FLastDecodeError) and the thread references.
   mutable std::mutex FFieldsLock;
+  // Makes a new connection and the end of an old reader thread exclusive,
+  // so that the old thread never marks the new connection closed.
+  std::mutex FConnectLock;
   std::shared_ptr<SerialPlatform> FPlatform;
 };
 

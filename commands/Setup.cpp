@@ -1,0 +1,79 @@
+// Putting the modem into the state the component expects: caller
+// identification, character set, message format, new-message indication.
+#include "component/VeskGSM.h"
+
+namespace vesk {
+
+void TVeskGSM::InitGSMModem() {
+  if (!GetComThread() || ConnectedTo == spNone) return;
+  // Caller identification and extended ring indication: the one command
+  // worth a second try, since the first after opening may meet a modem
+  // that is still waking up.
+  if (!ExecuteATCommand("AT+CLIP=1;+CRC=1", '\r')) {
+    Sleep(250);
+    ExecuteATCommand("AT+CLIP=1;+CRC=1", '\r');
+  }
+  Sleep(250);
+  ExecuteATCommand("AT+CSCS=\"GSM\"", '\r');
+  Sleep(250);
+  if (FMessageFormat != mfDefault) SetMessageFormat(FMessageFormat);
+  // New messages stored and announced with +CMTI.
+  ExecuteATCommand("AT+CNMI=2,1,0,0,0", '\r');
+  Sleep(250);
+  ExecuteATCommand("ATE0", '\r');
+  Sleep(250);
+}
+
+std::uint16_t TVeskGSM::TestGSMModemCapabilities() {
+  if (!GetComThread() || ConnectedTo == spNone) throw EVeskGSMException(NotOpenMessage());
+  static const struct {
+    const char* command;
+    std::uint16_t bit;
+  } kProbes[] = {
+      {"AT+CLIP=1;+CRC=1", 2}, {"AT+CSCS=\"GSM\"", 4}, {"AT+CMGF=1", 8},  {"AT+CMGF=0", 16},
+      {"AT+CNMI=2,1,0,0,0", 32}, {"AT+CMGR=?", 64},     {"AT+CMGS=?", 128},
+  };
+  std::uint16_t mask = 0;
+  for (const auto& probe : kProbes) {
+    if (ExecuteATCommand(probe.command, '\r')) mask |= probe.bit;
+    Sleep(1000);
+  }
+  // The probes leave the modem in PDU mode; put back what the component
+  // was asked for.
+  if (FMessageFormat != mfPDU) {
+    SetMessageFormat(FMessageFormat);
+    Sleep(500);
+  }
+  return mask;
+}
+
+void TVeskGSM::SetMessageFormat(TMessageFormat Value) {
+  std::shared_ptr<SerialDevice> device = PortDevice();
+  if (Value != mfDefault && device) {
+    TStringList answers;
+    switch (Value) {
+      case mfPDU:
+        ExecuteATCommand("AT+CMGF=0", &answers, 15, '\r');
+        Sleep(50);
+        break;
+      case mfText:
+        ExecuteATCommand("AT+CMGF=1", &answers, 15, '\r');
+        Sleep(50);
+        // Show the detailed header fields, which the text-mode parser reads.
+        ExecuteATCommand("AT+CSDH=1", &answers, 15, '\r');
+        Sleep(50);
+        break;
+      case mfDefault:
+        break;
+    }
+  }
+  FMessageFormat = Value;
+}
+
+bool TVeskGSM::SetDefaultStorage(const AnsiString& Location) {
+  bool ok = ExecuteATCommand("AT+CPMS=\"" + Location + "\"", '\r');
+  Sleep(250);
+  return ok;
+}
+
+}  // namespace vesk

@@ -1,0 +1,88 @@
+// Shared set-up for the component tests: a fast clock, a fake machine with
+// one modem, and helpers that wait for conditions without blind sleeps.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <thread>
+
+#include "component/VeskGSM.h"
+#include "support/FakeSerial.h"
+
+namespace vesk::testing {
+
+// Every fixed pause of the modem dialogue runs this many times faster.
+constexpr double kClockSpeed = 20;
+
+// Waits up to `ms` real milliseconds for `condition`, running synchronized
+// calls meanwhile (the test body is the main thread).
+inline bool WaitUntil(const std::function<bool()>& condition, int ms = 5000) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    CheckSynchronize(1);
+  }
+  return true;
+}
+
+// The component with its protected operations opened up for tests.
+class TestGSM : public TVeskGSM {
+ public:
+  using TVeskGSM::TVeskGSM;
+  using TVeskGSM::ClearInputBuffer;
+  using TVeskGSM::ExtractStrings;
+  using TVeskGSM::GetLineStatus;
+  using TVeskGSM::LineSettingsFlags;
+  using TVeskGSM::ReadChar;
+  using TVeskGSM::ReadStringUpToEndChars;
+  using TVeskGSM::SetBuffers;
+  using TVeskGSM::SetDCBState;
+  using TVeskGSM::SetTimeOuts;
+  using TVeskGSM::SetTimeOutsToDefault;
+  using TVeskGSM::WriteLog;
+  AnsiString ReadBufferField() const { return PeekReadBuffer(); }
+  void SetReadBufferField(const AnsiString& s) { SetReadBuffer(s); }
+  bool PauseFlag() const { return PauseThreadFlag(); }
+  void SetPause(bool paused) { SetPauseThreadFlag(paused); }
+  using TVeskGSM::LastLineStatus;
+  std::shared_ptr<SerialDevice> Device() const { return PortDevice(); }
+};
+
+class FastClockTest : public ::testing::Test {
+ protected:
+  void SetUp() override { SetClock(std::make_shared<ScaledClock>(kClockSpeed)); }
+  void TearDown() override { SetClock(nullptr); }
+};
+
+// A component on a fake machine with one modem on COM3 that answers "OK"
+// to every command line.
+class ModemTest : public FastClockTest {
+ protected:
+  void SetUp() override {
+    FastClockTest::SetUp();
+    platform = std::make_shared<FakeSerialPlatform>();
+    modem = platform->Add("COM3");
+    modem->SetDefaultReply("\r\nOK\r\n");
+    gsm = std::make_unique<TestGSM>();
+    gsm->SetSerialPlatform(platform);
+    gsm->SetPort(spCOM3);
+  }
+  void TearDown() override {
+    gsm.reset();
+    FastClockTest::TearDown();
+  }
+  // Opens without the modem set-up and waits until the reader thread has
+  // applied the line settings.
+  void OpenQuiet() {
+    ASSERT_TRUE(gsm->Open(true));
+    ASSERT_TRUE(WaitUntil([&] { return modem->SettingsApplied() > 0; }));
+  }
+
+  std::shared_ptr<FakeSerialPlatform> platform;
+  std::shared_ptr<FakeModem> modem;
+  std::unique_ptr<TestGSM> gsm;
+};
+
+}  // namespace vesk::testing
