@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "CodecTestSupport.h"
+#include "codec_test_support.h"
 #include "codec/Deliver.h"
 
 namespace vesk {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "CodecTestSupport.h"
+#include "codec_test_support.h"
 
 namespace vesk::codec {
 namespace {
