@@ -76,6 +76,14 @@ void FakeModem::Vanish() {
   changed_.notify_all();
 }
 
+void FakeModem::Replug() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  vanished_ = false;
+  open_ = false;
+  ++generation_;
+  input_.clear();
+}
+
 bool FakeModem::Vanished() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return vanished_;
@@ -145,7 +153,7 @@ void FakeModem::Answer(const std::string& line) {
 
 class FakeDevice : public SerialDevice {
  public:
-  explicit FakeDevice(std::shared_ptr<FakeModem> modem) : modem_(std::move(modem)) {}
+  explicit FakeDevice(std::shared_ptr<FakeModem> modem) : modem_(std::move(modem)), generation_(modem_->generation_) {}
   ~FakeDevice() override { Close(); }
 
   bool SetLineSettings(const TLineSettings& settings) override {
@@ -215,17 +223,18 @@ class FakeDevice : public SerialDevice {
     std::lock_guard<std::mutex> lock(modem_->mutex_);
     if (closed_) return;
     closed_ = true;
-    modem_->open_ = false;
+    if (generation_ == modem_->generation_) modem_->open_ = false;
   }
   int LastError() const override { return error_; }
 
  private:
-  bool Usable() const { return !closed_ && !modem_->vanished_; }
+  bool Usable() const { return !closed_ && !modem_->vanished_ && generation_ == modem_->generation_; }
   bool Fail(int e) {
     error_ = e;
     return false;
   }
   std::shared_ptr<FakeModem> modem_;
+  int generation_;
   bool closed_ = false;
   int error_ = 0;
 };

@@ -44,6 +44,9 @@ class FakeModem {
   // platform lists the port, takes it off the list: a USB modem pulled out.
   void Vanish();
   bool Vanished() const;
+  // Plugged in again: listed and openable once more (a device opened
+  // before the loss stays dead).
+  void Replug();
 
   TLineSettings LastSettings() const;
   int SettingsApplied() const;
@@ -76,6 +79,7 @@ class FakeModem {
   bool refuseSettings_ = false;
   bool vanished_ = false;
   bool open_ = false;
+  int generation_ = 0;  // counts replugs; devices of an older one are dead
   TLineSettings settings_;
   int settingsApplied_ = 0;
   int rxPurges_ = 0;
