@@ -271,8 +271,8 @@ struct ModemSimulator::Impl {
   }
 
   void DoUnplug() {
+    RemovePath(path);  // first, so that a client seeing the hang-up finds the path gone
     pty.Close();
-    RemovePath(path);
     output.clear();
     timers.clear();
     ++callGeneration;

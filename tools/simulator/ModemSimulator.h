@@ -75,8 +75,8 @@ class ModemSimulator {
   // An unsolicited result "\r\n<text>\r\n", held back like the modem's own
   // while a message body is being typed.
   void SendUnsolicited(const std::string& text);
-  // Closes the modem's side: the client sees end of file, EIO or POLLHUP,
-  // and the path disappears. Pending output and rings are dropped.
+  // Removes the path, then closes the modem's side: the client sees end of
+  // file, EIO or POLLHUP. Pending output and rings are dropped.
   void Unplug();
   // A fresh pseudo-terminal under the same path; with
   // ModemConfig::resetOnPlug the modem starts afresh. Throws
