@@ -27,7 +27,6 @@ struct Emission {
     Echo,         // the client's own bytes coming back
     Answer,       // information text and final result of a command line
     Unsolicited,  // RING, +CMTI: ... (framed)
-    Raw,          // bytes sent as they are
   };
   Kind kind = Kind::Answer;
   std::string bytes;

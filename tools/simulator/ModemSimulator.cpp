@@ -41,7 +41,10 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
   return true;
 }
 
-std::string Escaped(const std::string& bytes) {
+}  // namespace
+
+std::string Printable(std::string_view bytes) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
   std::string out;
   for (char ch : bytes) {
     const auto c = static_cast<unsigned char>(ch);
@@ -52,17 +55,15 @@ std::string Escaped(const std::string& bytes) {
     } else if (c == '\\') {
       out += "\\\\";
     } else if (c < 0x20 || c >= 0x7F) {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02X", c);
-      out += hex;
+      out += "\\x";
+      out.push_back(kHex[c >> 4]);
+      out.push_back(kHex[c & 0x0F]);
     } else {
       out.push_back(ch);
     }
   }
   return out;
 }
-
-}  // namespace
 
 std::vector<std::string> DeliverPdus(const IncomingSms& sms) {
   std::vector<std::string> out;
@@ -95,7 +96,7 @@ struct ModemSimulator::Impl {
       lock.lock();
       if (ready <= 0) continue;
       if (fds[0].revents & POLLIN) DrainWakePipe();
-      if (count == 2 && (fds[1].revents & POLLIN)) ReadLine();
+      if (count == 2 && (fds[1].revents & POLLIN)) ReadFromLine();
     }
   }
 
@@ -110,7 +111,7 @@ struct ModemSimulator::Impl {
     return static_cast<int>(std::min<long long>(ms, 60'000));
   }
 
-  void ReadLine() {
+  void ReadFromLine() {
     char buffer[4096];
     const ssize_t n = ::read(pty.Master(), buffer, sizeof buffer);
     if (n <= 0) return;  // EAGAIN; the slave is held open here, so no hang-up
@@ -220,7 +221,6 @@ struct ModemSimulator::Impl {
     for (const Emission& e : emissions) {
       switch (e.kind) {
         case Emission::Kind::Echo:
-        case Emission::Kind::Raw:
           Enqueue(now, e.bytes);
           break;
         case Emission::Kind::Answer:
@@ -480,7 +480,7 @@ std::string ModemSimulator::TranscriptText() const {
     std::snprintf(stamp, sizeof stamp, "+%.3f ", seconds);
     text += stamp;
     text += e.direction == Direction::Received ? "<- " : "-> ";
-    text += Escaped(e.bytes);
+    text += Printable(e.bytes);
     text += '\n';
   }
   return text;

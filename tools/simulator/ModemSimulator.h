@@ -22,7 +22,9 @@
 // Line speed: with Quirks::lineSpeed set, the modem understands the client
 // only when the speed the client set on its side (cfsetospeed, or TCSETS2
 // for other speeds) is that speed; otherwise it hears noise and says nothing
-// (or noise). Events (messages, calls, raw bytes) go out whatever the speed.
+// (or noise). The speed is read when the bytes are taken off the line, so a
+// client changes it before writing. Events (messages, calls, raw bytes) go
+// out whatever the speed.
 //
 // Threads: one I/O thread per simulator does all reading and writing. Every
 // public method may be called from any thread; the trace sink runs on the
@@ -143,5 +145,9 @@ class ModemSimulator {
 // The SMS-DELIVER PDUs (hex, service centre part included) the simulator
 // would store for a message, in part order.
 std::vector<std::string> DeliverPdus(const IncomingSms& sms);
+
+// Bytes as the transcript text shows them: \r, \n, \\ and \xHH for other
+// control and non-ASCII bytes.
+std::string Printable(std::string_view bytes);
 
 }  // namespace vesk::sim

@@ -324,23 +324,7 @@ int RunSimulatorCommand(const std::string& program, const std::vector<std::strin
     if (options.trace) {
       sim.SetTraceSink([&err, &traceMutex](const TranscriptEntry& e) {
         std::lock_guard<std::mutex> lock(traceMutex);
-        std::string shown;
-        for (char ch : e.bytes) {
-          const auto c = static_cast<unsigned char>(ch);
-          if (c == '\r') {
-            shown += "\\r";
-          } else if (c == '\n') {
-            shown += "\\n";
-          } else if (c < 0x20 || c >= 0x7F) {
-            static constexpr char kHex[] = "0123456789ABCDEF";
-            shown += "\\x";
-            shown.push_back(kHex[c >> 4]);
-            shown.push_back(kHex[c & 0x0F]);
-          } else {
-            shown.push_back(ch);
-          }
-        }
-        err << (e.direction == Direction::Received ? "<- " : "-> ") << shown << std::endl;
+        err << (e.direction == Direction::Received ? "<- " : "-> ") << Printable(e.bytes) << std::endl;
       });
     }
     if (options.failSends > 0) sim.FailNextSends(options.failSends, options.failResult);

@@ -242,6 +242,11 @@ TEST_F(Line, TranscriptRecordsBothDirectionsInOrder) {
   EXPECT_EQ(Sim().Commands().size(), 1u);  // commands are kept
 }
 
+TEST(Printable, EscapesControlAndNonAsciiBytes) {
+  EXPECT_EQ(Printable("AT\r\n\x1A\\\xE9 ok"), "AT\\r\\n\\x1A\\\\\\xE9 ok");
+  EXPECT_EQ(Printable(std::string(1, '\0')), "\\x00");
+}
+
 TEST_F(Line, TraceSinkSeesEachEntry) {
   Start(Quiet());
   std::mutex mutex;
