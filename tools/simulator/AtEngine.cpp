@@ -367,7 +367,7 @@ AtEngine::Result AtEngine::Execute(std::string_view s, Response& response) {
     } else if (c == 'S') {
       std::size_t q = p + 1;
       const std::string_view reg = digits(q);
-      if (reg.empty()) return Result::Error();
+      if (reg.empty() || reg.size() > 3) return Result::Error();
       std::string op;
       std::string_view value;
       if (q < s.size() && s[q] == '?') {

@@ -28,7 +28,7 @@
 //
 // Threads: one I/O thread per simulator does all reading and writing. Every
 // public method may be called from any thread; the trace sink runs on the
-// I/O thread and must not call back into the simulator.
+// I/O thread and must neither call back into the simulator nor throw.
 #pragma once
 
 #include <functional>
