@@ -47,9 +47,9 @@ tsan: deps
 bench: build
 	@for b in $(BUILD)/bench/bench_*; do [ -x "$$b" ] && "$$b"; done
 
-demo: build
-	@if [ -x $(BUILD)/tools/veskgsm-demo ]; then $(BUILD)/tools/veskgsm-demo; \
-	else echo "The demo arrives with the modem simulator; nothing to run yet."; fi
+demo: configure
+	cmake --build $(BUILD) -j $(JOBS) --target veskgsm-demo
+	$(BUILD)/tools/demo/veskgsm-demo
 
 clean:
 	rm -rf $(BUILD) $(TSAN_BUILD)
