@@ -390,6 +390,8 @@ class TVeskGSM : public TComponent {
   // Makes a new connection and the end of an old reader thread exclusive,
   // so that the old thread never marks the new connection closed.
   std::mutex FConnectLock;
+  // One Open at a time: the application's and the reconnect thread's.
+  std::recursive_mutex FOpenLock;
   std::shared_ptr<SerialPlatform> FPlatform;
 };
 

@@ -7,6 +7,7 @@
 namespace vesk {
 
 bool TVeskGSM::Open(bool skipInit) {
+  std::lock_guard<std::recursive_mutex> opening(FOpenLock);
   if (IsDestroying()) return false;
   // The selected port is the one already open.
   if (StringToCommPort(GetFPort()) == ConnectedTo) return false;

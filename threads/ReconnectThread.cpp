@@ -10,16 +10,17 @@ TReconnectThread::TReconnectThread(TVeskGSM* AOwner) : Owner(AOwner) {
 }
 
 void TReconnectThread::Execute() {
-  // Only the two flags end the loop: a successful Open clears IsFaulted,
-  // and so does the component's destructor. Terminate merely cuts a wait
-  // short.
+  // A successful Open clears IsFaulted, and so does the component's
+  // destructor; switching AutoReconnect off ends the loop too. Open asks
+  // this thread to stop when the application reopens the port itself: that
+  // cuts the wait short, and no further attempt follows.
   while (Owner->FAutoReconnect && Owner->FIsFaulted) {
     try {
       if (Owner->IsExistingCommPort(Owner->CommPortToString(Owner->GetCommPort())) && Owner->Open(false)) break;
     } catch (...) {
       // The port is back in the list but not ready yet: try again later.
     }
-    Sleep(Owner->FAutoReconnectCheckInterval);
+    if (!Sleep(Owner->FAutoReconnectCheckInterval)) break;
   }
 }
 

@@ -357,7 +357,7 @@ TEST_F(ReaderThread, WhilePausedInputStaysQueuedAndIsNotDispatched) {
   Events ev;
   ev.Attach(*gsm);
   OpenQuiet();
-  gsm->SetPause(true);
+  PauseReader();
   modem->Push("\r\nRING\r\n");
   std::this_thread::sleep_for(std::chrono::milliseconds(5 * 600 / static_cast<int>(testing::kClockSpeed)));
   EXPECT_EQ(ev.receives, 0);

@@ -57,7 +57,7 @@ TEST_F(PortIO, ReadsNeedAnOpenPort) {
 
 TEST_F(PortIO, ReadStringTakesWhatIsQueuedAndDispatchesIt) {
   OpenQuiet();
-  gsm->SetPause(true);  // keep the reader thread away for this test
+  PauseReader();  // keep the reader thread away for this test
   std::vector<AnsiString> received;
   gsm->OnReceive = [&](TObject*, const AnsiString& text) { received.push_back(text); };
   EXPECT_EQ(gsm->ReadString(), "");
@@ -75,7 +75,7 @@ TEST_F(PortIO, ReadStringTakesWhatIsQueuedAndDispatchesIt) {
 
 TEST_F(PortIO, ClearInputBufferDropsWhatIsWaiting) {
   OpenQuiet();
-  gsm->SetPause(true);
+  PauseReader();
   modem->Push("stale");
   EXPECT_TRUE(gsm->ClearInputBuffer());
   EXPECT_EQ(modem->Queued(), 0u);
@@ -83,7 +83,7 @@ TEST_F(PortIO, ClearInputBufferDropsWhatIsWaiting) {
 
 TEST_F(PortIO, TheEndMarkerReadStopsAtTheLastByteOfTheMarker) {
   OpenQuiet();
-  gsm->SetPause(true);
+  PauseReader();
   modem->Push("\r\n+CME ERROR: 10\r\n");
   EXPECT_EQ(gsm->ReadStringUpToEndChars("OK", "ERROR", 15), "\r\n+CME ERROR");
   EXPECT_EQ(gsm->ReadBuffer(), ": 10\r\n");  // the rest stays queued
@@ -96,7 +96,7 @@ TEST_F(PortIO, TheEndMarkerReadStopsAtTheLastByteOfTheMarker) {
 
 TEST_F(PortIO, TheEndMarkerReadTimesOutAndDispatchesWhatCame) {
   OpenQuiet();
-  gsm->SetPause(true);
+  PauseReader();
   std::vector<AnsiString> received;
   gsm->OnReceive = [&](TObject*, const AnsiString& text) { received.push_back(text); };
   modem->Push("\r\n+CMGS: 12");
@@ -111,7 +111,7 @@ TEST_F(PortIO, TheEndMarkerReadTimesOutAndDispatchesWhatCame) {
 
 TEST_F(PortIO, TheEndMarkerReadReturnsAsSoonAsTheMarkerArrives) {
   OpenQuiet();
-  gsm->SetPause(true);
+  PauseReader();
   std::thread late([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
     modem->Push("\r\nO");
@@ -175,7 +175,7 @@ TEST_F(Engine, AnUnpairedQuoteJoinsTheFollowingLine) {
 
 TEST_F(Engine, UnsolicitedTextBeforeTheCommandStaysOutOfTheAnswer) {
   OpenQuiet();
-  gsm->SetPause(true);  // the RING waits in the queue, as if it had just come
+  PauseReader();  // the RING waits in the queue, as if it had just come
   std::vector<AnsiString> received;
   gsm->OnReceive = [&](TObject*, const AnsiString& text) { received.push_back(text); };
   modem->Push("\r\nRING\r\n");

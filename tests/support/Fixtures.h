@@ -80,6 +80,13 @@ class ModemTest : public FastClockTest {
     ASSERT_TRUE(WaitUntil([&] { return modem->SettingsApplied() > 0; }));
   }
 
+  // Raises the pause flag and lets a polling cycle already under way end:
+  // the flag keeps the next cycles off the port, not the current one.
+  void PauseReader() {
+    gsm->SetPause(true);
+    std::this_thread::sleep_for(std::chrono::milliseconds(static_cast<int>(3 * gsm->GetDelay() / kClockSpeed) + 10));
+  }
+
   std::shared_ptr<FakeSerialPlatform> platform;
   std::shared_ptr<FakeModem> modem;
   std::unique_ptr<TestGSM> gsm;
