@@ -23,14 +23,18 @@ double ProcessCpuSeconds() {
   return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
+// The component on the slave side of `pty`, the benchmark playing the modem.
+bool OpenOn(testing::Pty& pty, TVeskGSM& gsm, benchmark::State& state) {
+  gsm.SetCustomPortName(pty.Path());
+  if (pty.Ok() && gsm.Open(true)) return true;
+  state.SkipWithError("no pseudo-terminal");
+  return false;
+}
+
 void BM_SilentModemWait(benchmark::State& state) {
   testing::Pty pty;
   TVeskGSM gsm;
-  gsm.SetCustomPortName(pty.Path());
-  if (!pty.Ok() || !gsm.Open(true)) {
-    state.SkipWithError("no pseudo-terminal");
-    return;
-  }
+  if (!OpenOn(pty, gsm, state)) return;
   double cpu = 0, wall = 0;
   for (auto _ : state) {
     double cpu0 = ProcessCpuSeconds();
@@ -50,11 +54,7 @@ BENCHMARK(BM_SilentModemWait)->Iterations(1)->UseManualTime()->Unit(benchmark::k
 void BM_FinalMarkerToReturn(benchmark::State& state) {
   testing::Pty pty;
   TVeskGSM gsm;
-  gsm.SetCustomPortName(pty.Path());
-  if (!pty.Ok() || !gsm.Open(true)) {
-    state.SkipWithError("no pseudo-terminal");
-    return;
-  }
+  if (!OpenOn(pty, gsm, state)) return;
   double worst = 0, total = 0;
   int n = 0;
   for (auto _ : state) {
