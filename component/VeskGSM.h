@@ -276,11 +276,14 @@ class TVeskGSM : public TComponent {
 
   // Parts of long messages waiting for the rest. Entries older than
   // ConcatenatedSMSMaxAge seconds (24 hours by default) are dropped, and at
-  // most ConcatenatedSMSMaxEntries are kept (the oldest go first).
+  // most ConcatenatedSMSMaxEntries are kept (the oldest go first). A value
+  // below 1 switches that bound off.
   int GetConcatenatedSMSMaxAge() const { return FConcatenatedSMSMaxAge; }
   void SetConcatenatedSMSMaxAge(int seconds) { FConcatenatedSMSMaxAge = seconds; }
   int GetConcatenatedSMSMaxEntries() const { return FConcatenatedSMSMaxEntries; }
   void SetConcatenatedSMSMaxEntries(int count) { FConcatenatedSMSMaxEntries = count; }
+  // The collection itself, for inspection. Not locked: use it only while
+  // no PDU is being decoded (the dispatcher decodes on the reader thread).
   TConcatenatedSMSCollection& SMSContainer() { return *FSMSContainer; }
 
  protected:
