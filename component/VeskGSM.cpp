@@ -218,50 +218,38 @@ TBaudRate TVeskGSM::IntToBaudRate(int Value) const {
 
 namespace {
 
-template <class E>
-TPropertyInfo EnumProperty(const char* name, std::function<E()> get, std::function<void(E)> set, E def) {
-  return {name, [get] { return EnumName(get()); },
-          [set](const AnsiString& text) {
-            E v;
-            if (!EnumFromName(text, v)) return false;
+// A property of type T, written with `toText` and read with `fromText`
+// (which returns false on text that is not a value of T).
+template <class T, class ToText, class FromText>
+TPropertyInfo Property(const char* name, std::function<T()> get, std::function<void(T)> set, T def, ToText toText,
+                       FromText fromText) {
+  return {name, [get, toText] { return toText(get()); },
+          [set, fromText](const AnsiString& text) {
+            T v{};
+            if (!fromText(text, v)) return false;
             set(v);
             return true;
           },
           [get, def] { return get() == def; }};
+}
+
+template <class E>
+TPropertyInfo EnumProperty(const char* name, std::function<E()> get, std::function<void(E)> set, E def) {
+  return Property<E>(name, get, set, def, [](E v) { return EnumName(v); },
+                     [](const AnsiString& t, E& v) { return EnumFromName(t, v); });
 }
 
 TPropertyInfo BoolProperty(const char* name, std::function<bool()> get, std::function<void(bool)> set, bool def) {
-  return {name, [get] { return BoolToText(get()); },
-          [set](const AnsiString& text) {
-            bool v;
-            if (!TextToBool(text, v)) return false;
-            set(v);
-            return true;
-          },
-          [get, def] { return get() == def; }};
+  return Property<bool>(name, get, set, def, BoolToText, TextToBool);
 }
 
 TPropertyInfo IntProperty(const char* name, std::function<int()> get, std::function<void(int)> set, int def) {
-  return {name, [get] { return IntToStr(get()); },
-          [set](const AnsiString& text) {
-            int v;
-            if (!TryStrToInt(text, v)) return false;
-            set(v);
-            return true;
-          },
-          [get, def] { return get() == def; }};
+  return Property<int>(name, get, set, def, [](int v) { return IntToStr(v); }, TryStrToInt);
 }
 
 TPropertyInfo StringProperty(const char* name, std::function<AnsiString()> get,
                              std::function<void(const AnsiString&)> set, const AnsiString& def) {
-  return {name, [get] { return QuoteString(get()); },
-          [set](const AnsiString& text) {
-            AnsiString v;
-            if (!UnquoteString(text, v)) return false;
-            set(v);
-            return true;
-          },
-          [get, def] { return get() == def; }};
+  return Property<AnsiString>(name, get, set, def, QuoteString, UnquoteString);
 }
 
 }  // namespace
