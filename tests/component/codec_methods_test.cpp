@@ -23,54 +23,53 @@ AnsiString Part(int index, char letter) {
   return AnsiString(kHeader) + tail;
 }
 
+// The decoder's out-parameters, and a call that fills them.
+struct Decoding {
+  AnsiString phone, centre;
+  TDateTime stamp = 0;
+  int zone = 0;
+  bool skip = false;
+  WideString operator()(TVeskGSM& gsm, const AnsiString& pdu) {
+    return gsm.PDUSMSToString(pdu, phone, centre, stamp, zone, skip);
+  }
+};
+
 TEST(CodecMethods, TheWorkedDeliverExampleDecodesThroughTheComponent) {
   TestGSM gsm;
-  AnsiString phone, centre;
-  TDateTime stamp = -1;
-  int zone = -1;
-  bool skip = true;
-  WideString text = gsm.PDUSMSToString("0591515510000408915155103200009130415190628005E8329BFD06", phone, centre,
-                                       stamp, zone, skip);
-  EXPECT_EQ(text, u"hello");
-  EXPECT_EQ(phone, "+15550123");
-  EXPECT_EQ(centre, "+15550100");
-  EXPECT_DOUBLE_EQ(stamp, EncodeDateTime(2019, 3, 14, 15, 9, 26, 0));
-  EXPECT_EQ(zone, 8);
-  EXPECT_FALSE(skip);
+  Decoding d;
+  d.stamp = -1;
+  d.zone = -1;
+  d.skip = true;
+  EXPECT_EQ(d(gsm, "0591515510000408915155103200009130415190628005E8329BFD06"), u"hello");
+  EXPECT_EQ(d.phone, "+15550123");
+  EXPECT_EQ(d.centre, "+15550100");
+  EXPECT_DOUBLE_EQ(d.stamp, EncodeDateTime(2019, 3, 14, 15, 9, 26, 0));
+  EXPECT_EQ(d.zone, 8);
+  EXPECT_FALSE(d.skip);
   EXPECT_EQ(gsm.GetLastDecodeError(), "");
 }
 
 TEST(CodecMethods, AMalformedPduIsSkippedAndNamedNeverThrown) {
   TestGSM gsm;
-  AnsiString phone, centre;
-  TDateTime stamp = 0;
-  int zone = 0;
-  bool skip = false;
+  Decoding d;
   // The worked example with its last hex digit cut off.
-  EXPECT_NO_THROW({
-    WideString text = gsm.PDUSMSToString("0591515510000408915155103200009130415190628005E8329BFD0", phone, centre,
-                                         stamp, zone, skip);
-    EXPECT_TRUE(text.empty());
-  });
-  EXPECT_TRUE(skip);
+  EXPECT_NO_THROW(EXPECT_TRUE(d(gsm, "0591515510000408915155103200009130415190628005E8329BFD0").empty()));
+  EXPECT_TRUE(d.skip);
   EXPECT_EQ(gsm.GetLastDecodeError(), "user data has an odd number of hex digits");
-  gsm.PDUSMSToString("0591515510000408915155103200009130415190628005E8329BFD06", phone, centre, stamp, zone, skip);
+  d(gsm, "0591515510000408915155103200009130415190628005E8329BFD06");
   EXPECT_EQ(gsm.GetLastDecodeError(), "");
 }
 
 TEST(CodecMethods, PartsAreHeldUntilTheMessageIsWhole) {
   TestGSM gsm;
-  AnsiString phone, centre;
-  TDateTime stamp = 0;
-  int zone = 0;
-  bool skip = false;
-  EXPECT_EQ(gsm.PDUSMSToString(Part(3, 'c'), phone, centre, stamp, zone, skip), u"");
-  EXPECT_TRUE(skip);
-  EXPECT_EQ(gsm.PDUSMSToString(Part(1, 'a'), phone, centre, stamp, zone, skip), u"");
+  Decoding d;
+  EXPECT_EQ(d(gsm, Part(3, 'c')), u"");
+  EXPECT_TRUE(d.skip);
+  EXPECT_EQ(d(gsm, Part(1, 'a')), u"");
   EXPECT_EQ(gsm.SMSContainer().Count(), 1);
-  EXPECT_EQ(gsm.PDUSMSToString(Part(2, 'b'), phone, centre, stamp, zone, skip), u"abc");
-  EXPECT_FALSE(skip);
-  EXPECT_EQ(phone, "+15550501230");
+  EXPECT_EQ(d(gsm, Part(2, 'b')), u"abc");
+  EXPECT_FALSE(d.skip);
+  EXPECT_EQ(d.phone, "+15550501230");
   EXPECT_EQ(gsm.SMSContainer().Count(), 0);
 }
 
@@ -79,16 +78,13 @@ TEST(CodecMethods, UnfinishedMessagesExpireAfterTheComponentsBound) {
   SetClock(clock);
   TestGSM gsm;
   gsm.SetConcatenatedSMSMaxAge(3600);
-  AnsiString phone, centre;
-  TDateTime stamp = 0;
-  int zone = 0;
-  bool skip = false;
-  gsm.PDUSMSToString(Part(1, 'a'), phone, centre, stamp, zone, skip);
+  Decoding d;
+  d(gsm, Part(1, 'a'));
   clock->Advance(3601 * 1000.0);
-  gsm.PDUSMSToString(Part(2, 'b'), phone, centre, stamp, zone, skip);
+  d(gsm, Part(2, 'b'));
   EXPECT_EQ(gsm.SMSContainer().Count(), 1);  // the first part's entry went
-  EXPECT_EQ(gsm.PDUSMSToString(Part(3, 'c'), phone, centre, stamp, zone, skip), u"");
-  EXPECT_TRUE(skip);  // part 1 is gone, so the message cannot complete
+  EXPECT_EQ(d(gsm, Part(3, 'c')), u"");
+  EXPECT_TRUE(d.skip);  // part 1 is gone, so the message cannot complete
   SetClock(nullptr);
 }
 
