@@ -303,6 +303,31 @@ class TVeskGSM : public TComponent {
   int ExtractStrings(const AnsiString& separators, const AnsiString& whiteSpace, const char* text, TStrings* list);
   // Takes and empties the read buffer and dispatches it.
   void ProcessAT();
+  // Whether the dispatcher holds back an incomplete piece of received text
+  // (an answer whose end has not arrived yet). The reader thread runs
+  // ProcessAT after each poll that read something, and also while this is
+  // true, so that a held piece is released after its bound.
+  bool DispatcherHoldsInput() const;
+
+  // A dialogue with the modem: the calling thread has the port to itself
+  // from construction to destruction, and the pause flag is up, so the
+  // reader thread neither reads nor dispatches meanwhile. Sessions nest on
+  // one thread. Raises the not-open exception when no port is open.
+  class TPortSession {
+   public:
+    explicit TPortSession(TVeskGSM& owner);
+    ~TPortSession();
+    TPortSession(const TPortSession&) = delete;
+    TPortSession& operator=(const TPortSession&) = delete;
+
+   private:
+    TVeskGSM& owner_;
+    bool raised_;
+  };
+  // One of the dialogue's fixed pauses: waits `ms` milliseconds of the
+  // component's clock. Returns false, possibly early, when the connection
+  // is closing or lost: the dialogue should then stop.
+  bool Pause(double ms);
 
   // The flags word of the line settings for the current properties.
   std::uint32_t LineSettingsFlags() const;

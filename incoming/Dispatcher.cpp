@@ -12,4 +12,6 @@ void TVeskGSM::ProcessAT() {
   OnReceive(this, text);
 }
 
+bool TVeskGSM::DispatcherHoldsInput() const { return false; }
+
 }  // namespace vesk

@@ -151,6 +151,22 @@ AnsiString TVeskGSM::ReadStringUpToEndChars(const AnsiString& firstMarker, const
   }
 }
 
+TVeskGSM::TPortSession::TPortSession(TVeskGSM& owner) : owner_(owner) {
+  if (!owner_.PortDevice()) throw EVeskGSMException(owner_.NotOpenMessage());
+  owner_.FPortGate.Enter();
+  raised_ = !owner_.FPauseThread.exchange(true);
+}
+
+TVeskGSM::TPortSession::~TPortSession() {
+  if (raised_) owner_.FPauseThread = false;
+  owner_.FPortGate.Leave();
+}
+
+bool TVeskGSM::Pause(double ms) {
+  Sleep(ms);
+  return PortDevice() != nullptr;
+}
+
 bool TVeskGSM::ClearInputBuffer() {
   try {
     std::shared_ptr<SerialDevice> device = PortDevice();
