@@ -25,7 +25,7 @@ endif()
 # The component: everything else.
 file(GLOB VESK_COMPONENT_SOURCES CONFIGURE_DEPENDS
      component/VeskGSM*.cpp component/TrafficLog.cpp component/Register.cpp
-     port/Connection.cpp port/PortIO.cpp port/PortList.cpp port/SerialDevice.cpp
+     port/Connection.cpp port/LineSettings.cpp port/PortIO.cpp port/PortList.cpp port/SerialDevice.cpp
      threads/*.cpp commands/*.cpp incoming/*.cpp sending/*.cpp detection/*.cpp codec/VeskGSMCodec.cpp)
 list(FILTER VESK_COMPONENT_SOURCES EXCLUDE REGEX ".*/incoming/Reassembly.*\\.cpp$")
 

@@ -6,22 +6,19 @@ namespace vesk {
 int TVeskGSM::ExecuteATCommand(const AnsiString& strAT, TStrings* ResultList, int timeOutSeconds,
                                char CommandTerminator) {
   if (!PortDevice()) throw EVeskGSMException(NotOpenMessage());
-  // One command at a time, and no polling cycle of the reader thread from
-  // the first read to the last: the gate waits for a cycle under way to
-  // finish (its text dispatched) before the command reads anything.
-  TPortGate::Hold hold(FPortGate);
-  FPauseThread = true;
-  struct Lower {
-    std::atomic<bool>& flag;
-    ~Lower() { flag = false; }
-  } lower{FPauseThread};
-
-  // What was waiting before the command is dispatched now, so that it does
-  // not end up among the answer's lines.
-  ReadString();
-  SendString(strAT + CommandTerminator);
-  Sleep(50);
-  AnsiString answer = ReadStringUpToEndChars("OK", "ERROR", timeOutSeconds);
+  AnsiString answer;
+  {
+    // One command at a time, and no polling cycle of the reader thread from
+    // the first read to the last. Everything read is dispatched as the
+    // session ends, on this thread.
+    // What was waiting before the command is read and dispatched first, so
+    // that it does not end up among the answer's lines.
+    ReadString();
+    TPortSession session(*this);
+    SendString(strAT + CommandTerminator);
+    Pause(50);
+    answer = ReadStringUpToEndChars("OK", "ERROR", timeOutSeconds);
+  }
   if (!ResultList) return 0;
   ResultList->Clear();
   ExtractStrings("", "", answer.c_str(), ResultList);

@@ -5,27 +5,28 @@
 namespace vesk {
 
 void TVeskGSM::InitGSMModem() {
-  if (!GetComThread() || ConnectedTo == spNone) return;
+  if (!PortDevice()) return;
+  // Each pause ends early when the connection does: the set-up then stops.
   // Caller identification and extended ring indication: the one command
   // worth a second try, since the first after opening may meet a modem
   // that is still waking up.
   if (!ExecuteATCommand("AT+CLIP=1;+CRC=1", '\r')) {
-    Sleep(250);
+    if (!Pause(250)) return;
     ExecuteATCommand("AT+CLIP=1;+CRC=1", '\r');
   }
-  Sleep(250);
+  if (!Pause(250)) return;
   ExecuteATCommand("AT+CSCS=\"GSM\"", '\r');
-  Sleep(250);
+  if (!Pause(250)) return;
   if (FMessageFormat != mfDefault) SetMessageFormat(FMessageFormat);
   // New messages stored and announced with +CMTI.
   ExecuteATCommand("AT+CNMI=2,1,0,0,0", '\r');
-  Sleep(250);
+  if (!Pause(250)) return;
   ExecuteATCommand("ATE0", '\r');
-  Sleep(250);
+  Pause(250);
 }
 
 std::uint16_t TVeskGSM::TestGSMModemCapabilities() {
-  if (!GetComThread() || ConnectedTo == spNone) throw EVeskGSMException(NotOpenMessage());
+  if (!PortDevice()) throw EVeskGSMException(NotOpenMessage());
   static const struct {
     const char* command;
     std::uint16_t bit;
@@ -36,13 +37,13 @@ std::uint16_t TVeskGSM::TestGSMModemCapabilities() {
   std::uint16_t mask = 0;
   for (const auto& probe : kProbes) {
     if (ExecuteATCommand(probe.command, '\r')) mask |= probe.bit;
-    Sleep(1000);
+    if (!Pause(1000)) throw EVeskGSMException(NotOpenMessage());
   }
   // The probes leave the modem in PDU mode; put back what the component
   // was asked for.
   if (FMessageFormat != mfPDU) {
     SetMessageFormat(FMessageFormat);
-    Sleep(500);
+    Pause(500);
   }
   return mask;
 }
@@ -54,14 +55,14 @@ void TVeskGSM::SetMessageFormat(TMessageFormat Value) {
     switch (Value) {
       case mfPDU:
         ExecuteATCommand("AT+CMGF=0", &answers, 15, '\r');
-        Sleep(50);
+        Pause(50);
         break;
       case mfText:
         ExecuteATCommand("AT+CMGF=1", &answers, 15, '\r');
-        Sleep(50);
+        Pause(50);
         // Show the detailed header fields, which the text-mode parser reads.
         ExecuteATCommand("AT+CSDH=1", &answers, 15, '\r');
-        Sleep(50);
+        Pause(50);
         break;
       case mfDefault:
         break;
@@ -72,7 +73,7 @@ void TVeskGSM::SetMessageFormat(TMessageFormat Value) {
 
 bool TVeskGSM::SetDefaultStorage(const AnsiString& Location) {
   bool ok = ExecuteATCommand("AT+CPMS=\"" + Location + "\"", '\r');
-  Sleep(250);
+  Pause(250);
   return ok;
 }
 

@@ -1,5 +1,6 @@
 #include "component/Thread.h"
 
+#include <algorithm>
 #include <deque>
 #include <exception>
 
@@ -11,6 +12,7 @@ namespace {
 
 struct SyncCall {
   std::function<void()> method;
+  bool started = false;
   bool done = false;
   std::exception_ptr error;
 };
@@ -65,6 +67,7 @@ bool CheckSynchronize(int timeoutMs) {
   while (!q.calls.empty()) {
     SyncCall* call = q.calls.front();
     q.calls.pop_front();
+    call->started = true;
     lock.unlock();
     try {
       call->method();
@@ -81,7 +84,9 @@ bool CheckSynchronize(int timeoutMs) {
 
 void ProcessMessages() { CheckSynchronize(0); }
 
-void TThread::Synchronize(const std::function<void()>& method) {
+void TThread::Synchronize(const std::function<void()>& method) { Synchronize(method, nullptr); }
+
+bool TThread::Synchronize(const std::function<void()>& method, const std::function<bool()>& abandon) {
   SyncQueue& q = Queue();
   SyncCall call;
   call.method = method;
@@ -91,7 +96,7 @@ void TThread::Synchronize(const std::function<void()>& method) {
     if (q.mainThread == std::this_thread::get_id()) {
       lock.unlock();
       method();
-      return;
+      return true;
     }
     q.calls.push_back(&call);
     wake = q.wake;
@@ -100,9 +105,25 @@ void TThread::Synchronize(const std::function<void()>& method) {
   if (wake) wake();
   {
     std::unique_lock<std::mutex> lock(q.mutex);
-    q.ran.wait(lock, [&] { return call.done; });
+    if (!abandon) {
+      q.ran.wait(lock, [&] { return call.done; });
+    } else {
+      while (!call.done) {
+        if (!call.started) {
+          lock.unlock();
+          bool giveUp = abandon();
+          lock.lock();
+          if (giveUp && !call.started) {
+            q.calls.erase(std::find(q.calls.begin(), q.calls.end(), &call));
+            return false;
+          }
+        }
+        q.ran.wait_for(lock, std::chrono::milliseconds(5), [&] { return call.done; });
+      }
+    }
   }
   if (call.error) std::rethrow_exception(call.error);
+  return true;
 }
 
 // ---------------------------------------------------------------- TThread

@@ -68,6 +68,10 @@ class TThread : public TObject, public std::enable_shared_from_this<TThread> {
   // main thread itself it simply calls it. An exception thrown by the
   // method is raised again in the caller.
   static void Synchronize(const std::function<void()>& method);
+  // The same, but gives up when `abandon` turns true before the main
+  // thread has begun the call (it is checked every few milliseconds):
+  // false then, and the call never runs. Once begun, the call is waited for.
+  static bool Synchronize(const std::function<void()>& method, const std::function<bool()>& abandon);
 
   // Creates a thread of class T; starts it unless `suspended`.
   template <class T, class... Args>

@@ -3,49 +3,24 @@
 #include "component/VeskGSM.h"
 
 #include "incoming/Reassembly.h"
+#include "port/Connection.h"
 #include "threads/ComThread.h"
-#include "threads/ReconnectThread.h"
 
 namespace vesk {
 
 TVeskGSM::TVeskGSM(TComponent* AOwner)
-    : TComponent(AOwner), FSMSContainer(std::make_unique<TConcatenatedSMSCollection>()) {}
+    : TComponent(AOwner),
+      FSMSContainer(std::make_unique<TConcatenatedSMSCollection>()),
+      FLink(std::make_shared<TConnection>(this)) {}
 
 TVeskGSM::~TVeskGSM() {
-  // From here on the reader thread, as it ends, neither raises
-  // OnDisconnect nor writes ConnectedTo, and Open refuses.
+  // From here on Open refuses. The connection ends, reconnection stops,
+  // and the threads leave the component before its fields go.
   Destroying();
-  // The reconnect thread runs while AutoReconnect and IsFaulted both hold:
-  // clearing the fault stops it. It may be opening the port right now, so
-  // it is waited for before the reader thread is looked at.
-  FIsFaulted = false;
-  std::shared_ptr<TReconnectThread> reconnect;
-  {
-    std::lock_guard<std::mutex> lock(FFieldsLock);
-    reconnect = ReconnectThread;
-  }
-  if (reconnect) {
-    reconnect->Terminate();
-    reconnect->WaitFor();
-  }
-  // The reader thread reads this object's fields until it has ended. (A
-  // thread cannot wait for itself: an event handler must not destroy the
-  // component that raised it.)
-  if (std::shared_ptr<TComThread> reader = GetComThread()) {
-    reader->Terminate();
-    reader->WaitFor();
-  }
+  FLink->OwnerDestroyed();
 }
 
-std::shared_ptr<TComThread> TVeskGSM::GetComThread() const {
-  std::lock_guard<std::mutex> lock(FFieldsLock);
-  return ComThread;
-}
-
-std::shared_ptr<SerialDevice> TVeskGSM::PortDevice() const {
-  std::shared_ptr<TComThread> thread = GetComThread();
-  return thread ? thread->GetPortHandle() : nullptr;
-}
+std::shared_ptr<SerialDevice> TVeskGSM::PortDevice() const { return FLink->Device(); }
 
 AnsiString TVeskGSM::GetFPort() const {
   std::lock_guard<std::mutex> lock(FFieldsLock);
@@ -169,7 +144,7 @@ void TVeskGSM::SetSwFlowControl(TSwFlowControl value) {
 
 void TVeskGSM::SetPriority(TThreadPriority value) {
   if (FPriority.exchange(value) == value) return;
-  if (std::shared_ptr<TComThread> thread = GetComThread()) thread->SetPriority(value);
+  if (std::shared_ptr<TComThread> thread = FLink->Reader()) thread->SetPriority(value);
 }
 
 void TVeskGSM::SetPIN(const AnsiString& value) {

@@ -36,12 +36,12 @@
 #include "component/Framework.h"
 #include "component/Thread.h"
 #include "port/SerialDevice.h"
-#include "threads/PortGate.h"
 
 namespace vesk {
 
 class TComThread;
 class TReconnectThread;
+class TConnection;
 class TConcatenatedSMSCollection;
 
 // The component's exception.
@@ -103,8 +103,9 @@ class TEvent {
 class TVeskGSM : public TComponent {
  public:
   explicit TVeskGSM(TComponent* AOwner = nullptr);
-  // Stops the reader and reconnect threads and waits for them to end; raises
-  // no OnDisconnect.
+  // Ends the connection and reconnection and returns within about 2 s; raises
+  // no OnDisconnect. May be called from the component's own event handlers:
+  // the reader thread then ends by itself once the handler returns.
   ~TVeskGSM() override;
 
   AnsiString ClassName() const override { return "TVeskGSM"; }
@@ -214,10 +215,12 @@ class TVeskGSM : public TComponent {
   // the line settings and, unless skipInit, sets the modem up. True when a
   // new connection is up; false when that port is open already or is not
   // present. Raises "Cannot connect to %s . %s" when the device cannot be
-  // opened. Raises OnConnect on the calling thread.
+  // opened. Raises OnConnect on the calling thread. Stops a reconnection
+  // in progress.
   bool Open(bool skipInit = false);
-  // Stops the reader thread and waits a bounded time for it to release the
-  // port; OnDisconnect follows from the reader thread.
+  // Ends the connection (whatever the modem is doing) and any reconnection,
+  // and waits up to 2 s for the reader thread to release the port;
+  // OnDisconnect comes from the reader thread as it ends.
   void Close();
 
   // ------------------------------------------------ port list
@@ -288,8 +291,7 @@ class TVeskGSM : public TComponent {
 
  protected:
   // ------------------------------------------------ internals
-  friend class TComThread;
-  friend class TReconnectThread;
+  friend class TConnection;
 
   void WriteLog(const AnsiString& text, bool received);
   bool SetDCBState(SerialDevice* handle);
@@ -312,17 +314,24 @@ class TVeskGSM : public TComponent {
   // A dialogue with the modem: the calling thread has the port to itself
   // from construction to destruction, and the pause flag is up, so the
   // reader thread neither reads nor dispatches meanwhile. Sessions nest on
-  // one thread. Raises the not-open exception when no port is open.
+  // one thread. Raises the not-open exception when no port is open (or the
+  // connection ends while it waits for the port). The text read during the
+  // session is dispatched on the caller's thread as the outermost session
+  // ends, once the port is free again, unless it ends by an exception (the
+  // reader thread dispatches it then).
   class TPortSession {
    public:
     explicit TPortSession(TVeskGSM& owner);
-    ~TPortSession();
+    ~TPortSession() noexcept(false);
     TPortSession(const TPortSession&) = delete;
     TPortSession& operator=(const TPortSession&) = delete;
 
    private:
     TVeskGSM& owner_;
+    std::shared_ptr<TConnection> link_;
     bool raised_;
+    int exceptions_;
+    unsigned reads_ = 0;
   };
   // One of the dialogue's fixed pauses: waits `ms` milliseconds of the
   // component's clock. Returns false, possibly early, when the connection
@@ -332,24 +341,23 @@ class TVeskGSM : public TComponent {
   // The flags word of the line settings for the current properties.
   std::uint32_t LineSettingsFlags() const;
   TLineSettings BuildLineSettings(TBaudRate speed) const;
-  // The reader thread while the port is open, else nullptr.
-  std::shared_ptr<TComThread> GetComThread() const;
   // The open port's device, else nullptr.
   std::shared_ptr<SerialDevice> PortDevice() const;
   AnsiString NotOpenMessage() const;
   AnsiString GetFPort() const;
+  // Received text waits in the read buffer until it is dispatched: reads
+  // append to it and the dispatcher takes it whole, so no text is lost
+  // when two threads read.
   AnsiString TakeReadBuffer();
+  void AppendReadBuffer(const AnsiString& text);
   void SetReadBuffer(const AnsiString& text);
   AnsiString PeekReadBuffer() const;
   void ReapplyLineSettings();
   bool PauseThreadFlag() const { return FPauseThread; }
   void SetPauseThreadFlag(bool paused) { FPauseThread = paused; }
   TLineStatusSet LastLineStatus() const { return TLineStatusSet::FromBits(FLineStatus); }
-  // Thread bookkeeping: a thread that ends forgets itself, and a fault
-  // starts at most one reconnect thread.
-  void ForgetComThread(const TComThread* thread);
-  void ForgetReconnectThread(const TReconnectThread* thread);
-  void StartReconnectThread();
+  // The connection: its state, threads and the port's lock.
+  TConnection& Link() const { return *FLink; }
 
  private:
   // Line settings
@@ -364,8 +372,10 @@ class TVeskGSM : public TComponent {
   std::atomic<bool> FEnableRTSOnOpen{true};
   std::atomic<THwFlowControl> FHwFlowControl{hfNONE};
   std::atomic<TSwFlowControl> FSwFlowControl{sfNONE};
-  // Received text waiting for the dispatcher.
+  // Received text waiting for the dispatcher, and how many reads have
+  // added to it.
   AnsiString FReadBuffer;
+  std::atomic<unsigned> FReadsAppended{0};
   // Time-outs and queue sizes; no property.
   std::uint32_t FReadIntervalTimeout = 0xFFFFFFFF;
   std::uint32_t FReadTotalTimeoutMultiplier = 0;
@@ -385,19 +395,12 @@ class TVeskGSM : public TComponent {
   std::uint32_t FOutputBuffer = 4096;
   std::atomic<std::uint8_t> FLineStatus{0};
   const double FVersion = 1.42;
-  // The reader thread; set exactly while the port is open.
-  std::shared_ptr<TComThread> ComThread;
-  std::shared_ptr<TReconnectThread> ReconnectThread;
+  // The open port, spNone when none is.
   std::atomic<TCommPort> ConnectedTo{spNone};
   std::atomic<bool> FAutoReadNewMessage{true};
   std::atomic<TMessageFormat> FMessageFormat{mfDefault};
   std::atomic<bool> FCancelDetect{false};
   std::atomic<bool> FPauseThread{false};
-  // Taken by the reader thread around each poll.
-  TCriticalSection FCriticalSection;
-  // Held by the reader thread for a cycle and by a command for its whole
-  // dialogue: the two never read the port at the same time.
-  TPortGate FPortGate;
   int FMaxLineLength = 0;
   std::atomic<bool> FCloseWhenLineStatusIsZero{true};
   std::atomic<bool> FSkipSetupFailed{false};
@@ -415,11 +418,11 @@ class TVeskGSM : public TComponent {
   // Guards the strings above (FPort, FCustomPortName, FLogFile, FPin,
   // FReadBuffer, FLastDecodeError) and the thread references.
   mutable std::mutex FFieldsLock;
-  // Makes a new connection and the end of an old reader thread exclusive,
-  // so that the old thread never marks the new connection closed.
-  std::mutex FConnectLock;
-  // One Open at a time: the application's and the reconnect thread's.
-  std::recursive_mutex FOpenLock;
+  // One device open at a time: the application's and the reconnect thread's.
+  std::mutex FOpenLock;
+  // The connection: state, threads, the port's lock. Shared with the
+  // threads, which may outlive the component by a moment.
+  std::shared_ptr<TConnection> FLink;
   std::shared_ptr<SerialPlatform> FPlatform;
 };
 

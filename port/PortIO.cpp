@@ -2,10 +2,11 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <exception>
 #include <thread>
 
 #include "component/VeskGSM.h"
-#include "threads/ComThread.h"
+#include "port/Connection.h"
 
 namespace vesk {
 
@@ -14,6 +15,13 @@ AnsiString TVeskGSM::TakeReadBuffer() {
   AnsiString text;
   text.swap(FReadBuffer);
   return text;
+}
+
+void TVeskGSM::AppendReadBuffer(const AnsiString& text) {
+  if (text.empty()) return;
+  std::lock_guard<std::mutex> lock(FFieldsLock);
+  FReadBuffer += text;
+  ++FReadsAppended;
 }
 
 void TVeskGSM::SetReadBuffer(const AnsiString& text) {
@@ -26,33 +34,64 @@ AnsiString TVeskGSM::PeekReadBuffer() const {
   return FReadBuffer;
 }
 
+// ---------------------------------------------------------------- sessions and pauses
+
+TVeskGSM::TPortSession::TPortSession(TVeskGSM& owner)
+    : owner_(owner), link_(owner.FLink), raised_(false), exceptions_(std::uncaught_exceptions()) {
+  if (!link_->AcquirePort(true)) throw EVeskGSMException(owner_.NotOpenMessage());
+  raised_ = !owner_.FPauseThread.exchange(true);
+  reads_ = owner_.FReadsAppended.load();
+}
+
+TVeskGSM::TPortSession::~TPortSession() noexcept(false) {
+  if (raised_) owner_.FPauseThread = false;
+  bool outermost = link_->ReleasePort();
+  // What the dialogue read goes to the dispatcher now that the port is
+  // free, so that event handlers may run commands of their own.
+  if (outermost && std::uncaught_exceptions() == exceptions_ && owner_.FReadsAppended.load() != reads_)
+    owner_.ProcessAT();
+}
+
+bool TVeskGSM::Pause(double ms) { return FLink->Pause(ms); }
+
+// ---------------------------------------------------------------- reads and writes
+
 unsigned TVeskGSM::SendString(const AnsiString& str) {
   std::shared_ptr<SerialDevice> device = PortDevice();
   if (!device) throw EVeskGSMException(NotOpenMessage());
   // Up to, not including, the first zero byte.
   std::size_t length = std::min(str.size(), std::strlen(str.c_str()));
   std::uint32_t written = 0;
+  bool failed = false;
   try {
     if (length > 0 && !device->Write(str.data(), static_cast<std::uint32_t>(length), written) && written == 0)
-      throw EVeskGSMException(NotOpenMessage());
+      failed = true;
     if (written > 0) OnSend(this, str.substr(0, written));
   } catch (...) {
-    // A port that refuses writes, or an OnSend handler that fails, leaves
-    // the caller with the one error it knows: the port is not usable.
+    failed = true;
+  }
+  if (failed) {
+    // A port that refuses writes may be gone; the caller learns the one
+    // error it knows: the port is not usable.
+    FLink->CheckDevice(device);
     throw EVeskGSMException(NotOpenMessage());
   }
   return written;
 }
 
 AnsiString TVeskGSM::ReadBuffer() {
+  if (!PortDevice()) throw EVeskGSMException(NotOpenMessage());
+  TPortSession session(*this);
+  Pause(50);
   std::shared_ptr<SerialDevice> device = PortDevice();
-  if (!device) throw EVeskGSMException(NotOpenMessage());
-  TPortGate::Hold hold(FPortGate);
-  Sleep(50);
+  if (!device) return "";
   std::uint32_t errors = 0, queued = 0;
-  device->QueuedInput(errors, queued);
+  if (!device->QueuedInput(errors, queued)) {
+    FLink->CheckDevice(device);
+    return "";
+  }
   AnsiString result;
-  if (queued > 0 && PortDevice()) {
+  if (queued > 0) {
     result.resize(queued);
     std::uint32_t got = 0;
     device->Read(&result[0], queued, got);
@@ -62,12 +101,10 @@ AnsiString TVeskGSM::ReadBuffer() {
 }
 
 AnsiString TVeskGSM::ReadString() {
-  TPortGate::Hold hold(FPortGate);
+  if (!PortDevice()) throw EVeskGSMException(NotOpenMessage());
+  TPortSession session(*this);
   AnsiString result = ReadBuffer();
-  if (!result.empty()) {
-    SetReadBuffer(result);
-    ProcessAT();
-  }
+  AppendReadBuffer(result);
   return result;
 }
 
@@ -76,13 +113,15 @@ AnsiString TVeskGSM::ReadChar() {
     std::shared_ptr<SerialDevice> device = PortDevice();
     if (!device) return "";
     std::uint32_t errors = 0, queued = 0;
-    if (!device->QueuedInput(errors, queued) || queued == 0) return "";
+    if (!device->QueuedInput(errors, queued)) {
+      FLink->CheckDevice(device);
+      return "";
+    }
+    if (queued == 0) return "";
     char c;
     std::uint32_t got = 0;
     if (!device->Read(&c, 1, got) || got != 1) return "";
-    AnsiString result(1, c);
-    SetReadBuffer(result);
-    return result;
+    return AnsiString(1, c);
   } catch (...) {
     return "";
   }
@@ -107,64 +146,41 @@ constexpr int kMaxWaitSliceMs = 50;
 
 AnsiString TVeskGSM::ReadStringUpToEndChars(const AnsiString& firstMarker, const AnsiString& secondMarker,
                                              int timeOutSeconds) {
-  TDateTime start = Now();
-  if (firstMarker.empty()) return "";
+  if (firstMarker.empty() || !PortDevice()) return "";
   AnsiString second = secondMarker.empty() ? firstMarker : secondMarker;
-  TPortGate::Hold hold(FPortGate);
+  // Measured on the monotonic clock, scaled like every other wait.
+  auto deadline = std::chrono::steady_clock::now() +
+                  std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                      GetClock()->RealDuration(timeOutSeconds > 0 ? timeOutSeconds * 1000.0 : 0));
+  std::unique_ptr<TPortSession> session;
+  try {
+    session = std::make_unique<TPortSession>(*this);
+  } catch (const EVeskGSMException&) {
+    return "";  // closed meanwhile
+  }
+  unsigned generation = FLink->Generation();
   AnsiString accumulated;
   for (;;) {
-    if (timeOutSeconds > 0 && (Now() - start) * 86400.0 > timeOutSeconds) {
-      SetReadBuffer(accumulated);
-      ProcessAT();
-      return "";
-    }
-    bool found = false;
-    try {
-      AnsiString c = ReadChar();
-      if (c.empty()) {
-        // Block on the port rather than spin; the wait ends the moment a
-        // byte arrives, or when the time-out is due.
-        int slice = kMaxWaitSliceMs;
-        if (timeOutSeconds > 0) {
-          double leftMs = timeOutSeconds * 1000.0 - (Now() - start) * MSecsPerDay + 1;
-          auto real = std::chrono::duration_cast<std::chrono::milliseconds>(GetClock()->RealDuration(leftMs));
-          slice = static_cast<int>(std::clamp<long long>(real.count(), 1, kMaxWaitSliceMs));
-        }
-        if (std::shared_ptr<SerialDevice> device = PortDevice())
-          device->WaitForInput(slice);
-        else
-          std::this_thread::sleep_for(std::chrono::milliseconds(slice));
-        continue;
-      }
+    AnsiString c = ReadChar();
+    if (!c.empty()) {
       accumulated += c;
-      found = EndsWithMarker(accumulated, firstMarker) || EndsWithMarker(accumulated, second);
-      if (found) {
-        SetReadBuffer(accumulated);
-        ProcessAT();
+      if (EndsWithMarker(accumulated, firstMarker) || EndsWithMarker(accumulated, second)) {
+        AppendReadBuffer(accumulated);
         return accumulated;
       }
-    } catch (...) {
-      // Read errors are swallowed and the wait goes on; an error from the
-      // dispatcher, once the marker is in, reaches the caller.
-      if (found) throw;
+      continue;
     }
+    // Nothing waiting: give up at the time-out (at once for a time-out of
+    // zero or less) or when the connection ends; otherwise block on the
+    // port until input comes.
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    std::shared_ptr<SerialDevice> device = PortDevice();
+    if (left.count() <= 0 || !device || !FLink->Active(generation)) {
+      AppendReadBuffer(accumulated);
+      return "";
+    }
+    device->WaitForInput(static_cast<int>(std::min<long long>(left.count(), kMaxWaitSliceMs)));
   }
-}
-
-TVeskGSM::TPortSession::TPortSession(TVeskGSM& owner) : owner_(owner) {
-  if (!owner_.PortDevice()) throw EVeskGSMException(owner_.NotOpenMessage());
-  owner_.FPortGate.Enter();
-  raised_ = !owner_.FPauseThread.exchange(true);
-}
-
-TVeskGSM::TPortSession::~TPortSession() {
-  if (raised_) owner_.FPauseThread = false;
-  owner_.FPortGate.Leave();
-}
-
-bool TVeskGSM::Pause(double ms) {
-  Sleep(ms);
-  return PortDevice() != nullptr;
 }
 
 bool TVeskGSM::ClearInputBuffer() {

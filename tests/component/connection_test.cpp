@@ -168,9 +168,9 @@ TEST_F(Connection, CloseGivesUpAfterItsTurnsWhenTheThreadIsBusy) {
   auto start = std::chrono::steady_clock::now();
   gsm->Close();
   auto took = std::chrono::steady_clock::now() - start;
-  // 300 ms and 19 turns of 5 ms on the component's clock; the bound here
-  // only has to tell "gave up" from "waited for the thread".
-  EXPECT_LT(took, std::chrono::seconds(2));
+  // Close waits up to 2 s for the reader; a handler that takes longer does
+  // not hold it.
+  EXPECT_LT(took, std::chrono::milliseconds(2500));
   EXPECT_EQ(gsm->IsConnected(), spCOM3);  // the thread has not ended yet
   release = true;
   EXPECT_TRUE(WaitUntil([&] { return gsm->IsConnected() == spNone; }));
@@ -308,19 +308,16 @@ TEST_F(ReaderThread, APulledOutPortIsNoticedInTheFirstQuietCycle) {
   EXPECT_TRUE(gsm->GetIsFaulted());
 }
 
-TEST_F(ReaderThread, AShortIntervalSkipsThePortGoneCheck) {
+TEST_F(ReaderThread, AFailingDeviceIsNoticedEvenWithAShortInterval) {
   Events ev;
   ev.Attach(*gsm);
-  gsm->SetDelay(40);  // below MinCheckDisconnectedInterval (50)
+  gsm->SetDelay(40);  // below MinCheckDisconnectedInterval (50): no port-list check
   OpenQuiet();
   modem->Vanish();
-  // Many cycles pass; with no modem lines up nothing reveals the loss.
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  EXPECT_EQ(ev.faults, 0);
-  EXPECT_EQ(gsm->IsConnected(), spCOM3);
-  gsm->SetDelay(600);
+  // The device itself fails: that is enough to know the port is lost.
   EXPECT_TRUE(WaitUntil([&] { return gsm->IsConnected() == spNone; }));
   EXPECT_EQ(ev.faults, 1);
+  EXPECT_EQ(ev.disconnects, 1);
 }
 
 TEST_F(ReaderThread, LowerCaseInputReachesTheDispatcherInCapitalsAndTheLogAsItCame) {
