@@ -302,6 +302,23 @@ void AppendGsmCodesViaAnsi(AnsiString& codes, const WideString& text) {
   codes.resize(n + static_cast<std::size_t>(dst - begin));
 }
 
+int AppendGsmCodes(AnsiString& codes, char16_t c) {
+  const std::uint16_t code = CodeOf(c);
+  if (code == kNoCode) return AppendGsmCodesViaAnsi(codes, c);
+  if (code < 0x80) {
+    codes.push_back(static_cast<char>(code));
+    return 1;
+  }
+  codes.push_back(static_cast<char>(kGsmEscape));
+  codes.push_back(static_cast<char>(code & 0x7F));
+  return 2;
+}
+
+void AppendGsmCodes(AnsiString& codes, const WideString& text) {
+  codes.reserve(codes.size() + 2 * text.size());
+  for (char16_t c : text) AppendGsmCodes(codes, c);
+}
+
 void AppendGsmText(WideString& out, const char* codes, std::size_t count,
                    TNationalLanguageShiftTables singleShiftTable) {
   const ShiftTable& shift = kShiftTables[singleShiftTable < kShiftTables.size() ? singleShiftTable : stDefault];

@@ -48,6 +48,16 @@ int AppendGsmCodesViaAnsi(AnsiString& codes, char16_t c);
 // The same for every character of text.
 void AppendGsmCodesViaAnsi(AnsiString& codes, const WideString& text);
 
+// Appends the GSM codes of one UTF-16 character taken as it stands: every
+// character of the default alphabet and the extension table gets its code,
+// the Greek capitals (U+0394 ...) and the euro sign included. Any other
+// character goes the way of AppendGsmCodesViaAnsi (a '?' when the code page
+// lacks it, nothing when the alphabet does). Returns the number of codes
+// appended (0, 1 or 2). This is what the SMS-SUBMIT encoder uses.
+int AppendGsmCodes(AnsiString& codes, char16_t c);
+// The same for every character of text.
+void AppendGsmCodes(AnsiString& codes, const WideString& text);
+
 // A GSM code string to text. After an escape the next code is looked up in
 // the extension table, then in the national single shift table named by
 // singleShiftTable; a code found in neither yields nothing. A trailing

@@ -55,7 +55,8 @@ const char* DataCodingScheme(TMessageEncoding encoding, bool flash) {
     case me8bit:
       return flash ? "F4" : "04";
     case meUCS2:
-      return flash ? "F8" : "08";
+      // Group 00xx with a message class: UCS2, class 0 (0xF8 would be 8-bit data).
+      return flash ? "18" : "08";
   }
   return "00";
 }
@@ -102,7 +103,7 @@ TPDUSMS StringToPDUSMS(const WideString& PhoneNumber, const WideString& CenterNu
     case meAuto:
     case me7bit: {
       AnsiString codes;
-      AppendGsmCodesViaAnsi(codes, MessageText);
+      AppendGsmCodes(codes, MessageText);
       const int fill = header ? (7 - (kConcatHeaderOctets * 8) % 7) % 7 : 0;
       udl = codes.size() + (header ? 7 : 0);
       // Septets start after the fill bits and the last one gets an octet

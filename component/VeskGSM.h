@@ -29,6 +29,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "codec/Submit.h"
 #include "component/Component.h"
@@ -289,6 +290,61 @@ class TVeskGSM : public TComponent {
   // no PDU is being decoded (the dispatcher decodes on the reader thread).
   TConcatenatedSMSCollection& SMSContainer() { return *FSMSContainer; }
 
+  // ------------------------------------------------ sending
+  // Both send on the caller's thread and hold the port for the whole
+  // dialogue (every part of a long message): the reader thread neither
+  // reads nor dispatches meanwhile, and a command from another thread waits.
+  // What the modem says is dispatched as usual (OnReceive, OnError ...), on
+  // the caller's thread; every write raises OnSend.
+  //
+  // True when the modem accepted the message (every part of it) with a
+  // final OK. False, with GetLastSendError() saying why, when the phone
+  // number is blank or holds a control character or a double quote, when
+  // the modem answers ERROR, "+CMS ERROR: n" or "+CME ERROR: n" (in any
+  // case of letters), when no final answer comes within 15 seconds, or when
+  // the connection closes during the send; a long message stops at the
+  // first part that fails, and the parts before it stay sent. Raises
+  // "%s is not open. GSM Modem is not connected." when no port is open (a
+  // blank phone number gives false first) or the port fails during a write.
+  //
+  // Before each message the dialogue writes an escape (ending a message
+  // body an earlier send may have left open), "AT", the message format
+  // ("AT+CMGF=1" or "=0") and, when CenterNumber is not blank,
+  // "AT+CSCA=\"<CenterNumber>\""; then "AT+CMGS=..." and the body ended
+  // by Ctrl-Z. The numbers go as given. MessageFormat is neither read nor
+  // changed: the modem is left in the format the send chose.
+  //
+  // Text mode: MessageText goes unchanged, unsplit; a text holding a zero
+  // byte, Ctrl-Z or escape gives false without touching the port (they
+  // would end the body early and turn the rest into commands).
+  bool SendSMSAsText(const AnsiString& PhoneNumber, const AnsiString& CenterNumber, const AnsiString& MessageText);
+  // PDU mode. meAuto picks GSM 7-bit when every character fits the
+  // alphabet, UCS2 otherwise. A text longer than one message (160 septets,
+  // 140 octets or 70 UCS2 units) goes in concatenated parts of at most 153
+  // septets, 134 octets or 67 units, sharing one random reference (0 to
+  // 254); no extension character or surrogate pair is split and no
+  // character is lost. With meAuto each part's own text decides its
+  // encoding. Flash (message class 0) applies to single messages only.
+  // At most 255 parts: a longer text gives false without touching the port.
+  bool SendSMSAsPDU(const AnsiString& PhoneNumber, const AnsiString& CenterNumber, const WideString& MessageText,
+                    TMessageEncoding Encoding = meAuto, bool Flash = false);
+  // False (the default): the dialogue waits fixed pauses between its steps
+  // (about 3 s per message, 6.2 s per part of a long one) before reading
+  // the final answer. True: each step waits for the modem instead, OK after
+  // each set-up command, the "> " prompt after AT+CMGS, the final result
+  // after the body, each for up to 15 seconds; a set-up command answered
+  // ERROR, or no prompt, then fails the send too. Any thread; applies
+  // from the next send.
+  void SetWaitForPrompt(bool value) { FWaitForPrompt = value; }
+  bool GetWaitForPrompt() const { return FWaitForPrompt; }
+  // Why the last send that finished (on any thread) failed: empty after a
+  // success; otherwise the modem's final line ("+CMS ERROR: 38"), or a text
+  // saying that no answer came or what was wrong with the arguments.
+  AnsiString GetLastSendError() const;
+  // The message reference ("+CMGS: <mr>") of each part the last send
+  // delivered, in order; -1 for a part accepted without one.
+  std::vector<int> GetLastMessageReferences() const;
+
  protected:
   // ------------------------------------------------ internals
   friend class TConnection;
@@ -337,6 +393,13 @@ class TVeskGSM : public TComponent {
   // component's clock. Returns false, possibly early, when the connection
   // is closing or lost: the dialogue should then stop.
   bool Pause(double ms);
+
+  // ---- sending
+  // One send's dialogue with the modem (sending/Send.cpp).
+  class TSendDialogue;
+  // Publishes the outcome of a send for GetLastSendError and
+  // GetLastMessageReferences.
+  void SetLastSend(const AnsiString& error, const std::vector<int>& references);
 
   // The flags word of the line settings for the current properties.
   std::uint32_t LineSettingsFlags() const;
@@ -424,6 +487,14 @@ class TVeskGSM : public TComponent {
   // threads, which may outlive the component by a moment.
   std::shared_ptr<TConnection> FLink;
   std::shared_ptr<SerialPlatform> FPlatform;
+
+  // ---- sending
+  std::atomic<bool> FWaitForPrompt{false};
+  // Guards the two below: a send on one thread writes them while another
+  // may read them.
+  mutable std::mutex FLastSendLock;
+  AnsiString FLastSendError;
+  std::vector<int> FLastMessageReferences;
 };
 
 // The package's registration: TVeskGSM on the palette page "Vesk Soft".

@@ -119,6 +119,48 @@ TEST(GsmAlphabet, DeltaFitsButHasNoAnsiByte) {
   EXPECT_EQ(Decode("\x10"), "Δ");
 }
 
+// The encoder takes UTF-16 text: every character of the default alphabet
+// and the extension table reaches its code without the detour through an
+// 8-bit code page, the Greek capitals included.
+TEST(GsmAlphabet, EveryCharacterEncodesStraightFromUtf16) {
+  for (int code = 0; code < 128; ++code) {
+    if (code == 0x1B) continue;
+    SCOPED_TRACE(code);
+    const char16_t ch = kStdDefaultAlphabet[static_cast<std::size_t>(code)];
+    AnsiString codes;
+    EXPECT_EQ(AppendGsmCodes(codes, ch), 1);
+    EXPECT_EQ(codes, Byte(code));
+  }
+  for (const auto& e : test::kStdExtension) {
+    SCOPED_TRACE(e.code);
+    AnsiString codes;
+    AppendGsmCodes(codes, W(e.utf8));
+    EXPECT_EQ(codes, e.code == 0x0D ? "\r" : "\x1B" + Byte(e.code));
+  }
+}
+
+TEST(GsmAlphabet, GreekCapitalsCountAsSevenBitAndKeepTheirCodes) {
+  const WideString greek = W("ΔΦΓΛΩΠΨΣΘΞ");
+  EXPECT_TRUE(IsGSM7bitDefaultAlphabet(greek));
+  AnsiString codes;
+  AppendGsmCodes(codes, greek);
+  EXPECT_EQ(codes, "\x10\x12\x13\x14\x15\x16\x17\x18\x19\x1A");
+  // The 8-bit path cannot carry them: the code page turns them into "?".
+  AnsiString viaAnsi;
+  AppendGsmCodesViaAnsi(viaAnsi, W("Δ"));
+  EXPECT_EQ(viaAnsi, "?");
+}
+
+TEST(GsmAlphabet, OtherCharactersEncodeAsThroughTheCodePage) {
+  // "ç" and "`" are 8-bit characters outside the alphabet: dropped. A
+  // character the code page lacks becomes "?", whose code is 0x3F.
+  AnsiString codes;
+  EXPECT_EQ(AppendGsmCodes(codes, u'\u00E7'), 0);
+  EXPECT_EQ(AppendGsmCodes(codes, u'`'), 0);
+  EXPECT_EQ(AppendGsmCodes(codes, u'\u4F60'), 1);
+  EXPECT_EQ(codes, "?");
+}
+
 TEST(GsmAlphabet, FitAndUnicodeAreDifferentQuestions) {
   EXPECT_TRUE(IsGSM7bitDefaultAlphabet(W("Ä€")));
   EXPECT_TRUE(IsUnicode(W("Ä€")));

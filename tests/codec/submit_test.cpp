@@ -43,8 +43,9 @@ INSTANTIATE_TEST_SUITE_P(
                    "0591" "51551099" "11" "00" "0891" "51551000" "00" "00" "AA" "0A" "E8329BFD4697D9EC37", "21"},
         SubmitCase{"FirstOfTwoParts", "+15550100", "", "hi", meAuto, false, 1,
                    "00" "51" "00" "0891" "51551000" "00" "00" "AA" "09" "0500032A0201" "D069", "20"},
+        // UCS2 class 0 is 0x18: 0xF8 would announce 8-bit data.
         SubmitCase{"Ucs2Flash", "+15550100", "", "hi", meUCS2, true, 0,
-                   "00" "11" "00" "0891" "51551000" "00" "F8" "AA" "04" "00680069", "16"},
+                   "00" "11" "00" "0891" "51551000" "00" "18" "AA" "04" "00680069", "16"},
         SubmitCase{"BlankCentreIsAbsent", "5550100", " \t ", "hi", me7bit, false, 0,
                    "00" "11" "00" "0781" "550501F0" "00" "00" "AA" "02" "E834", "14"},
         SubmitCase{"DoubleZeroIsInternational", "0044123", "", "", me8bit, false, 0,
@@ -55,8 +56,16 @@ INSTANTIATE_TEST_SUITE_P(
                    "00" "51" "00" "0891" "51551000" "00" "04" "AA" "08" "0500032A0202" "6162", "20"},
         SubmitCase{"Ucs2WithHeader", "+15550100", "", "ab", meUCS2, false, 1,
                    "00" "51" "00" "0891" "51551000" "00" "08" "AA" "0A" "0500032A0201" "00610062", "22"},
-        // Δ fits the alphabet, so 7-bit; Windows-1252 lacks it, so "?" goes.
-        SubmitCase{"AutoDeltaGoesAsQuestionMark", "+15550100", "", "Δ", meAuto, false, 0,
+        // Δ fits the alphabet, so 7-bit, and goes as its own code 0x10
+        // although Windows-1252 lacks it.
+        SubmitCase{"AutoDeltaGoesAsItsGsmCode", "+15550100", "", "Δ", meAuto, false, 0,
+                   "00" "11" "00" "0891" "51551000" "00" "00" "AA" "01" "10", "13"},
+        // Δ Φ Γ Λ Ω Π Ψ Σ Θ Ξ are codes 0x10 and 0x12 to 0x1A.
+        SubmitCase{"GreekCapitalsGoAsGsmCodes", "+15550100", "", "ΔΦΓΛΩΠΨΣΘΞ", me7bit, false, 0,
+                   "00" "11" "00" "0891" "51551000" "00" "00" "AA" "0A" "10C98452B15C30190D", "21"},
+        // A character outside both the alphabet and Windows-1252 still goes
+        // the old way, as "?".
+        SubmitCase{"ForcedSevenBitHanIsQuestionMark", "+15550100", "", "你", me7bit, false, 0,
                    "00" "11" "00" "0891" "51551000" "00" "00" "AA" "01" "3F", "13"},
         SubmitCase{"AutoCedillaGoesUcs2", "+15550100", "", "ç", meAuto, false, 0,
                    "00" "11" "00" "0891" "51551000" "00" "08" "AA" "02" "00E7", "14"}),

@@ -98,7 +98,7 @@ TEST(CodecMethods, TheEncoderWorkedExamples) {
   EXPECT_EQ(part.Data, "0051000891515510000000AA090500032A0201D069");
   EXPECT_EQ(part.Length, "20");
   TPDUSMS flash = gsm.StringToPDUSMS(u"+15550100", u"", u"hi", meUCS2, true, nullptr);
-  EXPECT_EQ(flash.Data, "00110008915155100000F8AA0400680069");
+  EXPECT_EQ(flash.Data, "0011000891515510000018AA0400680069");
   EXPECT_EQ(flash.Length, "16");
 }
 

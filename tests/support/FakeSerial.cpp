@@ -118,10 +118,18 @@ std::size_t FakeModem::Queued() const {
 void FakeModem::Received(const char* data, std::size_t n) {
   written_.append(data, n);
   for (std::size_t i = 0; i < n; ++i) {
-    if (data[i] != '\r') {
+    // As on a modem: an escape abandons the line (or message body) typed so
+    // far; Ctrl-Z ends a message body, which is answered like a line and
+    // recorded with its Ctrl-Z.
+    if (data[i] == '\x1B') {
+      pendingLine_.clear();
+      continue;
+    }
+    if (data[i] != '\r' && data[i] != '\x1A') {
       pendingLine_ += data[i];
       continue;
     }
+    if (data[i] == '\x1A') pendingLine_ += data[i];
     std::string line;
     line.swap(pendingLine_);
     lines_.push_back(line);

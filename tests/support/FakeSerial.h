@@ -18,7 +18,9 @@ namespace vesk::testing {
 
 class FakeModem {
  public:
-  // Replies to a command line (the bytes written up to a CR, without it).
+  // Replies to a command line (the bytes written up to a CR, without it),
+  // or to a message body (the bytes up to and with its Ctrl-Z). An escape
+  // abandons what was written of a line so far.
   // Rules are matched exactly; the newest rule for a line wins. Each rule
   // answers every time unless `times` limits it.
   void On(const std::string& line, const std::string& reply, int times = -1);
