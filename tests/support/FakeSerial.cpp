@@ -76,6 +76,15 @@ void FakeModem::Vanish() {
   changed_.notify_all();
 }
 
+void FakeModem::HangUp() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    open_ = false;
+    ++generation_;
+  }
+  changed_.notify_all();
+}
+
 void FakeModem::Replug() {
   std::lock_guard<std::mutex> lock(mutex_);
   vanished_ = false;

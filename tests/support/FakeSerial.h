@@ -46,6 +46,9 @@ class FakeModem {
   // platform lists the port, takes it off the list: a USB modem pulled out.
   void Vanish();
   bool Vanished() const;
+  // The line hangs up while the port stays listed (a USB ACM reset): the
+  // open device fails from now on, a new open succeeds.
+  void HangUp();
   // Plugged in again: listed and openable once more (a device opened
   // before the loss stays dead).
   void Replug();
