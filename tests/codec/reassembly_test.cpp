@@ -355,10 +355,26 @@ INSTANTIATE_TEST_SUITE_P(
              {"0B" "0500030A0302" "C8653300", true, ""}, {"09" "0500030A0303" "CE68", false, "abcdef@gh"},
              {"09" "0500030A0303" "CE68", true, ""}},
             1},
+        // 9.2.3.24.1 and .8: an 8-bit and a 16-bit reference of the same
+        // number are two messages.
+        SequenceCase{"EightAndSixteenBitReferencesNeverMix",
+            {{"0A" "0500032A0201" "C2E231", true, ""}, {"0B" "060804002A0202" "F8BC1E", true, ""},
+             {"0A" "0500032A0202" "C86533", false, "abcdef"}, {"0B" "060804002A0201" "75FB1D", false, "uvwxyz"}},
+            0},
+        // 9.2.3.24: the concatenation element after a port addressing element.
+        SequenceCase{"ConcatenationAfterPortAddressing",
+            {{"11" "0B05040B8423F00003AA0202" "90CB66", true, ""},
+             {"11" "0B05040B8423F00003AA0201" "84C563", false, "abcdef"}},
+            0},
         // A part whose user data holds its header alone has arrived all the same.
         SequenceCase{"PartWithEmptyUserDataCompletes",
             {{"0A" "0500030A0301" "C2E231", true, ""}, {"07" "0500030A0302", true, ""},
              {"09" "0500030A0303" "CE68", false, "abcgh"}},
+            0},
+        // 9.2.3.24.15: each part is read with the shift table its own header names.
+        SequenceCase{"EachPartKeepsItsShiftTable",
+            {{"0D" "0800032B0202240101" "607306", true, ""},
+             {"0F" "0800032B0201240101" "6093DECC01", false, "ışğ"}},
             0}),
     [](const auto& tc) { return std::string(tc.param.name); });
 // clang-format on
