@@ -156,7 +156,8 @@ TEST(NationalLanguageTable, ReservedIdentifiersAreTheDefault) {
 // The earlier single shift tables keep decoding what they did (the
 // Portuguese one now reaches past 0x12).
 TEST(NationalLanguageTable, SingleShiftEntriesThatOnlyTheirTableHolds) {
-  for (const auto& [codes, table, text] : std::vector<std::tuple<std::string, TNationalLanguageShiftTables, std::string>>{
+  using Case = std::tuple<std::string, TNationalLanguageShiftTables, std::string>;
+  for (const auto& [codes, table, text] : std::vector<Case>{
            {"\x1B\x41", stSpanish, "Á"},
            {"\x1B\x7B", stPortuguese, "ã"},
            {"\x1B\x7C", stPortuguese, "õ"},
