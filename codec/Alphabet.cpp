@@ -167,6 +167,15 @@ static_assert(stDefault == 0 && stSpanish == 1 && stPortuguese == 2 && stTurkish
                   stPunjabi == 10 && stTamil == 11 && stTelugu == 12 && stUrdu == 13,
               "table order");
 
+// Whether a locking table has a character at every code.
+constexpr std::array<bool, kNationalTableCount> MakeLockingComplete() {
+  std::array<bool, kNationalTableCount> t{};
+  for (std::size_t i = 0; i < kNationalTableCount; ++i) t[i] = CountedCharacters(*kLockingTables[i]) == 128;
+  return t;
+}
+constexpr std::array<bool, kNationalTableCount> kLockingComplete = MakeLockingComplete();
+static_assert(kLockingComplete[stDefault] && !kLockingComplete[stBengali], "reserved codes are known");
+
 // TS 23.038 6.2.1.2.4: national language identifier to table.
 constexpr std::array<TNationalLanguageShiftTables, 14> kByIdentifier = {
     stDefault, stTurkish, stSpanish,   stPortuguese, stBengali, stGujarati, stHindi,
@@ -350,19 +359,23 @@ char16_t SingleShiftCharacter(TNationalLanguageShiftTables table, unsigned char 
   return code < 0x80 ? kShiftTables[TableIndex(table)][code] : 0;
 }
 
-void AppendGsmText(WideString& out, const char* codes, std::size_t count,
-                   TNationalLanguageShiftTables singleShiftTable, TNationalLanguageShiftTables lockingShiftTable) {
-  const ShiftTable& shift = kShiftTables[TableIndex(singleShiftTable)];
-  const ShiftTable& main = *kLockingTables[TableIndex(lockingShiftTable)];
-  const std::size_t n = out.size();
-  out.resize(n + count);  // at most one character per code
-  char16_t* const begin = &out[n];
-  char16_t* dst = begin;
+namespace {
+
+// Writes the text of the codes at dst and returns the end. kMayReserve:
+// the main table leaves some codes without a character.
+template <bool kMayReserve>
+char16_t* WriteGsmText(char16_t* dst, const char* codes, std::size_t count, const ShiftTable& main,
+                       const ShiftTable& shift) {
   for (std::size_t i = 0; i < count; ++i) {
     auto b = static_cast<unsigned char>(codes[i]);
     if (b >= 0x80) continue;
     if (b != kGsmEscape) {
-      if (main[b] != 0) *dst++ = main[b];
+      *dst = main[b];
+      if (kMayReserve) {
+        dst += main[b] != 0;  // a code the locking table reserves yields nothing
+      } else {
+        ++dst;
+      }
       continue;
     }
     if (++i == count) break;
@@ -373,7 +386,22 @@ void AppendGsmText(WideString& out, const char* codes, std::size_t count,
     const char16_t c = next == kGsmEscape ? u' ' : shift[next] != 0 ? shift[next] : main[next];
     if (c != 0) *dst++ = c;
   }
-  out.resize(n + static_cast<std::size_t>(dst - begin));
+  return dst;
+}
+
+}  // namespace
+
+void AppendGsmText(WideString& out, const char* codes, std::size_t count,
+                   TNationalLanguageShiftTables singleShiftTable, TNationalLanguageShiftTables lockingShiftTable) {
+  const ShiftTable& shift = kShiftTables[TableIndex(singleShiftTable)];
+  const std::size_t locking = TableIndex(lockingShiftTable);
+  const ShiftTable& main = *kLockingTables[locking];
+  const std::size_t n = out.size();
+  out.resize(n + count);  // at most one character per code
+  char16_t* const begin = &out[n];
+  char16_t* const end = kLockingComplete[locking] ? WriteGsmText<false>(begin, codes, count, main, shift)
+                                                  : WriteGsmText<true>(begin, codes, count, main, shift);
+  out.resize(n + static_cast<std::size_t>(end - begin));
 }
 
 WideString GSM7bitDefaultAlphabetToString(const AnsiString& strMessage, TNationalLanguageShiftTables lockingShiftTable,

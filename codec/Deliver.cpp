@@ -135,10 +135,14 @@ constexpr int kAlphanumeric = 0x50;
 // Appends one semi-octet of a number (TS 23.040 9.1.2.3): digits as they
 // stand, 0xA to 0xE as "*", "#", "a", "b", "c"; the filler 0xF yields
 // nothing; a character that is not hexadecimal is kept as it stands.
-void AppendSemiOctet(AnsiString& out, char ch) {
+inline void AppendSemiOctet(AnsiString& out, char ch) {
+  if (ch >= '0' && ch <= '9') {
+    out.push_back(ch);
+    return;
+  }
   const int v = HexDigit(ch);
   if (v == 0xF) return;
-  out.push_back(v < 0 || v <= 9 ? ch : "*#abc"[v - 10]);
+  out.push_back(v < 0 ? ch : "*#abc"[v - 10]);
 }
 
 // TS 23.040 9.2.3.24.1 and .8: concatenation with 8- and 16-bit references;
