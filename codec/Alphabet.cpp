@@ -3,6 +3,8 @@
 #include <array>
 #include <cstddef>
 
+#include "codec/NationalTables.h"
+
 namespace vesk::codec {
 
 namespace {
@@ -47,10 +49,7 @@ constexpr std::array<char16_t, 128> kDefaultAlphabet = {
 };
 
 // One entry of a table reached through the escape.
-struct ShiftEntry {
-  std::uint8_t code;
-  char16_t ch;
-};
+using national::ShiftEntry;
 
 // TS 23.038 6.2.1.1. 0x0D (CR2) is read as a carriage return.
 constexpr std::array<ShiftEntry, 11> kExtension = {{
@@ -65,42 +64,6 @@ constexpr std::array<ShiftEntry, 11> kExtension = {{
     {0x3E, u']'},
     {0x40, u'|'},
     {0x65, 0x20AC},  // €
-}};
-
-// TS 23.038 A.2.2, the entries beyond the extension table.
-constexpr std::array<ShiftEntry, 9> kSpanish = {{
-    {0x09, 0x00E7},  // ç
-    {0x41, 0x00C1},  // Á
-    {0x49, 0x00CD},  // Í
-    {0x4F, 0x00D3},  // Ó
-    {0x55, 0x00DA},  // Ú
-    {0x61, 0x00E1},  // á
-    {0x69, 0x00ED},  // í
-    {0x6F, 0x00F3},  // ó
-    {0x75, 0x00FA},  // ú
-}};
-
-// TS 23.038 A.2.3 up to 0x12, where this component's table stops: the later
-// entries (Γ from 0x13 on, Ê, À, Ã, Õ and the rest) decode to nothing.
-constexpr std::array<ShiftEntry, 7> kPortuguese = {{
-    {0x05, 0x00EA},  // ê
-    {0x09, 0x00E7},  // ç
-    {0x0B, 0x00D4},  // Ô
-    {0x0C, 0x00F4},  // ô
-    {0x0E, 0x00C1},  // Á
-    {0x0F, 0x00E1},  // á
-    {0x12, 0x03A6},  // Φ
-}};
-
-// TS 23.038 A.2.1, the entries beyond the extension table.
-constexpr std::array<ShiftEntry, 7> kTurkish = {{
-    {0x47, 0x011E},  // Ğ
-    {0x49, 0x0130},  // İ
-    {0x53, 0x015E},  // Ş
-    {0x63, 0x00E7},  // ç
-    {0x67, 0x011F},  // ğ
-    {0x69, 0x0131},  // ı
-    {0x73, 0x015F},  // ş
 }};
 
 template <std::size_t N>
@@ -120,12 +83,46 @@ constexpr bool DisjointFromExtension(const std::array<ShiftEntry, N>& table) {
   return true;
 }
 
-static_assert(SortedByCode(kExtension) && SortedByCode(kSpanish) && SortedByCode(kPortuguese) &&
-                  SortedByCode(kTurkish),
+template <std::size_t N>
+constexpr int CountedCharacters(const std::array<char16_t, N>& table) {
+  int n = 0;
+  for (char16_t c : table) n += c != 0;
+  return n;
+}
+
+using namespace national;
+
+static_assert(SortedByCode(kExtension) && SortedByCode(kTurkishSingleShift) && SortedByCode(kSpanishSingleShift) &&
+                  SortedByCode(kPortugueseSingleShift) && SortedByCode(kBengaliSingleShift) &&
+                  SortedByCode(kGujaratiSingleShift) && SortedByCode(kHindiSingleShift) &&
+                  SortedByCode(kKannadaSingleShift) && SortedByCode(kMalayalamSingleShift) &&
+                  SortedByCode(kOriyaSingleShift) && SortedByCode(kPunjabiSingleShift) &&
+                  SortedByCode(kTamilSingleShift) && SortedByCode(kTeluguSingleShift) && SortedByCode(kUrduSingleShift),
               "shift tables are sorted by code, without duplicates");
-static_assert(DisjointFromExtension(kSpanish) && DisjointFromExtension(kPortuguese) &&
-                  DisjointFromExtension(kTurkish),
+static_assert(DisjointFromExtension(kTurkishSingleShift) && DisjointFromExtension(kSpanishSingleShift) &&
+                  DisjointFromExtension(kPortugueseSingleShift) && DisjointFromExtension(kBengaliSingleShift) &&
+                  DisjointFromExtension(kGujaratiSingleShift) && DisjointFromExtension(kHindiSingleShift) &&
+                  DisjointFromExtension(kKannadaSingleShift) && DisjointFromExtension(kMalayalamSingleShift) &&
+                  DisjointFromExtension(kOriyaSingleShift) && DisjointFromExtension(kPunjabiSingleShift) &&
+                  DisjointFromExtension(kTamilSingleShift) && DisjointFromExtension(kTeluguSingleShift) &&
+                  DisjointFromExtension(kUrduSingleShift),
               "national entries never override the extension table");
+// The number of characters each table holds besides the extension table
+// (single shift) or besides the escape (locking shift), as annex A lists them.
+static_assert(kTurkishSingleShift.size() == 7 && kSpanishSingleShift.size() == 9 &&
+                  kPortugueseSingleShift.size() == 27 && kBengaliSingleShift.size() == 72 &&
+                  kGujaratiSingleShift.size() == 60 && kHindiSingleShift.size() == 78 &&
+                  kKannadaSingleShift.size() == 63 && kMalayalamSingleShift.size() == 72 &&
+                  kOriyaSingleShift.size() == 65 && kPunjabiSingleShift.size() == 66 &&
+                  kTamilSingleShift.size() == 67 && kTeluguSingleShift.size() == 68 && kUrduSingleShift.size() == 80,
+              "single shift table sizes");
+static_assert(CountedCharacters(kTurkishLocking) == 128 && CountedCharacters(kPortugueseLocking) == 128 &&
+                  CountedCharacters(kBengaliLocking) == 115 && CountedCharacters(kGujaratiLocking) == 121 &&
+                  CountedCharacters(kHindiLocking) == 128 && CountedCharacters(kKannadaLocking) == 121 &&
+                  CountedCharacters(kMalayalamLocking) == 121 && CountedCharacters(kOriyaLocking) == 117 &&
+                  CountedCharacters(kPunjabiLocking) == 111 && CountedCharacters(kTamilLocking) == 103 &&
+                  CountedCharacters(kTeluguLocking) == 121 && CountedCharacters(kUrduLocking) == 128,
+              "locking shift table sizes, the escape included");
 
 // ---------------------------------------------------------------- derived tables
 
@@ -142,13 +139,52 @@ constexpr ShiftTable MakeShiftTable(const std::array<ShiftEntry, N>& national) {
 constexpr std::array<ShiftEntry, 0> kNoNational{};
 
 // Indexed by TNationalLanguageShiftTables.
-constexpr std::array<ShiftTable, 4> kShiftTables = {
-    MakeShiftTable(kNoNational),   // stDefault
-    MakeShiftTable(kSpanish),      // stSpanish
-    MakeShiftTable(kPortuguese),   // stPortuguese
-    MakeShiftTable(kTurkish),      // stTurkish
+constexpr std::array<ShiftTable, kNationalTableCount> kShiftTables = {
+    MakeShiftTable(kNoNational),              // stDefault
+    MakeShiftTable(kSpanishSingleShift),      // stSpanish
+    MakeShiftTable(kPortugueseSingleShift),   // stPortuguese
+    MakeShiftTable(kTurkishSingleShift),      // stTurkish
+    MakeShiftTable(kBengaliSingleShift),      // stBengali
+    MakeShiftTable(kGujaratiSingleShift),     // stGujarati
+    MakeShiftTable(kHindiSingleShift),        // stHindi
+    MakeShiftTable(kKannadaSingleShift),      // stKannada
+    MakeShiftTable(kMalayalamSingleShift),    // stMalayalam
+    MakeShiftTable(kOriyaSingleShift),        // stOriya
+    MakeShiftTable(kPunjabiSingleShift),      // stPunjabi
+    MakeShiftTable(kTamilSingleShift),        // stTamil
+    MakeShiftTable(kTeluguSingleShift),       // stTelugu
+    MakeShiftTable(kUrduSingleShift),         // stUrdu
 };
-static_assert(stDefault == 0 && stSpanish == 1 && stPortuguese == 2 && stTurkish == 3, "table order");
+
+// Indexed by TNationalLanguageShiftTables; Spanish has no locking table.
+constexpr std::array<const ShiftTable*, kNationalTableCount> kLockingTables = {
+    &kDefaultAlphabet,  &kDefaultAlphabet,   &kPortugueseLocking, &kTurkishLocking, &kBengaliLocking,
+    &kGujaratiLocking,  &kHindiLocking,      &kKannadaLocking,    &kMalayalamLocking, &kOriyaLocking,
+    &kPunjabiLocking,   &kTamilLocking,      &kTeluguLocking,     &kUrduLocking,
+};
+static_assert(stDefault == 0 && stSpanish == 1 && stPortuguese == 2 && stTurkish == 3 && stBengali == 4 &&
+                  stGujarati == 5 && stHindi == 6 && stKannada == 7 && stMalayalam == 8 && stOriya == 9 &&
+                  stPunjabi == 10 && stTamil == 11 && stTelugu == 12 && stUrdu == 13,
+              "table order");
+
+// Whether a locking table has a character at every code.
+constexpr std::array<bool, kNationalTableCount> MakeLockingComplete() {
+  std::array<bool, kNationalTableCount> t{};
+  for (std::size_t i = 0; i < kNationalTableCount; ++i) t[i] = CountedCharacters(*kLockingTables[i]) == 128;
+  return t;
+}
+constexpr std::array<bool, kNationalTableCount> kLockingComplete = MakeLockingComplete();
+static_assert(kLockingComplete[stDefault] && !kLockingComplete[stBengali], "reserved codes are known");
+
+// TS 23.038 6.2.1.2.4: national language identifier to table.
+constexpr std::array<TNationalLanguageShiftTables, 14> kByIdentifier = {
+    stDefault, stTurkish, stSpanish,   stPortuguese, stBengali, stGujarati, stHindi,
+    stKannada, stMalayalam, stOriya,   stPunjabi,    stTamil,   stTelugu,   stUrdu,
+};
+
+constexpr std::size_t TableIndex(TNationalLanguageShiftTables t) {
+  return t < kNationalTableCount ? static_cast<std::size_t>(t) : 0;
+}
 
 // Encoding: the codes of a character, as 0xFFFF (none), a code below 0x80,
 // or 0x1B00 | code for an extension character. The default alphabet wins
@@ -319,32 +355,77 @@ void AppendGsmCodes(AnsiString& codes, const WideString& text) {
   for (char16_t c : text) AppendGsmCodes(codes, c);
 }
 
-void AppendGsmText(WideString& out, const char* codes, std::size_t count,
-                   TNationalLanguageShiftTables singleShiftTable) {
-  const ShiftTable& shift = kShiftTables[singleShiftTable < kShiftTables.size() ? singleShiftTable : stDefault];
-  const std::size_t n = out.size();
-  out.resize(n + count);  // at most one character per code
-  char16_t* const begin = &out[n];
-  char16_t* dst = begin;
+TNationalLanguageShiftTables NationalLanguageTable(int identifier) {
+  return identifier >= 0 && static_cast<std::size_t>(identifier) < kByIdentifier.size()
+             ? kByIdentifier[static_cast<std::size_t>(identifier)]
+             : stDefault;
+}
+
+int NationalLanguageIdentifier(TNationalLanguageShiftTables table) {
+  for (std::size_t id = 0; id < kByIdentifier.size(); ++id)
+    if (kByIdentifier[id] == table) return static_cast<int>(id);
+  return 0;
+}
+
+char16_t LockingShiftCharacter(TNationalLanguageShiftTables table, unsigned char code) {
+  if (code >= 0x80 || code == kGsmEscape) return 0;
+  return (*kLockingTables[TableIndex(table)])[code];
+}
+
+char16_t SingleShiftCharacter(TNationalLanguageShiftTables table, unsigned char code) {
+  return code < 0x80 ? kShiftTables[TableIndex(table)][code] : 0;
+}
+
+namespace {
+
+// Writes the text of the codes at dst and returns the end. kMayReserve:
+// the main table leaves some codes without a character.
+template <bool kMayReserve>
+char16_t* WriteGsmText(char16_t* dst, const char* codes, std::size_t count, const ShiftTable& main,
+                       const ShiftTable& shift) {
   for (std::size_t i = 0; i < count; ++i) {
     auto b = static_cast<unsigned char>(codes[i]);
     if (b >= 0x80) continue;
     if (b != kGsmEscape) {
-      *dst++ = kDefaultAlphabet[b];
+      *dst = main[b];
+      if (kMayReserve) {
+        dst += main[b] != 0;  // a code the locking table reserves yields nothing
+      } else {
+        ++dst;
+      }
       continue;
     }
     if (++i == count) break;
     auto next = static_cast<unsigned char>(codes[i]);
-    if (next < 0x80 && shift[next] != 0) *dst++ = shift[next];
+    if (next >= 0x80) continue;
+    // TS 23.038 6.2.1.1: a code the shift table lacks shows the main
+    // table's character; a second escape shows a space.
+    const char16_t c = next == kGsmEscape ? u' ' : shift[next] != 0 ? shift[next] : main[next];
+    if (c != 0) *dst++ = c;
   }
-  out.resize(n + static_cast<std::size_t>(dst - begin));
+  return dst;
 }
 
-WideString GSM7bitDefaultAlphabetToString(const AnsiString& strMessage, TNationalLanguageShiftTables,
+}  // namespace
+
+void AppendGsmText(WideString& out, const char* codes, std::size_t count,
+                   TNationalLanguageShiftTables singleShiftTable, TNationalLanguageShiftTables lockingShiftTable) {
+  const ShiftTable& shift = kShiftTables[TableIndex(singleShiftTable)];
+  const std::size_t locking = TableIndex(lockingShiftTable);
+  const ShiftTable& main = *kLockingTables[locking];
+  const std::size_t n = out.size();
+  out.resize(n + count);  // at most one character per code
+  char16_t* const begin = &out[n];
+  char16_t* const end = kLockingComplete[locking] ? WriteGsmText<false>(begin, codes, count, main, shift)
+                                                  : WriteGsmText<true>(begin, codes, count, main, shift);
+  out.resize(n + static_cast<std::size_t>(end - begin));
+}
+
+WideString GSM7bitDefaultAlphabetToString(const AnsiString& strMessage, TNationalLanguageShiftTables lockingShiftTable,
                                           TNationalLanguageShiftTables singleShiftTable) {
   WideString text;
   text.reserve(strMessage.size());
-  AppendGsmText(text, strMessage.data(), strMessage.size(), singleShiftTable);
+  AppendGsmText(text, strMessage.data(), strMessage.size(), singleShiftTable, lockingShiftTable);
   return text;
 }
 

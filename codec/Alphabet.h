@@ -1,6 +1,6 @@
 // The GSM 7-bit default alphabet (TS 23.038 6.2.1), its extension table
-// (6.2.1.1) and, for decoding, the Spanish, Portuguese and Turkish national
-// single shift tables (annex A.2).
+// (6.2.1.1) and, for decoding, every national language single shift table
+// (annex A.2) and locking shift table (annex A.3).
 //
 // The conversions work on unpacked codes: a "GSM code string" holds one
 // code (0x00 to 0x7F) per byte, an extension character taking two bytes,
@@ -10,6 +10,7 @@
 // beyond std::bad_alloc.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "component/Enums.h"
@@ -19,6 +20,23 @@ namespace vesk::codec {
 
 // The escape to the extension table (and to a national single shift table).
 constexpr unsigned char kGsmEscape = 0x1B;
+
+// The number of TNationalLanguageShiftTables values.
+constexpr std::size_t kNationalTableCount = 14;
+
+// The table of a national language identifier (TS 23.038 6.2.1.2.4, as a
+// user data header's shift element carries it); stDefault for 0 and for
+// the reserved identifiers.
+TNationalLanguageShiftTables NationalLanguageTable(int identifier);
+// The identifier of a table; 0 for stDefault.
+int NationalLanguageIdentifier(TNationalLanguageShiftTables table);
+
+// The character of a code (0x00 to 0x7F) in a locking shift table
+// (stDefault and stSpanish: the default alphabet) or in a single shift
+// table (the extension table with the national entries); 0 when the table
+// has none there. The escape 0x1B has none in either.
+char16_t LockingShiftCharacter(TNationalLanguageShiftTables table, unsigned char code);
+char16_t SingleShiftCharacter(TNationalLanguageShiftTables table, unsigned char code);
 
 // The 138 characters that fit the alphabet, in the component's published
 // order: codes 0x00 to 0x1A, the eleven extension characters in the place
@@ -58,17 +76,20 @@ int AppendGsmCodes(AnsiString& codes, char16_t c);
 // The same for every character of text.
 void AppendGsmCodes(AnsiString& codes, const WideString& text);
 
-// A GSM code string to text. After an escape the next code is looked up in
-// the extension table, then in the national single shift table named by
-// singleShiftTable; a code found in neither yields nothing. A trailing
-// escape and bytes 0x80 to 0xFF yield nothing. lockingShiftTable has no
-// effect.
+// A GSM code string to text (TS 23.038 6.2.1.2). Each code is read in the
+// locking shift table that lockingShiftTable names (stDefault: the default
+// alphabet). After an escape the next code is read in the single shift
+// table that singleShiftTable names (the extension table, with the national
+// entries); a code that table lacks yields the locking table's character
+// for it, and a second escape yields a space (6.2.1.1). A code reserved in
+// the locking table, a trailing escape and bytes 0x80 to 0xFF yield nothing.
 WideString GSM7bitDefaultAlphabetToString(const AnsiString& strMessage,
                                           TNationalLanguageShiftTables lockingShiftTable = stDefault,
                                           TNationalLanguageShiftTables singleShiftTable = stDefault);
-// Appends the text of a GSM code string (stDefault tables) to out.
+// Appends the text of a GSM code string to out, as above.
 void AppendGsmText(WideString& out, const char* codes, std::size_t count,
-                   TNationalLanguageShiftTables singleShiftTable = stDefault);
+                   TNationalLanguageShiftTables singleShiftTable = stDefault,
+                   TNationalLanguageShiftTables lockingShiftTable = stDefault);
 
 // Replaces each byte 0x00 to 0x1F by its name in angle brackets ("<CR>",
 // "<LF>", "<ESC>" ...), for showing raw modem traffic.

@@ -56,7 +56,6 @@ class PduCursor {
   }
   void Skip(std::size_t octets) { pos_ += 2 * octets; }
   void SkipChars(std::size_t chars) { pos_ += chars; }
-  void MoveTo(std::size_t position) { pos_ = position; }
 
  private:
   const AnsiString& text_;
@@ -100,38 +99,108 @@ void ReadTimeStamp(const PduCursor& c, DecodedSMS& r) {
 enum class Alphabet { Gsm7, Octets, Ucs2, None };
 
 // TS 23.038 4. In the general groups (0x00-0x7F) bits 2-3 name the
-// alphabet whatever the class and compression bits say.
+// alphabet whatever the class and compression bits say. Reserved codings
+// (bits 2-3 both set, groups 1000 to 1011) are read as the GSM 7-bit
+// default alphabet, as the standard tells a receiver to. The "discard
+// message" group (1100) is 7-bit text that a receiver may discard: it is.
 Alphabet AlphabetOf(int dcs) {
   if (dcs < 0x80) {
     switch ((dcs >> 2) & 0x3) {
       case 0: return Alphabet::Gsm7;
       case 1: return Alphabet::Octets;
       case 2: return Alphabet::Ucs2;
-      default: return Alphabet::None;
+      default: return Alphabet::Gsm7;  // reserved
     }
   }
-  if (dcs < 0xD0) return Alphabet::None;           // reserved groups
+  if (dcs < 0xC0) return Alphabet::Gsm7;           // reserved groups
+  if (dcs < 0xD0) return Alphabet::None;           // message waiting, discard
   if (dcs < 0xE0) return Alphabet::Gsm7;           // message waiting, store
   if (dcs < 0xF0) return Alphabet::Ucs2;           // message waiting, UCS2
   return (dcs & 0x04) ? Alphabet::Octets : Alphabet::Gsm7;  // data coding/message class
 }
 
-WideString GsmText(const AnsiString& codes) {
+WideString GsmText(const AnsiString& codes, TNationalLanguageShiftTables singleShift = stDefault,
+                   TNationalLanguageShiftTables lockingShift = stDefault) {
   WideString text;
   text.reserve(codes.size());
-  AppendGsmText(text, codes.data(), codes.size());
+  AppendGsmText(text, codes.data(), codes.size(), singleShift, lockingShift);
   return text;
 }
 
-// TS 23.040 9.2.3.24.1 and .8: concatenation with 8- and 16-bit references.
+// TS 23.040 9.1.2.5: the type of number in bits 4-6 of the type of address.
+constexpr int kNumberTypeMask = 0x70;
+constexpr int kInternational = 0x10;
+constexpr int kAlphanumeric = 0x50;
+
+// Appends one semi-octet of a number (TS 23.040 9.1.2.3): digits as they
+// stand, 0xA to 0xE as "*", "#", "a", "b", "c"; the filler 0xF yields
+// nothing; a character that is not hexadecimal is kept as it stands.
+inline void AppendSemiOctet(AnsiString& out, char ch) {
+  if (ch >= '0' && ch <= '9') {
+    out.push_back(ch);
+    return;
+  }
+  const int v = HexDigit(ch);
+  if (v == 0xF) return;
+  out.push_back(v < 0 ? ch : "*#abc"[v - 10]);
+}
+
+// TS 23.040 9.2.3.24.1 and .8: concatenation with 8- and 16-bit references;
+// 9.2.3.24.15 and .16: national language single and locking shift.
 constexpr int kConcat8 = 0x00;
 constexpr int kConcat16 = 0x08;
+constexpr int kSingleShift = 0x24;
+constexpr int kLockingShift = 0x25;
 
 struct Concatenation {
   int reference = 0;
   int count = 0;
   int index = 0;
+  int referenceBits = 0;  // 8 or 16; 0 when the header has no such element
 };
+
+// What the decoder takes from a user data header.
+struct HeaderElements {
+  Concatenation part;
+  TNationalLanguageShiftTables singleShift = stDefault;
+  TNationalLanguageShiftTables lockingShift = stDefault;
+};
+
+// Reads the information elements of a header of `length` octets at the
+// cursor, without moving it (TS 23.040 9.2.3.24). Elements of other kinds
+// or of a length their kind does not have are skipped; when one occurs
+// twice the last counts. Returns an error name, or nullptr: a
+// concatenation element that runs past the header is an error, any other
+// element that does ends the reading, as does an identifier or length
+// that is not hexadecimal.
+const char* ReadHeaderElements(const PduCursor& c, std::size_t length, HeaderElements& out) {
+  std::size_t at = 0;
+  while (at + 2 <= length) {
+    const int id = c.Octet(at), size = c.Octet(at + 1);
+    if (id < 0 || size < 0) break;
+    const std::size_t data = at + 2;
+    if (data + static_cast<std::size_t>(size) > length) {
+      if (id == kConcat8 || id == kConcat16) return decode_error::kConcatOutsideHeader;
+      break;
+    }
+    auto value = [&](std::size_t i) {
+      const int v = c.Octet(data + i);
+      return v < 0 ? 0 : v;
+    };
+    if (id == kConcat8 && size == 3) {
+      out.part = Concatenation{value(0), value(1), value(2), 8};
+    } else if (id == kConcat16 && size == 4) {
+      const int high = c.Octet(data), low = c.Octet(data + 1);
+      out.part = Concatenation{high < 0 || low < 0 ? 0 : high * 256 + low, value(2), value(3), 16};
+    } else if (id == kSingleShift && size == 1) {
+      out.singleShift = NationalLanguageTable(c.Octet(data));
+    } else if (id == kLockingShift && size == 1) {
+      out.lockingShift = NationalLanguageTable(c.Octet(data));
+    }
+    at = data + static_cast<std::size_t>(size);
+  }
+  return nullptr;
+}
 
 }  // namespace
 
@@ -147,11 +216,11 @@ DecodedSMS PDUSMSToString(const AnsiString& MessageText, TConcatenatedSMSCollect
   const int centerLength = c.NextOctetOr(0);
   if (centerLength > 0) {
     if (!c.HasOctets(static_cast<std::size_t>(centerLength))) return Fail(r, decode_error::kCenterTruncated);
-    if (c.Char(0) == '9' && c.Char(1) == '1') r.CenterNumber = "+";
+    const int type = c.Octet(0);
+    if (type >= 0 && (type & kNumberTypeMask) == kInternational) r.CenterNumber = "+";
     for (std::size_t i = 1; i < static_cast<std::size_t>(centerLength); ++i) {
-      const char first = c.Char(2 * i), second = c.Char(2 * i + 1);
-      r.CenterNumber.push_back(second);
-      if (first != 'F') r.CenterNumber.push_back(first);
+      AppendSemiOctet(r.CenterNumber, c.Char(2 * i + 1));
+      AppendSemiOctet(r.CenterNumber, c.Char(2 * i));
     }
     c.Skip(static_cast<std::size_t>(centerLength));
   }
@@ -159,11 +228,11 @@ DecodedSMS PDUSMSToString(const AnsiString& MessageText, TConcatenatedSMSCollect
   // First octet (TS 23.040 9.2.3.1-9.2.3.3, 9.2.3.23): TP-MTI, TP-VPF, TP-UDHI.
   if (!c.HasOctets(1)) return Fail(r, decode_error::kNoFirstOctet);
   const int first = c.NextOctetOr(0);
-  const int messageType = first & 0x03;
+  // TS 23.040 9.2.3.1: a receiver reads the reserved type 3 as an SMS-DELIVER.
+  const int messageType = (first & 0x03) == 3 ? 0 : first & 0x03;
   const int validityFormat = (first >> 3) & 0x03;
   const bool hasHeader = (first & 0x40) != 0;
   if (messageType == 2) return Fail(r, decode_error::kStatusReport);
-  if (messageType == 3) return Fail(r, decode_error::kReservedType);
   if (messageType == 1) {  // SMS-SUBMIT: TP-MR
     if (!c.HasOctets(1)) return Fail(r, decode_error::kNoMessageReference);
     c.Skip(1);
@@ -173,10 +242,10 @@ DecodedSMS PDUSMSToString(const AnsiString& MessageText, TConcatenatedSMSCollect
   // useful semi-octets.
   if (!c.HasOctets(2)) return Fail(r, decode_error::kAddressTruncated);
   const int addressDigits = c.NextOctetOr(0);
-  const char type0 = c.Char(0), type1 = c.Char(1);
+  const int addressType = c.Octet(0);
   c.Skip(1);
-  const bool international = type0 == '9' && type1 == '1';
-  const bool alphanumeric = !international && (type0 == 'D' || type0 == 'd') && type1 == '0';
+  const bool international = addressType >= 0 && (addressType & kNumberTypeMask) == kInternational;
+  const bool alphanumeric = addressType >= 0 && (addressType & kNumberTypeMask) == kAlphanumeric;
   const std::size_t addressChars = static_cast<std::size_t>(addressDigits + (addressDigits & 1));
   if (c.CharsLeft() < addressChars) return Fail(r, decode_error::kAddressTruncated);
   if (international) r.PhoneNumber = "+";
@@ -185,14 +254,16 @@ DecodedSMS PDUSMSToString(const AnsiString& MessageText, TConcatenatedSMSCollect
     AnsiString octets;
     if (!c.ReadOctets(addressChars / 2, octets)) return Fail(r, decode_error::kAlphanumericNotHex);
     const std::size_t septets = static_cast<std::size_t>(addressDigits) * 4 / 7;
-    r.PhoneNumber = WideToAnsi(GsmText(UnpackSeptets(octets, 0, septets)));
+    AnsiString codes = UnpackSeptets(octets, 0, septets);
+    // A length that counts the last octet whole ends in seven bits of
+    // padding, which read as a final code 0 ("@"): not part of the name.
+    if (!codes.empty() && codes.back() == 0 && 7 * codes.size() == 8 * octets.size()) codes.pop_back();
+    r.PhoneNumber = WideToAnsi(GsmText(codes));
   } else {
-    // Digits as they stand (0xA-0xE semi-octets appear as letters); "F" fills.
-    for (std::size_t i = 0; i < addressChars; i += 2) {
-      const char lo = c.Char(i), hi = c.Char(i + 1);
-      r.PhoneNumber.push_back(hi);
-      if (lo != 'F' && lo != 'f') r.PhoneNumber.push_back(lo);
-    }
+    // Exactly the useful semi-octets; the filler after an odd count is not
+    // a digit, whatever its value.
+    for (std::size_t k = 0; k < static_cast<std::size_t>(addressDigits); ++k)
+      AppendSemiOctet(r.PhoneNumber, c.Char(k ^ 1));
   }
   c.SkipChars(addressChars);
 
@@ -217,35 +288,21 @@ DecodedSMS PDUSMSToString(const AnsiString& MessageText, TConcatenatedSMSCollect
   if (!c.HasOctets(1)) return Fail(r, decode_error::kNoUserDataLength);
   const int userDataLength = c.NextOctetOr(-1);
 
-  // TP-UD header (TS 23.040 9.2.3.24): a leading concatenation element is
-  // read; every other element is skipped with the header length.
+  // TP-UD header (TS 23.040 9.2.3.24), every element read in turn.
   int headerLength = 0;
-  bool concatenated = false;
-  Concatenation part;
+  HeaderElements header;
+  const Concatenation& part = header.part;
   if (hasHeader) {
     if (!c.HasOctets(1)) return Fail(r, decode_error::kHeaderTruncated);
     headerLength = c.NextOctetOr(0);
     if (!c.HasOctets(static_cast<std::size_t>(headerLength))) return Fail(r, decode_error::kHeaderTruncated);
-    const std::size_t headerEnd = c.Position() + 2 * static_cast<std::size_t>(headerLength);
-    const int element = headerLength > 0 ? c.Octet() : -1;
-    if (element == kConcat8 || element == kConcat16) {
-      if (headerLength < (element == kConcat8 ? 5 : 6)) return Fail(r, decode_error::kConcatOutsideHeader);
-      c.Skip(2);  // identifier and element length
-      if (element == kConcat8) {
-        part.reference = c.NextOctetOr(0);
-      } else {
-        const int high = c.Octet(0), low = c.Octet(1);
-        part.reference = high < 0 || low < 0 ? 0 : high * 256 + low;
-        c.Skip(2);
-      }
-      part.count = c.NextOctetOr(0);
-      part.index = c.NextOctetOr(0);
-      if (part.index < 1 || part.count < 1 || part.index > part.count)
-        return Fail(r, decode_error::kBadPartIndex);
-      concatenated = true;
-    }
-    c.MoveTo(headerEnd);
+    if (const char* error = ReadHeaderElements(c, static_cast<std::size_t>(headerLength), header))
+      return Fail(r, error);
+    if (part.referenceBits != 0 && (part.index < 1 || part.count < 1 || part.index > part.count))
+      return Fail(r, decode_error::kBadPartIndex);
+    c.Skip(static_cast<std::size_t>(headerLength));
   }
+  const bool concatenated = part.referenceBits != 0;
 
   // TP-UD after the header: every remaining pair of digits.
   const std::size_t left = c.CharsLeft();
@@ -260,6 +317,16 @@ DecodedSMS PDUSMSToString(const AnsiString& MessageText, TConcatenatedSMSCollect
   // every septet present counts, less a final code 0 taken for padding.
   const std::size_t fill = hasHeader ? (7 - ((headerLength + 1) * 8) % 7) % 7 : 0;
   const int headerSeptets = hasHeader ? static_cast<int>(((headerLength + 1) * 8 + fill) / 7) : 0;
+
+  // TP-UDL counts septets (the discard group is 7-bit too) or octets, the
+  // header included: user data shorter than that was cut on its way.
+  if (userDataLength >= 0) {
+    const std::size_t headerOctets = hasHeader ? static_cast<std::size_t>(headerLength) + 1 : 0;
+    const bool septetLength = alphabet == Alphabet::Gsm7 || alphabet == Alphabet::None;
+    std::size_t needed = static_cast<std::size_t>(userDataLength);
+    if (septetLength) needed = userDataLength > headerSeptets ? (needed * 7 + 7) / 8 : headerOctets;
+    if (headerOctets + octets.size() < needed) return Fail(r, decode_error::kUserDataTruncated);
+  }
   AnsiString codes;
   if (alphabet == Alphabet::Gsm7) {
     if (userDataLength >= 0) {
@@ -273,19 +340,21 @@ DecodedSMS PDUSMSToString(const AnsiString& MessageText, TConcatenatedSMSCollect
 
   TConcatenatedSMS* entry = nullptr;
   if (concatenated && parts != nullptr) {
-    const int at = parts->IndexOf(r.PhoneNumber, part.reference, part.count);
+    const int at = parts->IndexOf(r.PhoneNumber, part.reference, part.count, part.referenceBits);
     if (at >= 0) {
       entry = parts->GetItem(at);
     } else {
       if (limits.MaxEntries >= 1) parts->RemoveOldest(limits.MaxEntries - 1);
-      auto created = std::make_unique<TConcatenatedSMS>(part.reference, part.count, now, r.PhoneNumber);
+      auto created =
+          std::make_unique<TConcatenatedSMS>(part.reference, part.count, now, r.PhoneNumber, part.referenceBits);
       if (parts->Add(created.get())) entry = created.release();
     }
     if (entry == nullptr) return Fail(r, decode_error::kBadPartIndex);
-    // A 7-bit part is kept without its fill bits, with its septet count.
+    // A 7-bit part is kept without its fill bits, with its septet count
+    // and the shift tables its own header named.
     const bool ok = alphabet == Alphabet::Gsm7
                         ? entry->SetPart(part.index - 1, Unpad7bitBoundary(octets, static_cast<int>(fill)),
-                                         static_cast<int>(codes.size()))
+                                         static_cast<int>(codes.size()), header.lockingShift, header.singleShift)
                         : entry->SetPart(part.index - 1, octets);
     if (!ok) return Fail(r, decode_error::kBadPartIndex);
   }
@@ -293,7 +362,7 @@ DecodedSMS PDUSMSToString(const AnsiString& MessageText, TConcatenatedSMSCollect
   if (alphabet == Alphabet::None) return r;
   if (entry == nullptr) {
     switch (alphabet) {
-      case Alphabet::Gsm7: r.Text = GsmText(codes); break;
+      case Alphabet::Gsm7: r.Text = GsmText(codes, header.singleShift, header.lockingShift); break;
       case Alphabet::Octets: r.Text = PDU8ToString(octets); break;
       case Alphabet::Ucs2: r.Text = PDU16ToString(octets); break;
       case Alphabet::None: break;
@@ -310,7 +379,8 @@ DecodedSMS PDUSMSToString(const AnsiString& MessageText, TConcatenatedSMSCollect
       for (int i = 0; i < entry->Length(); ++i) {
         const int septets = entry->GetPartSeptets(i);
         if (septets >= 0)
-          r.Text += GsmText(UnpackSeptets(entry->GetPart(i), 0, static_cast<std::size_t>(septets)));
+          r.Text += GsmText(UnpackSeptets(entry->GetPart(i), 0, static_cast<std::size_t>(septets)),
+                            entry->GetPartSingleShift(i), entry->GetPartLockingShift(i));
         else
           r.Text += PDU7ToString(entry->GetPart(i));
       }

@@ -13,9 +13,14 @@
 //
 // Parts of a concatenated message are held in a TConcatenatedSMSCollection
 // until the last one arrives, which returns the whole text; the other parts
-// come back with Skip set. Entries are keyed by sender, reference and part
-// count; entries older than the age limit are dropped on every call, and
-// the oldest go when a new entry would exceed the entry limit.
+// come back with Skip set. Entries are keyed by sender, reference, the
+// reference's size (8 or 16 bits) and part count; entries older than the
+// age limit are dropped on every call, and the oldest go when a new entry
+// would exceed the entry limit.
+//
+// The user data header is read element by element: concatenation (8- or
+// 16-bit reference) wherever it stands, and the national language single
+// and locking shift elements, whose tables decode the 7-bit text.
 //
 // Any thread, but a collection must be used by one thread at a time.
 #pragma once
@@ -36,7 +41,6 @@ constexpr const char kEmpty[] = "PDU is empty";
 constexpr const char kCenterTruncated[] = "PDU ends inside the service centre address";
 constexpr const char kNoFirstOctet[] = "PDU ends before its first octet";
 constexpr const char kStatusReport[] = "SMS-STATUS-REPORT PDUs are not decoded";
-constexpr const char kReservedType[] = "message type 3 is reserved";
 constexpr const char kNoMessageReference[] = "PDU ends before the message reference";
 constexpr const char kAddressTruncated[] = "PDU ends inside the originating address";
 constexpr const char kAlphanumericNotHex[] = "alphanumeric address is not hexadecimal";
@@ -49,6 +53,7 @@ constexpr const char kConcatOutsideHeader[] = "concatenation element runs past t
 constexpr const char kBadPartIndex[] = "concatenation part index is not between 1 and the part count";
 constexpr const char kOddUserData[] = "user data has an odd number of hex digits";
 constexpr const char kUserDataNotHex[] = "user data is not hexadecimal";
+constexpr const char kUserDataTruncated[] = "user data is shorter than its length";
 }  // namespace decode_error
 
 struct DecodedSMS {

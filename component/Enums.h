@@ -66,7 +66,11 @@ using TLineStatusSet = TSet<TLineStatus, 4>;
 enum TCallType : std::uint8_t { ctVoice, ctData };
 enum TMessageFormat : std::uint8_t { mfPDU, mfText, mfDefault };
 enum TMessageEncoding : std::uint8_t { meAuto, me7bit, me8bit, meUCS2 };
-enum TNationalLanguageShiftTables : std::uint8_t { stDefault, stSpanish, stPortuguese, stTurkish };
+// The first four keep their values; the rest follow TS 23.038 annex A.
+enum TNationalLanguageShiftTables : std::uint8_t {
+  stDefault, stSpanish, stPortuguese, stTurkish,
+  stBengali, stGujarati, stHindi, stKannada, stMalayalam, stOriya, stPunjabi, stTamil, stTelugu, stUrdu,
+};
 
 enum TThreadPriority : std::uint8_t {
   tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical,

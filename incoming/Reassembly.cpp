@@ -8,15 +8,24 @@ namespace vesk {
 
 TConcatenatedSMS::TConcatenatedSMS(int idSMS, int lengthSMS) : TConcatenatedSMS(idSMS, lengthSMS, Now(), {}) {}
 
-TConcatenatedSMS::TConcatenatedSMS(int idSMS, int lengthSMS, TDateTime created, const AnsiString& sender)
-    : FID(idSMS), FLength(lengthSMS), FTimeStamp(created), FSender(sender) {
+TConcatenatedSMS::TConcatenatedSMS(int idSMS, int lengthSMS, TDateTime created, const AnsiString& sender,
+                                   int referenceBits)
+    : FID(idSMS), FLength(lengthSMS), FTimeStamp(created), FSender(sender), FReferenceBits(referenceBits) {
   for (int i = 0; i < lengthSMS; ++i) Add(UnicodeString());
-  FSeptets.assign(static_cast<std::size_t>(lengthSMS > 0 ? lengthSMS : 0), -1);
+  FParts.resize(static_cast<std::size_t>(lengthSMS > 0 ? lengthSMS : 0));
+}
+
+const TConcatenatedSMS::PartInfo* TConcatenatedSMS::Info(int index) const {
+  if (index < 0 || static_cast<std::size_t>(index) >= FParts.size()) return nullptr;
+  return &FParts[static_cast<std::size_t>(index)];
 }
 
 bool TConcatenatedSMS::IsComplete() const {
-  for (int i = 0; i < FLength; ++i)
-    if (i >= Count() || Get(i).empty()) return false;
+  for (int i = 0; i < FLength; ++i) {
+    if (i >= Count()) return false;
+    const PartInfo* info = Info(i);
+    if (!(info != nullptr && info->arrived) && Get(i).empty()) return false;
+  }
   return true;
 }
 
@@ -26,11 +35,12 @@ AnsiString TConcatenatedSMS::GetEntireSMS() const {
   return all;
 }
 
-bool TConcatenatedSMS::SetPart(int index, const AnsiString& octets, int septets) {
+bool TConcatenatedSMS::SetPart(int index, const AnsiString& octets, int septets,
+                               TNationalLanguageShiftTables lockingShift, TNationalLanguageShiftTables singleShift) {
   if (index < 0 || index >= Count()) return false;
   Put(index, AnsiToWide(octets));
-  if (static_cast<std::size_t>(index) >= FSeptets.size()) FSeptets.resize(static_cast<std::size_t>(index) + 1, -1);
-  FSeptets[static_cast<std::size_t>(index)] = septets;
+  if (static_cast<std::size_t>(index) >= FParts.size()) FParts.resize(static_cast<std::size_t>(index) + 1);
+  FParts[static_cast<std::size_t>(index)] = PartInfo{true, septets, lockingShift, singleShift};
   return true;
 }
 
@@ -40,8 +50,18 @@ AnsiString TConcatenatedSMS::GetPart(int index) const {
 }
 
 int TConcatenatedSMS::GetPartSeptets(int index) const {
-  if (index < 0 || static_cast<std::size_t>(index) >= FSeptets.size()) return -1;
-  return FSeptets[static_cast<std::size_t>(index)];
+  const PartInfo* info = Info(index);
+  return info != nullptr ? info->septets : -1;
+}
+
+TNationalLanguageShiftTables TConcatenatedSMS::GetPartLockingShift(int index) const {
+  const PartInfo* info = Info(index);
+  return info != nullptr ? info->lockingShift : stDefault;
+}
+
+TNationalLanguageShiftTables TConcatenatedSMS::GetPartSingleShift(int index) const {
+  const PartInfo* info = Info(index);
+  return info != nullptr ? info->singleShift : stDefault;
 }
 
 // ---------------------------------------------------------------- TConcatenatedSMSCollection
@@ -49,7 +69,8 @@ int TConcatenatedSMS::GetPartSeptets(int index) const {
 TConcatenatedSMSCollection::~TConcatenatedSMSCollection() { Clear(true); }
 
 bool TConcatenatedSMSCollection::Refused(const TConcatenatedSMS* Item) const {
-  return Item == nullptr || IndexOf(Item) >= 0 || IndexOf(Item->Sender(), Item->ID(), Item->Length()) >= 0;
+  return Item == nullptr || IndexOf(Item) >= 0 ||
+         IndexOf(Item->Sender(), Item->ID(), Item->Length(), Item->ReferenceBits()) >= 0;
 }
 
 bool TConcatenatedSMSCollection::Add(TConcatenatedSMS* Item) {
@@ -72,10 +93,12 @@ int TConcatenatedSMSCollection::IndexOf(int smsID) const {
   return -1;
 }
 
-int TConcatenatedSMSCollection::IndexOf(const AnsiString& sender, int smsID, int lengthSMS) const {
+int TConcatenatedSMSCollection::IndexOf(const AnsiString& sender, int smsID, int lengthSMS, int referenceBits) const {
   for (int i = 0; i < Count(); ++i) {
     const TConcatenatedSMS* item = fItems.Get(i);
-    if (item != nullptr && item->ID() == smsID && item->Length() == lengthSMS && item->Sender() == sender) return i;
+    if (item != nullptr && item->ID() == smsID && item->Length() == lengthSMS &&
+        item->ReferenceBits() == referenceBits && item->Sender() == sender)
+      return i;
   }
   return -1;
 }
@@ -100,12 +123,14 @@ TConcatenatedSMS* TConcatenatedSMSCollection::GetItem(int Index) const {
   return fItems.Get(Index);  // raises EListError for a negative Index
 }
 
-void TConcatenatedSMSCollection::SetItem(int Index, TConcatenatedSMS* Item) {
-  if (Index >= Count()) return;
+bool TConcatenatedSMSCollection::SetItem(int Index, TConcatenatedSMS* Item) {
+  if (Index >= Count()) return false;
   TConcatenatedSMS* old = fItems.Get(Index);  // raises for a negative Index
-  if (old == Item) return;
+  if (old == Item) return true;
+  if (IndexOf(Item) >= 0) return false;  // held elsewhere: would be freed twice
   fItems.Put(Index, Item);
   delete old;
+  return true;
 }
 
 void TConcatenatedSMSCollection::Delete(int Index, bool DisposeItems) {

@@ -4,10 +4,12 @@
 // TConcatenatedSMS is one message under reassembly: a string list with one
 // slot per part, slot i holding part i + 1 as an octet string (one
 // character per octet, through the system ANSI code page), empty until the
-// part arrives. An entry is known by its sender, reference number and part
-// count together, so two senders that happen to pick the same reference, or
-// one sender reusing a reference for a message of another length, never
-// share an entry.
+// part arrives. An entry is known by its sender, reference number, the
+// reference's size (an 8-bit or a 16-bit reference element) and part count
+// together, so two senders that happen to pick the same reference, one
+// sender reusing a reference for a message of another length, or two
+// messages numbered alike in the two element kinds, never share an entry.
+// A part counts as arrived once stored, even when its user data is empty.
 //
 // TConcatenatedSMSCollection owns its entries. Entries older than a bound
 // can be dropped (RemoveExpired) and the number of entries capped
@@ -19,6 +21,7 @@
 
 #include <vector>
 
+#include "component/Enums.h"
 #include "component/Framework.h"
 
 namespace vesk {
@@ -27,34 +30,53 @@ class TConcatenatedSMS : public TStringList {
  public:
   // An entry created now (the installed clock), with no sender.
   TConcatenatedSMS(int idSMS, int lengthSMS);
-  // lengthSMS empty slots (none when lengthSMS < 1).
-  TConcatenatedSMS(int idSMS, int lengthSMS, TDateTime created, const AnsiString& sender);
+  // lengthSMS empty slots (none when lengthSMS < 1). referenceBits is 8 or
+  // 16, the size of the reference in the element that carried it.
+  TConcatenatedSMS(int idSMS, int lengthSMS, TDateTime created, const AnsiString& sender, int referenceBits = 8);
 
   int ID() const { return FID; }
   int Length() const { return FLength; }
   TDateTime TimeStamp() const { return FTimeStamp; }
   const AnsiString& Sender() const { return FSender; }
+  int ReferenceBits() const { return FReferenceBits; }
 
-  // True when none of the Length() slots is empty (true for Length() 0).
+  // True when every one of the Length() slots has arrived (SetPart) or
+  // holds text (true for Length() 0).
   bool IsComplete() const;
   // Slots 0 to Length() - 1 joined in order, as octets.
   AnsiString GetEntireSMS() const;
 
-  // Stores part `index` (from 0) as octets, replacing an earlier copy.
-  // `septets` is the number of 7-bit codes the octets hold, -1 when not
-  // known or not 7-bit. False (and nothing stored) when index is not a slot.
-  bool SetPart(int index, const AnsiString& octets, int septets = -1);
+  // Stores part `index` (from 0) as octets, replacing an earlier copy, and
+  // marks it arrived. `septets` is the number of 7-bit codes the octets
+  // hold, -1 when not known or not 7-bit; the two tables are the national
+  // language shift tables its header named (7-bit text only). False (and
+  // nothing stored) when index is not a slot.
+  bool SetPart(int index, const AnsiString& octets, int septets = -1,
+               TNationalLanguageShiftTables lockingShift = stDefault,
+               TNationalLanguageShiftTables singleShift = stDefault);
   // The octets of part `index`; empty when not a slot or not arrived.
   AnsiString GetPart(int index) const;
   // The septet count stored with part `index`; -1 when none.
   int GetPartSeptets(int index) const;
+  // The shift tables stored with part `index`; stDefault when none.
+  TNationalLanguageShiftTables GetPartLockingShift(int index) const;
+  TNationalLanguageShiftTables GetPartSingleShift(int index) const;
 
  private:
+  struct PartInfo {
+    bool arrived = false;
+    int septets = -1;
+    TNationalLanguageShiftTables lockingShift = stDefault;
+    TNationalLanguageShiftTables singleShift = stDefault;
+  };
+  const PartInfo* Info(int index) const;
+
   int FID;
   int FLength;
   TDateTime FTimeStamp;
   AnsiString FSender;
-  std::vector<int> FSeptets;
+  int FReferenceBits;
+  std::vector<PartInfo> FParts;
 };
 
 class TConcatenatedSMSCollection : public TObject {
@@ -70,7 +92,7 @@ class TConcatenatedSMSCollection : public TObject {
   // gives nullptr).
 
   // Appends Item unless it is null or an entry with the same sender,
-  // reference and part count is present. True when added (the collection
+  // reference, reference size and part count is present. True when added (the collection
   // then owns it); a refused entry stays with the caller.
   bool Add(TConcatenatedSMS* Item);
   // Inserts at 0 <= Index < Count under the rule of Add; otherwise ignored
@@ -79,15 +101,19 @@ class TConcatenatedSMSCollection : public TObject {
   // Position of the first entry, from the front, with reference smsID (any
   // sender, any count); -1 when none.
   int IndexOf(int smsID) const;
-  // Position of the entry with that sender, reference and part count; -1.
-  int IndexOf(const AnsiString& sender, int smsID, int lengthSMS) const;
+  // Position of the entry with that sender, reference, part count and
+  // reference size; -1.
+  int IndexOf(const AnsiString& sender, int smsID, int lengthSMS, int referenceBits = 8) const;
   // Position of that very entry; -1.
   int IndexOf(const TConcatenatedSMS* Item) const;
   // The last entry with reference smsID, or nullptr.
   TConcatenatedSMS* GetByID(int smsID) const;
   TConcatenatedSMS* GetItem(int Index) const;
-  // Frees the entry at Index (unless it is Item itself) and stores Item.
-  void SetItem(int Index, TConcatenatedSMS* Item);
+  // Frees the entry at Index (unless it is Item itself) and stores Item;
+  // true when stored. An Item the collection already holds at another
+  // position is refused (false, nothing changes): keeping it twice would
+  // free it twice.
+  bool SetItem(int Index, TConcatenatedSMS* Item);
   // Removes the position, freeing its entry when DisposeItems.
   void Delete(int Index, bool DisposeItems = true);
   // Deletes the last entry with reference smsID, if any.

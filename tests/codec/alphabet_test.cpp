@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <tuple>
+
 #include "codec_test_support.h"
+#include "national_tables_std.h"
 
 namespace vesk::codec {
 namespace {
@@ -11,9 +15,22 @@ using test::kStdDefaultAlphabet;
 using test::W;
 
 std::string Byte(int b) { return std::string(1, static_cast<char>(b)); }
-std::string Decode(const std::string& codes, TNationalLanguageShiftTables table = stDefault) {
-  return test::Utf8(GSM7bitDefaultAlphabetToString(codes, stDefault, table));
+std::string Decode(const std::string& codes, TNationalLanguageShiftTables table = stDefault,
+                   TNationalLanguageShiftTables locking = stDefault) {
+  return test::Utf8(GSM7bitDefaultAlphabetToString(codes, locking, table));
 }
+
+// The 128 characters of a table typed as rows; kNoCharacter where empty.
+WideString StdRows(const std::array<const char*, 8>& rows) {
+  WideString all;
+  for (const char* row : rows) all += W(row);
+  return all;
+}
+
+constexpr TNationalLanguageShiftTables kEveryTable[] = {
+    stDefault, stSpanish, stPortuguese, stTurkish, stBengali, stGujarati, stHindi,
+    stKannada, stMalayalam, stOriya,   stPunjabi, stTamil,     stTelugu,  stUrdu,
+};
 
 // ------------------------------------------------ every entry of the standard's tables
 
@@ -34,8 +51,7 @@ TEST(GsmAlphabet, EveryDefaultCodeDecodesAndEncodesBack) {
 TEST(GsmAlphabet, EveryExtensionCodeDecodesWithEveryTableAndEncodesBack) {
   for (const auto& e : test::kStdExtension) {
     SCOPED_TRACE(e.code);
-    for (auto table : {stDefault, stSpanish, stPortuguese, stTurkish})
-      EXPECT_EQ(Decode("\x1B" + Byte(e.code), table), e.utf8);
+    for (auto table : kEveryTable) EXPECT_EQ(Decode("\x1B" + Byte(e.code), table), e.utf8);
     const AnsiString ansi = WideToAnsi(W(e.utf8));
     // A carriage return is a default alphabet character: it encodes alone.
     const std::string expected = e.code == 0x0D ? "\r" : "\x1B" + Byte(e.code);
@@ -44,33 +60,116 @@ TEST(GsmAlphabet, EveryExtensionCodeDecodesWithEveryTableAndEncodesBack) {
   }
 }
 
-struct NationalCase {
-  const char* name;
-  TNationalLanguageShiftTables table;
-  const std::vector<test::StdShiftEntry>* entries;
-  int decodedBelow;  // entries from this code on decode to nothing
-};
-void PrintTo(const NationalCase& c, std::ostream* os) { *os << c.name; }
+// ------------------------------------------------ national language tables (annex A)
 
-class NationalShiftTable : public ::testing::TestWithParam<NationalCase> {};
+class NationalTable : public ::testing::TestWithParam<test::StdNationalLanguage> {};
 
-TEST_P(NationalShiftTable, EveryEntryDecodesOnlyWithItsTable) {
+// Every code of the standard's tables, and no other, holds a character in
+// the codec's: the tables have their size and every entry its place.
+TEST_P(NationalTable, EveryCodeHoldsTheStandardsCharacter) {
   const auto& p = GetParam();
-  for (const auto& e : *p.entries) {
-    SCOPED_TRACE(e.code);
-    const std::string codes = "\x1B" + Byte(e.code);
-    EXPECT_EQ(Decode(codes, p.table), e.code < p.decodedBelow ? e.utf8 : "");
-    EXPECT_EQ(Decode(codes, stDefault), "");
+  const WideString single = StdRows(p.single);
+  ASSERT_EQ(single.size(), 128u);
+  const WideString locking = p.hasLockingTable ? StdRows(p.locking) : kStdDefaultAlphabet;
+  ASSERT_EQ(locking.size(), 128u);
+  int singleCount = 0, lockingCount = 0;
+  for (int code = 0; code < 128; ++code) {
+    SCOPED_TRACE(code);
+    const auto c = static_cast<unsigned char>(code);
+    const char16_t s = single[static_cast<std::size_t>(code)];
+    EXPECT_EQ(SingleShiftCharacter(p.table, c), s == test::kNoCharacter ? 0 : s);
+    singleCount += s != test::kNoCharacter;
+    if (code == 0x1B) continue;  // the escape
+    const char16_t l = locking[static_cast<std::size_t>(code)];
+    EXPECT_EQ(LockingShiftCharacter(p.table, c), l == test::kNoCharacter ? 0 : l);
+    lockingCount += l != test::kNoCharacter;
+  }
+  int codecSingle = 0, codecLocking = 0;
+  for (int code = 0; code < 256; ++code) {
+    codecSingle += SingleShiftCharacter(p.table, static_cast<unsigned char>(code)) != 0;
+    codecLocking += LockingShiftCharacter(p.table, static_cast<unsigned char>(code)) != 0;
+  }
+  EXPECT_EQ(codecSingle, singleCount);
+  EXPECT_EQ(codecLocking, lockingCount);
+}
+
+// No character stands at two codes of one table, except the two that the
+// Indic and Urdu single shift tables list twice ("¡" at 0x13 and 0x15, "*"
+// at 0x0B and 0x18).
+TEST_P(NationalTable, NoCharacterAtTwoCodes) {
+  const auto& p = GetParam();
+  for (bool single : {false, true}) {
+    std::vector<char16_t> seen;
+    for (int code = 0; code < 128; ++code) {
+      const auto c = static_cast<unsigned char>(code);
+      const char16_t ch = single ? SingleShiftCharacter(p.table, c) : LockingShiftCharacter(p.table, c);
+      if (ch == 0) continue;
+      const bool allowed = single && p.identifier >= 4 && (ch == u'¡' || ch == u'*');
+      if (!allowed) {
+        EXPECT_EQ(std::count(seen.begin(), seen.end(), ch), 0) << p.name << " code " << code;
+      }
+      seen.push_back(ch);
+    }
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Ts23038AnnexA2, NationalShiftTable,
-    ::testing::Values(NationalCase{"Spanish", stSpanish, &test::kStdSpanish, 0x80},
-                      // The component decodes the Portuguese table up to 0x12 only.
-                      NationalCase{"Portuguese", stPortuguese, &test::kStdPortuguese, 0x13},
-                      NationalCase{"Turkish", stTurkish, &test::kStdTurkish, 0x80}),
-    [](const auto& tc) { return std::string(tc.param.name); });
+// Every character of both tables, encoded from the typed copy (the first
+// code that holds it; in a single shift table after the escape), decodes
+// back to itself with the language's tables.
+TEST_P(NationalTable, EveryCharacterRoundTrips) {
+  const auto& p = GetParam();
+  const WideString single = StdRows(p.single);
+  const WideString locking = p.hasLockingTable ? StdRows(p.locking) : kStdDefaultAlphabet;
+  const TNationalLanguageShiftTables lockingTable = p.hasLockingTable ? p.table : stDefault;
+  for (int code = 0; code < 128; ++code) {
+    const char16_t l = locking[static_cast<std::size_t>(code)];
+    if (code != 0x1B && l != test::kNoCharacter) {
+      const auto first = locking.find(l);
+      EXPECT_EQ(GSM7bitDefaultAlphabetToString(Byte(static_cast<int>(first)), lockingTable, stDefault),
+                WideString(1, l))
+          << p.name << " locking " << code;
+    }
+    const char16_t s = single[static_cast<std::size_t>(code)];
+    if (s != test::kNoCharacter) {
+      const auto first = single.find(s);
+      EXPECT_EQ(GSM7bitDefaultAlphabetToString("\x1B" + Byte(static_cast<int>(first)), lockingTable, p.table),
+                WideString(1, s))
+          << p.name << " single " << code;
+    }
+  }
+}
+
+TEST_P(NationalTable, IdentifierNamesTheTable) {
+  const auto& p = GetParam();
+  EXPECT_EQ(NationalLanguageTable(p.identifier), p.table);
+  EXPECT_EQ(NationalLanguageIdentifier(p.table), p.identifier);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ts23038AnnexA, NationalTable, ::testing::ValuesIn(test::StdNationalLanguages()),
+                         [](const auto& tc) { return std::string(tc.param.name); });
+
+TEST(NationalLanguageTable, ReservedIdentifiersAreTheDefault) {
+  for (int id : {-1, 0, 14, 15, 0x7F, 0xFF}) EXPECT_EQ(NationalLanguageTable(id), stDefault) << id;
+  EXPECT_EQ(NationalLanguageIdentifier(stDefault), 0);
+}
+
+// The earlier single shift tables keep decoding what they did (the
+// Portuguese one now reaches past 0x12).
+TEST(NationalLanguageTable, SingleShiftEntriesThatOnlyTheirTableHolds) {
+  using Case = std::tuple<std::string, TNationalLanguageShiftTables, std::string>;
+  for (const auto& [codes, table, text] : std::vector<Case>{
+           {"\x1B\x41", stSpanish, "Á"},
+           {"\x1B\x7B", stPortuguese, "ã"},
+           {"\x1B\x7C", stPortuguese, "õ"},
+           {"\x1B\x61", stPortuguese, "Â"},
+           {"\x1B\x13", stPortuguese, "Γ"},
+           {"\x1B\x69", stTurkish, "ı"},
+           {"\x1B\x19", stHindi, "।"},
+           {"\x1B\x65", stTelugu, "€"},
+       }) {
+    EXPECT_EQ(Decode(codes, table), text) << test::ToHex(codes);
+  }
+}
 
 TEST(GsmAlphabet, EveryAnsiByteEncodesAsTheStandardTablesSay) {
   for (int b = 0; b < 256; ++b) {
@@ -104,15 +203,44 @@ TEST(GsmAlphabet, BracketsRoundTripThroughTheEscape) {
   EXPECT_EQ(Decode("\x1B\x3C\x78\x1B\x3E"), "[x]");
 }
 
-TEST(GsmAlphabet, DecodingSkipsTrailingEscapeHighBytesAndUnknownShifts) {
+TEST(GsmAlphabet, DecodingSkipsTrailingEscapeAndHighBytes) {
   EXPECT_EQ(Decode("ab\x1B"), "ab");
   EXPECT_EQ(Decode("a\x80\xFF" "b"), "ab");
-  EXPECT_EQ(Decode("\x1B\x41"), "");
-  EXPECT_EQ(Decode("\x1B\x41", stSpanish), "Á");
-  EXPECT_EQ(Decode("\x1B\x1B" "a"), "a");
   EXPECT_EQ(Decode("\x1B\xC1" "a"), "a");
   EXPECT_EQ(Decode(""), "");
 }
+
+// TS 23.038 6.2.1.1: after the escape, a code that the shift table lacks
+// shows the character of the main table (the default alphabet, or the
+// locking shift table in force); a second escape shows a space.
+struct EscapeCase {
+  const char* name;
+  const char* codes;  // hex
+  TNationalLanguageShiftTables locking;
+  TNationalLanguageShiftTables single;
+  const char* text;
+};
+void PrintTo(const EscapeCase& c, std::ostream* os) { *os << c.name; }
+
+class UnlistedShiftCode : public ::testing::TestWithParam<EscapeCase> {};
+
+TEST_P(UnlistedShiftCode, ShowsTheMainTablesCharacter) {
+  const auto& p = GetParam();
+  EXPECT_EQ(test::Utf8(GSM7bitDefaultAlphabetToString(test::FromHex(p.codes), p.locking, p.single)), p.text);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ts23038, UnlistedShiftCode,
+    ::testing::Values(EscapeCase{"LetterAfterEscape", "1B41", stDefault, stDefault, "A"},
+                      EscapeCase{"AtAfterEscape", "1B00", stDefault, stDefault, "@"},
+                      EscapeCase{"EscapeEscapeIsASpace", "1B1B61", stDefault, stDefault, " a"},
+                      EscapeCase{"SpanishLacksTheCode", "1B42", stDefault, stSpanish, "B"},
+                      EscapeCase{"TurkishLockingInForce", "1B07", stTurkish, stDefault, "ı"},
+                      EscapeCase{"HindiLockingAndSingle", "1B02", stHindi, stHindi, "$"},
+                      EscapeCase{"HindiLockingCodeTheShiftLacks", "1B3B", stHindi, stHindi, ";"},
+                      EscapeCase{"ReservedInBoth", "1B0C", stBengali, stDefault, ""},
+                      EscapeCase{"ExtensionCharacterStillWins", "1B65", stDefault, stDefault, "€"}),
+    [](const auto& tc) { return std::string(tc.param.name); });
 
 TEST(GsmAlphabet, DeltaFitsButHasNoAnsiByte) {
   EXPECT_TRUE(IsGSM7bitDefaultAlphabet(W("Δ")));

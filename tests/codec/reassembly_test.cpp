@@ -61,6 +61,10 @@ TEST(ConcatenatedSMSCollection, AddRefusesNullAndTheSameKey) {
   EXPECT_EQ(c.IndexOf(7), 0);
   EXPECT_EQ(c.GetByID(7)->Length(), 3);  // searched from the back
   EXPECT_EQ(c.IndexOf("+2", 7, 2), 1);
+  // The same number as a 16-bit reference is another message too.
+  EXPECT_TRUE(c.Add(new TConcatenatedSMS(7, 2, kDay0, "+1", 16)));
+  EXPECT_EQ(c.IndexOf("+1", 7, 2, 16), 3);
+  EXPECT_EQ(c.IndexOf("+1", 7, 2), 0);
   EXPECT_EQ(c.IndexOf(8), -1);
   EXPECT_EQ(c.GetByID(8), nullptr);
 }
@@ -109,6 +113,35 @@ TEST(ConcatenatedSMSCollection, OwnershipOfRemovedEntries) {
   }  // the destructor frees what it still holds
   EXPECT_TRUE(a);
   delete cleared;
+}
+
+// An entry the collection already holds may not be stored at a second
+// position: both positions would free it.
+TEST(ConcatenatedSMSCollection, SetItemRefusesAnEntryHeldElsewhere) {
+  int freedA = 0, freedB = 0;
+  class Counted : public TConcatenatedSMS {
+   public:
+    Counted(int id, int* freed) : TConcatenatedSMS(id, 1, kDay0, ""), freed_(freed) {}
+    ~Counted() override { ++*freed_; }
+
+   private:
+    int* freed_;
+  };
+  auto* a = new Counted(1, &freedA);
+  auto* b = new Counted(2, &freedB);
+  {
+    TConcatenatedSMSCollection c;
+    c.Add(a);
+    c.Add(b);
+    EXPECT_FALSE(c.SetItem(1, a));
+    EXPECT_EQ(freedB, 0);
+    EXPECT_EQ(c.GetItem(0), a);
+    EXPECT_EQ(c.GetItem(1), b);
+    EXPECT_TRUE(c.SetItem(0, a));  // itself, in its own place: nothing to do
+    EXPECT_EQ(freedA, 0);
+  }
+  EXPECT_EQ(freedA, 1);
+  EXPECT_EQ(freedB, 1);
 }
 
 TEST(ConcatenatedSMSCollection, SwapExchangesPositions) {
@@ -281,14 +314,70 @@ TEST(Reassembly, EntryCapDropsTheOldest) {
   EXPECT_GE(r.parts.IndexOf(5), 0);
 }
 
-TEST(Reassembly, PartWithoutUserDataNeverCompletes) {
+// Sequences of parts from one sender (+44770011223): what each call
+// reports, and how many entries are left at the end.
+struct Step {
+  const char* userData;  // TP-UDL, header and packed text, hex
+  bool skip;
+  const char* text;
+};
+struct SequenceCase {
+  const char* name;
+  std::vector<Step> steps;
+  int entriesLeft;
+};
+void PrintTo(const SequenceCase& c, std::ostream* os) { *os << c.name; }
+
+class ReassemblySequence : public ::testing::TestWithParam<SequenceCase> {};
+
+TEST_P(ReassemblySequence, ReportsEachMessageOnce) {
+  const auto& p = GetParam();
   Reassembler r;
-  const auto pdus = ThreeParts(kAlice);
-  r.Feed(pdus[0]);
-  r.Feed(Part(kAlice, "07", "0500030A0302", ""));
-  EXPECT_TRUE(r.Feed(pdus[2]).Skip);
-  EXPECT_EQ(r.parts.Count(), 1);
+  for (std::size_t i = 0; i < p.steps.size(); ++i) {
+    SCOPED_TRACE(i);
+    const DecodedSMS d = r.Feed(std::string("00" "44") + kAlice + "00" "00" "91304151906280" + p.steps[i].userData);
+    EXPECT_EQ(d.Error, "");
+    EXPECT_EQ(d.Skip, p.steps[i].skip);
+    EXPECT_EQ(test::Utf8(d.Text), p.steps[i].text);
+  }
+  EXPECT_EQ(r.parts.Count(), p.entriesLeft);
 }
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(
+    Ts23040, ReassemblySequence,
+    ::testing::Values(
+        // A part delivered twice (a network's retry) fills its slot once; the
+        // message is reported once. A copy of the last part arriving after
+        // that opens an entry of its own, which reports nothing.
+        SequenceCase{"DuplicatePartDeliveredOnce",
+            {{"0A" "0500030A0301" "C2E231", true, ""}, {"0A" "0500030A0301" "C2E231", true, ""},
+             {"0B" "0500030A0302" "C8653300", true, ""}, {"09" "0500030A0303" "CE68", false, "abcdef@gh"},
+             {"09" "0500030A0303" "CE68", true, ""}},
+            1},
+        // 9.2.3.24.1 and .8: an 8-bit and a 16-bit reference of the same
+        // number are two messages.
+        SequenceCase{"EightAndSixteenBitReferencesNeverMix",
+            {{"0A" "0500032A0201" "C2E231", true, ""}, {"0B" "060804002A0202" "F8BC1E", true, ""},
+             {"0A" "0500032A0202" "C86533", false, "abcdef"}, {"0B" "060804002A0201" "75FB1D", false, "uvwxyz"}},
+            0},
+        // 9.2.3.24: the concatenation element after a port addressing element.
+        SequenceCase{"ConcatenationAfterPortAddressing",
+            {{"11" "0B05040B8423F00003AA0202" "90CB66", true, ""},
+             {"11" "0B05040B8423F00003AA0201" "84C563", false, "abcdef"}},
+            0},
+        // A part whose user data holds its header alone has arrived all the same.
+        SequenceCase{"PartWithEmptyUserDataCompletes",
+            {{"0A" "0500030A0301" "C2E231", true, ""}, {"07" "0500030A0302", true, ""},
+             {"09" "0500030A0303" "CE68", false, "abcgh"}},
+            0},
+        // 9.2.3.24.15: each part is read with the shift table its own header names.
+        SequenceCase{"EachPartKeepsItsShiftTable",
+            {{"0D" "0800032B0202240101" "607306", true, ""},
+             {"0F" "0800032B0201240101" "6093DECC01", false, "ışğ"}},
+            0}),
+    [](const auto& tc) { return std::string(tc.param.name); });
+// clang-format on
 
 TEST(Reassembly, SixteenBitReferenceNeedsNoFillBits) {
   Reassembler r;
