@@ -1,19 +1,21 @@
 # make demo   -- the modem simulator and a walk through the library's features
 # make test   -- build everything and run the whole test suite
 # make tsan   -- the test suite under ThreadSanitizer
+# make asan   -- the test suite under AddressSanitizer and UBSan
 # make bench  -- the benchmarks
 #
 # Missing build tools are installed with apt-get (through sudo when not root).
 
 BUILD      ?= build
 TSAN_BUILD ?= build-tsan
+ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_ARGS ?=
 
 APT_PACKAGES := cmake g++ make googletest libgtest-dev libgmock-dev libbenchmark-dev
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps configure build test tsan bench demo clean
+.PHONY: all deps configure build test tsan asan bench demo clean
 
 all: build
 
@@ -44,6 +46,12 @@ tsan: deps
 	cmake --build $(TSAN_BUILD) -j $(JOBS)
 	cd $(TSAN_BUILD) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --output-on-failure -j $(JOBS) --timeout 600
 
+asan: deps
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DVESK_ASAN=ON -DVESK_WERROR=ON -DVESK_BUILD_BENCH=OFF $(CMAKE_ARGS)
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	cd $(ASAN_BUILD) && ASAN_OPTIONS="detect_leaks=1:abort_on_error=1" UBSAN_OPTIONS="print_stacktrace=1" \
+	  ctest --output-on-failure -j $(JOBS) --timeout 600
+
 bench: build
 	@for b in $(BUILD)/bench/bench_*; do [ -x "$$b" ] && "$$b"; done
 
@@ -52,4 +60,4 @@ demo: configure
 	$(BUILD)/tools/demo/veskgsm-demo
 
 clean:
-	rm -rf $(BUILD) $(TSAN_BUILD)
+	rm -rf $(BUILD) $(TSAN_BUILD) $(ASAN_BUILD)

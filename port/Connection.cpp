@@ -95,29 +95,28 @@ void TConnection::OwnerDestroyed() {
   // Other threads inside the component finish what they are doing (every
   // wait of theirs has just been woken). A synchronized call that a reader
   // thread queued runs here and finds the component gone.
-  bool onMain = IsMainThread();
   std::unique_lock<std::mutex> lock(mutex_);
-  while (visits_ > OwnVisits()) {
+  int own = OwnVisits();
+  WaitRunningMainThread(lock, [&] { return visits_ <= own; }, Steady::time_point::max());
+  // The reader thread closes the device as it ends; unless it waits for
+  // this very thread, wait for that (bounded) so that no thread of a
+  // destroyed component outlives it by long.
+  if (reader && !readerWaitsForUs)
+    WaitRunningMainThread(lock, [&] { return !readerRunning_; }, Steady::now() + kEndWait);
+}
+
+void TConnection::WaitRunningMainThread(std::unique_lock<std::mutex>& lock, const std::function<bool()>& done,
+                                        std::chrono::steady_clock::time_point deadline) {
+  bool onMain = IsMainThread();
+  while (!done() && Steady::now() < deadline) {
     if (onMain) {
+      // A synchronized call that a reader thread waits for runs here, so
+      // that the reader can go on and end.
       lock.unlock();
       ProcessMessages();
       lock.lock();
     }
     changed_.wait_for(lock, std::chrono::milliseconds(onMain ? 2 : 20));
-  }
-  // The reader thread closes the device as it ends; unless it waits for
-  // this very thread, wait for that (bounded) so that no thread of a
-  // destroyed component outlives it by long.
-  if (reader && !readerWaitsForUs) {
-    auto deadline = Steady::now() + kEndWait;
-    while (readerRunning_ && Steady::now() < deadline) {
-      if (onMain) {
-        lock.unlock();
-        ProcessMessages();
-        lock.lock();
-      }
-      changed_.wait_for(lock, std::chrono::milliseconds(onMain ? 2 : 20));
-    }
   }
 }
 
@@ -163,11 +162,17 @@ unsigned TConnection::Begin(std::shared_ptr<SerialDevice> device, TCommPort port
     device_ = std::move(device);
     port_ = port;
     connectReported_ = false;
+    settled_ = false;
     readerRunning_ = true;
     reader_ = reader = TThread::Create<TComThread>(true, shared_from_this(), generation, skipInit);
   }
   reader->Start();
   return generation;
+}
+
+void TConnection::WaitSettled(unsigned generation) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  changed_.wait(lock, [&] { return generation_ != generation || settled_ || !Live(state_); });
 }
 
 void TConnection::ConnectReported(unsigned generation) {
@@ -191,19 +196,8 @@ void TConnection::Close() {
   if (!reader) return;
   reader->Terminate();
   if (ReaderWaitsForCaller()) return;
-  bool onMain = IsMainThread();
-  auto deadline = Steady::now() + kEndWait;
   std::unique_lock<std::mutex> lock(mutex_);
-  while (readerRunning_ && reader_ == reader && Steady::now() < deadline) {
-    if (onMain) {
-      // A synchronized call that the reader is waiting for runs here, so
-      // that the reader can end.
-      lock.unlock();
-      ProcessMessages();
-      lock.lock();
-    }
-    changed_.wait_for(lock, std::chrono::milliseconds(onMain ? 2 : 20));
-  }
+  WaitRunningMainThread(lock, [&] { return !readerRunning_ || reader_ != reader; }, Steady::now() + kEndWait);
 }
 
 void TConnection::ReportLost(unsigned generation) {
@@ -293,14 +287,23 @@ void TConnection::RunReader(unsigned generation, bool skipInit) {
       return;
     }
     bool settled = false;
-    try {
-      settled = owner->SetDCBState(device.get()) || owner->FSkipSetupFailed;
-      if (settled) {
-        owner->SetTimeOuts(device.get());
-        owner->SetBuffers(device.get());
+    // The settings drop pending input: no command may be under way meanwhile.
+    if (AcquirePort(true)) {
+      try {
+        settled = owner->SetDCBState(device.get()) || owner->FSkipSetupFailed;
+        if (settled) {
+          owner->SetTimeOuts(device.get());
+          owner->SetBuffers(device.get());
+        }
+      } catch (...) {
+        settled = false;
       }
-    } catch (...) {
-      settled = false;
+      ReleasePort();
+    }
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (generation_ == generation) settled_ = true;
+      changed_.notify_all();
     }
     if (!settled) {
       EndActive(generation);
@@ -618,8 +621,10 @@ bool TVeskGSM::Open(bool skipInit) {
     unsigned generation;
     ~Reported() { link->ConnectReported(generation); }
   } reported{link, generation};
-  // Gives the reader thread time to apply the line settings.
+  // Gives the reader thread time to apply the line settings, and makes sure
+  // it has: a command sent before would lose its answer to their purge.
   link->Pause(50);
+  link->WaitSettled(generation);
   TConnection::Connecting connecting(*link);
   OnConnect(this, wanted);
   return true;

@@ -34,7 +34,9 @@
 // the visits of other threads to end.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -93,6 +95,9 @@ class TConnection : public std::enable_shared_from_this<TConnection> {
    private:
     const TConnection* outer_;
   };
+  // Waits until the reader thread of connection `generation` has applied
+  // the line settings (or the connection ended).
+  void WaitSettled(unsigned generation);
   // Open has raised OnConnect for connection `generation` (or decided not
   // to): from now on its end may be reported.
   void ConnectReported(unsigned generation);
@@ -151,6 +156,10 @@ class TConnection : public std::enable_shared_from_this<TConnection> {
   void Dispatch(unsigned generation);
   bool WaitInterval(unsigned generation, double ms, const std::shared_ptr<SerialDevice>& device);
   int OwnVisits() const;
+  // Waits (lock held) until `done` or the deadline; on the main thread it
+  // runs synchronized calls meanwhile.
+  void WaitRunningMainThread(std::unique_lock<std::mutex>& lock, const std::function<bool()>& done,
+                             std::chrono::steady_clock::time_point deadline);
 
   mutable std::mutex mutex_;
   std::condition_variable changed_;
@@ -161,6 +170,7 @@ class TConnection : public std::enable_shared_from_this<TConnection> {
   TLinkState state_ = TLinkState::Closed;
   unsigned generation_ = 0;
   bool connectReported_ = true;
+  bool settled_ = false;
   bool readerRunning_ = false;
   std::shared_ptr<SerialDevice> device_;
   std::shared_ptr<TComThread> reader_;

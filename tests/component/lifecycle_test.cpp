@@ -390,6 +390,7 @@ TEST_F(Lifecycle, DestroyingFromASynchronizedHandlerReturnsAtOnce) {
     delete raw;
   };
   ASSERT_TRUE(raw->Open(true));
+  ASSERT_TRUE(WaitUntil([&] { return modem->SettingsApplied() > 0; }));
   modem->Push("\r\nRING\r\n");
   ASSERT_TRUE(WaitUntil([&] { return destroyed.load(); }));
   EXPECT_TRUE(WaitUntil([&] { return !modem->IsOpen(); }, 2000));
@@ -403,6 +404,7 @@ TEST_F(Lifecycle, DestroyingFromAHandlerOnTheReaderThreadLetsTheReaderEnd) {
     delete raw;
   };
   ASSERT_TRUE(raw->Open(true));
+  ASSERT_TRUE(WaitUntil([&] { return modem->SettingsApplied() > 0; }));
   modem->Push("\r\nRING\r\n");
   ASSERT_TRUE(WaitUntil([&] { return destroyed.load(); }));
   EXPECT_TRUE(WaitUntil([&] { return !modem->IsOpen(); }, 2000));
