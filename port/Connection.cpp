@@ -157,6 +157,13 @@ unsigned TConnection::Begin(std::shared_ptr<SerialDevice> device, TCommPort port
   unsigned generation;
   {
     std::lock_guard<std::mutex> lock(mutex_);
+    // A reconnection stopped (by Close, Open or destruction) while its
+    // attempt was opening the device does not go on to connect.
+    bool stopped = ownerGone_ || (reconnectStopped_ && reconnect_ && reconnect_->IsCurrentThread());
+    if (stopped) {
+      device->Close();
+      return 0;
+    }
     generation = ++generation_;
     state_ = TLinkState::SettingUp;
     device_ = std::move(device);
@@ -613,6 +620,10 @@ bool TVeskGSM::Open(bool skipInit) {
     FIsFaulted = false;
     ConnectedTo = wanted;
     generation = link->Begin(std::move(device), wanted, skipInit);
+    if (generation == 0) {
+      ConnectedTo = spNone;
+      return false;
+    }
   }
   // From here on no lock is held: OnConnect is the application's, and it
   // may close or even destroy the component, so only `link` is used after it.

@@ -79,7 +79,8 @@ class TConnection : public std::enable_shared_from_this<TConnection> {
 
   // ------------------------------------------------ opening and closing
   // Records the newly opened device, starts the reader thread and returns
-  // the new connection's number.
+  // the new connection's number; 0 (and the device closed) when the
+  // reconnect thread calls it after reconnection was stopped.
   unsigned Begin(std::shared_ptr<SerialDevice> device, TCommPort port, bool skipInit);
   // Marks the calling thread as raising OnConnect for the life of this
   // object: the reader thread waits for that to end before it reports the
