@@ -1,7 +1,8 @@
 // What the command engine costs while it waits for a modem: processor time
 // during a 15-second wait for a silent modem (target: under 1% of the wall
 // time), and the delay between the final marker's arrival and the return
-// (target: under 5 ms). Runs over a real pseudo-terminal and the real clock.
+// (target: under 5 ms), and an idle open component's processor time. Runs
+// over a real pseudo-terminal and the real clock.
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
@@ -85,6 +86,28 @@ void BM_FinalMarkerToReturn(benchmark::State& state) {
   state.counters["worst_ms"] = worst;
 }
 BENCHMARK(BM_FinalMarkerToReturn)->Iterations(30)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// An open component with nothing to do: processor time per second of wall
+// time, at the default polling interval (600 ms) and with none at all
+// (the reader then waits on the port). Target: under 0.1% of a core.
+void BM_IdleOpenComponent(benchmark::State& state) {
+  testing::Pty pty;
+  TVeskGSM gsm;
+  gsm.SetDelay(static_cast<int>(state.range(0)));
+  if (!OpenOn(pty, gsm, state)) return;
+  double cpu = 0, wall = 0;
+  for (auto _ : state) {
+    double cpu0 = ProcessCpuSeconds();
+    auto t0 = SteadyClock::now();
+    std::this_thread::sleep_for(std::chrono::seconds(20));
+    wall = std::chrono::duration<double>(SteadyClock::now() - t0).count();
+    cpu = ProcessCpuSeconds() - cpu0;
+    state.SetIterationTime(wall);
+  }
+  state.counters["cpu_s_per_minute"] = 60.0 * cpu / wall;
+  state.counters["cpu_percent_of_core"] = 100.0 * cpu / wall;
+}
+BENCHMARK(BM_IdleOpenComponent)->Arg(600)->Arg(0)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 
 }  // namespace
 

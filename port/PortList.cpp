@@ -24,6 +24,9 @@ void TVeskGSM::GetExistingCommPortNames(TStrings& Strings) {
 bool TVeskGSM::IsExistingCommPort(const UnicodeString& pport) {
   std::shared_ptr<SerialPlatform> platform = GetSerialPlatform();
   UnicodeString wanted = platform->CaseSensitiveNames() ? pport : UpperCase(pport);
+  // A device path is looked up directly, which costs far less than listing
+  // the machine's ports (the reader thread asks in every quiet cycle).
+  if (pport.find(u'/') != UnicodeString::npos && platform->IsPresentDevice(WideToAnsi(pport))) return true;
   TStringList names;
   GetExistingCommPortNames(names);
   if (names.IndexOf(wanted) >= 0) return true;

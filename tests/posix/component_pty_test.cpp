@@ -91,6 +91,24 @@ TEST_F(OverPty, CommandsRunAndAVanishingPortIsReported) {
   EXPECT_FALSE(gsm.Open(true));  // the port is no longer there
 }
 
+TEST_F(OverPty, AHangUpIsALossEvenWithoutLookingAtThePortList) {
+  Pty pty;
+  ASSERT_TRUE(pty.Ok());
+  testing::TestGSM gsm;
+  gsm.SetCustomPortName(pty.Path());
+  // Below MinCheckDisconnectedInterval: the reader never looks at the list
+  // of ports, so only the hung-up device can tell it the line is gone.
+  gsm.SetDelay(40);
+  std::atomic<int> faults{0}, disconnects{0};
+  gsm.OnFault = [&](TObject*, TCommPort) { ++faults; };
+  gsm.OnDisconnect = [&](TObject*, TCommPort) { ++disconnects; };
+  ASSERT_TRUE(gsm.Open(true));
+  pty.CloseMaster();
+  ASSERT_TRUE(WaitUntil([&] { return gsm.IsConnected() == spNone; }, 3000));
+  EXPECT_EQ(faults, 1);
+  EXPECT_EQ(disconnects, 1);
+}
+
 TEST_F(OverPty, ASecondComponentCannotTakeAnOpenPort) {
   Pty pty;
   ASSERT_TRUE(pty.Ok());
