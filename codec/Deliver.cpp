@@ -303,6 +303,11 @@ DecodedSMS PDUSMSToString(const AnsiString& MessageText, TConcatenatedSMSCollect
     c.Skip(static_cast<std::size_t>(headerLength));
   }
   const bool concatenated = part.referenceBits != 0;
+  if (concatenated) {
+    r.PartReference = part.reference;
+    r.PartCount = part.count;
+    r.PartNumber = part.index;
+  }
 
   // TP-UD after the header: every remaining pair of digits.
   const std::size_t left = c.CharsLeft();

@@ -75,6 +75,11 @@ struct DecodedSMS {
   bool Skip = false;
   // Empty when the PDU decoded; otherwise one of decode_error.
   AnsiString Error;
+  // The concatenation element of a part of a long message (reference,
+  // part count, this part's number from 1); all 0 for a single message.
+  int PartReference = 0;
+  int PartCount = 0;
+  int PartNumber = 0;
 };
 
 struct ReassemblyLimits {

@@ -50,18 +50,23 @@ TPDUSMS TVeskGSM::StringToPDUSMS(const WideString& PhoneNumber, const WideString
   return codec::StringToPDUSMS(PhoneNumber, CenterNumber, MessageText, Encoding, Flash, UserDataHeader);
 }
 
-WideString TVeskGSM::PDUSMSToString(const AnsiString& MessageText, AnsiString& PhoneNumber,
-                                    AnsiString& CenterNumber, TDateTime& TimeStamp, int& TimeZone, bool& Skip) {
+codec::DecodedSMS TVeskGSM::DecodeDeliverPDU(const AnsiString& pdu) {
   const codec::ReassemblyLimits limits{FConcatenatedSMSMaxAge, FConcatenatedSMSMaxEntries};
   codec::DecodedSMS decoded;
   {
     std::lock_guard<std::mutex> lock(FSMSContainerLock);
-    decoded = codec::PDUSMSToString(MessageText, FSMSContainer.get(), Now(), limits);
+    decoded = codec::PDUSMSToString(pdu, FSMSContainer.get(), Now(), limits);
   }
   {
     std::lock_guard<std::mutex> lock(FFieldsLock);
     FLastDecodeError = decoded.Error;
   }
+  return decoded;
+}
+
+WideString TVeskGSM::PDUSMSToString(const AnsiString& MessageText, AnsiString& PhoneNumber,
+                                    AnsiString& CenterNumber, TDateTime& TimeStamp, int& TimeZone, bool& Skip) {
+  codec::DecodedSMS decoded = DecodeDeliverPDU(MessageText);
   PhoneNumber = std::move(decoded.PhoneNumber);
   CenterNumber = std::move(decoded.CenterNumber);
   if (decoded.TimeStamp) TimeStamp = *decoded.TimeStamp;

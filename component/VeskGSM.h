@@ -44,6 +44,9 @@ class TComThread;
 class TReconnectThread;
 class TConnection;
 class TConcatenatedSMSCollection;
+namespace codec {
+struct DecodedSMS;
+}
 
 // The component's exception.
 class EVeskGSMException : public Exception {
@@ -163,6 +166,13 @@ class TVeskGSM : public TComponent {
   void SetPIN(const AnsiString& value);
 
   // ------------------------------------------------ events
+  // OnReceive gets each text as it was read, in capitals, before the other
+  // events of that text. OnRing, OnNewMessage, OnReadMessage and OnError
+  // get texts and numbers as the modem sent them. A read answer whose end
+  // has not come yet waits for it (at most 2 s after it last grew); the
+  // line after a text-mode message header is the message, never a marker.
+  // OnError also reports a stored message whose PDU does not decode (the
+  // raw answer; GetLastDecodeError() says why).
   TEvent<TSendReceiveEvent> OnReceive;
   TEvent<TSendReceiveEvent> OnSend;
   TEvent<TConnectEvent> OnConnect;
@@ -175,6 +185,7 @@ class TVeskGSM : public TComponent {
   TEvent<TSendReceiveEvent> OnError;
 
   // ------------------------------------------------ public properties
+  // True inside OnReadMessage for an entry of a listing (GetAllSMS).
   bool GetIsListing() const { return FIsListing; }
   void SetIsListing(bool value) { FIsListing = value; }
   double GetVersion() const { return FVersion; }
@@ -248,6 +259,45 @@ class TVeskGSM : public TComponent {
   void InitGSMModem();
   std::uint16_t TestGSMModemCapabilities();
   bool SetDefaultStorage(const AnsiString& Location);
+
+  // ------------------------------------------------ device and call commands
+  // Each runs one command through ExecuteATCommand on the caller's thread
+  // and raises the not-open exception when no port is open.
+  // The product serial number line of the answer ("" after a time-out).
+  AnsiString GetIMEI();
+  // The received signal strength indication; 99 when none reads.
+  int GetSignalStrength();
+  // AT+CPIN="<pin>"; false at once for a PIN that is empty once trimmed.
+  bool EnterPIN(const AnsiString& strPin);
+  bool EnterPIN();
+  bool HideMyPhoneNumber(bool hideNumber);
+  bool SetAutoAnswer(int noRings);
+  bool SetEcho(bool state);
+  // ATD<number>; and ATD<number>; false at once for an empty number.
+  bool DialVoice(const AnsiString& PhoneNumber);
+  bool DialData(const AnsiString& PhoneNumber);
+  bool AnswerCall();
+  bool TerminateCall();
+
+  // ------------------------------------------------ stored messages
+  // GetSMS and GetAllSMS select the storage, send the read or list command
+  // and return without waiting: the answer raises OnReadMessage later,
+  // from the reader thread (or the main thread with NeedSynchronization).
+  void GetSMS(const AnsiString& Location, int Index);
+  void GetAllSMS(const AnsiString& Location, int SmsType);
+  // Index >= 0 deletes that message; -1 to -4 are the AT+CMGD delete flags
+  // 1 to 4 (read; read and sent; read, sent and unsent; all). True when
+  // the modem answered OK.
+  bool DeleteSMS(const AnsiString& Location, int Index);
+
+  // Valid only inside an OnReadMessage handler, on its thread (like
+  // IsListing): the storage and the stored indexes of the message being
+  // reported. One index for a single message, the index of every part
+  // that came from a stored position for a concatenated one (in part
+  // order); empty when unknown (an answer to a read the component did not
+  // ask for through GetSMS, for instance).
+  AnsiString GetMessageLocation() const;
+  std::vector<int> GetMessageIndexes() const;
 
   // ------------------------------------------------ SMS codec
   // Pure functions of their arguments; any thread.
@@ -366,6 +416,25 @@ class TVeskGSM : public TComponent {
   // ProcessAT after each poll that read something, and also while this is
   // true, so that a held piece is released after its bound.
   bool DispatcherHoldsInput() const;
+
+  // ------------------------------------------------ the dispatcher
+  // The six markers, in their order: RING, +CLIP:, +CMTI:, +CMGR:, +CMGL:,
+  // ERROR.
+  static std::vector<AnsiString> GetTokens();
+  // The pieces of `text`, each from one marker (any case) up to the next;
+  // the line after a text-mode +CMGR: or +CMGL: header (the message body)
+  // is not searched for markers.
+  static std::vector<AnsiString> ParseAT(const AnsiString& text);
+  // Handles one piece; false when the component was destroyed by an event
+  // handler meanwhile (then nothing of it may be touched any more).
+  bool HandleGSMEvents(const AnsiString& piece);
+  // Whether the dispatcher may go on after raising an event: false once
+  // the component is being destroyed (a handler destroyed it). The one
+  // place that decides it; it asks the connection, which outlives the
+  // component, and reads nothing of the component itself (static: it is
+  // called where the component may be gone).
+  static bool DispatchMayContinue();
+  class TDispatchScope;
 
   // A dialogue with the modem: the calling thread has the port to itself
   // from construction to destruction, and the pause flag is up, so the
@@ -495,6 +564,41 @@ class TVeskGSM : public TComponent {
   mutable std::mutex FLastSendLock;
   AnsiString FLastSendError;
   std::vector<int> FLastMessageReferences;
+
+  // ------------------------------------------------ dispatcher state
+  // All under FDispatchLock, which is never held while an event runs.
+  // Made on first use (incoming/Dispatcher.cpp), freed with the component.
+  struct TDispatchState;
+  std::shared_ptr<TDispatchState> FDispatch;
+  TDispatchState& DispatchState();
+  mutable std::mutex FDispatchLock;
+  // Decodes one PDU through the reassembly collection, as PDUSMSToString
+  // does, and keeps the concatenation details the dispatcher needs.
+  codec::DecodedSMS DecodeDeliverPDU(const AnsiString& pdu);
+  // Handling of the pieces (incoming/Dispatcher.cpp). A read answer comes
+  // with the storage and index of the read it answers ("" and -1 when
+  // not known).
+  bool HandlePiece(const AnsiString& piece, const AnsiString& readLocation, int readIndex);
+  bool HandleReadAnswer(const AnsiString& piece, bool listing, AnsiString location, int index);
+  bool ReportMessage(const WideString& text, const AnsiString& phone, const AnsiString& centre, TDateTime stamp,
+                     int zone, int status, bool listing, const AnsiString& location, std::vector<int> indexes);
+  // Records the storage and index of a read just requested (GetSMS) or
+  // the storage of a listing (GetAllSMS).
+  void NoteReadRequest(const AnsiString& location, int index);
+  void NoteListRequest(const AnsiString& location);
+  // Whether the read or listing sent last still waits for its final
+  // result. A command run then would take that result for its own, so
+  // the stored-message commands read it in first (TakeDueAnswer).
+  bool AnswerDue() const;
+  void TakeDueAnswer();
+  // GetSMS run inside another GetSMS on the same thread (a new-message
+  // notice dispatched while the outer one selects its storage) is sent
+  // after the outer one's read, so that reads go out one after another.
+  // BeginRead is false when the read was put off that way.
+  bool BeginRead(const AnsiString& location, int index);
+  bool NextDeferredRead(AnsiString& location, int& index);
+  void EndRead();
+  void SendReadCommand(const AnsiString& location, int index);
 };
 
 // The package's registration: TVeskGSM on the palette page "Vesk Soft".

@@ -42,6 +42,10 @@ class TestGSM : public TVeskGSM {
   using TVeskGSM::SetTimeOuts;
   using TVeskGSM::SetTimeOutsToDefault;
   using TVeskGSM::WriteLog;
+  using TVeskGSM::DispatcherHoldsInput;
+  using TVeskGSM::GetTokens;
+  using TVeskGSM::ParseAT;
+  using TVeskGSM::ProcessAT;
   AnsiString ReadBufferField() const { return PeekReadBuffer(); }
   void SetReadBufferField(const AnsiString& s) { SetReadBuffer(s); }
   bool PauseFlag() const { return PauseThreadFlag(); }

@@ -24,6 +24,13 @@ namespace vesk::sim {
 
 namespace {
 
+// Quirks::maxWriteChunk: the gap between two cut writes.
+constexpr Milliseconds kWriteChunkGap{2};
+// Quirks::pacingBitsPerSecond: a paced write holds what the line carries
+// in this slice; a thread that wakes late catches up at most this much.
+constexpr std::chrono::microseconds kPacingSlice{5000};
+constexpr Milliseconds kPacingCatchUp{50};
+
 std::string GeneratedPath() {
   static std::atomic<unsigned> counter{0};
   const char* tmp = std::getenv("TMPDIR");
@@ -86,7 +93,7 @@ struct ModemSimulator::Impl {
       WriteDue(now);
 
       pollfd fds[2] = {{wakeRead, POLLIN, 0}, {pty.Master(), POLLIN, 0}};
-      const bool writable = pty.IsOpen() && !output.empty() && output.front().due <= now;
+      const bool writable = pty.IsOpen() && !output.empty() && NextWrite() <= now;
       if (writable) fds[1].events |= POLLOUT;
       const nfds_t count = pty.IsOpen() ? 2 : 1;
       const int timeout = NextTimeout(now, writable);
@@ -103,7 +110,7 @@ struct ModemSimulator::Impl {
   int NextTimeout(Clock::time_point now, bool writable) const {
     if (writable) return 100;  // waiting for POLLOUT; look again now and then
     Clock::time_point next = Clock::time_point::max();
-    if (!output.empty() && pty.IsOpen()) next = output.front().due;
+    if (!output.empty() && pty.IsOpen()) next = NextWrite();
     for (const Timer& t : timers) next = std::min(next, t.due);
     if (next == Clock::time_point::max()) return -1;
     if (next <= now) return 0;
@@ -131,19 +138,46 @@ struct ModemSimulator::Impl {
     Schedule(out, now);
   }
 
+  // When the next write may go: its due time, and not before the line is
+  // free again when writes are paced or cut.
+  Clock::time_point NextWrite() const { return std::max(output.front().due, lineFreeAt); }
+
   void WriteDue(Clock::time_point now) {
-    while (pty.IsOpen() && !output.empty() && output.front().due <= now) {
+    const Quirks quirks = engine.GetQuirks();
+    const unsigned bps = quirks.pacingBitsPerSecond;
+    while (pty.IsOpen() && !output.empty() && NextWrite() <= now) {
       Pending& front = output.front();
-      const ssize_t n = ::write(pty.Master(), front.bytes.data(), front.bytes.size());
+      std::size_t size = front.bytes.size();
+      Clock::time_point base = now;
+      if (bps > 0) {
+        // Keep the line's pace when the thread wakes late in the middle of
+        // a stream: the bytes that would have gone meanwhile go now (up to
+        // a bound). A line that had fallen idle starts afresh.
+        if (streaming) base = std::max(lineFreeAt, now - kPacingCatchUp);
+        const auto span = std::chrono::duration_cast<std::chrono::microseconds>(now - base + kPacingSlice);
+        const auto budget = static_cast<std::size_t>(span.count() * static_cast<long long>(bps) / 10'000'000);
+        size = std::min(size, std::max<std::size_t>(budget, 1));
+      }
+      if (quirks.maxWriteChunk > 0) size = std::min<std::size_t>(size, quirks.maxWriteChunk);
+      const ssize_t n = ::write(pty.Master(), front.bytes.data(), size);
       if (n < 0) {
         if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return;
         output.clear();  // the line is gone; nothing more can be said on it
         Touch();
         return;
       }
-      Record(Direction::Sent, front.bytes.substr(0, static_cast<std::size_t>(n)), Clock::now());
-      front.bytes.erase(0, static_cast<std::size_t>(n));
+      const std::size_t written = static_cast<std::size_t>(n);
+      Record(Direction::Sent, front.bytes.substr(0, written), Clock::now());
+      front.bytes.erase(0, written);
       if (front.bytes.empty()) output.pop_front();
+      streaming = !output.empty();
+      if (bps > 0 || quirks.maxWriteChunk > 0) {
+        Clock::duration busy{0};
+        if (bps > 0) busy = std::chrono::microseconds(static_cast<long long>(written) * 10'000'000 / bps);
+        if (quirks.maxWriteChunk > 0) busy = std::max<Clock::duration>(busy, kWriteChunkGap);
+        lineFreeAt = base + busy;
+        if (lineFreeAt > now) return;  // the loop looks again when it is due
+      }
     }
   }
 
@@ -295,6 +329,10 @@ struct ModemSimulator::Impl {
 
   AtEngine engine;
   PseudoTerminal pty;
+  // With pacing or cut writes: when the line can take the next write.
+  Clock::time_point lineFreeAt{};
+  // Whether more output waited when the last write went.
+  bool streaming = false;
   int wakeRead = -1;
   int wakeWrite = -1;
   std::thread thread;

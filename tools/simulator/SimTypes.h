@@ -47,6 +47,17 @@ struct Quirks {
   Milliseconds pieceDelay{20};
   // Pause between a command line's last byte and the start of its answer.
   Milliseconds answerDelay{0};
+  // Everything the modem writes (echo, answers, unsolicited results) goes
+  // out at the pace of a serial line at this many bits per second, 10 bits
+  // a byte (start bit, 8 data bits, stop bit): at 4800 a byte every
+  // 2.08 ms, in small writes, so a client polling the line sees an answer
+  // arrive bit by bit. Real time, whatever the client's clock. 0: off,
+  // each write goes out at once.
+  unsigned pacingBitsPerSecond = 0;
+  // Every write cut into writes of at most this many bytes, a short gap
+  // (kWriteChunkGap, 2 ms) apart, or the paced time of the bytes when that
+  // is longer. 0: off.
+  unsigned maxWriteChunk = 0;
   // The modem hears nothing and says nothing: no echo, no answer. Received
   // bytes still reach the transcript.
   bool neverAnswers = false;

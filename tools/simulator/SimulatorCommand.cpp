@@ -182,6 +182,8 @@ std::string SimulatorUsage(const std::string& program) {
          "  --lower-case           answers in lower case\n"
          "  --split N[:MS]         answers written in N pieces, MS ms apart (default 20)\n"
          "  --delay MS             pause before each answer\n"
+         "  --pace BPS             write at the pace of a serial line at BPS bits per second\n"
+         "  --max-write N          cut every write into writes of at most N bytes\n"
          "  --never-answer         hear nothing, say nothing\n"
          "  --send-never-answered  AT+CMGS never gets its final result\n"
          "  --fail-sends N[:LINE]  the next N sends end in LINE (default +CMS ERROR: 321)\n"
@@ -268,6 +270,12 @@ bool ParseSimulatorOptions(const std::vector<std::string>& args, SimulatorOption
     } else if (a == "--delay") {
       if (!value(v) || !ParseNumber(v, 0, 600000, n)) return fail("--delay needs milliseconds");
       c.quirks.answerDelay = Milliseconds(n);
+    } else if (a == "--pace") {
+      if (!value(v) || !ParseNumber(v, 1, 100000000, n)) return fail("--pace needs bits per second");
+      c.quirks.pacingBitsPerSecond = static_cast<unsigned>(n);
+    } else if (a == "--max-write") {
+      if (!value(v) || !ParseNumber(v, 1, 1000000, n)) return fail("--max-write needs a byte count");
+      c.quirks.maxWriteChunk = static_cast<unsigned>(n);
     } else if (a == "--never-answer") {
       c.quirks.neverAnswers = true;
     } else if (a == "--send-never-answered") {

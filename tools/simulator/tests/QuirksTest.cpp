@@ -1,6 +1,7 @@
 // The misbehaviour the simulator can be told to show.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 
@@ -63,6 +64,80 @@ TEST_F(Quirk, AnswersSplitIntoSeveralWrites) {
   int writes = 0;
   for (const TranscriptEntry& e : Sim().Transcript()) writes += e.direction == Direction::Sent ? 1 : 0;
   EXPECT_EQ(writes, 4);
+}
+
+int SentWrites(ModemSimulator& sim, std::size_t* largest = nullptr) {
+  int writes = 0;
+  for (const TranscriptEntry& e : sim.Transcript()) {
+    if (e.direction != Direction::Sent) continue;
+    ++writes;
+    if (largest) *largest = std::max(*largest, e.bytes.size());
+  }
+  return writes;
+}
+
+TEST_F(Quirk, PacingWritesAtTheSpeedOfTheLine) {
+  ModemConfig config = Quiet();
+  config.quirks.pacingBitsPerSecond = 4800;
+  Start(config);
+  IncomingSms sms;
+  sms.text = std::string(160, 'x');
+  sms.announce = false;
+  Sim().DeliverSms(sms);
+  Sim().ClearTranscript();
+  const auto start = Clock::now();
+  Client().Type("AT+CMGR=1\r");
+  const std::string answer = Client().ReadUntil("OK\r\n");
+  const auto took = Clock::now() - start;
+  ASSERT_GT(answer.size(), 300u);
+  EXPECT_EQ(answer.rfind("\r\n+CMGR: 0,,", 0), 0u);
+  // 10 bits a byte at 4800 bits per second.
+  const auto wire = std::chrono::microseconds(answer.size() * 10'000'000 / 4800);
+  EXPECT_GE(took, wire - 20ms);
+  EXPECT_LT(took, wire * 2 + 200ms);
+  std::size_t largest = 0;
+  EXPECT_GT(SentWrites(Sim(), &largest), 20);  // it trickled
+  EXPECT_LE(largest, 16u);
+}
+
+TEST_F(Quirk, PacingAlsoSlowsTheEcho) {
+  ModemConfig config;
+  config.quirks.pacingBitsPerSecond = 1200;  // 120 bytes a second
+  Start(config);
+  const auto start = Clock::now();
+  EXPECT_EQ(Client().Ask("AT+CGSN"), "AT+CGSN\r\r\n490154203237518\r\n\r\nOK\r\n");
+  EXPECT_GE(Clock::now() - start, 250ms);  // 35 bytes: 0.29 s
+}
+
+TEST_F(Quirk, WritesCutToAMaximumSize) {
+  ModemConfig config = Quiet();
+  config.quirks.maxWriteChunk = 3;
+  Start(config);
+  EXPECT_EQ(Client().Ask("AT+CGSN"), "\r\n490154203237518\r\n\r\nOK\r\n");
+  std::size_t largest = 0;
+  EXPECT_EQ(SentWrites(Sim(), &largest), 9);  // 27 bytes
+  EXPECT_EQ(largest, 3u);
+  // Unsolicited results too.
+  Sim().ClearTranscript();
+  Sim().SendUnsolicited("RING");
+  EXPECT_EQ(Client().ReadUntil("RING\r\n"), "\r\nRING\r\n");
+  EXPECT_EQ(SentWrites(Sim()), 3);
+}
+
+TEST_F(Quirk, PacingAndCutWritesChangeWhileRunningAndSwitchOff) {
+  Start(Quiet());
+  Quirks quirks;
+  quirks.maxWriteChunk = 2;
+  quirks.pacingBitsPerSecond = 9600;
+  Sim().SetQuirks(quirks);
+  EXPECT_EQ(Client().Ask("AT"), "\r\nOK\r\n");
+  std::size_t largest = 0;
+  EXPECT_EQ(SentWrites(Sim(), &largest), 3);
+  EXPECT_EQ(largest, 2u);
+  Sim().SetQuirks(Quirks{});
+  Sim().ClearTranscript();
+  EXPECT_EQ(Client().Ask("AT"), "\r\nOK\r\n");
+  EXPECT_EQ(SentWrites(Sim()), 1);
 }
 
 TEST_F(Quirk, SlowAnswersComeAfterTheEcho) {

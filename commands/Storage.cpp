@@ -1,0 +1,64 @@
+// Stored-message commands. Reading and listing send their
+// command and return: the answer is read and dispatched later.
+#include "component/VeskGSM.h"
+
+namespace vesk {
+
+void TVeskGSM::TakeDueAnswer() {
+  // The answer to an earlier read or listing still on its way is taken in
+  // (and dispatched) first: the next command's read would otherwise stop at
+  // its final result, leave the command's own to come later, and report
+  // that one's outcome for the earlier command.
+  if (AnswerDue()) ReadStringUpToEndChars("OK", "ERROR", 15);
+}
+
+void TVeskGSM::SendReadCommand(const AnsiString& Location, int Index) {
+  // The storage and the read go together: no other command between.
+  TPortSession session(*this);
+  TakeDueAnswer();
+  SetDefaultStorage(Location);
+  NoteReadRequest(Location, Index);
+  SendString("AT+CMGR=" + IntToStr(Index) + "\r");
+}
+
+void TVeskGSM::GetSMS(const AnsiString& Location, int Index) {
+  if (!BeginRead(Location, Index)) return;  // sent by the read under way
+  struct End {
+    TVeskGSM& self;
+    ~End() { self.EndRead(); }
+  } end{*this};
+  SendReadCommand(Location, Index);
+  AnsiString location;
+  int index;
+  while (NextDeferredRead(location, index)) SendReadCommand(location, index);
+  Pause(300);
+}
+
+void TVeskGSM::GetAllSMS(const AnsiString& Location, int SmsType) {
+  {
+    TPortSession session(*this);
+    TakeDueAnswer();
+    SetDefaultStorage(Location);
+    NoteListRequest(Location);
+    SendString("AT+CMGL=" + IntToStr(SmsType) + "\r");
+  }
+  Pause(250);
+}
+
+bool TVeskGSM::DeleteSMS(const AnsiString& Location, int Index) {
+  bool ok = false;
+  {
+    TPortSession session(*this);
+    TakeDueAnswer();
+    SetDefaultStorage(Location);
+    if (!Pause(250)) return false;
+    if (Index >= 0)
+      ok = ExecuteATCommand("AT+CMGD=" + IntToStr(Index), '\r');
+    else if (Index >= -4)
+      ok = ExecuteATCommand("AT+CMGD=1," + IntToStr(-Index), '\r');
+  }
+  Pause(250);
+  return ok;
+}
+
+}  // namespace vesk
