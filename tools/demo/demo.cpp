@@ -41,28 +41,6 @@ std::string Lines(const TStrings& lines) {
   return out;
 }
 
-// Reads a stored message in PDU mode and decodes it.
-void ReadMessage(TVeskGSM& gsm, int index) {
-  TStringList lines;
-  gsm.ExecuteATCommand("AT+CMGR=" + IntToStr(index), &lines, 15, '\r');
-  if (lines.Count() < 2) {
-    Say("   (no message at " + std::to_string(index) + ")");
-    return;
-  }
-  AnsiString phone, centre;
-  TDateTime stamp = 0;
-  int zone = 0;
-  bool skip = false;
-  WideString text = gsm.PDUSMSToString(WideToAnsi(lines[1]), phone, centre, stamp, zone, skip);
-  if (skip) {
-    Say("   index " + std::to_string(index) + ": a part of a longer message, held until the rest arrives");
-    return;
-  }
-  Say("   index " + std::to_string(index) + ": from " + phone + " via " + centre + " at " + DateToStr(stamp) + " " +
-      TimeToStr(stamp) + " (zone " + std::to_string(zone) + " quarter hours)");
-  Say("   text: \"" + WideToUtf8(text) + "\"");
-}
-
 }  // namespace
 
 int main() {
@@ -83,6 +61,25 @@ int main() {
   };
   gsm.OnDisconnect = [](TObject*, TCommPort) { Say("   event OnDisconnect"); };
   gsm.OnFault = [](TObject*, TCommPort) { Say("   event OnFault: the port went away"); };
+  // Every whole message the modem delivers, decoded and reassembled.
+  std::atomic<int> messages{0};
+  gsm.OnNewMessage = [](TObject*, const AnsiString& storage, int index) {
+    Say("   event OnNewMessage: " + storage + " " + std::to_string(index) + " (read at once)");
+  };
+  gsm.OnReadMessage = [&](TObject* sender, const WideString& text, const AnsiString& phone, const AnsiString& centre,
+                          TDateTime stamp, int zone, int) {
+    auto* g = static_cast<TVeskGSM*>(sender);
+    std::string where;
+    for (int i : g->GetMessageIndexes()) where += (where.empty() ? "" : ",") + std::to_string(i);
+    Say("   event OnReadMessage: from " + phone + " via " + centre + " at " + DateToStr(stamp) + " " +
+        TimeToStr(stamp) + " (zone " + std::to_string(zone) + " quarter hours), stored at " +
+        g->GetMessageLocation() + " " + where);
+    Say("   text: \"" + WideToUtf8(text) + "\"");
+    ++messages;
+  };
+  gsm.OnRing = [](TObject*, const AnsiString& caller) {
+    Say("   event OnRing: " + (caller.empty() ? std::string("(no caller identity)") : "caller " + caller));
+  };
   std::atomic<bool> showTraffic{false};
   std::mutex seenLock;
   std::string seen;
@@ -101,11 +98,11 @@ int main() {
   for (const std::string& c : modem.Commands()) Say("   the modem received " + c);
 
   Step("2. Commands: identity, signal, capabilities");
+  Say("   GetIMEI -> " + gsm.GetIMEI());
+  Say("   GetSignalStrength -> " + std::to_string(gsm.GetSignalStrength()));
   TStringList answer;
-  gsm.ExecuteATCommand("AT+CGSN", &answer, 15, '\r');
-  Say("   AT+CGSN -> " + Lines(answer));
-  gsm.ExecuteATCommand("AT+CSQ", &answer, 15, '\r');
-  Say("   AT+CSQ  -> " + Lines(answer));
+  gsm.ExecuteATCommand("AT+CGMM", &answer, 15, '\r');
+  Say("   AT+CGMM -> " + Lines(answer));
   Say("   capability mask (the modem is probed command by command, one second apart): " +
       std::to_string(gsm.TestGSMModemCapabilities()));
 
@@ -118,32 +115,26 @@ int main() {
   TPDUSMS first = gsm.StringToPDUSMS(u"+15550100", u"", u"first half", meAuto, false, &part);
   Say("   part 1 of 2, reference 42:  AT+CMGS=" + first.Length + "  " + first.Data);
 
-  Step("4. Sending one by hand: the command, the prompt, the PDU and Ctrl-Z");
-  showTraffic = true;
-  gsm.SendString("AT+CMGS=" + seven.Length + "\r");
-  Await([&] {
-    std::lock_guard<std::mutex> lock(seenLock);
-    return seen.find(">") != std::string::npos;
-  });
-  gsm.SendString(seven.Data + "\x1A");
-  modem.WaitForSubmitted(1, 5000ms);
-  Await([&] {
-    std::lock_guard<std::mutex> lock(seenLock);
-    return seen.find("+CMGS") != std::string::npos;
-  });
+  Step("4. Sending: one message, and a long one in three parts");
+  // Each step waits for the modem's answer instead of fixed pauses.
+  gsm.SetWaitForPrompt(true);
+  bool sent = gsm.SendSMSAsPDU("+15550100", "", Utf8ToWide("Grüße aus dem Simulator"));
+  Say("   SendSMSAsPDU -> " + std::string(sent ? "sent" : "failed: " + gsm.GetLastSendError()));
+  WideString longText;
+  for (int i = 1; i <= 20; ++i) longText += Utf8ToWide("part of a long text " + std::to_string(i) + "; ");
+  sent = gsm.SendSMSAsPDU("+15550100", "", longText);
+  std::string refs;
+  for (int r : gsm.GetLastMessageReferences()) refs += " " + std::to_string(r);
+  Say("   SendSMSAsPDU (" + std::to_string(longText.size()) + " characters) -> " +
+      (sent ? "sent, message references" + refs : "failed: " + gsm.GetLastSendError()));
   for (const sim::SubmittedMessage& m : modem.Submitted())
-    Say("   the network took: to " + m.destination + ", \"" + m.text + "\"");
+    Say("   the network took: to " + m.destination + ", \"" + m.text.substr(0, 60) + (m.text.size() > 60 ? "..." : "") + "\"");
 
-  Step("5. A message arrives: the notice, then reading and decoding it");
+  Step("5. A message arrives: the notice, the automatic read, the decoded message");
   sim::IncomingSms sms;
   sms.text = "Meet at 7 @ the café {corner}";
-  auto delivered = modem.DeliverSms(sms);
-  Await([&] {
-    std::lock_guard<std::mutex> lock(seenLock);
-    return seen.find("+CMTI") != std::string::npos;
-  });
-  showTraffic = false;
-  ReadMessage(gsm, delivered[0].index);
+  modem.DeliverSms(sms);
+  Await([&] { return messages == 1; });
 
   Step("6. A long message in three parts, arriving out of order");
   sim::IncomingSms longSms;
@@ -151,7 +142,8 @@ int main() {
   for (int i = 1; i <= 15; ++i) longSms.text += "line " + std::to_string(i) + " of a long text; ";
   longSms.partOrder = {2, 3, 1};
   longSms.reference = 7;
-  for (const sim::DeliveredPart& p : modem.DeliverSms(longSms)) ReadMessage(gsm, p.index);
+  modem.DeliverSms(longSms);
+  Await([&] { return messages == 2; });
 
   Step("7. An incoming call");
   showTraffic = true;
