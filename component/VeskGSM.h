@@ -16,6 +16,7 @@
 //   * OnConnect: the thread that called Open (the reconnect thread when it
 //     reopens the port by itself).
 //   * OnSend: the thread that wrote.
+//   * OnDetect: the thread that called DetectGSM.
 // With NeedSynchronization true the main thread must run the synchronized
 // calls: see component/Thread.h (CheckSynchronize, ProcessMessages).
 //
