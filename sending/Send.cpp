@@ -140,7 +140,9 @@ class TVeskGSM::TSendDialogue {
     gsm_.SendString(body + kCtrlZ);
     if (!waitForPrompt_ && !Pause(pauseMs)) return false;
     AnsiString text, final;
-    switch (Await("OK", text, final)) {
+    // After fixed pauses nothing has read the prompt yet: an OK before it
+    // answers an earlier command that came late, not the body.
+    switch (Await("OK", text, final, !waitForPrompt_)) {
       case kOk:
         references_.push_back(MessageReference(text));
         return true;
@@ -170,7 +172,8 @@ class TVeskGSM::TSendDialogue {
   // stands at the start of a line, in any case of letters; a marker inside
   // other text (an echoed body that says "ok", say) does not count. The
   // text read is dispatched as it comes. `final` is the error line, whole.
-  TAnswer Await(const AnsiString& wanted, AnsiString& text, AnsiString& final) {
+  // With `afterPrompt`, an OK counts only once the prompt has been read.
+  TAnswer Await(const AnsiString& wanted, AnsiString& text, AnsiString& final, bool afterPrompt = false) {
     const TDateTime deadline = Now() + kAnswerSeconds / 86400.0;
     const AnsiString upperWanted = UpperCase(wanted);
     for (;;) {
@@ -181,7 +184,11 @@ class TVeskGSM::TSendDialogue {
       if (piece.empty()) return kNone;
       text += piece;
       const AnsiString line = UpperCase(LastLine(text));
-      if (line == upperWanted) return upperWanted == "OK" ? kOk : kPrompt;
+      if (line == upperWanted) {
+        if (upperWanted != "OK") return kPrompt;
+        if (!afterPrompt || text.find("> ") != AnsiString::npos) return kOk;
+        continue;
+      }
       if (IsErrorStart(line)) {
         // "+CMS ERROR" is complete with its number: read the line's rest.
         const AnsiString rest = gsm_.ReadStringUpToEndChars("\r", "\n", kLineRestSeconds);

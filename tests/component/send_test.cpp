@@ -318,6 +318,26 @@ TEST_F(Sending, APartAnsweredCmsErrorStopsTheSending) {
   EXPECT_FALSE(gsm->PauseFlag());
 }
 
+// A slow modem answers "AT" only after the fixed pause has passed: its
+// OK is still waiting when the body's answer is read, and must not pass for
+// the body's.
+TEST_F(Sending, ALateOkBeforeThePromptIsNotTheBodysAnswer) {
+  modem->SetHandler([this](FakeModem& m, const std::string& line) {
+    if (line == "AT") return true;  // answered late, below
+    if (line.rfind("AT+CMGS=", 0) == 0) {
+      m.Push("\r\nOK\r\n\r\n> ");
+      return true;
+    }
+    if (!line.empty() && line.back() == kCtrlZ) {
+      m.Push("\r\n+CMS ERROR: 38\r\n");
+      return true;
+    }
+    return Answer(m, line);
+  });
+  EXPECT_FALSE(gsm->SendSMSAsPDU("+15550100", "", u"hello", meAuto, false));
+  EXPECT_EQ(gsm->GetLastSendError(), "+CMS ERROR: 38");
+}
+
 TEST_F(Sending, NoFinalAnswerIsNotSent) {
   bodyReply = [](int) { return std::string(); };
   EXPECT_FALSE(gsm->SendSMSAsPDU("+15550100", "", u"hi", meAuto, false));
