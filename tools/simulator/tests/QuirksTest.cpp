@@ -28,7 +28,7 @@ TEST_F(Quirk, LowerCaseAnswersKeepTheEchoAsTyped) {
   Client().Type("AT+CSQ\r");
   EXPECT_EQ(Client().ReadUntil("ok\r\n"), "AT+CSQ\r\r\n+csq: 23,99\r\n\r\nok\r\n");
   Client().Type("AT+VESK\r");
-  EXPECT_EQ(Client().ReadUntil("error\r\n"), "AT+VESK\r\r\nerror\r\n");
+  EXPECT_EQ(Client().ReadUntil("error: 4\r\n"), "AT+VESK\r\r\n+cme error: 4\r\n");
 }
 
 TEST_F(Quirk, LowerCaseKeepsTextBodiesButNotPdus) {
