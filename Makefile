@@ -14,10 +14,11 @@ JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_ARGS ?=
 PREFIX     ?= /usr/local
 
-# CLI11 and nlohmann-json are for the `veskgsm` tool only; the library needs
-# neither.
+# CLI11 and nlohmann-json are for the `veskgsm` tool only, and gammu, a
+# common AT client, is run against the simulator by the tests; the library
+# needs none of them.
 APT_PACKAGES := cmake g++ make googletest libgtest-dev libgmock-dev libbenchmark-dev \
-                libcli11-dev nlohmann-json3-dev
+                libcli11-dev nlohmann-json3-dev gammu
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 .PHONY: all deps configure build test tsan asan bench demo install clean
