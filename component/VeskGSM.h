@@ -16,6 +16,7 @@
 //   * OnConnect: the thread that called Open (the reconnect thread when it
 //     reopens the port by itself).
 //   * OnSend: the thread that wrote.
+//   * OnDetect: the thread that called DetectGSM.
 // With NeedSynchronization true the main thread must run the synchronized
 // calls: see component/Thread.h (CheckSynchronize, ProcessMessages).
 //
@@ -395,6 +396,49 @@ class TVeskGSM : public TComponent {
   // delivered, in order; -1 for a part accepted without one.
   std::vector<int> GetLastMessageReferences() const;
 
+  // ================================================ modem detection
+  // Finds a modem without knowing its port or line speed: opens the listed
+  // serial ports one after another, tries line speeds from endBaudRate down
+  // to startBaudRate (both included, none when endBaudRate is below
+  // startBaudRate) and at each writes "AT+CRC=1\r"; the first port and speed
+  // whose answer holds "OK" are reported through pPort and pBaudRate and the
+  // result is true. False when nothing answered, no port is listed, the
+  // range is empty or the application cancelled; pPort is then spNone (or
+  // empty) and pBaudRate is left as it was.
+  //
+  // The scan opens each candidate itself, one at a time, and closes it before
+  // going on; it neither uses nor changes the component's connection, Port
+  // or BaudRate, and it skips the port the component has open. At each speed
+  // it applies the component's other line settings (data width, parity, stop
+  // bits, DTR, RTS, flow control). Only ports that GetExistingCommPortNames
+  // lists are tried, under the names it gives them.
+  //
+  // OnDetect(Sender, Port, BaudRate, Cancel) is raised before each attempt
+  // on the calling thread; setting Cancel to true ends the scan with false
+  // before anything is written at that speed. An exception the handler
+  // raises reaches the caller (the candidate port is closed first). The
+  // handler must not destroy the component; if it does, the scan returns
+  // false without touching it again.
+  //
+  // Blocks the calling thread: up to about 1.65 s per silent speed. On the
+  // main thread it runs pending synchronized calls (ProcessMessages) after
+  // each unanswered poll and after each port. Serial failures never raise.
+
+  // Port numbers from startPort to spCOM254 (spCustom is never tried).
+  bool DetectGSM(TCommPort startPort, TBaudRate startBaudRate, TBaudRate endBaudRate, TCommPort& pPort,
+                 TBaudRate& pBaudRate);
+  // The same from spCOM1.
+  bool DetectGSM(TBaudRate startBaudRate, TBaudRate endBaudRate, TCommPort& pPort, TBaudRate& pBaudRate);
+  // The same from spCOM1, over every speed from br000075 to br921600.
+  bool DetectGSM(TCommPort& pPort, TBaudRate& pBaudRate);
+  // The listed port names in list order, for ports without a number (a USB
+  // modem, a virtual port). OnDetect receives StringToCommPort(name), so
+  // such a port is reported as spCustom; pPort receives the name.
+  bool DetectGSM(TBaudRate startBaudRate, TBaudRate endBaudRate, UnicodeString& pPort, TBaudRate& pBaudRate);
+  // The name scan over every speed from br000075 to br921600.
+  bool DetectGSM(UnicodeString& pPort, TBaudRate& pBaudRate);
+  // ================================================ end of modem detection
+
  protected:
   // ------------------------------------------------ internals
   friend class TConnection;
@@ -466,6 +510,10 @@ class TVeskGSM : public TComponent {
   // ---- sending
   // One send's dialogue with the modem (sending/Send.cpp).
   class TSendDialogue;
+
+  // ---- modem detection
+  // One scan over a list of candidate ports (detection/Detect.cpp).
+  class TDetector;
   // Publishes the outcome of a send for GetLastSendError and
   // GetLastMessageReferences.
   void SetLastSend(const AnsiString& error, const std::vector<int>& references);
@@ -529,6 +577,10 @@ class TVeskGSM : public TComponent {
   const double FVersion = 1.42;
   // The open port, spNone when none is.
   std::atomic<TCommPort> ConnectedTo{spNone};
+  // The name under which the current connection's device was opened (kept
+  // after it ends; meaningful while the connection is not Closed). Guarded
+  // by FFieldsLock.
+  AnsiString FOpenedPort;
   std::atomic<bool> FAutoReadNewMessage{true};
   std::atomic<TMessageFormat> FMessageFormat{mfDefault};
   std::atomic<bool> FCancelDetect{false};

@@ -607,17 +607,23 @@ bool TVeskGSM::Open(bool skipInit) {
     if (link->State() != TLinkState::Closed || wanted == ConnectedTo) return false;
     std::shared_ptr<SerialPlatform> platform = GetSerialPlatform();
     int error = 0;
+    AnsiString name = GetFPort();
     std::unique_ptr<SerialDevice> device;
     try {
-      device = platform->Open(GetFPort(), error);
+      device = platform->Open(name, error);
     } catch (...) {
       device = nullptr;
     }
     // The error text is taken from the code the open returned, never from a
     // later errno.
-    if (!device) throw EVeskGSMException("Cannot connect to " + GetFPort() + " . " + platform->ErrorText(error));
+    if (!device) throw EVeskGSMException("Cannot connect to " + name + " . " + platform->ErrorText(error));
     FLastReceived = 0;
     FIsFaulted = false;
+    {
+      // A port scan leaves this device alone while the connection lasts.
+      std::lock_guard<std::mutex> fields(FFieldsLock);
+      FOpenedPort = name;
+    }
     ConnectedTo = wanted;
     generation = link->Begin(std::move(device), wanted, skipInit);
     if (generation == 0) {

@@ -109,6 +109,14 @@ class SerialPlatform {
   virtual bool IsPresentDevice(const AnsiString& name) = 0;
   // Whether port names compare with regard to case.
   virtual bool CaseSensitiveNames() const = 0;
+  // Whether two names, as Open takes them, stand for the same device. By
+  // default the names are compared as the platform compares them; a backend
+  // may also see through aliases (another spelling, a link to the device).
+  virtual bool SameDevice(const AnsiString& a, const AnsiString& b) {
+    AnsiString x = Trim(a), y = Trim(b);
+    if (x.empty() || y.empty()) return false;
+    return CaseSensitiveNames() ? x == y : UpperCase(x) == UpperCase(y);
+  }
   virtual AnsiString ErrorText(int error) = 0;
 };
 

@@ -428,6 +428,17 @@ class PosixSerialPlatform : public SerialPlatform {
 
   bool CaseSensitiveNames() const override { return true; }
 
+  // "COM3" and "/dev/ttyS2", or a link and the terminal it points to, name
+  // one device: compared by device number, without opening anything.
+  bool SameDevice(const AnsiString& a, const AnsiString& b) override {
+    if (Trim(a).empty() || Trim(b).empty()) return false;
+    AnsiString pa = PosixDevicePath(a, dev_), pb = PosixDevicePath(b, dev_);
+    if (pa == pb) return true;
+    struct stat sa, sb;
+    return ::stat(pa.c_str(), &sa) == 0 && ::stat(pb.c_str(), &sb) == 0 && S_ISCHR(sa.st_mode) &&
+           S_ISCHR(sb.st_mode) && sa.st_rdev == sb.st_rdev;
+  }
+
   AnsiString ErrorText(int error) override { return SysErrorMessage(error); }
 
  private:

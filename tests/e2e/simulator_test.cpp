@@ -124,6 +124,9 @@ TEST_F(OnSimulator, ALongMessageArrivingOutOfOrderIsJoinedOnce) {
 TEST_F(OnSimulator, TextModeAnswersParse) {
   Start();
   gsm->SetMessageFormat(mfText);
+  // The test reads the message itself: an automatic read first would mark
+  // it read.
+  gsm->SetAutoReadNewMessage(false);
   ASSERT_TRUE(gsm->Open(false));
   ASSERT_TRUE(simulator->WaitForCommand("ATE0", 5000ms));
   sim::IncomingSms sms;

@@ -303,5 +303,26 @@ TEST(PosixPlatform, PseudoTerminalsAreNeverListed) {
   EXPECT_TRUE(platform->IsPresentDevice(pty.Path()));
 }
 
+TEST(PosixPlatform, TwoNamesOfOneDeviceAreTheSameDevice) {
+  Pty pty, other;
+  ASSERT_TRUE(pty.Ok());
+  ASSERT_TRUE(other.Ok());
+  auto platform = DefaultSerialPlatform();
+  // A stable link to the terminal, as a modem's by-id path would be.
+  std::string link = ::testing::TempDir() + "same_device_link_" + std::to_string(::getpid());
+  std::remove(link.c_str());
+  ASSERT_EQ(::symlink(pty.Path().c_str(), link.c_str()), 0);
+  EXPECT_TRUE(platform->SameDevice(link, pty.Path()));
+  EXPECT_TRUE(platform->SameDevice(pty.Path(), pty.Path()));
+  EXPECT_FALSE(platform->SameDevice(link, other.Path()));
+  // Spellings of one port compare without anything being looked up.
+  EXPECT_TRUE(platform->SameDevice("COM3", "/dev/ttyS2"));
+  EXPECT_TRUE(platform->SameDevice("ttyUSB7", "/dev/ttyUSB7"));
+  EXPECT_FALSE(platform->SameDevice("COM3", "COM4"));
+  EXPECT_FALSE(platform->SameDevice("", ""));
+  EXPECT_FALSE(platform->SameDevice("/nonexistent/a", "/nonexistent/b"));
+  std::remove(link.c_str());
+}
+
 }  // namespace
 }  // namespace vesk

@@ -25,6 +25,11 @@ void FakeModem::SetEcho(bool echo) {
   echo_ = echo;
 }
 
+void FakeModem::SetAnswerSpeed(std::uint32_t bitsPerSecond) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  answerSpeed_ = bitsPerSecond;
+}
+
 void FakeModem::SetHandler(std::function<bool(FakeModem&, const std::string&)> handler) {
   std::lock_guard<std::mutex> lock(mutex_);
   handler_ = std::move(handler);
@@ -126,6 +131,12 @@ std::size_t FakeModem::Queued() const {
 // Called with mutex_ held.
 void FakeModem::Received(const char* data, std::size_t n) {
   written_.append(data, n);
+  if (answerSpeed_ != 0 && settings_.BaudRate != answerSpeed_) {
+    // Garbled at this speed: nothing of it is understood.
+    pendingLine_.clear();
+    changed_.notify_all();
+    return;
+  }
   for (std::size_t i = 0; i < n; ++i) {
     // As on a modem: an escape abandons the line (or message body) typed so
     // far; Ctrl-Z ends a message body, which is answered like a line and
@@ -292,8 +303,17 @@ int FakeSerialPlatform::Opens() const {
   return opens_;
 }
 
+int FakeSerialPlatform::OpenAttempts(const AnsiString& name) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  int n = 0;
+  for (const AnsiString& a : attempts_)
+    if (caseSensitive_ ? a == name : UpperCase(Trim(a)) == UpperCase(Trim(name))) ++n;
+  return n;
+}
+
 std::unique_ptr<SerialDevice> FakeSerialPlatform::Open(const AnsiString& name, int& error) {
   std::lock_guard<std::mutex> lock(mutex_);
+  attempts_.push_back(name);
   for (auto& p : ports_) {
     bool same = caseSensitive_ ? p.first == name : UpperCase(p.first) == UpperCase(Trim(name));
     if (!same) continue;

@@ -28,6 +28,10 @@ class FakeModem {
   void SetDefaultReply(const std::string& reply);
   // Echo each command line (with its CR) before the reply.
   void SetEcho(bool echo);
+  // Understands what is written only while the line is set to this speed
+  // (bit/s); at any other speed the bytes are noise and nothing answers.
+  // 0 (the default) understands every speed.
+  void SetAnswerSpeed(std::uint32_t bitsPerSecond);
   // Custom handling of a command line; return true when it has answered.
   void SetHandler(std::function<bool(FakeModem&, const std::string& line)> handler);
 
@@ -78,6 +82,7 @@ class FakeModem {
   std::multimap<std::string, Rule> rules_;
   std::string defaultReply_;
   bool echo_ = false;
+  std::uint32_t answerSpeed_ = 0;
   std::function<bool(FakeModem&, const std::string&)> handler_;
   std::uint32_t lineBits_ = 0;
   bool statusFails_ = false;
@@ -102,6 +107,9 @@ class FakeSerialPlatform : public SerialPlatform {
   void SetOpenError(const AnsiString& name, int error);
   void SetCaseSensitive(bool sensitive);
   int Opens() const;
+  // How often Open was asked for a name (matched as Open matches it),
+  // whether or not it succeeded.
+  int OpenAttempts(const AnsiString& name) const;
 
   std::unique_ptr<SerialDevice> Open(const AnsiString& name, int& error) override;
   std::vector<AnsiString> PortNames() override;
@@ -120,6 +128,7 @@ class FakeSerialPlatform : public SerialPlatform {
   std::vector<AnsiString> extra_;
   bool caseSensitive_ = false;
   int opens_ = 0;
+  std::vector<AnsiString> attempts_;
 };
 
 }  // namespace vesk::testing

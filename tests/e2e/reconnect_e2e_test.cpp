@@ -1,0 +1,120 @@
+// Reconnection against the modem simulator: the modem is unplugged while the
+// component has it open, plugged back under the same path a while later,
+// and the component comes back by itself and hears it again.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+#include "support/Fixtures.h"
+#include "tools/simulator/ModemSimulator.h"
+
+namespace vesk {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::WaitUntil;
+
+class ReconnectOnSimulator : public testing::FastClockTest {
+ protected:
+  void SetUp() override {
+    FastClockTest::SetUp();
+    simulator = std::make_unique<sim::ModemSimulator>();
+    gsm = std::make_unique<testing::TestGSM>();
+    gsm->SetCustomPortName(simulator->Path());
+    gsm->SetBaudRate(br115200);
+    gsm->OnConnect = [this](TObject*, TCommPort) { ++connects; };
+    gsm->OnFault = [this](TObject*, TCommPort) { ++faults; };
+    gsm->OnDisconnect = [this](TObject*, TCommPort) { ++disconnects; };
+    gsm->OnReceive = [this](TObject*, const AnsiString& text) {
+      std::lock_guard<std::mutex> lock(mutex);
+      received += text;
+    };
+  }
+  void TearDown() override {
+    if (HasFailure() && simulator) ADD_FAILURE() << "transcript:\n" << simulator->TranscriptText();
+    gsm.reset();
+    simulator.reset();
+    FastClockTest::TearDown();
+  }
+  AnsiString Received() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return received;
+  }
+  void ForgetReceived() {
+    std::lock_guard<std::mutex> lock(mutex);
+    received.clear();
+  }
+
+  std::unique_ptr<sim::ModemSimulator> simulator;
+  std::unique_ptr<testing::TestGSM> gsm;
+  std::atomic<int> connects{0}, faults{0}, disconnects{0};
+  std::mutex mutex;
+  AnsiString received;
+};
+
+TEST_F(ReconnectOnSimulator, AModemPluggedBackIsReopenedAndHeardAgain) {
+  gsm->SetAutoReconnect(true);
+  gsm->SetAutoReconnectCheckInterval(4000);
+  // The test reads the announced message itself, so that no automatic read
+  // competes with its command for the answer.
+  gsm->SetAutoReadNewMessage(false);
+  ASSERT_TRUE(gsm->Open(false));
+  ASSERT_TRUE(simulator->WaitForCommand("ATE0", 5000ms));
+  ASSERT_EQ(connects, 1);
+
+  simulator->Unplug();
+  ASSERT_TRUE(WaitUntil([&] { return faults == 1 && disconnects == 1 && gsm->IsConnected() == spNone; }));
+  EXPECT_TRUE(gsm->GetIsFaulted());
+  // Gone for a while: several reconnection intervals pass without a connection.
+  std::this_thread::sleep_for(GetClock()->RealDuration(3 * 4000));
+  EXPECT_EQ(connects, 1);
+  EXPECT_EQ(gsm->IsConnected(), spNone);
+
+  ForgetReceived();
+  simulator->Plug();
+  ASSERT_TRUE(WaitUntil([&] { return connects == 2 && gsm->IsConnected() != spNone; }, 10000));
+  EXPECT_FALSE(gsm->GetIsFaulted());
+  EXPECT_EQ(faults, 1);
+  // Reopened with the modem set-up, which the fresh modem needs to announce
+  // new messages at all.
+  ASSERT_TRUE(simulator->WaitForCommand("AT+CNMI=2,1,0,0,0", 5000ms, 2));
+  ASSERT_TRUE(simulator->WaitForCommand("ATE0", 5000ms, 2));
+  ASSERT_TRUE(WaitUntil([&] { return !gsm->PauseFlag(); }));
+
+  // A message sent after the return is announced to the component...
+  sim::IncomingSms sms;
+  sms.text = "back on the line";
+  auto parts = simulator->DeliverSms(sms);
+  ASSERT_EQ(parts.size(), 1u);
+  ASSERT_TRUE(WaitUntil([&] {
+    return Received().find("+CMTI: \"SM\"," + std::to_string(parts[0].index)) != AnsiString::npos;
+  }));
+  // ...and reads back whole over the new connection.
+  TStringList lines;
+  ASSERT_EQ(gsm->ExecuteATCommand("AT+CMGR=" + IntToStr(parts[0].index), &lines, 15, '\r'), 3);
+  AnsiString phone, centre;
+  TDateTime stamp = 0;
+  int zone = 0;
+  bool skip = true;
+  EXPECT_EQ(gsm->PDUSMSToString(WideToAnsi(lines[1]), phone, centre, stamp, zone, skip), u"back on the line");
+  EXPECT_FALSE(skip);
+}
+
+TEST_F(ReconnectOnSimulator, WithoutAutoReconnectTheModemStaysClosed) {
+  ASSERT_TRUE(gsm->Open(false));
+  ASSERT_TRUE(simulator->WaitForCommand("ATE0", 5000ms));
+  simulator->Unplug();
+  ASSERT_TRUE(WaitUntil([&] { return faults == 1 && gsm->IsConnected() == spNone; }));
+  simulator->Plug();
+  std::this_thread::sleep_for(GetClock()->RealDuration(3 * 4000));
+  EXPECT_EQ(connects, 1);
+  EXPECT_EQ(gsm->IsConnected(), spNone);
+  // The application opens it again itself.
+  ASSERT_TRUE(gsm->Open(true));
+  EXPECT_TRUE(gsm->ExecuteATCommand("AT"));
+}
+
+}  // namespace
+}  // namespace vesk
