@@ -56,8 +56,8 @@ std::string Slurp(const std::filesystem::path& path) {
   return s.str();
 }
 
-// Runs the tool with `args` (and `input` on standard input); waits for it.
-Outcome RunTool(const std::vector<std::string>& args, const std::string& input = "") {
+// Runs `program` with `args` (and `input` on standard input); waits for it.
+Outcome RunProgram(const std::string& program, const std::vector<std::string>& args, const std::string& input = "") {
   static int counter = 0;
   const auto dir = std::filesystem::temp_directory_path() /
                    ("veskgsm-tool-test-" + std::to_string(::getpid()) + "-" + std::to_string(++counter));
@@ -65,7 +65,7 @@ Outcome RunTool(const std::vector<std::string>& args, const std::string& input =
   {
     std::ofstream(dir / "in") << input;
   }
-  std::string command = Quote(VESKGSM_BINARY);
+  std::string command = Quote(program);
   for (const std::string& a : args) command += " " + Quote(a);
   command += " <" + Quote((dir / "in").string()) + " >" + Quote((dir / "out").string()) + " 2>" +
              Quote((dir / "err").string());
@@ -76,6 +76,10 @@ Outcome RunTool(const std::vector<std::string>& args, const std::string& input =
   outcome.err = Slurp(dir / "err");
   std::filesystem::remove_all(dir);
   return outcome;
+}
+
+Outcome RunTool(const std::vector<std::string>& args, const std::string& input = "") {
+  return RunProgram(VESKGSM_BINARY, args, input);
 }
 
 // ------------------------------------------------------------------ usage
@@ -357,6 +361,24 @@ TEST_F(ToolModem, ListOfAnUnknownStorageFails) {
   const Outcome o = RunTool({"list", "--port", Port(), "--storage", "XX"});
   EXPECT_EQ(o.status, 1);
   EXPECT_NE(o.err.find("XX"), std::string::npos) << o.err;
+}
+
+// The example application of examples/ sends, then prints what comes in.
+TEST_F(ToolModem, ExampleApplicationSendsAndReceives) {
+  Outcome o;
+  std::thread app([&] { o = RunProgram(EXAMPLE_SEND_RECEIVE, {Port(), "+15550100", "hello from the example", "3"}); });
+  const bool sent = modem_.WaitForSubmitted(1, 10000ms) && modem_.WaitForCommand("AT+CNMI=2,1", 1000ms);
+  IncomingSms sms;
+  sms.text = "and hello back";
+  if (sent) modem_.DeliverSms(sms);
+  app.join();
+  ASSERT_TRUE(sent);
+  EXPECT_EQ(modem_.Submitted()[0].text, "hello from the example");
+  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_NE(o.out.find("sent to +15550100\n"), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find("message from +15550123 (centre +15550100, sent 2019-03-14 15:09:26): and hello back\n"),
+            std::string::npos)
+      << o.out;
 }
 
 }  // namespace
