@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "component/VeskGSM.h"
+#include "port/SerialDevice.h"
 #include "incoming/Reassembly.h"
 #include "sending/Split.h"
 #include "tools/cli/Format.h"
@@ -179,6 +180,84 @@ int RunPorts(const CommonOptions& common, std::ostream& out, std::ostream&) {
     const std::string device = port == spCustom ? name : "/dev/ttyS" + std::to_string(static_cast<int>(port) - 1);
     printer.Print({{"port", name}, {"device", device}}, device == name ? name : name + "  " + device);
   }
+  return kExitOk;
+}
+
+// ------------------------------------------------------------------ detect
+
+namespace {
+
+// The machine's serial ports, or the ports the user named, remembering the
+// last one opened: the scan reports a port by name only as spCustom.
+class ScanPorts : public SerialPlatform {
+ public:
+  explicit ScanPorts(std::vector<std::string> only) : only_(std::move(only)) {}
+  std::unique_ptr<SerialDevice> Open(const AnsiString& name, int& error) override {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      opened_ = name;
+    }
+    return real_->Open(name, error);
+  }
+  std::vector<AnsiString> PortNames() override {
+    if (only_.empty()) return real_->PortNames();
+    return {only_.begin(), only_.end()};
+  }
+  bool IsPresentDevice(const AnsiString& name) override { return real_->IsPresentDevice(name); }
+  bool CaseSensitiveNames() const override { return real_->CaseSensitiveNames(); }
+  bool SameDevice(const AnsiString& a, const AnsiString& b) override { return real_->SameDevice(a, b); }
+  AnsiString ErrorText(int error) override { return real_->ErrorText(error); }
+  AnsiString Opened() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return opened_;
+  }
+
+ private:
+  std::shared_ptr<SerialPlatform> real_ = DefaultSerialPlatform();
+  std::vector<std::string> only_;
+  mutable std::mutex mutex_;
+  AnsiString opened_;
+};
+
+TBaudRate StandardSpeed(const TVeskGSM& gsm, int bps, const char* option) {
+  const TBaudRate speed = gsm.IntToBaudRate(bps);
+  if (speed == brCustom)
+    throw UsageError(std::string(option) + " " + std::to_string(bps) +
+                     " is not a standard speed (75, 110, 134, 150, 300, 600, 1200 ... 115200, 128000, 230400, "
+                     "256000, 460800, 921600)");
+  return speed;
+}
+
+}  // namespace
+
+int RunDetect(const CommonOptions& common, const DetectOptions& options, std::ostream& out, std::ostream& err) {
+  TVeskGSM gsm;
+  Configure(gsm, common);
+  const TBaudRate from = StandardSpeed(gsm, options.from, "--from");
+  const TBaudRate to = StandardSpeed(gsm, options.to, "--to");
+  if (from > to) throw UsageError("--from must not be above --to");
+  auto ports = std::make_shared<ScanPorts>(options.only);
+  gsm.SetSerialPlatform(ports);
+  int attempts = 0;
+  gsm.OnDetect = [&](TObject*, TCommPort port, TBaudRate speed, bool&) {
+    ++attempts;
+    const std::string name = port == spCustom ? AnsiText(ports->Opened()) : AnsiText(gsm.CommPortToString(port));
+    err << "trying " << name << " at " << gsm.BaudRateToInt(speed) << " bit/s" << std::endl;
+  };
+  if (ports->PortNames().empty()) {
+    err << "veskgsm: no serial port is listed on this machine\n";
+    return kExitFailed;
+  }
+  UnicodeString found;
+  TBaudRate speed = from;
+  if (!gsm.DetectGSM(from, to, found, speed)) {
+    err << "veskgsm: no modem answered (" << attempts << " attempt(s))\n";
+    return kExitFailed;
+  }
+  const std::string port = WideToUtf8(found);
+  const int bps = gsm.BaudRateToInt(speed);
+  Printer printer(out, common.json);
+  printer.Print({{"port", port}, {"baud", bps}}, port + " " + std::to_string(bps));
   return kExitOk;
 }
 

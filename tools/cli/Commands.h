@@ -64,6 +64,12 @@ struct EncodeOptions {
   std::string text;
 };
 
+struct DetectOptions {
+  int from = 75;      // bit/s
+  int to = 921600;
+  std::vector<std::string> only;  // these ports instead of the machine's list
+};
+
 struct SimulateOptions {
   std::string link;
   int baud = 0;
@@ -79,6 +85,7 @@ int RunList(const CommonOptions& common, const StorageOptions& options, std::ost
 int RunDelete(const CommonOptions& common, const StorageOptions& options, std::ostream& out, std::ostream& err);
 int RunEncode(const CommonOptions& common, const EncodeOptions& options, std::ostream& out, std::ostream& err);
 int RunDecode(const CommonOptions& common, const std::vector<std::string>& hex, std::ostream& out, std::ostream& err);
+int RunDetect(const CommonOptions& common, const DetectOptions& options, std::ostream& out, std::ostream& err);
 int RunSimulate(const SimulateOptions& options, std::ostream& out, std::ostream& err);
 int RunDemoCommand();
 

@@ -48,6 +48,13 @@ int main(int argc, char** argv) {
   CLI::App* ports = app.add_subcommand("ports", "list the serial ports present");
   AddCommon(*ports, common);
 
+  DetectOptions detectOptions;
+  CLI::App* detect = app.add_subcommand("detect", "scan the serial ports and line speeds for a modem");
+  AddCommon(*detect, common);
+  detect->add_option("--from", detectOptions.from, "the lowest speed tried, bit/s (default 75)");
+  detect->add_option("--to", detectOptions.to, "the highest speed tried, bit/s (default 921600)");
+  detect->add_option("--only", detectOptions.only, "try these ports only (device paths), not the machine's list");
+
   CLI::App* at = app.add_subcommand("at", "run AT commands and print their answer lines");
   AddPort(*at, common);
   AtOptions atOptions;
@@ -137,6 +144,7 @@ int main(int argc, char** argv) {
 
   try {
     if (*ports) return RunPorts(common, std::cout, std::cerr);
+    if (*detect) return RunDetect(common, detectOptions, std::cout, std::cerr);
     if (*at) return RunAt(common, atOptions, std::cout, std::cerr);
     if (*info) return RunInfo(common, std::cout, std::cerr);
     if (*send) return RunSend(common, sendOptions, std::cout, std::cerr);

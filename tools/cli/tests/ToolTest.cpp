@@ -363,6 +363,38 @@ TEST_F(ToolModem, ListOfAnUnknownStorageFails) {
   EXPECT_NE(o.err.find("XX"), std::string::npos) << o.err;
 }
 
+// The scan over a port the test names (never the machine's list): the
+// modem answers at 19200 only, the scan starts at 38400 and goes down.
+TEST(ToolDetect, FindsTheModemAtItsSpeed) {
+  ModemConfig config;
+  config.quirks.lineSpeed = 19200;
+  ModemSimulator modem(config);
+  const Outcome o = RunTool({"detect", "--json", "--only", modem.Path(), "--from", "9600", "--to", "38400"});
+  ASSERT_EQ(o.status, 0) << o.err;
+  ASSERT_EQ(o.JsonLines().size(), 1u);
+  EXPECT_EQ(o.JsonLines()[0], json({{"port", modem.Path()}, {"baud", 19200}}));
+  EXPECT_NE(o.err.find("trying " + modem.Path() + " at 38400 bit/s\ntrying " + modem.Path() + " at 19200 bit/s\n"),
+            std::string::npos)
+      << o.err;
+  EXPECT_EQ(o.err.find("at 9600"), std::string::npos) << o.err;  // found before
+}
+
+TEST(ToolDetect, NothingAnswersOnAnAbsentPort) {
+  const Outcome o = RunTool({"detect", "--only", "/tmp/veskgsm-no-such-modem", "--from", "9600", "--to", "9600"});
+  EXPECT_EQ(o.status, 1);
+  EXPECT_NE(o.err.find("no modem answered"), std::string::npos) << o.err;
+  EXPECT_EQ(o.out, "");
+}
+
+TEST(ToolDetect, SpeedsMustBeStandardAndInOrder) {
+  Outcome o = RunTool({"detect", "--only", "/tmp/veskgsm-no-such-modem", "--from", "9601"});
+  EXPECT_EQ(o.status, 2);
+  EXPECT_NE(o.err.find("not a standard speed"), std::string::npos) << o.err;
+  o = RunTool({"detect", "--only", "/tmp/veskgsm-no-such-modem", "--from", "19200", "--to", "9600"});
+  EXPECT_EQ(o.status, 2);
+  EXPECT_NE(o.err.find("--from must not be above --to"), std::string::npos) << o.err;
+}
+
 // The example application of examples/ sends, then prints what comes in.
 TEST_F(ToolModem, ExampleApplicationSendsAndReceives) {
   Outcome o;
