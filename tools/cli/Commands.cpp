@@ -376,8 +376,10 @@ int RunListen(const CommonOptions& common, const ListenOptions& options, std::os
   };
   gsm.OnError = [&](TObject*, const AnsiString& text) {
     const std::string line = AnsiText(Trim(text));
-    const AnsiString reason = gsm.GetLastDecodeError();
     json object = {{"event", "error"}, {"text", line}};
+    // A stored message that did not decode comes as its read answer.
+    const bool readAnswer = Pos("+CMGR:", UpperCase(text)) > 0 || Pos("+CMGL:", UpperCase(text)) > 0;
+    const AnsiString reason = readAnswer ? gsm.GetLastDecodeError() : AnsiString();
     if (!reason.empty()) object["reason"] = AnsiText(reason);
     printer.Print(object, "error: " + Printable(line));
   };

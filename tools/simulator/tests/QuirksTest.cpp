@@ -97,7 +97,9 @@ TEST_F(Quirk, PacingWritesAtTheSpeedOfTheLine) {
   EXPECT_LT(took, wire * 2 + 200ms);
   std::size_t largest = 0;
   EXPECT_GT(SentWrites(Sim(), &largest), 20);  // it trickled
-  EXPECT_LE(largest, 16u);
+  // One 5 ms slice is 3 bytes; a write thread that woke late (a loaded
+  // machine) catches up at most 50 ms more: 27 bytes at 4800.
+  EXPECT_LE(largest, 27u);
 }
 
 TEST_F(Quirk, PacingAlsoSlowsTheEcho) {
