@@ -264,6 +264,11 @@ int RunDetect(const CommonOptions& common, const DetectOptions& options, std::os
 // ------------------------------------------------------------------ at
 
 int RunAt(const CommonOptions& common, const AtOptions& options, std::ostream& out, std::ostream& err) {
+  for (const std::string& command : options.commands) {
+    if (Trim(command).empty()) throw UsageError("an empty command");
+    if (command.find_first_of("\r\n\x1A\x1B") != std::string::npos)
+      throw UsageError("a command holds a line break, Ctrl-Z or escape: give each command as its own argument");
+  }
   TVeskGSM gsm;
   Configure(gsm, common);
   if (!OpenModem(gsm, common, false, err)) return kExitFailed;

@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "component/VeskGSM.h"
 #include "tools/simulator/ModemSimulator.h"
 
 namespace vesk::sim {
@@ -131,14 +132,30 @@ TEST(ToolUsage, AbsentPortFails) {
   EXPECT_NE(o.err.find("/tmp/veskgsm-no-such-modem"), std::string::npos) << o.err;
 }
 
-TEST(ToolUsage, PortsListsWithoutOpening) {
-  // Only the machine's list is read; each line names a port.
+TEST(ToolUsage, PortsAreTheComponentsList) {
+  // Only the machine's list is read, as the component reads it; nothing is
+  // opened.
+  TVeskGSM gsm;
+  TStringList names;
+  gsm.GetExistingCommPortNames(names);
   const Outcome o = RunTool({"ports", "--json"});
   EXPECT_EQ(o.status, 0) << o.err;
-  for (const json& line : o.JsonLines()) {
-    EXPECT_TRUE(line.contains("port"));
-    EXPECT_TRUE(line.contains("device"));
+  EXPECT_EQ(o.err, "");
+  const auto lines = o.JsonLines();
+  ASSERT_EQ(static_cast<int>(lines.size()), names.Count()) << o.out;
+  for (int i = 0; i < names.Count(); ++i) {
+    EXPECT_EQ(lines[i]["port"], WideToUtf8(names[i]));
+    const std::string device = lines[i]["device"];
+    EXPECT_EQ(device.rfind("/dev/", 0), 0u) << device;
   }
+}
+
+TEST(ToolUsage, EmptyOrMultiLineCommandIsBadUsage) {
+  Outcome o = RunTool({"at", "--port", "/nonexistent", ""});
+  EXPECT_EQ(o.status, 2);
+  EXPECT_NE(o.err.find("empty command"), std::string::npos) << o.err;
+  o = RunTool({"at", "--port", "/nonexistent", "AT\rAT+CMGS=1"});
+  EXPECT_EQ(o.status, 2);
 }
 
 // ------------------------------------------------------------------ pdu
