@@ -3,6 +3,7 @@
 # make tsan   -- the test suite under ThreadSanitizer
 # make asan   -- the test suite under AddressSanitizer and UBSan
 # make bench  -- the benchmarks
+# make install -- the library's tool `veskgsm` into PREFIX/bin (PREFIX=/usr/local)
 #
 # Missing build tools are installed with apt-get (through sudo when not root).
 
@@ -11,11 +12,16 @@ TSAN_BUILD ?= build-tsan
 ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_ARGS ?=
+PREFIX     ?= /usr/local
 
-APT_PACKAGES := cmake g++ make googletest libgtest-dev libgmock-dev libbenchmark-dev
+# CLI11 and nlohmann-json are for the `veskgsm` tool only, and gammu, a
+# common AT client, is run against the simulator by the tests; the library
+# needs none of them.
+APT_PACKAGES := cmake g++ make googletest libgtest-dev libgmock-dev libbenchmark-dev \
+                libcli11-dev nlohmann-json3-dev gammu
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps configure build test tsan asan bench demo clean
+.PHONY: all deps configure build test tsan asan bench demo install clean
 
 all: build
 
@@ -56,8 +62,12 @@ bench: build
 	@for b in $(BUILD)/bench/bench_*; do [ -x "$$b" ] && "$$b"; done
 
 demo: configure
-	cmake --build $(BUILD) -j $(JOBS) --target veskgsm-demo
-	$(BUILD)/tools/demo/veskgsm-demo
+	cmake --build $(BUILD) -j $(JOBS) --target veskgsm-tool
+	$(BUILD)/tools/cli/veskgsm demo
+
+install: configure
+	cmake --build $(BUILD) -j $(JOBS) --target veskgsm-tool
+	$(SUDO) cmake --install $(BUILD) --prefix $(PREFIX)
 
 clean:
 	rm -rf $(BUILD) $(TSAN_BUILD) $(ASAN_BUILD)

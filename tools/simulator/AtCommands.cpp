@@ -115,7 +115,10 @@ AtEngine::Result AtEngine::Creg(Form form, const Args& args, Response& response)
   int n = 0;
   switch (form) {
     case Form::Test: response.Info("+CREG: (0-2)"); return Result::Ok();
-    case Form::Read: response.Info("+CREG: " + Number(creg_) + "," + Number(config_.registration)); return Result::Ok();
+    case Form::Read:
+      // With the radio off (AT+CFUN=0 or 4) the modem is not registered.
+      response.Info("+CREG: " + Number(creg_) + "," + Number(cfun_ == 1 ? config_.registration : 0));
+      return Result::Ok();
     case Form::Set:
       if (args.Count() > 1 || (args.Present(0) && (!args.Int(0, n) || n > 2))) return Result::Error();
       creg_ = n;
@@ -129,7 +132,7 @@ AtEngine::Result AtEngine::Cops(Form form, const Args&, Response& response) {
   const std::string name = "\"" + config_.operatorName + "\"";
   switch (form) {
     case Form::Test: response.Info("+COPS: (2," + name + "," + name + ",\"00101\"),,(0-4),(0-2)"); return Result::Ok();
-    case Form::Read: response.Info("+COPS: 0,0," + name); return Result::Ok();
+    case Form::Read: response.Info(cfun_ == 1 ? "+COPS: 0,0," + name : "+COPS: 0"); return Result::Ok();
     case Form::Set: return Result::Ok();
     case Form::Action: return Result::Error();
   }
@@ -160,6 +163,25 @@ AtEngine::Result AtEngine::Gmi(Form form, const Args&, Response& r) { return Inf
 AtEngine::Result AtEngine::Gmm(Form form, const Args&, Response& r) { return Info(form, config_.model, r); }
 AtEngine::Result AtEngine::Gmr(Form form, const Args&, Response& r) { return Info(form, config_.revision, r); }
 AtEngine::Result AtEngine::Gsn(Form form, const Args&, Response& r) { return Info(form, config_.imei, r); }
+
+// TS 27.007 8.2: the phone's level of functionality. 1 full, 0 minimum,
+// 4 transmit and receive circuits off; <rst> 1 restarts the modem first
+// (the settings go back to their power-on values, the SIM stays unlocked).
+AtEngine::Result AtEngine::Cfun(Form form, const Args& args, Response& response) {
+  int fun = 0, rst = 0;
+  switch (form) {
+    case Form::Test: response.Info("+CFUN: (0,1,4),(0,1)"); return Result::Ok();
+    case Form::Read: response.Info("+CFUN: " + Number(cfun_)); return Result::Ok();
+    case Form::Set:
+      if (args.Count() > 2 || !args.Int(0, fun) || (fun != 0 && fun != 1 && fun != 4)) return Result::Error();
+      if (args.Present(1) && (!args.Int(1, rst) || rst > 1)) return Result::Error();
+      if (rst == 1) ResetSettings();
+      cfun_ = fun;
+      return Result::Ok();
+    case Form::Action: return Result::Error();
+  }
+  return Result::Error();
+}
 
 AtEngine::Result AtEngine::Cimi(Form form, const Args&, Response& r) {
   if (form == Form::Action) {

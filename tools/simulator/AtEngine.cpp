@@ -154,6 +154,7 @@ void AtEngine::ResetSettings() {
 void AtEngine::PowerOn() {
   ResetSettings();
   pin_ = currentPin_.empty() ? PinState::Ready : PinState::SimPin;
+  cfun_ = 1;
   pinAttempts_ = kPinAttempts;
   call_ = CallState::Idle;
   ringsHeard_ = 0;
@@ -384,7 +385,7 @@ AtEngine::Result AtEngine::Execute(std::string_view s, Response& response) {
 }
 
 AtEngine::Result AtEngine::Basic(char name, int value, Response& response) {
-  if (!Supported(std::string(1, name))) return Result::Error();
+  if (!Supported(std::string(1, name))) return Result::Cme(4);
   switch (name) {
     case 'E':
     case 'V':
@@ -418,7 +419,7 @@ AtEngine::Result AtEngine::Basic(char name, int value, Response& response) {
     case 'X':
       return Result::Ok();
     default:
-      return Result::Error();
+      return Result::Cme(4);
   }
 }
 
@@ -473,7 +474,8 @@ AtEngine::Result AtEngine::Dial(std::string_view dial, bool voice) {
 }
 
 const AtEngine::CommandEntry* AtEngine::FindExtended(std::string_view name) {
-  static constexpr std::array<CommandEntry, 30> kCommands = {{
+  static constexpr std::array<CommandEntry, 32> kCommands = {{
+      {"+CFUN", &AtEngine::Cfun},
       {"+CGMI", &AtEngine::Gmi},  {"+CGMM", &AtEngine::Gmm},  {"+CGMR", &AtEngine::Gmr},
       {"+CGSN", &AtEngine::Gsn},  {"+CHUP", &AtEngine::Chup}, {"+CIMI", &AtEngine::Cimi},
       {"+CLIP", &AtEngine::Clip}, {"+CLIR", &AtEngine::Clir}, {"+CMEE", &AtEngine::Cmee},
@@ -483,7 +485,8 @@ const AtEngine::CommandEntry* AtEngine::FindExtended(std::string_view name) {
       {"+CPMS", &AtEngine::Cpms}, {"+CRC", &AtEngine::Crc},   {"+CREG", &AtEngine::Creg},
       {"+CSCA", &AtEngine::Csca}, {"+CSCS", &AtEngine::Cscs}, {"+CSDH", &AtEngine::Csdh},
       {"+CSMP", &AtEngine::Csmp}, {"+CSMS", &AtEngine::Csms}, {"+CSQ", &AtEngine::Csq},
-      {"+GMI", &AtEngine::Gmi},   {"+GMM", &AtEngine::Gmm},   {"+GSN", &AtEngine::Gsn},
+      {"+GMI", &AtEngine::Gmi},   {"+GMM", &AtEngine::Gmm},   {"+GMR", &AtEngine::Gmr},
+      {"+GSN", &AtEngine::Gsn},
   }};
   for (const CommandEntry& e : kCommands) {
     if (e.name == name) return &e;
@@ -493,9 +496,11 @@ const AtEngine::CommandEntry* AtEngine::FindExtended(std::string_view name) {
 
 AtEngine::Result AtEngine::RunExtended(const std::string& name, Form form, std::string_view args,
                                        Response& response) {
-  if (!Supported(name)) return Result::Error();
+  // A command this modem does not have: "ERROR", or under AT+CMEE
+  // "+CME ERROR: 4" (operation not supported).
+  if (!Supported(name)) return Result::Cme(4);
   const CommandEntry* entry = FindExtended(name);
-  if (entry == nullptr) return Result::Error();
+  if (entry == nullptr) return Result::Cme(4);
   return (this->*entry->handler)(form, ParseArgs(args), response);
 }
 

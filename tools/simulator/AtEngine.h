@@ -192,6 +192,7 @@ class AtEngine {
   Result Csmp(Form, const Args&, Response&);
   Result Csms(Form, const Args&, Response&);
   Result Csq(Form, const Args&, Response&);
+  Result Cfun(Form, const Args&, Response&);
   Result Cimi(Form, const Args&, Response&);
   Result Gmi(Form, const Args&, Response&);
   Result Gmm(Form, const Args&, Response&);
@@ -217,6 +218,7 @@ class AtEngine {
   int clir_ = 0;
   bool crc_ = false;
   int creg_ = 0;
+  int cfun_ = 1;  // AT+CFUN: 1 full, 0 minimum, 4 radio off; kept by ATZ
   std::string mem1_ = "SM", mem2_ = "SM", mem3_ = "SM";
   std::string serviceCentre_;
   int serviceCentreType_ = 145;

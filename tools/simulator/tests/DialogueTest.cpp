@@ -67,9 +67,16 @@ TEST_F(Dialogue, LineWithoutAtGetsNoAnswer) {
 
 TEST_F(Dialogue, UnknownCommandIsAnError) {
   EchoOff();
+  // The modem starts with AT+CMEE=1: an unknown command is "operation not
+  // supported".
+  EXPECT_EQ(Client().Ask("AT+VESK"), "\r\n+CME ERROR: 4\r\n");
+  EXPECT_EQ(Client().Ask("ATY"), "\r\n+CME ERROR: 4\r\n");
+  EXPECT_EQ(Client().Ask("AT+CSQ?"), "\r\nERROR\r\n");  // no read form
+  EXPECT_EQ(Client().Ask("AT+CMEE=2"), "\r\nOK\r\n");
+  EXPECT_EQ(Client().Ask("AT+VESK"), "\r\n+CME ERROR: operation not supported\r\n");
+  EXPECT_EQ(Client().Ask("AT+CMEE=0"), "\r\nOK\r\n");
   EXPECT_EQ(Client().Ask("AT+VESK"), "\r\nERROR\r\n");
   EXPECT_EQ(Client().Ask("ATY"), "\r\nERROR\r\n");
-  EXPECT_EQ(Client().Ask("AT+CSQ?"), "\r\nERROR\r\n");  // no read form
 }
 
 TEST_F(Dialogue, SeveralCommandsOnOneLine) {
@@ -82,7 +89,7 @@ TEST_F(Dialogue, SeveralCommandsOnOneLine) {
 
 TEST_F(Dialogue, ErrorStopsTheRestOfTheLine) {
   EchoOff();
-  EXPECT_EQ(Client().Ask("AT+CLIP=1;+VESK;+CRC=1"), "\r\nERROR\r\n");
+  EXPECT_EQ(Client().Ask("AT+CLIP=1;+VESK;+CRC=1"), "\r\n+CME ERROR: 4\r\n");
   EXPECT_TRUE(Sim().State().clip);
   EXPECT_FALSE(Sim().State().crc);
 }
@@ -104,7 +111,7 @@ TEST_F(Dialogue, NumericResultCodes) {
   Client().Type("ATV0\r");
   EXPECT_EQ(Client().ReadUntil("0\r"), "0\r");  // numeric results carry no line feed
   EXPECT_EQ(Client().ReadFor(100ms), "");
-  Client().Type("AT+VESK\r");
+  Client().Type("AT+CSQ?\r");
   EXPECT_EQ(Client().ReadUntil("4\r"), "4\r");
   Client().Type("AT+CSQ\r");
   EXPECT_EQ(Client().ReadUntil("0\r"), "+CSQ: 23,99\r\n0\r");
@@ -345,7 +352,7 @@ TEST_F(Dialogue, CommandsConfiguredMissingAnswerError) {
   config.unsupported = {"+cmgs", "D"};
   config.echo = false;
   Start(config);
-  EXPECT_EQ(Client().Ask("AT+CMGS=?"), "\r\nERROR\r\n");
+  EXPECT_EQ(Client().Ask("AT+CMGS=?"), "\r\n+CME ERROR: 4\r\n");
   EXPECT_EQ(Client().Ask("ATD5550123;"), "\r\nERROR\r\n");
   EXPECT_EQ(Client().Ask("AT+CMGR=?"), "\r\nOK\r\n");
 }
@@ -353,7 +360,7 @@ TEST_F(Dialogue, CommandsConfiguredMissingAnswerError) {
 TEST_F(Dialogue, CommandsSwitchedOffAndOnWhileRunning) {
   EchoOff();
   Sim().SetSupported("+CRC", false);
-  EXPECT_EQ(Client().Ask("AT+CLIP=1;+CRC=1"), "\r\nERROR\r\n");
+  EXPECT_EQ(Client().Ask("AT+CLIP=1;+CRC=1"), "\r\n+CME ERROR: 4\r\n");
   Sim().SetSupported("S0", false);
   EXPECT_EQ(Client().Ask("ATS0=2"), "\r\nERROR\r\n");
   Sim().SetSupported("+CRC", true);

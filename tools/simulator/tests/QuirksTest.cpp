@@ -28,7 +28,7 @@ TEST_F(Quirk, LowerCaseAnswersKeepTheEchoAsTyped) {
   Client().Type("AT+CSQ\r");
   EXPECT_EQ(Client().ReadUntil("ok\r\n"), "AT+CSQ\r\r\n+csq: 23,99\r\n\r\nok\r\n");
   Client().Type("AT+VESK\r");
-  EXPECT_EQ(Client().ReadUntil("error\r\n"), "AT+VESK\r\r\nerror\r\n");
+  EXPECT_EQ(Client().ReadUntil("error: 4\r\n"), "AT+VESK\r\r\n+cme error: 4\r\n");
 }
 
 TEST_F(Quirk, LowerCaseKeepsTextBodiesButNotPdus) {
@@ -97,7 +97,9 @@ TEST_F(Quirk, PacingWritesAtTheSpeedOfTheLine) {
   EXPECT_LT(took, wire * 2 + 200ms);
   std::size_t largest = 0;
   EXPECT_GT(SentWrites(Sim(), &largest), 20);  // it trickled
-  EXPECT_LE(largest, 16u);
+  // One 5 ms slice is 3 bytes; a write thread that woke late (a loaded
+  // machine) catches up at most 50 ms more: 27 bytes at 4800.
+  EXPECT_LE(largest, 27u);
 }
 
 TEST_F(Quirk, PacingAlsoSlowsTheEcho) {

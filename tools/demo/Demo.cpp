@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "component/VeskGSM.h"
+#include "tools/demo/Demo.h"
 #include "tools/simulator/ModemSimulator.h"
 
 using namespace vesk;
@@ -24,6 +25,18 @@ void Say(const std::string& text) {
 }
 
 void Step(const std::string& title) { Say("\n== " + title); }
+
+// Steps that did not do what they should.
+int gFailures = 0;
+
+// Reports a step's outcome; a failed one makes the demo's exit status 1.
+bool Check(bool ok, const std::string& what) {
+  if (!ok) {
+    ++gFailures;
+    Say("   FAILED: " + what);
+  }
+  return ok;
+}
 
 // Waits up to `ms` for `condition`.
 bool Await(const std::function<bool()>& condition, int ms = 10000) {
@@ -43,7 +56,8 @@ std::string Lines(const TStrings& lines) {
 
 }  // namespace
 
-int main() {
+int vesk::RunDemo() {
+  gFailures = 0;
   sim::ModemConfig config;
   config.quirks.answerDelay = 20ms;  // a little thinking time, as real modems take
   sim::ModemSimulator modem(config);
@@ -63,12 +77,21 @@ int main() {
   gsm.OnFault = [](TObject*, TCommPort) { Say("   event OnFault: the port went away"); };
   // Every whole message the modem delivers, decoded and reassembled.
   std::atomic<int> messages{0};
+  std::atomic<int> listed{0};
   gsm.OnNewMessage = [](TObject*, const AnsiString& storage, int index) {
     Say("   event OnNewMessage: " + storage + " " + std::to_string(index) + " (read at once)");
   };
   gsm.OnReadMessage = [&](TObject* sender, const WideString& text, const AnsiString& phone, const AnsiString& centre,
                           TDateTime stamp, int zone, int) {
     auto* g = static_cast<TVeskGSM*>(sender);
+    if (g->GetIsListing()) {
+      std::string where;
+      for (int i : g->GetMessageIndexes()) where += (where.empty() ? "" : ",") + std::to_string(i);
+      Say("   listed at " + g->GetMessageLocation() + " " + where + ": from " + phone + ", \"" +
+          WideToUtf8(text).substr(0, 40) + (text.size() > 40 ? "...\"" : "\""));
+      ++listed;
+      return;
+    }
     std::string where;
     for (int i : g->GetMessageIndexes()) where += (where.empty() ? "" : ",") + std::to_string(i);
     Say("   event OnReadMessage: from " + phone + " via " + centre + " at " + DateToStr(stamp) + " " +
@@ -92,13 +115,15 @@ int main() {
   };
 
   Step("1. Open the port; the reader thread sets the modem up");
-  gsm.Open();
-  modem.WaitForCommand("ATE0", 5000ms);
+  Check(gsm.Open(), "the port did not open");
+  Check(modem.WaitForCommand("ATE0", 5000ms), "the modem was not set up");
   std::this_thread::sleep_for(300ms);
   for (const std::string& c : modem.Commands()) Say("   the modem received " + c);
 
   Step("2. Commands: identity, signal, capabilities");
-  Say("   GetIMEI -> " + gsm.GetIMEI());
+  const AnsiString imei = gsm.GetIMEI();
+  Say("   GetIMEI -> " + imei);
+  Check(!imei.empty(), "no IMEI read");
   Say("   GetSignalStrength -> " + std::to_string(gsm.GetSignalStrength()));
   TStringList answer;
   gsm.ExecuteATCommand("AT+CGMM", &answer, 15, '\r');
@@ -120,6 +145,7 @@ int main() {
   gsm.SetWaitForPrompt(true);
   bool sent = gsm.SendSMSAsPDU("+15550100", "", Utf8ToWide("Grüße aus dem Simulator"));
   Say("   SendSMSAsPDU -> " + std::string(sent ? "sent" : "failed: " + gsm.GetLastSendError()));
+  Check(sent, "the short message was not sent");
   WideString longText;
   for (int i = 1; i <= 20; ++i) longText += Utf8ToWide("part of a long text " + std::to_string(i) + "; ");
   sent = gsm.SendSMSAsPDU("+15550100", "", longText);
@@ -127,6 +153,7 @@ int main() {
   for (int r : gsm.GetLastMessageReferences()) refs += " " + std::to_string(r);
   Say("   SendSMSAsPDU (" + std::to_string(longText.size()) + " characters) -> " +
       (sent ? "sent, message references" + refs : "failed: " + gsm.GetLastSendError()));
+  Check(sent, "the long message was not sent");
   for (const sim::SubmittedMessage& m : modem.Submitted())
     Say("   the network took: to " + m.destination + ", \"" + m.text.substr(0, 60) + (m.text.size() > 60 ? "..." : "") + "\"");
 
@@ -134,7 +161,7 @@ int main() {
   sim::IncomingSms sms;
   sms.text = "Meet at 7 @ the café {corner}";
   modem.DeliverSms(sms);
-  Await([&] { return messages == 1; });
+  Check(Await([&] { return messages == 1; }), "the message was not reported");
 
   Step("6. A long message in three parts, arriving out of order");
   sim::IncomingSms longSms;
@@ -143,7 +170,7 @@ int main() {
   longSms.partOrder = {2, 3, 1};
   longSms.reference = 7;
   modem.DeliverSms(longSms);
-  Await([&] { return messages == 2; });
+  Check(Await([&] { return messages == 2; }), "the long message was not reported");
 
   Step("7. An incoming call");
   showTraffic = true;
@@ -151,28 +178,44 @@ int main() {
   call.rings = 2;
   call.interval = 400ms;
   modem.Ring(call);
-  Await([&] {
-    std::lock_guard<std::mutex> lock(seenLock);
-    return seen.find("NO CARRIER") != std::string::npos;
-  });
+  Check(Await([&] {
+          std::lock_guard<std::mutex> lock(seenLock);
+          return seen.find("NO CARRIER") != std::string::npos;
+        }),
+        "the call did not end");
   showTraffic = false;
 
-  Step("8. The modem is pulled out and plugged in again");
+  Step("8. The stored messages: list them, then delete them all");
+  gsm.GetAllSMS("SM", 4);
+  Check(Await([&] { return listed == 2; }), "the listing did not report both messages");
+  const bool deleted = gsm.DeleteSMS("SM", -4);
+  Say("   DeleteSMS(\"SM\", -4) -> " + std::string(deleted ? "OK" : "refused") + "; the modem now holds " +
+      std::to_string(modem.Stored().size()) + " message(s)");
+  Check(deleted && modem.Stored().empty(), "the messages were not deleted");
+
+  Step("9. The modem is pulled out and plugged in again");
   gsm.SetAutoReconnect(true);
   gsm.SetAutoReconnectCheckInterval(500);
   modem.Unplug();
-  Await([&] { return gsm.IsConnected() == spNone; });
+  Check(Await([&] { return gsm.IsConnected() == spNone; }), "the unplugged port was not noticed");
   Say("   IsConnected: none, IsFaulted: " + std::string(gsm.GetIsFaulted() ? "yes" : "no"));
   modem.Plug();
-  Await([&] { return connects == 2; });
-  modem.WaitForCommand("ATE0", 5000ms, 2);
-  Say("   reopened and set up again; AT -> " + std::string(gsm.ExecuteATCommand("AT", '\r') ? "OK" : "no answer"));
+  Check(Await([&] { return connects == 2; }), "the port was not reopened");
+  Check(modem.WaitForCommand("ATE0", 5000ms, 2), "the modem was not set up again");
+  const bool answered = gsm.ExecuteATCommand("AT", '\r');
+  Say("   reopened and set up again; AT -> " + std::string(answered ? "OK" : "no answer"));
+  Check(answered, "the reopened modem did not answer");
 
-  Step("9. Close");
+  Step("10. Close");
   gsm.Close();
   std::string transcript = (std::filesystem::temp_directory_path() / "veskgsm-demo-transcript.txt").string();
   std::ofstream(transcript) << modem.TranscriptText();
   Say("\nThe modem received " + std::to_string(modem.Commands().size()) +
       " command lines; the whole dialogue is in " + transcript);
+  if (gFailures > 0) {
+    Say(std::to_string(gFailures) + " step(s) FAILED");
+    return 1;
+  }
+  Say("Every step succeeded.");
   return 0;
 }

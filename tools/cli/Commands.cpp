@@ -1,0 +1,577 @@
+#include "tools/cli/Commands.h"
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <mutex>
+#include <sstream>
+#include <thread>
+
+#include <nlohmann/json.hpp>
+
+#include "component/VeskGSM.h"
+#include "port/SerialDevice.h"
+#include "incoming/Reassembly.h"
+#include "sending/Split.h"
+#include "tools/cli/Format.h"
+#include "tools/demo/Demo.h"
+#include "tools/simulator/SimulatorCommand.h"
+
+namespace vesk::cli {
+
+using json = nlohmann::json;
+
+namespace {
+
+std::atomic<bool> gInterrupted{false};
+
+extern "C" void OnInterrupt(int) { gInterrupted = true; }
+
+void CatchInterrupts() {
+  gInterrupted = false;
+  std::signal(SIGINT, OnInterrupt);
+  std::signal(SIGTERM, OnInterrupt);
+}
+
+// Results go out one line at a time, whichever thread has one.
+class Printer {
+ public:
+  Printer(std::ostream& out, bool asJson) : out_(out), json_(asJson) {}
+  bool Json() const { return json_; }
+  // The JSON object when --json, else the plain line.
+  void Print(const json& object, const std::string& plain) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (json_)
+      out_ << Dump(object) << std::endl;
+    else
+      out_ << plain << std::endl;
+  }
+
+ private:
+  std::ostream& out_;
+  bool json_;
+  std::mutex mutex_;
+};
+
+std::string ReadAll(std::istream& in) {
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// TEXT, or standard input for "-"; one final line break of the input is
+// dropped (echo and here-strings add it).
+std::string MessageText(const std::string& text) {
+  if (text != "-") return text;
+  std::string all = ReadAll(std::cin);
+  if (!all.empty() && all.back() == '\n') all.pop_back();
+  if (!all.empty() && all.back() == '\r') all.pop_back();
+  return all;
+}
+
+TMessageEncoding EncodingFromName(const std::string& name) {
+  if (name == "7bit") return me7bit;
+  if (name == "8bit") return me8bit;
+  if (name == "ucs2") return meUCS2;
+  if (name == "auto") return meAuto;
+  throw UsageError("unknown encoding '" + name + "' (auto, 7bit, 8bit or ucs2)");
+}
+
+// The component set up from the common options: the settings file first,
+// then the options given on the command line.
+void Configure(TVeskGSM& gsm, const CommonOptions& common) {
+  gsm.SetDelay(100);
+  if (!common.settings.empty()) {
+    std::ifstream file(common.settings, std::ios::binary);
+    if (!file) throw UsageError("cannot read the settings file " + common.settings);
+    try {
+      ReadComponentText(gsm, ReadAll(file));
+    } catch (const Exception& e) {
+      throw UsageError("settings file " + common.settings + ": " + e.Message());
+    }
+  }
+  if (!common.port.empty()) {
+    const TCommPort port = gsm.StringToCommPort(common.port);
+    if (port == spCustom) gsm.SetCustomPortName(common.port);
+    gsm.SetCommPort(port);
+  }
+  if (common.baud > 0) {
+    const TBaudRate speed = gsm.IntToBaudRate(common.baud);
+    if (speed == brCustom) gsm.SetCustomBaudRate(common.baud);
+    gsm.SetBaudRate(speed);
+  }
+  if (common.delay > 0) gsm.SetDelay(common.delay);
+  if (!common.log.empty()) {
+    gsm.SetLogFile(Utf8ToWide(common.log));
+    gsm.SetLog(true);
+  }
+}
+
+// Opens the port without the reader thread's own set-up; `setup` runs the
+// modem set-up here, on this thread, so that it is over before the
+// command's own dialogue starts. False, with the reason on `err`, when the
+// port is absent or cannot be opened.
+bool OpenModem(TVeskGSM& gsm, const CommonOptions& common, bool setup, std::ostream& err) {
+  try {
+    if (!gsm.Open(true)) {
+      err << "veskgsm: " << common.port << " is not present\n";
+      return false;
+    }
+  } catch (const EVeskGSMException& e) {
+    err << "veskgsm: " << e.Message() << "\n";
+    return false;
+  }
+  if (setup)
+    gsm.InitGSMModem();
+  else
+    gsm.ExecuteATCommand("ATE0", '\r');
+  return true;
+}
+
+bool IsFinal(const std::string& line) { return line == "OK" || line.find("ERROR") != std::string::npos; }
+
+std::vector<std::string> Lines(const TStrings& list) {
+  std::vector<std::string> lines;
+  for (int i = 0; i < list.Count(); ++i) lines.push_back(WideToUtf8(list[i]));
+  return lines;
+}
+
+// The decoded message as JSON fields and as a line.
+struct MessageFields {
+  WideString text;
+  AnsiString sender, smsc;
+  TDateTime stamp = 0;
+  int zone = 0;
+  int status = -1;
+
+  json Json() const {
+    return {{"text", WideToUtf8(text)},     {"sender", AnsiText(sender)},
+            {"smsc", AnsiText(smsc)},       {"timestamp", stamp == 0 ? json() : json(IsoTimestamp(stamp))},
+            {"timezone", zone},             {"status", status}};
+  }
+  std::string Plain() const {
+    std::string line = "from " + AnsiText(sender);
+    if (!smsc.empty()) line += " via " + AnsiText(smsc);
+    if (stamp != 0) line += " at " + IsoTimestamp(stamp) + " (" + ZoneText(zone) + ")";
+    if (status >= 0) line += ", " + StatusName(status);
+    return line + ": " + WideToUtf8(text);
+  }
+};
+
+std::string IndexText(const std::vector<int>& indexes) {
+  std::string text;
+  for (int i : indexes) text += (text.empty() ? "" : ",") + std::to_string(i);
+  return text.empty() ? "?" : text;
+}
+
+}  // namespace
+
+// ------------------------------------------------------------------ ports
+
+int RunPorts(const CommonOptions& common, std::ostream& out, std::ostream&) {
+  TVeskGSM gsm;
+  TStringList names;
+  gsm.GetExistingCommPortNames(names);
+  Printer printer(out, common.json);
+  for (const std::string& name : Lines(names)) {
+    const TCommPort port = gsm.StringToCommPort(name);
+    // COMn stands for /dev/ttyS(n-1) here.
+    const std::string device = port == spCustom ? name : "/dev/ttyS" + std::to_string(static_cast<int>(port) - 1);
+    printer.Print({{"port", name}, {"device", device}}, device == name ? name : name + "  " + device);
+  }
+  return kExitOk;
+}
+
+// ------------------------------------------------------------------ detect
+
+namespace {
+
+// The machine's serial ports, or the ports the user named, remembering the
+// last one opened: the scan reports a port by name only as spCustom.
+class ScanPorts : public SerialPlatform {
+ public:
+  explicit ScanPorts(std::vector<std::string> only) : only_(std::move(only)) {}
+  std::unique_ptr<SerialDevice> Open(const AnsiString& name, int& error) override {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      opened_ = name;
+    }
+    return real_->Open(name, error);
+  }
+  std::vector<AnsiString> PortNames() override {
+    if (only_.empty()) return real_->PortNames();
+    return {only_.begin(), only_.end()};
+  }
+  bool IsPresentDevice(const AnsiString& name) override { return real_->IsPresentDevice(name); }
+  bool CaseSensitiveNames() const override { return real_->CaseSensitiveNames(); }
+  bool SameDevice(const AnsiString& a, const AnsiString& b) override { return real_->SameDevice(a, b); }
+  AnsiString ErrorText(int error) override { return real_->ErrorText(error); }
+  AnsiString Opened() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return opened_;
+  }
+
+ private:
+  std::shared_ptr<SerialPlatform> real_ = DefaultSerialPlatform();
+  std::vector<std::string> only_;
+  mutable std::mutex mutex_;
+  AnsiString opened_;
+};
+
+TBaudRate StandardSpeed(const TVeskGSM& gsm, int bps, const char* option) {
+  const TBaudRate speed = gsm.IntToBaudRate(bps);
+  if (speed == brCustom)
+    throw UsageError(std::string(option) + " " + std::to_string(bps) +
+                     " is not a standard speed (75, 110, 134, 150, 300, 600, 1200 ... 115200, 128000, 230400, "
+                     "256000, 460800, 921600)");
+  return speed;
+}
+
+}  // namespace
+
+int RunDetect(const CommonOptions& common, const DetectOptions& options, std::ostream& out, std::ostream& err) {
+  TVeskGSM gsm;
+  Configure(gsm, common);
+  const TBaudRate from = StandardSpeed(gsm, options.from, "--from");
+  const TBaudRate to = StandardSpeed(gsm, options.to, "--to");
+  if (from > to) throw UsageError("--from must not be above --to");
+  auto ports = std::make_shared<ScanPorts>(options.only);
+  gsm.SetSerialPlatform(ports);
+  int attempts = 0;
+  gsm.OnDetect = [&](TObject*, TCommPort port, TBaudRate speed, bool&) {
+    ++attempts;
+    const std::string name = port == spCustom ? AnsiText(ports->Opened()) : AnsiText(gsm.CommPortToString(port));
+    err << "trying " << name << " at " << gsm.BaudRateToInt(speed) << " bit/s" << std::endl;
+  };
+  if (ports->PortNames().empty()) {
+    err << "veskgsm: no serial port is listed on this machine\n";
+    return kExitFailed;
+  }
+  UnicodeString found;
+  TBaudRate speed = from;
+  if (!gsm.DetectGSM(from, to, found, speed)) {
+    err << "veskgsm: no modem answered (" << attempts << " attempt(s))\n";
+    return kExitFailed;
+  }
+  const std::string port = WideToUtf8(found);
+  const int bps = gsm.BaudRateToInt(speed);
+  Printer printer(out, common.json);
+  printer.Print({{"port", port}, {"baud", bps}}, port + " " + std::to_string(bps));
+  return kExitOk;
+}
+
+// ------------------------------------------------------------------ at
+
+int RunAt(const CommonOptions& common, const AtOptions& options, std::ostream& out, std::ostream& err) {
+  for (const std::string& command : options.commands) {
+    if (Trim(command).empty()) throw UsageError("an empty command");
+    if (command.find_first_of("\r\n\x1A\x1B") != std::string::npos)
+      throw UsageError("a command holds a line break, Ctrl-Z or escape: give each command as its own argument");
+  }
+  TVeskGSM gsm;
+  Configure(gsm, common);
+  if (!OpenModem(gsm, common, false, err)) return kExitFailed;
+  Printer printer(out, common.json);
+  int status = kExitOk;
+  for (const std::string& command : options.commands) {
+    TStringList answer;
+    const int count = gsm.ExecuteATCommand(command, &answer, options.timeout, '\r');
+    const std::vector<std::string> lines = Lines(answer);
+    const bool ok = count > 0 && lines.back() == "OK";
+    if (!ok) status = kExitFailed;
+    std::string plain;
+    for (const std::string& line : lines) plain += (plain.empty() ? "" : "\n") + line;
+    if (count == 0) plain = "(no answer to " + command + " within " + std::to_string(options.timeout) + " s)";
+    printer.Print({{"command", command}, {"lines", lines}, {"ok", ok}}, plain);
+  }
+  gsm.Close();
+  return status;
+}
+
+// ------------------------------------------------------------------ info
+
+int RunInfo(const CommonOptions& common, std::ostream& out, std::ostream& err) {
+  TVeskGSM gsm;
+  Configure(gsm, common);
+  if (!OpenModem(gsm, common, true, err)) return kExitFailed;
+  const AnsiString imei = gsm.GetIMEI();
+  const int signal = gsm.GetSignalStrength();
+  if (!common.json) err << "probing the modem's capabilities (about 8 s)..." << std::endl;
+  const int mask = gsm.TestGSMModemCapabilities();
+  gsm.Close();
+  Printer printer(out, common.json);
+  printer.Print({{"imei", AnsiText(imei)}, {"signal", signal}, {"capabilities", mask}},
+                "IMEI " + (imei.empty() ? std::string("(none)") : AnsiText(imei)) + "\nsignal " +
+                    std::to_string(signal) + (signal == 99 ? " (not known)" : " of 31") + "\ncapabilities " +
+                    std::to_string(mask) + " (" + CapabilityNames(mask) + ")");
+  if (imei.empty()) {
+    err << "veskgsm: the modem did not answer\n";
+    return kExitFailed;
+  }
+  return kExitOk;
+}
+
+// ------------------------------------------------------------------ send
+
+int RunSend(const CommonOptions& common, const SendOptions& options, std::ostream& out, std::ostream& err) {
+  const TMessageEncoding encoding = EncodingFromName(options.encoding);
+  const std::string text = MessageText(options.text);
+  if (options.textMode && (options.encoding != "auto" || options.flash))
+    throw UsageError("--encoding and --flash apply to PDU mode, not with --text-mode");
+  TVeskGSM gsm;
+  Configure(gsm, common);
+  gsm.SetWaitForPrompt(options.waitForPrompt);
+  if (!OpenModem(gsm, common, true, err)) return kExitFailed;
+  bool sent;
+  if (options.textMode)
+    sent = gsm.SendSMSAsText(options.number, options.smsc, WideToAnsi(Utf8ToWide(text)));
+  else
+    sent = gsm.SendSMSAsPDU(options.number, options.smsc, Utf8ToWide(text), encoding, options.flash);
+  const AnsiString error = gsm.GetLastSendError();
+  const std::vector<int> references = gsm.GetLastMessageReferences();
+  gsm.Close();
+  Printer printer(out, common.json);
+  std::string refs;
+  for (int r : references) refs += " " + std::to_string(r);
+  if (sent) {
+    printer.Print({{"sent", true}, {"references", references}},
+                  "sent" + (refs.empty() ? std::string() : ", message reference(s)" + refs));
+    return kExitOk;
+  }
+  printer.Print({{"sent", false}, {"error", AnsiText(error)}, {"references", references}},
+                "not sent: " + AnsiText(error));
+  return kExitFailed;
+}
+
+// ------------------------------------------------------------------ listen
+
+int RunListen(const CommonOptions& common, const ListenOptions& options, std::ostream& out, std::ostream& err) {
+  TVeskGSM gsm;
+  Configure(gsm, common);
+  // Events run on this thread, in CheckSynchronize below.
+  SetMainThread();
+  gsm.SetNeedSynchronization(true);
+  gsm.SetAutoReconnect(true);
+  gsm.SetAutoReconnectCheckInterval(500);
+  Printer printer(out, common.json);
+  const std::string port = common.port;
+
+  gsm.OnRing = [&](TObject*, const AnsiString& caller) {
+    printer.Print({{"event", "ring"}, {"caller", AnsiText(caller)}},
+                  "ring" + (caller.empty() ? std::string() : " from " + AnsiText(caller)));
+  };
+  gsm.OnNewMessage = [&](TObject*, const AnsiString& storage, int index) {
+    printer.Print({{"event", "new_message"}, {"storage", AnsiText(storage)}, {"index", index}},
+                  "new message at " + AnsiText(storage) + " " + std::to_string(index));
+  };
+  gsm.OnReadMessage = [&](TObject* sender, const WideString& text, const AnsiString& phone,
+                          const AnsiString& centre, TDateTime stamp, int zone, int status) {
+    auto* g = static_cast<TVeskGSM*>(sender);
+    const MessageFields m{text, phone, centre, stamp, zone, status};
+    json object = {{"event", "message"}};
+    object.update(m.Json());
+    object["listing"] = g->GetIsListing();
+    object["storage"] = AnsiText(g->GetMessageLocation());
+    object["indexes"] = g->GetMessageIndexes();
+    std::string where;
+    if (!g->GetMessageLocation().empty())
+      where = " [" + AnsiText(g->GetMessageLocation()) + " " + IndexText(g->GetMessageIndexes()) + "]";
+    printer.Print(object, "message" + where + " " + m.Plain());
+  };
+  gsm.OnError = [&](TObject*, const AnsiString& text) {
+    const std::string line = AnsiText(Trim(text));
+    json object = {{"event", "error"}, {"text", line}};
+    // A stored message that did not decode comes as its read answer.
+    const bool readAnswer = Pos("+CMGR:", UpperCase(text)) > 0 || Pos("+CMGL:", UpperCase(text)) > 0;
+    const AnsiString reason = readAnswer ? gsm.GetLastDecodeError() : AnsiString();
+    if (!reason.empty()) object["reason"] = AnsiText(reason);
+    printer.Print(object, "error: " + Printable(line));
+  };
+  gsm.OnConnect = [&](TObject*, TCommPort) { printer.Print({{"event", "connect"}, {"port", port}}, "connect " + port); };
+  gsm.OnDisconnect = [&](TObject*, TCommPort) {
+    printer.Print({{"event", "disconnect"}, {"port", port}}, "disconnect " + port);
+  };
+  gsm.OnFault = [&](TObject*, TCommPort) {
+    printer.Print({{"event", "fault"}, {"port", port}}, "fault: " + port + " went away");
+  };
+
+  CatchInterrupts();
+  if (!OpenModem(gsm, common, true, err)) return kExitFailed;
+  if (!common.json) err << "listening on " << port << (options.seconds > 0 ? "" : "; Ctrl-C stops") << std::endl;
+  const auto deadline = std::chrono::steady_clock::now() +
+                        std::chrono::milliseconds(static_cast<long long>(options.seconds * 1000));
+  while (!gInterrupted && (options.seconds <= 0 || std::chrono::steady_clock::now() < deadline))
+    CheckSynchronize(50);
+  gsm.SetAutoReconnect(false);
+  gsm.Close();
+  while (CheckSynchronize(0)) {
+  }
+  return kExitOk;
+}
+
+// ------------------------------------------------------------------ list and delete
+
+int RunList(const CommonOptions& common, const StorageOptions& options, std::ostream& out, std::ostream& err) {
+  TVeskGSM gsm;
+  Configure(gsm, common);
+  SetMainThread();
+  gsm.SetNeedSynchronization(true);
+  // The listing asks for every message by its PDU-mode status (4).
+  gsm.SetMessageFormat(mfPDU);
+  Printer printer(out, common.json);
+  int count = 0;
+  gsm.OnReadMessage = [&](TObject* sender, const WideString& text, const AnsiString& phone,
+                          const AnsiString& centre, TDateTime stamp, int zone, int status) {
+    auto* g = static_cast<TVeskGSM*>(sender);
+    const MessageFields m{text, phone, centre, stamp, zone, status};
+    const std::vector<int> indexes = g->GetMessageIndexes();
+    AnsiString storage = g->GetMessageLocation();
+    if (storage.empty()) storage = options.storage;
+    json object = {{"storage", AnsiText(storage)}, {"indexes", indexes}};
+    object.update(m.Json());
+    printer.Print(object, AnsiText(storage) + " " + IndexText(indexes) + " " + m.Plain());
+    ++count;
+  };
+  // Every final result after the listing was asked for: the storage
+  // selection's, then the listing's.
+  std::vector<std::string> finals;
+  std::string pending;
+  gsm.OnReceive = [&](TObject*, const AnsiString& text) {
+    pending += text;
+    std::size_t end;
+    while ((end = pending.find('\n')) != std::string::npos) {
+      std::string line = AnsiText(Trim(pending.substr(0, end)));
+      pending.erase(0, end + 1);
+      if (IsFinal(line)) finals.push_back(line);
+    }
+  };
+  if (!OpenModem(gsm, common, true, err)) return kExitFailed;
+  finals.clear();
+  pending.clear();
+  gsm.GetAllSMS(options.storage, 4);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (finals.size() < 2 && std::chrono::steady_clock::now() < deadline) CheckSynchronize(50);
+  gsm.Close();
+  while (CheckSynchronize(0)) {
+  }
+  if (finals.size() < 2) {
+    err << "veskgsm: the listing was not answered\n";
+    return kExitFailed;
+  }
+  if (finals[0] != "OK") {
+    err << "veskgsm: the storage " << options.storage << " was refused: " << finals[0] << "\n";
+    return kExitFailed;
+  }
+  if (finals[1] != "OK") {
+    err << "veskgsm: the listing was refused: " << finals[1] << "\n";
+    return kExitFailed;
+  }
+  if (!common.json) err << count << " message(s)" << std::endl;
+  return kExitOk;
+}
+
+int RunDelete(const CommonOptions& common, const StorageOptions& options, std::ostream& out, std::ostream& err) {
+  if (!options.all && options.indexes.empty()) throw UsageError("delete needs INDEX... or --all");
+  TVeskGSM gsm;
+  Configure(gsm, common);
+  if (!OpenModem(gsm, common, true, err)) return kExitFailed;
+  Printer printer(out, common.json);
+  int status = kExitOk;
+  auto one = [&](int index) {
+    const bool ok = gsm.DeleteSMS(options.storage, options.all ? -4 : index);
+    if (!ok) status = kExitFailed;
+    const std::string what = options.all ? "all" : std::to_string(index);
+    json object = {{"storage", options.storage}, {"deleted", ok}};
+    if (options.all)
+      object["all"] = true;
+    else
+      object["index"] = index;
+    printer.Print(object, options.storage + " " + what + (ok ? " deleted" : " not deleted: the modem refused"));
+  };
+  if (options.all)
+    one(-1);
+  else
+    for (int index : options.indexes) one(index);
+  gsm.Close();
+  return status;
+}
+
+// ------------------------------------------------------------------ pdu
+
+int RunEncode(const CommonOptions& common, const EncodeOptions& options, std::ostream& out, std::ostream& err) {
+  const TMessageEncoding encoding = EncodingFromName(options.encoding);
+  const WideString text = Utf8ToWide(MessageText(options.text));
+  std::vector<WideString> parts;
+  AnsiString error;
+  if (!sending::SplitMessage(text, encoding, parts, error)) {
+    err << "veskgsm: " << AnsiText(error) << "\n";
+    return kExitFailed;
+  }
+  TVeskGSM gsm;
+  const WideString number = Utf8ToWide(options.number);
+  const WideString centre = Utf8ToWide(options.smsc);
+  Printer printer(out, common.json);
+  auto print = [&](const TPDUSMS& pdu) {
+    int length = 0;
+    TryStrToInt(pdu.Length, length);
+    printer.Print({{"length", length}, {"pdu", pdu.Data}}, pdu.Length + " " + pdu.Data);
+  };
+  if (parts.size() == 1) {
+    print(gsm.StringToPDUSMS(number, centre, text, encoding, options.flash, nullptr));
+    return kExitOk;
+  }
+  // The reference a send picks: random, one for all parts.
+  Randomize();
+  const auto reference = static_cast<std::uint8_t>(options.reference >= 0 ? options.reference : Random(255));
+  const auto count = static_cast<std::uint8_t>(parts.size());
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    const TUDH header(reference, static_cast<std::uint8_t>(i + 1), count);
+    print(gsm.StringToPDUSMS(number, centre, parts[i], encoding, false, &header));
+  }
+  return kExitOk;
+}
+
+int RunDecode(const CommonOptions& common, const std::vector<std::string>& hex, std::ostream& out,
+              std::ostream& err) {
+  TVeskGSM gsm;
+  Printer printer(out, common.json);
+  int status = kExitOk;
+  int number = 0;
+  for (const std::string& pdu : hex) {
+    ++number;
+    MessageFields m;
+    bool skip = false;
+    m.text = gsm.PDUSMSToString(pdu, m.sender, m.smsc, m.stamp, m.zone, skip);
+    const AnsiString reason = gsm.GetLastDecodeError();
+    if (!reason.empty()) {
+      err << "veskgsm: PDU " << number << " does not decode: " << AnsiText(reason) << "\n";
+      status = kExitFailed;
+      continue;
+    }
+    if (skip) continue;  // a part of a long message: the last part prints it
+    json object = m.Json();
+    object.erase("status");
+    printer.Print(object, m.Plain());
+  }
+  if (gsm.SMSContainer().Count() > 0) {
+    err << "veskgsm: " << gsm.SMSContainer().Count()
+        << " long message(s) incomplete: parts are missing from the PDUs given\n";
+    status = kExitFailed;
+  }
+  return status;
+}
+
+// ------------------------------------------------------------------ simulate and demo
+
+int RunSimulate(const SimulateOptions& options, std::ostream& out, std::ostream& err) {
+  std::vector<std::string> args = {"--console"};
+  if (!options.link.empty()) args.insert(args.end(), {"--path", options.link});
+  if (options.baud > 0) args.insert(args.end(), {"--speed", std::to_string(options.baud)});
+  for (const std::string& a : options.extra) args.push_back(a == "--help-sim" ? "--help" : a);
+  return sim::RunSimulatorCommand("veskgsm simulate", args, out, err);
+}
+
+int RunDemoCommand() { return RunDemo(); }
+
+}  // namespace vesk::cli

@@ -1,0 +1,434 @@
+// The `veskgsm` binary run as a user runs it, against the modem simulator on
+// a pseudo-terminal. No real serial port is opened.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "component/VeskGSM.h"
+#include "tools/simulator/ModemSimulator.h"
+
+namespace vesk::sim {
+namespace {
+
+using json = nlohmann::json;
+using namespace std::chrono_literals;
+
+struct Outcome {
+  int status = -1;
+  std::string out;
+  std::string err;
+
+  std::vector<json> JsonLines() const {
+    std::vector<json> lines;
+    std::istringstream in(out);
+    std::string line;
+    while (std::getline(in, line)) lines.push_back(json::parse(line));
+    return lines;
+  }
+};
+
+std::string Quote(const std::string& arg) {
+  std::string q = "'";
+  for (char c : arg) {
+    if (c == '\'')
+      q += "'\\''";
+    else
+      q += c;
+  }
+  return q + "'";
+}
+
+std::string Slurp(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// Runs `program` with `args` (and `input` on standard input); waits for it.
+Outcome RunProgram(const std::string& program, const std::vector<std::string>& args, const std::string& input = "") {
+  static int counter = 0;
+  const auto dir = std::filesystem::temp_directory_path() /
+                   ("veskgsm-tool-test-" + std::to_string(::getpid()) + "-" + std::to_string(++counter));
+  std::filesystem::create_directories(dir);
+  {
+    std::ofstream(dir / "in") << input;
+  }
+  std::string command = Quote(program);
+  for (const std::string& a : args) command += " " + Quote(a);
+  command += " <" + Quote((dir / "in").string()) + " >" + Quote((dir / "out").string()) + " 2>" +
+             Quote((dir / "err").string());
+  const int raw = std::system(command.c_str());
+  Outcome outcome;
+  outcome.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  outcome.out = Slurp(dir / "out");
+  outcome.err = Slurp(dir / "err");
+  std::filesystem::remove_all(dir);
+  return outcome;
+}
+
+Outcome RunTool(const std::vector<std::string>& args, const std::string& input = "") {
+  return RunProgram(VESKGSM_BINARY, args, input);
+}
+
+// ------------------------------------------------------------------ usage
+
+TEST(ToolUsage, NoSubcommandIsBadUsage) {
+  const Outcome o = RunTool({});
+  EXPECT_EQ(o.status, 2);
+  EXPECT_NE(o.err.find("subcommand is required"), std::string::npos) << o.err;
+  EXPECT_EQ(o.out, "");
+}
+
+TEST(ToolUsage, MissingPortIsBadUsage) {
+  const Outcome o = RunTool({"send", "+15550100", "hi"});
+  EXPECT_EQ(o.status, 2);
+  EXPECT_NE(o.err.find("--port is required"), std::string::npos) << o.err;
+  EXPECT_NE(o.err.find("veskgsm send --help"), std::string::npos) << o.err;
+}
+
+TEST(ToolUsage, UnknownEncodingIsBadUsage) {
+  const Outcome o = RunTool({"pdu", "encode", "--encoding", "9bit", "+15550100", "hi"});
+  EXPECT_EQ(o.status, 2);
+  EXPECT_NE(o.err.find("9bit"), std::string::npos) << o.err;
+}
+
+TEST(ToolUsage, UnknownOptionIsBadUsage) {
+  const Outcome o = RunTool({"at", "--port", "/nonexistent", "--frobnicate", "AT"});
+  EXPECT_EQ(o.status, 2);
+  EXPECT_NE(o.err.find("frobnicate"), std::string::npos) << o.err;
+}
+
+TEST(ToolUsage, DeleteNeedsIndexesOrAll) {
+  const Outcome o = RunTool({"delete", "--port", "/nonexistent"});
+  EXPECT_EQ(o.status, 2);
+  EXPECT_NE(o.err.find("INDEX... or --all"), std::string::npos) << o.err;
+}
+
+TEST(ToolUsage, SettingsFileThatDoesNotReadIsBadUsage) {
+  const auto path = std::filesystem::temp_directory_path() / ("veskgsm-settings-" + std::to_string(::getpid()));
+  std::ofstream(path) << "Delay = 50\r\nNoSuchProperty = 1\r\n";
+  const Outcome o = RunTool({"at", "--port", "/nonexistent", "--settings", path.string(), "AT"});
+  std::filesystem::remove(path);
+  EXPECT_EQ(o.status, 2);
+  EXPECT_NE(o.err.find("NoSuchProperty"), std::string::npos) << o.err;
+}
+
+TEST(ToolUsage, AbsentPortFails) {
+  const Outcome o = RunTool({"at", "--port", "/tmp/veskgsm-no-such-modem", "AT"});
+  EXPECT_EQ(o.status, 1);
+  EXPECT_NE(o.err.find("/tmp/veskgsm-no-such-modem"), std::string::npos) << o.err;
+}
+
+TEST(ToolUsage, PortsAreTheComponentsList) {
+  // Only the machine's list is read, as the component reads it; nothing is
+  // opened.
+  TVeskGSM gsm;
+  TStringList names;
+  gsm.GetExistingCommPortNames(names);
+  const Outcome o = RunTool({"ports", "--json"});
+  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(o.err, "");
+  const auto lines = o.JsonLines();
+  ASSERT_EQ(static_cast<int>(lines.size()), names.Count()) << o.out;
+  for (int i = 0; i < names.Count(); ++i) {
+    EXPECT_EQ(lines[i]["port"], WideToUtf8(names[i]));
+    const std::string device = lines[i]["device"];
+    EXPECT_EQ(device.rfind("/dev/", 0), 0u) << device;
+  }
+}
+
+TEST(ToolUsage, EmptyOrMultiLineCommandIsBadUsage) {
+  Outcome o = RunTool({"at", "--port", "/nonexistent", ""});
+  EXPECT_EQ(o.status, 2);
+  EXPECT_NE(o.err.find("empty command"), std::string::npos) << o.err;
+  o = RunTool({"at", "--port", "/nonexistent", "AT\rAT+CMGS=1"});
+  EXPECT_EQ(o.status, 2);
+}
+
+// ------------------------------------------------------------------ pdu
+
+// The codec's reference SMS-SUBMIT vectors (tests/codec/submit_test.cpp).
+TEST(ToolPdu, EncodeMatchesTheCodecVectors) {
+  Outcome o = RunTool({"pdu", "encode", "+15550100", "hellohello"});
+  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(o.out, "21 0011000891515510000000AA0AE8329BFD4697D9EC37\n");
+
+  o = RunTool({"pdu", "encode", "--json", "--smsc", "+15550199", "+15550100", "hellohello"});
+  ASSERT_EQ(o.status, 0) << o.err;
+  ASSERT_EQ(o.JsonLines().size(), 1u);
+  EXPECT_EQ(o.JsonLines()[0], json::parse(R"({"length":21,"pdu":"05915155109911000891515510000000AA0AE8329BFD4697D9EC37"})"));
+
+  o = RunTool({"pdu", "encode", "--encoding", "ucs2", "--flash", "+15550100", "hi"});
+  EXPECT_EQ(o.out, "16 0011000891515510000018AA0400680069\n");
+}
+
+TEST(ToolPdu, EncodeSplitsALongTextAsASendDoes) {
+  const std::string text(200, 'x');
+  const Outcome o = RunTool({"pdu", "encode", "--json", "--reference", "42", "+15550100", text});
+  ASSERT_EQ(o.status, 0) << o.err;
+  const auto lines = o.JsonLines();
+  ASSERT_EQ(lines.size(), 2u);
+  // Concatenation element: reference 0x2A, two parts, part 1 then 2.
+  EXPECT_NE(lines[0]["pdu"].get<std::string>().find("0500032A0201"), std::string::npos);
+  EXPECT_NE(lines[1]["pdu"].get<std::string>().find("0500032A0202"), std::string::npos);
+  // 153 septets behind the header in the first part: 140 octets of user
+  // data after 12 octets of SMS-SUBMIT fields.
+  EXPECT_EQ(lines[0]["length"], 152);
+
+  // The parts, fed back in, give the text again.
+  const Outcome back = RunTool({"pdu", "decode", "--json", lines[1]["pdu"], lines[0]["pdu"]});
+  ASSERT_EQ(back.status, 0) << back.err;
+  ASSERT_EQ(back.JsonLines().size(), 1u);
+  EXPECT_EQ(back.JsonLines()[0]["text"], text);
+}
+
+TEST(ToolPdu, EncodeReadsStandardInput) {
+  const Outcome o = RunTool({"pdu", "encode", "+15550100", "-"}, "hellohello\n");
+  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(o.out, "21 0011000891515510000000AA0AE8329BFD4697D9EC37\n");
+}
+
+// The codec's reference SMS-DELIVER vectors (tests/codec/deliver_test.cpp).
+TEST(ToolPdu, DecodeMatchesTheCodecVectors) {
+  const Outcome o = RunTool({"pdu", "decode", "--json", "0591515510000408915155103200009130415190628005E8329BFD06",
+                         "07911326040000F0040B911346610089F60000208062917314480CC8F71D14969741F977FD07"});
+  ASSERT_EQ(o.status, 0) << o.err;
+  const auto lines = o.JsonLines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0], json::parse(R"({"text":"hello","sender":"+15550123","smsc":"+15550100",
+                                      "timestamp":"2019-03-14T15:09:26","timezone":8})"));
+  EXPECT_EQ(lines[1], json::parse(R"({"text":"How are you?","sender":"+31641600986","smsc":"+31624000000",
+                                      "timestamp":"2002-08-26T19:37:41","timezone":-4})"));
+
+  const Outcome plain = RunTool({"pdu", "decode", "0591515510000408915155103200009130415190628005E8329BFD06"});
+  EXPECT_EQ(plain.out, "from +15550123 via +15550100 at 2019-03-14T15:09:26 (UTC+02:00, zone 8): hello\n");
+}
+
+TEST(ToolPdu, BadPduIsReportedWithItsReason) {
+  for (const char* bad : {"0791", "zz", "059151551000040891515510320000913041519062800AE8", ""}) {
+    const Outcome o = RunTool({"pdu", "decode", bad});
+    EXPECT_EQ(o.status, 1) << bad;
+    EXPECT_NE(o.err.find("PDU 1 does not decode: "), std::string::npos) << bad << ": " << o.err;
+    EXPECT_EQ(o.out, "");
+  }
+}
+
+TEST(ToolPdu, MissingPartIsReported) {
+  const Outcome encoded = RunTool({"pdu", "encode", "--json", "+15550100", std::string(200, 'y')});
+  ASSERT_EQ(encoded.JsonLines().size(), 2u);
+  const Outcome o = RunTool({"pdu", "decode", encoded.JsonLines()[0]["pdu"]});
+  EXPECT_EQ(o.status, 1);
+  EXPECT_NE(o.err.find("incomplete"), std::string::npos) << o.err;
+}
+
+// ------------------------------------------------------------------ against the simulator
+
+class ToolModem : public ::testing::Test {
+ protected:
+  ModemSimulator modem_;
+  const std::string& Port() const { return modem_.Path(); }
+};
+
+TEST_F(ToolModem, AtPrintsTheAnswerLines) {
+  Outcome o = RunTool({"at", "--port", Port(), "AT+CSQ", "AT+CGMI"});
+  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(o.out, "+CSQ: 23,99\nOK\nVeskSoft\nOK\n");
+
+  o = RunTool({"at", "--json", "--port", Port(), "AT+NOSUCH"});
+  EXPECT_EQ(o.status, 1);
+  ASSERT_EQ(o.JsonLines().size(), 1u);
+  EXPECT_EQ(o.JsonLines()[0]["command"], "AT+NOSUCH");
+  EXPECT_EQ(o.JsonLines()[0]["ok"], false);
+}
+
+TEST_F(ToolModem, InfoReadsIdentityAndSignal) {
+  const Outcome o = RunTool({"info", "--json", "--port", Port()});
+  ASSERT_EQ(o.status, 0) << o.err;
+  ASSERT_EQ(o.JsonLines().size(), 1u);
+  const json info = o.JsonLines()[0];
+  EXPECT_EQ(info["imei"], "490154203237518");
+  EXPECT_EQ(info["signal"], 23);
+  // Every probe succeeds on the simulator.
+  EXPECT_EQ(info["capabilities"], 2 + 4 + 8 + 16 + 32 + 64 + 128);
+}
+
+TEST_F(ToolModem, SendReturnsZeroAndTheModemHoldsThePdu) {
+  const Outcome o = RunTool({"send", "--wait-for-prompt", "--port", Port(), "+15550100", "hellohello"});
+  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(o.out, "sent, message reference(s) 0\n");
+  const auto sent = modem_.Submitted();
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0].pdu, "0011000891515510000000AA0AE8329BFD4697D9EC37");
+  EXPECT_EQ(sent[0].text, "hellohello");
+}
+
+TEST_F(ToolModem, SendInTextModeFromStandardInput) {
+  const Outcome o =
+      RunTool({"send", "--json", "--text-mode", "--wait-for-prompt", "--port", Port(), "+15550100", "-"}, "Grüße\n");
+  EXPECT_EQ(o.status, 0) << o.err;
+  ASSERT_EQ(o.JsonLines().size(), 1u);
+  EXPECT_EQ(o.JsonLines()[0]["sent"], true);
+  const auto sent = modem_.Submitted();
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_FALSE(sent[0].pduMode);
+  EXPECT_EQ(sent[0].destination, "+15550100");
+}
+
+TEST_F(ToolModem, SendFailurePrintsTheModemsReason) {
+  modem_.FailNextSends(1, "+CMS ERROR: 38");
+  const Outcome o = RunTool({"send", "--json", "--wait-for-prompt", "--port", Port(), "+15550100", "hi"});
+  EXPECT_EQ(o.status, 1);
+  ASSERT_EQ(o.JsonLines().size(), 1u);
+  EXPECT_EQ(o.JsonLines()[0]["sent"], false);
+  EXPECT_EQ(o.JsonLines()[0]["error"], "+CMS ERROR: 38");
+}
+
+TEST_F(ToolModem, ListenPrintsAnInjectedMessage) {
+  Outcome o;
+  std::thread listener([&] { o = RunTool({"listen", "--json", "--seconds", "3", "--port", Port()}); });
+  // Once the modem is set up to announce messages.
+  const bool ready = modem_.WaitForCommand("ATE0", 10000ms);
+  IncomingSms sms;
+  sms.text = "ping from the network";
+  sms.sender = "+15550777";
+  if (ready) modem_.DeliverSms(sms);
+  listener.join();
+  ASSERT_TRUE(ready);
+  EXPECT_EQ(o.status, 0) << o.err;
+  bool connected = false, announced = false, read = false, disconnected = false;
+  for (const json& e : o.JsonLines()) {
+    const std::string event = e["event"];
+    if (event == "connect") connected = e["port"] == Port();
+    if (event == "disconnect") disconnected = true;
+    if (event == "new_message") announced = e["storage"] == "SM" && e["index"] == 1;
+    if (event == "message") {
+      read = true;
+      EXPECT_EQ(e["text"], "ping from the network");
+      EXPECT_EQ(e["sender"], "+15550777");
+      EXPECT_EQ(e["smsc"], "+15550100");
+      EXPECT_EQ(e["timestamp"], "2019-03-14T15:09:26");
+      EXPECT_EQ(e["timezone"], 8);
+      EXPECT_EQ(e["status"], 0);
+      EXPECT_EQ(e["listing"], false);
+      EXPECT_EQ(e["storage"], "SM");
+      EXPECT_EQ(e["indexes"], json::array({1}));
+    }
+  }
+  EXPECT_TRUE(connected) << o.out;
+  EXPECT_TRUE(announced) << o.out;
+  EXPECT_TRUE(read) << o.out;
+  EXPECT_TRUE(disconnected) << o.out;
+}
+
+TEST_F(ToolModem, ListThenDelete) {
+  IncomingSms one;
+  one.text = "first";
+  one.announce = false;
+  modem_.DeliverSms(one);
+  IncomingSms two;
+  two.text = std::string(170, 'z');  // two parts
+  two.announce = false;
+  modem_.DeliverSms(two);
+
+  Outcome o = RunTool({"list", "--json", "--port", Port()});
+  ASSERT_EQ(o.status, 0) << o.err;
+  auto lines = o.JsonLines();
+  ASSERT_EQ(lines.size(), 2u) << o.out;
+  EXPECT_EQ(lines[0]["text"], "first");
+  EXPECT_EQ(lines[0]["indexes"], json::array({1}));
+  EXPECT_EQ(lines[0]["storage"], "SM");
+  EXPECT_EQ(lines[1]["text"], std::string(170, 'z'));
+  EXPECT_EQ(lines[1]["indexes"], json::array({2, 3}));
+
+  o = RunTool({"delete", "--port", Port(), "1", "3"});
+  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(o.out, "SM 1 deleted\nSM 3 deleted\n");
+  ASSERT_EQ(modem_.Stored().size(), 1u);
+  EXPECT_EQ(modem_.Stored()[0].index, 2);
+
+  // A position outside the storage: the modem refuses, the tool says so.
+  o = RunTool({"delete", "--json", "--port", Port(), "99"});
+  EXPECT_EQ(o.status, 1);
+  ASSERT_EQ(o.JsonLines().size(), 1u);
+  EXPECT_EQ(o.JsonLines()[0], json::parse(R"({"storage":"SM","index":99,"deleted":false})"));
+
+  o = RunTool({"delete", "--port", Port(), "--all"});
+  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_TRUE(modem_.Stored().empty());
+
+  o = RunTool({"list", "--port", Port()});
+  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(o.out, "");
+}
+
+TEST_F(ToolModem, ListOfAnUnknownStorageFails) {
+  const Outcome o = RunTool({"list", "--port", Port(), "--storage", "XX"});
+  EXPECT_EQ(o.status, 1);
+  EXPECT_NE(o.err.find("XX"), std::string::npos) << o.err;
+}
+
+// The scan over a port the test names (never the machine's list): the
+// modem answers at 19200 only, the scan starts at 38400 and goes down.
+TEST(ToolDetect, FindsTheModemAtItsSpeed) {
+  ModemConfig config;
+  config.quirks.lineSpeed = 19200;
+  ModemSimulator modem(config);
+  const Outcome o = RunTool({"detect", "--json", "--only", modem.Path(), "--from", "9600", "--to", "38400"});
+  ASSERT_EQ(o.status, 0) << o.err;
+  ASSERT_EQ(o.JsonLines().size(), 1u);
+  EXPECT_EQ(o.JsonLines()[0], json({{"port", modem.Path()}, {"baud", 19200}}));
+  EXPECT_NE(o.err.find("trying " + modem.Path() + " at 38400 bit/s\ntrying " + modem.Path() + " at 19200 bit/s\n"),
+            std::string::npos)
+      << o.err;
+  EXPECT_EQ(o.err.find("at 9600"), std::string::npos) << o.err;  // found before
+}
+
+TEST(ToolDetect, NothingAnswersOnAnAbsentPort) {
+  const Outcome o = RunTool({"detect", "--only", "/tmp/veskgsm-no-such-modem", "--from", "9600", "--to", "9600"});
+  EXPECT_EQ(o.status, 1);
+  EXPECT_NE(o.err.find("no modem answered"), std::string::npos) << o.err;
+  EXPECT_EQ(o.out, "");
+}
+
+TEST(ToolDetect, SpeedsMustBeStandardAndInOrder) {
+  Outcome o = RunTool({"detect", "--only", "/tmp/veskgsm-no-such-modem", "--from", "9601"});
+  EXPECT_EQ(o.status, 2);
+  EXPECT_NE(o.err.find("not a standard speed"), std::string::npos) << o.err;
+  o = RunTool({"detect", "--only", "/tmp/veskgsm-no-such-modem", "--from", "19200", "--to", "9600"});
+  EXPECT_EQ(o.status, 2);
+  EXPECT_NE(o.err.find("--from must not be above --to"), std::string::npos) << o.err;
+}
+
+// The example application of examples/ sends, then prints what comes in.
+TEST_F(ToolModem, ExampleApplicationSendsAndReceives) {
+  Outcome o;
+  std::thread app([&] { o = RunProgram(EXAMPLE_SEND_RECEIVE, {Port(), "+15550100", "hello from the example", "3"}); });
+  const bool sent = modem_.WaitForSubmitted(1, 10000ms) && modem_.WaitForCommand("AT+CNMI=2,1", 1000ms);
+  IncomingSms sms;
+  sms.text = "and hello back";
+  if (sent) modem_.DeliverSms(sms);
+  app.join();
+  ASSERT_TRUE(sent);
+  EXPECT_EQ(modem_.Submitted()[0].text, "hello from the example");
+  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_NE(o.out.find("sent to +15550100\n"), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find("message from +15550123 (centre +15550100, sent 2019-03-14 15:09:26): and hello back\n"),
+            std::string::npos)
+      << o.out;
+}
+
+}  // namespace
+}  // namespace vesk::sim

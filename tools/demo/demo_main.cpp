@@ -1,0 +1,3 @@
+#include "tools/demo/Demo.h"
+
+int main() { return vesk::RunDemo(); }
