@@ -3,32 +3,45 @@
 # make tsan   -- the test suite under ThreadSanitizer
 # make asan   -- the test suite under AddressSanitizer and UBSan
 # make bench  -- the benchmarks
+# make windows      -- cross-build the library, tests and examples as Windows
+#                      executables with mingw-w64 (in build-windows)
 #
 # Missing build tools are installed with apt-get (through sudo when not root).
 
 BUILD      ?= build
 TSAN_BUILD ?= build-tsan
 ASAN_BUILD ?= build-asan
+WIN_BUILD  ?= build-windows
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_ARGS ?=
 
 APT_PACKAGES := cmake g++ make googletest libgtest-dev libgmock-dev libbenchmark-dev
+# The "-posix" mingw compilers: the default ones lack std::thread.
+WINDOWS_APT_PACKAGES := cmake make googletest g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine wine64
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps configure build test tsan asan bench demo clean
+.PHONY: all deps deps-windows configure build test tsan asan bench demo windows clean
 
 all: build
 
-deps:
+# $(call apt_install,packages,extra apt-get options)
+define apt_install
 	@missing=""; \
-	for p in $(APT_PACKAGES); do \
+	for p in $(1); do \
 	  dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; \
 	done; \
 	if [ -n "$$missing" ]; then \
 	  echo "Installing:$$missing"; \
 	  $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get update -q && \
-	  $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get install -y -q $$missing; \
+	  $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get install -y -q $(2) $$missing; \
 	fi
+endef
+
+deps:
+	$(call apt_install,$(APT_PACKAGES),)
+
+deps-windows:
+	$(call apt_install,$(WINDOWS_APT_PACKAGES),--no-install-recommends)
 
 $(BUILD)/CMakeCache.txt: | deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVESK_WERROR=ON $(CMAKE_ARGS)
@@ -59,5 +72,10 @@ demo: configure
 	cmake --build $(BUILD) -j $(JOBS) --target veskgsm-demo
 	$(BUILD)/tools/demo/veskgsm-demo
 
+windows: deps-windows
+	cmake -S . -B $(WIN_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DVESK_WERROR=ON -DVESK_BUILD_BENCH=OFF $(CMAKE_ARGS)
+	cmake --build $(WIN_BUILD) -j $(JOBS)
+
 clean:
-	rm -rf $(BUILD) $(TSAN_BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(TSAN_BUILD) $(ASAN_BUILD) $(WIN_BUILD)
