@@ -237,6 +237,14 @@ class RegistryKey {
   HKEY key_ = nullptr;
 };
 
+// Whether `name` is one of COM1 to COM254, in any case.
+bool IsNumberedComName(const AnsiString& name) {
+  AnsiString upper = UpperCase(name);
+  int n = 0;
+  return upper.size() > 3 && upper.compare(0, 3, "COM") == 0 && upper[3] != '0' && TryStrToInt(upper.substr(3), n) &&
+         n >= 1 && n <= 254 && upper.substr(3) == IntToStr(n);
+}
+
 class Win32SerialPlatform : public SerialPlatform {
  public:
   explicit Win32SerialPlatform(const AnsiString& portListKey) {
@@ -313,10 +321,13 @@ class Win32SerialPlatform : public SerialPlatform {
 
   bool IsPresentDevice(const AnsiString& name) override {
     // A device the registry's list leaves out, such as some virtual ports,
-    // is present when the system knows a device of that name.
+    // is present when the system knows a device of that name. COM1 to
+    // COM254 are the list's alone: the system may keep a name for a port
+    // whose device has gone.
     AnsiString device = Trim(name);
     if (device.rfind("\\\\.\\", 0) == 0) device = device.substr(4);
     if (device.empty() || device.find('\\') != AnsiString::npos) return false;
+    if (IsNumberedComName(device)) return false;
     char target[1024];
     return ::QueryDosDeviceA(device.c_str(), target, sizeof target) != 0;
   }
