@@ -5,6 +5,9 @@
 # make bench  -- the benchmarks
 # make windows      -- cross-build the library, tests and examples as Windows
 #                      executables with mingw-w64 (in build-windows)
+# make test-windows -- run the Windows tests under Wine, COM5 mapped to the
+#                      modem simulator (needs root or sudo for a private
+#                      mount namespace that hides the real serial ports)
 #
 # Missing build tools are installed with apt-get (through sudo when not root).
 
@@ -20,7 +23,7 @@ APT_PACKAGES := cmake g++ make googletest libgtest-dev libgmock-dev libbenchmark
 WINDOWS_APT_PACKAGES := cmake make googletest g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine wine64
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps deps-windows configure build test tsan asan bench demo windows clean
+.PHONY: all deps deps-windows configure build test tsan asan bench demo windows test-windows clean
 
 all: build
 
@@ -76,6 +79,11 @@ windows: deps-windows
 	cmake -S . -B $(WIN_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DVESK_WERROR=ON -DVESK_BUILD_BENCH=OFF $(CMAKE_ARGS)
 	cmake --build $(WIN_BUILD) -j $(JOBS)
+
+# The simulator runs natively beside Wine: it comes from the Linux build.
+test-windows: windows configure
+	cmake --build $(BUILD) -j $(JOBS) --target veskgsm-sim
+	timeout 900 tools/wine/run-tests.sh $(WIN_BUILD) $(BUILD)/tools/simulator/veskgsm-sim
 
 clean:
 	rm -rf $(BUILD) $(TSAN_BUILD) $(ASAN_BUILD) $(WIN_BUILD)
