@@ -61,7 +61,9 @@ fi
 
 # The simulator: its console reads the lines the tests append to sim-in.
 : >"$RUN/sim-in"
-(tail -n +1 -F "$RUN/sim-in" 2>/dev/null | "$SIM" --path "$RUN/modem" --speed 115200 --console >"$RUN/sim-out" 2>&1) &
+# tail ends with this script, whatever way it ends; the simulator then reads
+# the end of its input and stops, and is stopped by the clean-up anyway.
+tail -n +1 -F --pid=$$ "$RUN/sim-in" 2>/dev/null | "$SIM" --path "$RUN/modem" --speed 115200 --console >"$RUN/sim-out" 2>&1 &
 SIM_PID=$!
 i=0
 while [ ! -e "$RUN/modem" ]; do
