@@ -12,6 +12,7 @@
 // calls; the registry's list of ports never changes when the device goes.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -182,7 +183,15 @@ TEST_F(MappedComPort, TheDeviceTakesItsSettingsAndCarriesCommands) {
   EXPECT_GE(waited, 190ms);
   EXPECT_LT(waited, 2000ms);
 
+  // Closing the device ends a wait at once.
+  std::atomic<bool> waitResult{true};
+  start = std::chrono::steady_clock::now();
+  std::thread waiter([&] { waitResult = device->WaitForInput(10000); });
+  std::this_thread::sleep_for(100ms);
   device->Close();
+  waiter.join();
+  EXPECT_FALSE(waitResult.load());
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 2000ms);
   EXPECT_FALSE(device->QueuedInput(errors, queued));
   // The port opens again once it has been closed.
   auto again = platform->Open(port, error);
