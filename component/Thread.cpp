@@ -1,10 +1,8 @@
 #include "component/Thread.h"
 
 #include <algorithm>
-#include <cstdint>
 #include <deque>
 #include <exception>
-#include <list>
 
 namespace vesk {
 
@@ -132,94 +130,15 @@ bool TThread::Synchronize(const std::function<void()>& method, const std::functi
 
 TThread::~TThread() = default;
 
-namespace {
-
-// Joins the threads that TThread starts, each once its body has returned.
-// They are not detached: MinGW's thread library recycles the record of a
-// detached thread while that thread is still ending, and a thread started
-// at that moment can begin with a null argument. A joined thread's record
-// is released only by the join.
-class ThreadReaper {
- public:
-  // Never destroyed: threads may end while the program exits.
-  static ThreadReaper& Instance() {
-    static ThreadReaper* reaper = new ThreadReaper;
-    return *reaper;
-  }
-
-  std::uint64_t Reserve() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    entries_.push_back({++lastTicket_, std::thread(), false});
-    return lastTicket_;
-  }
-  void Adopt(std::uint64_t ticket, std::thread thread) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    Find(ticket).thread = std::move(thread);
-    ready_.notify_all();
-  }
-  // Called by the thread itself as the last thing its body does.
-  void Ending(std::uint64_t ticket) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    Find(ticket).ending = true;
-    ready_.notify_all();
-  }
-
- private:
-  struct Entry {
-    std::uint64_t ticket;
-    std::thread thread;
-    bool ending;
-  };
-
-  ThreadReaper() : worker_(new std::thread([this] { Loop(); })) {}
-
-  Entry& Find(std::uint64_t ticket) {
-    for (Entry& e : entries_)
-      if (e.ticket == ticket) return e;
-    entries_.push_back({ticket, std::thread(), false});
-    return entries_.back();
-  }
-
-  void Loop() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    for (;;) {
-      auto done = entries_.end();
-      ready_.wait(lock, [&] {
-        done = std::find_if(entries_.begin(), entries_.end(),
-                            [](const Entry& e) { return e.ending && e.thread.joinable(); });
-        return done != entries_.end();
-      });
-      std::thread ended = std::move(done->thread);
-      entries_.erase(done);
-      lock.unlock();
-      ended.join();  // returns as soon as the thread has finished ending
-      lock.lock();
-    }
-  }
-
-  std::mutex mutex_;
-  std::condition_variable ready_;
-  std::list<Entry> entries_;
-  std::uint64_t lastTicket_ = 0;
-  std::thread* worker_;  // runs as long as the program
-};
-
-}  // namespace
-
 void TThread::Start() {
   if (started_.exchange(true)) return;
   std::shared_ptr<TThread> self = shared_from_this();
-  ThreadReaper& reaper = ThreadReaper::Instance();
-  std::uint64_t ticket = reaper.Reserve();
-  std::thread worker([self, ticket] {
-    self->Run();
-    ThreadReaper::Instance().Ending(ticket);
-  });
+  std::thread worker([self] { self->Run(); });
   {
     std::lock_guard<std::mutex> lock(mutex_);
     id_ = worker.get_id();
   }
-  reaper.Adopt(ticket, std::move(worker));
+  worker.detach();
 }
 
 void TThread::Run() {
