@@ -4,12 +4,18 @@
 # make asan   -- the test suite under AddressSanitizer and UBSan
 # make bench  -- the benchmarks
 # make install -- the library's tool `veskgsm` into PREFIX/bin (PREFIX=/usr/local)
+# make windows      -- cross-build the library, tests and examples as Windows
+#                      executables with mingw-w64 (in build-windows)
+# make test-windows -- run the Windows tests under Wine, COM5 mapped to the
+#                      modem simulator (needs root or sudo for a private
+#                      mount namespace that hides the real serial ports)
 #
 # Missing build tools are installed with apt-get (through sudo when not root).
 
 BUILD      ?= build
 TSAN_BUILD ?= build-tsan
 ASAN_BUILD ?= build-asan
+WIN_BUILD  ?= build-windows
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_ARGS ?=
 PREFIX     ?= /usr/local
@@ -19,22 +25,32 @@ PREFIX     ?= /usr/local
 # needs none of them.
 APT_PACKAGES := cmake g++ make googletest libgtest-dev libgmock-dev libbenchmark-dev \
                 libcli11-dev nlohmann-json3-dev gammu
+# The "-posix" mingw compilers: the default ones lack std::thread.
+WINDOWS_APT_PACKAGES := cmake make googletest g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine wine64
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps configure build test tsan asan bench demo install clean
+.PHONY: all deps deps-windows configure build test tsan asan bench demo install windows test-windows clean
 
 all: build
 
-deps:
+# $(call apt_install,packages,extra apt-get options)
+define apt_install
 	@missing=""; \
-	for p in $(APT_PACKAGES); do \
+	for p in $(1); do \
 	  dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; \
 	done; \
 	if [ -n "$$missing" ]; then \
 	  echo "Installing:$$missing"; \
 	  $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get update -q && \
-	  $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get install -y -q $$missing; \
+	  $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get install -y -q $(2) $$missing; \
 	fi
+endef
+
+deps:
+	$(call apt_install,$(APT_PACKAGES),)
+
+deps-windows:
+	$(call apt_install,$(WINDOWS_APT_PACKAGES),--no-install-recommends)
 
 $(BUILD)/CMakeCache.txt: | deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVESK_WERROR=ON $(CMAKE_ARGS)
@@ -69,5 +85,15 @@ install: configure
 	cmake --build $(BUILD) -j $(JOBS) --target veskgsm-tool
 	$(SUDO) cmake --install $(BUILD) --prefix $(PREFIX)
 
+windows: deps-windows
+	cmake -S . -B $(WIN_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DVESK_WERROR=ON -DVESK_BUILD_BENCH=OFF $(CMAKE_ARGS)
+	cmake --build $(WIN_BUILD) -j $(JOBS)
+
+# The simulator runs natively beside Wine: it comes from the Linux build.
+test-windows: windows configure
+	cmake --build $(BUILD) -j $(JOBS) --target veskgsm-sim
+	timeout 900 tools/wine/run-tests.sh $(WIN_BUILD) $(BUILD)/tools/simulator/veskgsm-sim
+
 clean:
-	rm -rf $(BUILD) $(TSAN_BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(TSAN_BUILD) $(ASAN_BUILD) $(WIN_BUILD)

@@ -9,6 +9,8 @@
 #include <random>
 #include <thread>
 
+#include "component/Platform.h"
+
 namespace vesk {
 
 // ---------------------------------------------------------------- strings
@@ -358,7 +360,7 @@ TDateTime SystemNow() {
   auto now = system_clock::now();
   std::time_t tt = system_clock::to_time_t(now);
   std::tm local{};
-  localtime_r(&tt, &local);
+  LocalTimeOf(tt, local);
   auto ms = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
   TDateTime d = 0, t = 0;
   TryEncodeDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, d);
@@ -456,17 +458,12 @@ void Randomize() {
   Generator().seed(seq);
 }
 
-AnsiString SysErrorMessage(int code) {
-  char buf[256];
-  // The GNU strerror_r returns its text, which may not be buf.
-  const char* text = strerror_r(code, buf, sizeof buf);
-  return text ? AnsiString(text) : AnsiString("Unknown error ") + IntToStr(code);
-}
+AnsiString SysErrorMessage(int code) { return SystemErrorText(code); }
 
 void AppendTextLine(const AnsiString& path, const AnsiString& text) {
   if (path.empty()) throw EInOutError("File not found");
   std::FILE* f = std::fopen(path.c_str(), "ab");
-  if (!f) throw EInOutError(SysErrorMessage(errno));
+  if (!f) throw EInOutError(RuntimeErrorText(errno));
   AnsiString line = text + "\r\n";
   bool ok = std::fwrite(line.data(), 1, line.size(), f) == line.size();
   ok = (std::fclose(f) == 0) && ok;

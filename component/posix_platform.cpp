@@ -1,8 +1,12 @@
-// POSIX side of the framework layer: thread priorities.
+// POSIX side of the framework layer: thread priorities, local time and
+// error texts.
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <cstring>
+
+#include "component/Platform.h"
 #include "component/Thread.h"
 
 namespace vesk {
@@ -16,5 +20,16 @@ void ApplyNativeThreadPriority(TThreadPriority priority, int nativeId) {
   static const int kNice[] = {19, 10, 5, 0, -5, -10, -20};
   ::setpriority(PRIO_PROCESS, static_cast<id_t>(nativeId), kNice[priority]);
 }
+
+bool LocalTimeOf(std::time_t t, std::tm& local) { return ::localtime_r(&t, &local) != nullptr; }
+
+AnsiString SystemErrorText(int code) {
+  char buf[256];
+  // The GNU strerror_r returns its text, which may not be buf.
+  const char* text = ::strerror_r(code, buf, sizeof buf);
+  return text ? AnsiString(text) : AnsiString("Unknown error ") + IntToStr(code);
+}
+
+AnsiString RuntimeErrorText(int code) { return SystemErrorText(code); }
 
 }  // namespace vesk

@@ -311,31 +311,43 @@ struct TVeskGSM::TDispatchState {
   std::deque<PartKey> partOrder;  // oldest first, for the cap
 };
 
-namespace {
+// Puts the component's connection on the calling thread's chain of
+// dispatches for the life of one; takes it off without touching the
+// component. A connection outlives its component, so after an event the
+// dispatcher asks it, not the component, whether a handler destroyed the
+// component meanwhile.
+class TVeskGSM::TDispatchScope {
+ public:
+  explicit TDispatchScope(const std::shared_ptr<TConnection>& link);
+  ~TDispatchScope();
+  TDispatchScope(const TDispatchScope&) = delete;
+  TDispatchScope& operator=(const TDispatchScope&) = delete;
 
-// The connections of the components whose text the calling thread is
-// dispatching, innermost last. A connection outlives its component, so
-// after an event the dispatcher asks it, not the component, whether a
-// handler destroyed the component meanwhile.
-thread_local std::vector<std::shared_ptr<TConnection>> tDispatching;
+  // The calling thread's innermost dispatch. A plain pointer: a
+  // thread-local object with a destructor is torn down at thread exit in
+  // an order that not every C++ runtime gets right (MinGW's frees its
+  // storage first).
+  static TDispatchScope*& Innermost() {
+    static thread_local TDispatchScope* innermost = nullptr;
+    return innermost;
+  }
 
-}  // namespace
+  std::shared_ptr<TConnection> link;
+  TDispatchScope* outer;
+};
+
+TVeskGSM::TDispatchScope::TDispatchScope(const std::shared_ptr<TConnection>& l) : link(l), outer(Innermost()) {
+  Innermost() = this;
+}
+
+TVeskGSM::TDispatchScope::~TDispatchScope() { Innermost() = outer; }
 
 bool TVeskGSM::DispatchMayContinue() {
   // Touches nothing of *this: it may be gone. Every dispatch (ProcessAT,
   // HandleGSMEvents) has put its component's connection here.
-  return tDispatching.empty() || !tDispatching.back()->OwnerGone();
+  TDispatchScope* innermost = TDispatchScope::Innermost();
+  return !innermost || !innermost->link->OwnerGone();
 }
-
-// Puts the component's connection on the calling thread's list for the
-// life of a dispatch; takes it off without touching the component.
-class TVeskGSM::TDispatchScope {
- public:
-  explicit TDispatchScope(const std::shared_ptr<TConnection>& link) { tDispatching.push_back(link); }
-  ~TDispatchScope() { tDispatching.pop_back(); }
-  TDispatchScope(const TDispatchScope&) = delete;
-  TDispatchScope& operator=(const TDispatchScope&) = delete;
-};
 
 TVeskGSM::TDispatchState& TVeskGSM::DispatchState() {
   if (!FDispatch) FDispatch = std::make_shared<TDispatchState>();

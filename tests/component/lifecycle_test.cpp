@@ -333,7 +333,12 @@ TEST_F(Lifecycle, OpenOnTheMainThreadNeverWaitsOnAReconnectWaitingForIt) {
     }
     CheckSynchronize(1);
   }
-  EXPECT_EQ(journal.connects, 2);
+  // Either the reconnection is the connection that stays, or this thread's
+  // Open looked at the port just before the reconnection took it, then
+  // closed that connection and opened its own: both end with one
+  // connection up.
+  std::string events = journal.Text();
+  EXPECT_TRUE(events == "CFDC" || events == "CFDCDC") << events;
   EXPECT_EQ(gsm->IsConnected(), spCOM3);
 }
 

@@ -1,0 +1,368 @@
+// Serial ports on Windows: the communications functions of kernel32 on a
+// handle opened without overlapped I/O, and the registry's list of the
+// ports present (HKLM\HARDWARE\DEVICEMAP\SERIALCOMM).
+//
+// Reads never wait: the component sets the time-outs that make ReadFile
+// return at once with what is queued, and asks ClearCommError for the queue
+// count first. Waiting for input polls that count with a short sleep that
+// Close interrupts, rather than WaitCommEvent: not every driver implements
+// the event wait faithfully (some return at once with an empty mask, which
+// would turn a wait into a busy loop), and a waiting WaitCommEvent on a
+// synchronous handle would hold up every other call on it.
+//
+// A device that goes away (a USB adapter pulled out) makes the next calls
+// fail; QueuedInput reports that, which is how the component learns of it
+// even when the registry's list is slow to change or never does.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <shared_mutex>
+#include <vector>
+
+#include "component/Platform.h"
+#include "port/Win32Serial.h"
+
+namespace vesk {
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+// How often WaitForInput looks at the input queue.
+constexpr int kInputPollMs = 5;
+
+class Win32SerialDevice : public SerialDevice {
+ public:
+  explicit Win32SerialDevice(HANDLE handle) : handle_(handle) {}
+  ~Win32SerialDevice() override { Close(); }
+
+  bool SetLineSettings(const TLineSettings& s) override {
+    std::shared_lock<std::shared_mutex> lock(closeLock_);
+    if (handle_ == INVALID_HANDLE_VALUE) return Fail(ERROR_INVALID_HANDLE);
+    if (s.BaudRate == 0) return Fail(ERROR_INVALID_PARAMETER);
+    DCB dcb = {};
+    DCB current = {};
+    current.DCBlength = sizeof current;
+    bool haveCurrent = ::GetCommState(handle_, &current) != 0;
+    dcb.DCBlength = sizeof dcb;
+    dcb.BaudRate = s.BaudRate;
+    dcb.ByteSize = s.ByteSize;
+    dcb.Parity = s.Parity;
+    dcb.StopBits = s.StopBits;
+    dcb.fBinary = (s.Flags & dcb::Binary) ? 1 : 0;
+    dcb.fParity = 0;  // no parity check: a bad byte is passed on as it came
+    dcb.fOutxCtsFlow = (s.Flags & dcb::OutxCtsFlow) ? 1 : 0;
+    dcb.fOutxDsrFlow = (s.Flags & dcb::OutxDsrFlow) ? 1 : 0;
+    dcb.fDtrControl = (s.Flags & dcb::DtrControlMask) >> 4;
+    dcb.fOutX = (s.Flags & dcb::OutX) ? 1 : 0;
+    dcb.fInX = (s.Flags & dcb::InX) ? 1 : 0;
+    dcb.fRtsControl = (s.Flags & dcb::RtsControlMask) >> 12;
+    // The handshake characters are the usual DC1 and DC3. Drivers refuse a
+    // record whose XON and XOFF characters are equal, so they are never
+    // left at zero; the limits stay those the driver chose.
+    dcb.XonChar = 0x11;
+    dcb.XoffChar = 0x13;
+    if (haveCurrent) {
+      dcb.XonLim = current.XonLim;
+      dcb.XoffLim = current.XoffLim;
+    }
+    if (!::SetCommState(handle_, &dcb)) return Fail(::GetLastError());
+    return true;
+  }
+
+  bool SetTimeOuts(const TTimeOuts& t) override {
+    std::shared_lock<std::shared_mutex> lock(closeLock_);
+    if (handle_ == INVALID_HANDLE_VALUE) return Fail(ERROR_INVALID_HANDLE);
+    COMMTIMEOUTS c = {};
+    c.ReadIntervalTimeout = t.ReadIntervalTimeout;
+    c.ReadTotalTimeoutMultiplier = t.ReadTotalTimeoutMultiplier;
+    c.ReadTotalTimeoutConstant = t.ReadTotalTimeoutConstant;
+    c.WriteTotalTimeoutMultiplier = t.WriteTotalTimeoutMultiplier;
+    c.WriteTotalTimeoutConstant = t.WriteTotalTimeoutConstant;
+    if (!::SetCommTimeouts(handle_, &c)) return Fail(::GetLastError());
+    return true;
+  }
+
+  bool SetQueueSizes(std::uint32_t input, std::uint32_t output) override {
+    std::shared_lock<std::shared_mutex> lock(closeLock_);
+    if (handle_ == INVALID_HANDLE_VALUE) return Fail(ERROR_INVALID_HANDLE);
+    if (!::SetupComm(handle_, input, output)) return Fail(::GetLastError());
+    return true;
+  }
+
+  bool QueuedInput(std::uint32_t& errors, std::uint32_t& count) override {
+    std::shared_lock<std::shared_mutex> lock(closeLock_);
+    errors = 0;
+    count = 0;
+    if (handle_ == INVALID_HANDLE_VALUE) return Fail(ERROR_INVALID_HANDLE);
+    DWORD e = 0;
+    COMSTAT stat = {};
+    if (!::ClearCommError(handle_, &e, &stat)) return Fail(::GetLastError());
+    errors = e;
+    count = stat.cbInQue;
+    return true;
+  }
+
+  bool Read(void* buffer, std::uint32_t count, std::uint32_t& read) override {
+    std::shared_lock<std::shared_mutex> lock(closeLock_);
+    read = 0;
+    if (handle_ == INVALID_HANDLE_VALUE) return Fail(ERROR_INVALID_HANDLE);
+    if (count == 0) return true;
+    DWORD n = 0;
+    BOOL ok = ::ReadFile(handle_, buffer, count, &n, nullptr);
+    read = n;
+    if (!ok) return Fail(::GetLastError());
+    return true;
+  }
+
+  bool Write(const void* data, std::uint32_t count, std::uint32_t& written) override {
+    std::shared_lock<std::shared_mutex> lock(closeLock_);
+    written = 0;
+    if (handle_ == INVALID_HANDLE_VALUE) return Fail(ERROR_INVALID_HANDLE);
+    if (count == 0) return true;
+    DWORD n = 0;
+    BOOL ok = ::WriteFile(handle_, data, count, &n, nullptr);
+    written = n;
+    if (!ok) return Fail(::GetLastError());
+    // The write time-outs ran out before everything went.
+    if (n < count) return Fail(ERROR_TIMEOUT);
+    return true;
+  }
+
+  bool Purge(std::uint32_t flags) override {
+    std::shared_lock<std::shared_mutex> lock(closeLock_);
+    if (handle_ == INVALID_HANDLE_VALUE) return Fail(ERROR_INVALID_HANDLE);
+    if (!::PurgeComm(handle_, flags)) return Fail(::GetLastError());
+    return true;
+  }
+
+  bool ModemStatus(std::uint32_t& lines) override {
+    std::shared_lock<std::shared_mutex> lock(closeLock_);
+    lines = 0;
+    if (handle_ == INVALID_HANDLE_VALUE) return Fail(ERROR_INVALID_HANDLE);
+    DWORD status = 0;
+    if (!::GetCommModemStatus(handle_, &status)) return Fail(::GetLastError());
+    lines = status & (kModemCTS | kModemDSR | kModemRING | kModemRLSD);
+    return true;
+  }
+
+  bool WaitForInput(int realMs) override {
+    auto deadline = SteadyClock::now() + std::chrono::milliseconds(realMs > 0 ? realMs : 0);
+    for (;;) {
+      bool failed = false;
+      {
+        std::shared_lock<std::shared_mutex> lock(closeLock_);
+        if (handle_ == INVALID_HANDLE_VALUE) {
+          failed = true;
+        } else {
+          DWORD e = 0;
+          COMSTAT stat = {};
+          if (!::ClearCommError(handle_, &e, &stat)) {
+            Fail(::GetLastError());
+            failed = true;
+          } else if (stat.cbInQue > 0) {
+            return true;
+          }
+        }
+      }
+      // A closed or failed device: nothing will arrive, but the caller is
+      // waiting for input, so it waits its time instead of spinning.
+      std::unique_lock<std::mutex> wait(wakeLock_);
+      if (failed) {
+        wake_.wait_until(wait, deadline, [&] { return closing_; });
+        return false;
+      }
+      if (SteadyClock::now() >= deadline) return false;
+      auto next = std::min(deadline, SteadyClock::now() + std::chrono::milliseconds(kInputPollMs));
+      if (wake_.wait_until(wait, next, [&] { return closing_; })) return false;
+    }
+  }
+
+  void Close() override {
+    {
+      std::lock_guard<std::mutex> wait(wakeLock_);
+      closing_ = true;
+    }
+    wake_.notify_all();
+    std::unique_lock<std::shared_mutex> lock(closeLock_);
+    if (handle_ == INVALID_HANDLE_VALUE) return;
+    ::CloseHandle(handle_);
+    handle_ = INVALID_HANDLE_VALUE;
+  }
+
+  int LastError() const override { return lastError_.load(); }
+
+ private:
+  bool Fail(DWORD error) {
+    lastError_ = static_cast<int>(error);
+    return false;
+  }
+
+  // Operations share the lock; Close takes it alone, so no operation can
+  // run on a handle value that has been closed and given out again.
+  mutable std::shared_mutex closeLock_;
+  HANDLE handle_;
+  std::atomic<int> lastError_{0};
+  // Wakes a WaitForInput when the device is closed.
+  std::mutex wakeLock_;
+  std::condition_variable wake_;
+  bool closing_ = false;
+};
+
+// Closes a registry key on every path out.
+class RegistryKey {
+ public:
+  RegistryKey() = default;
+  ~RegistryKey() {
+    if (key_) ::RegCloseKey(key_);
+  }
+  RegistryKey(const RegistryKey&) = delete;
+  RegistryKey& operator=(const RegistryKey&) = delete;
+  bool OpenReadOnly(HKEY root, const AnsiString& path) {
+    return ::RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key_) == ERROR_SUCCESS;
+  }
+  HKEY Get() const { return key_; }
+
+ private:
+  HKEY key_ = nullptr;
+};
+
+// Whether `name` is one of COM1 to COM254, in any case.
+bool IsNumberedComName(const AnsiString& name) {
+  AnsiString upper = UpperCase(name);
+  int n = 0;
+  return upper.size() > 3 && upper.compare(0, 3, "COM") == 0 && upper[3] != '0' && TryStrToInt(upper.substr(3), n) &&
+         n >= 1 && n <= 254 && upper.substr(3) == IntToStr(n);
+}
+
+class Win32SerialPlatform : public SerialPlatform {
+ public:
+  explicit Win32SerialPlatform(const AnsiString& portListKey) {
+    AnsiString upper = UpperCase(portListKey);
+    if (upper.rfind("HKCU\\", 0) == 0) {
+      root_ = HKEY_CURRENT_USER;
+      key_ = portListKey.substr(5);
+    } else if (upper.rfind("HKLM\\", 0) == 0) {
+      key_ = portListKey.substr(5);
+    } else {
+      key_ = portListKey;
+    }
+  }
+
+  std::unique_ptr<SerialDevice> Open(const AnsiString& name, int& error) override {
+    error = 0;
+    if (Trim(name).empty()) {
+      error = ERROR_FILE_NOT_FOUND;
+      return nullptr;
+    }
+    HANDLE h = ::CreateFileA(Win32DeviceName(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                             0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+      error = static_cast<int>(::GetLastError());
+      return nullptr;
+    }
+    // Only a communications device: a disk or a pipe of the same name
+    // would take the modem's commands as data.
+    DCB dcb = {};
+    dcb.DCBlength = sizeof dcb;
+    if (!::GetCommState(h, &dcb)) {
+      error = static_cast<int>(::GetLastError());
+      if (error == 0) error = ERROR_INVALID_HANDLE;
+      ::CloseHandle(h);
+      return nullptr;
+    }
+    return std::make_unique<Win32SerialDevice>(h);
+  }
+
+  std::vector<AnsiString> PortNames() override {
+    std::vector<AnsiString> names;
+    RegistryKey key;
+    if (!key.OpenReadOnly(root_, key_)) return names;
+    DWORD values = 0, maxName = 0, maxData = 0;
+    if (::RegQueryInfoKeyA(key.Get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, &maxName,
+                           &maxData, nullptr, nullptr) != ERROR_SUCCESS)
+      return names;
+    // Each value is one port: its name is the driver's label, its data the
+    // device name that CreateFile opens.
+    std::vector<char> valueName(maxName + 2);
+    std::vector<BYTE> data(maxData + 2);
+    for (DWORD i = 0;; ++i) {
+      DWORD nameLen = static_cast<DWORD>(valueName.size());
+      DWORD dataLen = static_cast<DWORD>(data.size() - 1);
+      DWORD type = 0;
+      LONG r = ::RegEnumValueA(key.Get(), i, valueName.data(), &nameLen, nullptr, &type, data.data(), &dataLen);
+      if (r == ERROR_NO_MORE_ITEMS) break;
+      if (r == ERROR_MORE_DATA) {
+        // A value grew since the key was measured: measure again.
+        valueName.resize(valueName.size() * 2 + 256);
+        data.resize(data.size() * 2 + 256);
+        --i;
+        continue;
+      }
+      if (r != ERROR_SUCCESS) break;
+      if (type != REG_SZ && type != REG_EXPAND_SZ) continue;
+      AnsiString device(reinterpret_cast<const char*>(data.data()), dataLen);
+      std::size_t end = device.find('\0');
+      if (end != AnsiString::npos) device.resize(end);
+      names.push_back(device);
+    }
+    return names;
+  }
+
+  bool IsPresentDevice(const AnsiString& name) override {
+    // A device the registry's list leaves out, such as some virtual ports,
+    // is present when the system knows a device of that name. COM1 to
+    // COM254 are the list's alone: the system may keep a name for a port
+    // whose device has gone.
+    AnsiString device = Trim(name);
+    if (device.rfind("\\\\.\\", 0) == 0) device = device.substr(4);
+    if (device.empty() || device.find('\\') != AnsiString::npos) return false;
+    if (IsNumberedComName(device)) return false;
+    char target[1024];
+    return ::QueryDosDeviceA(device.c_str(), target, sizeof target) != 0;
+  }
+
+  bool CaseSensitiveNames() const override { return false; }
+
+  // "COM3", "com3" and "\\.\COM3" name one device.
+  bool SameDevice(const AnsiString& a, const AnsiString& b) override {
+    AnsiString x = UpperCase(Trim(a)), y = UpperCase(Trim(b));
+    if (x.rfind("\\\\.\\", 0) == 0) x = x.substr(4);
+    if (y.rfind("\\\\.\\", 0) == 0) y = y.substr(4);
+    return !x.empty() && x == y;
+  }
+
+  AnsiString ErrorText(int error) override { return SystemErrorText(error); }
+
+ private:
+  HKEY root_ = HKEY_LOCAL_MACHINE;
+  AnsiString key_;
+};
+
+}  // namespace
+
+AnsiString Win32DeviceName(const AnsiString& name) {
+  if (name.rfind("\\\\", 0) == 0) return name;
+  return "\\\\.\\" + name;
+}
+
+std::shared_ptr<SerialPlatform> MakeWin32SerialPlatform(const AnsiString& portListKey) {
+  return std::make_shared<Win32SerialPlatform>(portListKey);
+}
+
+std::shared_ptr<SerialPlatform> DefaultSerialPlatform() {
+  static std::shared_ptr<SerialPlatform> platform = MakeWin32SerialPlatform();
+  return platform;
+}
+
+}  // namespace vesk
