@@ -65,7 +65,7 @@ asan: deps
 	cd $(ASAN_BUILD) && ASAN_OPTIONS="detect_leaks=1:abort_on_error=1" UBSAN_OPTIONS="print_stacktrace=1" \
 	  ctest --output-on-failure -j $(JOBS) --timeout 600
 
-bench: build
+bench: bench-deps build
 	@for b in $(BUILD)/bench/bench_*; do [ -x "$$b" ] && "$$b"; done
 
 # Each target runs on a copy of its seed corpus (fuzz/corpus_<name>), so the
