@@ -81,7 +81,7 @@ fuzz: fuzz-deps
 	  cp fuzz/corpus_$$name/* $(FUZZ_BUILD)/corpus_$$name/; \
 	  echo "== $$f: $(FUZZ_SECONDS) s"; \
 	  $(FUZZ_BUILD)/fuzz/$$f -max_total_time=$(FUZZ_SECONDS) -rss_limit_mb=2048 -malloc_limit_mb=512 \
-	    -timeout=10 -print_final_stats=1 -artifact_prefix=$(FUZZ_BUILD)/findings/$$name- \
+	    -max_len=4096 -timeout=10 -print_final_stats=1 -artifact_prefix=$(FUZZ_BUILD)/findings/$$name- \
 	    $(FUZZ_BUILD)/corpus_$$name > $(FUZZ_BUILD)/$$name.log 2>&1; status=$$?; \
 	  grep -E "^stat::number_of_executed_units|^stat::peak_rss_mb|^#[0-9]+.*DONE" $(FUZZ_BUILD)/$$name.log; \
 	  echo "   corpus: $$(ls $(FUZZ_BUILD)/corpus_$$name | wc -l) files"; \
