@@ -2,7 +2,9 @@
 # make test   -- build everything and run the whole test suite
 # make tsan   -- the test suite under ThreadSanitizer
 # make asan   -- the test suite under AddressSanitizer and UBSan
-# make bench  -- the benchmarks
+# make bench  -- the benchmarks (with the peer library's comparison when
+#                its development package is present: make bench-deps)
+# make fuzz   -- each libFuzzer target for FUZZ_SECONDS (60) seconds
 # make install -- the library's tool `veskgsm` into PREFIX/bin (PREFIX=/usr/local)
 # make windows      -- cross-build the library, tests and examples as Windows
 #                      executables with mingw-w64 (in build-windows)
@@ -16,6 +18,8 @@ BUILD      ?= build
 TSAN_BUILD ?= build-tsan
 ASAN_BUILD ?= build-asan
 WIN_BUILD  ?= build-windows
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_ARGS ?=
 PREFIX     ?= /usr/local
@@ -29,7 +33,12 @@ APT_PACKAGES := cmake g++ make googletest libgtest-dev libgmock-dev libbenchmark
 WINDOWS_APT_PACKAGES := cmake make googletest g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine wine64
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps deps-windows configure build test tsan asan bench demo install windows test-windows clean
+# The fuzz targets need clang; the benchmarks compare with a peer library.
+FUZZ_PACKAGES := clang libclang-rt-dev
+# Only the benchmarks use it, to compare with; the library never does.
+BENCH_PACKAGES := libgammu-dev
+
+.PHONY: all deps deps-windows fuzz-deps bench-deps configure build test tsan asan bench fuzz demo install windows test-windows clean
 
 all: build
 
@@ -51,6 +60,12 @@ deps:
 
 deps-windows:
 	$(call apt_install,$(WINDOWS_APT_PACKAGES),--no-install-recommends)
+
+fuzz-deps:
+	@$(MAKE) --no-print-directory deps APT_PACKAGES="cmake make $(FUZZ_PACKAGES)"
+
+bench-deps:
+	@$(MAKE) --no-print-directory deps APT_PACKAGES="$(APT_PACKAGES) $(BENCH_PACKAGES)"
 
 $(BUILD)/CMakeCache.txt: | deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVESK_WERROR=ON $(CMAKE_ARGS)
@@ -74,8 +89,28 @@ asan: deps
 	cd $(ASAN_BUILD) && ASAN_OPTIONS="detect_leaks=1:abort_on_error=1" UBSAN_OPTIONS="print_stacktrace=1" \
 	  ctest --output-on-failure -j $(JOBS) --timeout 600
 
-bench: build
+bench: bench-deps build
 	@for b in $(BUILD)/bench/bench_*; do [ -x "$$b" ] && "$$b"; done
+
+# Each target runs on a copy of its seed corpus (fuzz/corpus_<name>), so the
+# seeds in the tree stay as they are; findings go to $(FUZZ_BUILD)/findings.
+FUZZERS := fuzz_deliver fuzz_udh fuzz_text_sms fuzz_extract_strings fuzz_dispatcher fuzz_simulator_at
+fuzz: fuzz-deps
+	CXX=clang++ CC=clang cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVESK_BUILD_FUZZ=ON \
+	  -DVESK_BUILD_TESTS=OFF -DVESK_BUILD_BENCH=OFF $(CMAKE_ARGS)
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target $(FUZZERS)
+	@mkdir -p $(FUZZ_BUILD)/findings
+	@for f in $(FUZZERS); do \
+	  name=$${f#fuzz_}; rm -rf $(FUZZ_BUILD)/corpus_$$name; mkdir -p $(FUZZ_BUILD)/corpus_$$name; \
+	  cp fuzz/corpus_$$name/* $(FUZZ_BUILD)/corpus_$$name/; \
+	  echo "== $$f: $(FUZZ_SECONDS) s"; \
+	  $(FUZZ_BUILD)/fuzz/$$f -max_total_time=$(FUZZ_SECONDS) -rss_limit_mb=2048 -malloc_limit_mb=512 \
+	    -max_len=4096 -timeout=10 -print_final_stats=1 -artifact_prefix=$(FUZZ_BUILD)/findings/$$name- \
+	    $(FUZZ_BUILD)/corpus_$$name > $(FUZZ_BUILD)/$$name.log 2>&1; status=$$?; \
+	  grep -E "^stat::number_of_executed_units|^stat::peak_rss_mb|^#[0-9]+.*DONE" $(FUZZ_BUILD)/$$name.log; \
+	  echo "   corpus: $$(ls $(FUZZ_BUILD)/corpus_$$name | wc -l) files"; \
+	  if [ $$status -ne 0 ]; then tail -40 $(FUZZ_BUILD)/$$name.log; exit 1; fi; \
+	done
 
 demo: configure
 	cmake --build $(BUILD) -j $(JOBS) --target veskgsm-tool
@@ -96,4 +131,4 @@ test-windows: windows configure
 	timeout 900 tools/wine/run-tests.sh $(WIN_BUILD) $(BUILD)/tools/simulator/veskgsm-sim
 
 clean:
-	rm -rf $(BUILD) $(TSAN_BUILD) $(ASAN_BUILD) $(WIN_BUILD)
+	rm -rf $(BUILD) $(TSAN_BUILD) $(ASAN_BUILD) $(WIN_BUILD) $(FUZZ_BUILD)

@@ -11,6 +11,23 @@ namespace vesk::codec {
 
 namespace {
 
+// UCS2 user data as UTF-16 an application can trust: a surrogate without
+// its partner (a phone's bug, or a pair cut by a sender that split a
+// message in the middle of one) becomes U+FFFD, the replacement character.
+WideString Ucs2Text(const AnsiString& octets) {
+  WideString text = PDU16ToString(octets);
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char16_t c = text[i];
+    const bool high = c >= 0xD800 && c <= 0xDBFF;
+    if (high && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+      ++i;
+    } else if (high || (c >= 0xDC00 && c <= 0xDFFF)) {
+      text[i] = u'\uFFFD';
+    }
+  }
+  return text;
+}
+
 // The one way the decoder reads its input: a position in the hexadecimal
 // text that only ever looks at characters inside it. Moving past the end
 // is allowed; reads there fail.
@@ -369,7 +386,7 @@ DecodedSMS PDUSMSToString(const AnsiString& MessageText, TConcatenatedSMSCollect
     switch (alphabet) {
       case Alphabet::Gsm7: r.Text = GsmText(codes, header.singleShift, header.lockingShift); break;
       case Alphabet::Octets: r.Text = PDU8ToString(octets); break;
-      case Alphabet::Ucs2: r.Text = PDU16ToString(octets); break;
+      case Alphabet::Ucs2: r.Text = Ucs2Text(octets); break;
       case Alphabet::None: break;
     }
     return r;
@@ -391,7 +408,7 @@ DecodedSMS PDUSMSToString(const AnsiString& MessageText, TConcatenatedSMSCollect
       }
       break;
     case Alphabet::Octets: r.Text = PDU8ToString(entry->GetEntireSMS()); break;
-    case Alphabet::Ucs2: r.Text = PDU16ToString(entry->GetEntireSMS()); break;
+    case Alphabet::Ucs2: r.Text = Ucs2Text(entry->GetEntireSMS()); break;
     case Alphabet::None: break;
   }
   parts->Delete(parts->IndexOf(entry), true);

@@ -1,7 +1,7 @@
 // libFuzzer target: the SMS-DELIVER decoder, with a reassembly collection
 // that lives across inputs, and the text-mode parser. Neither may crash,
 // raise or read past its input, and a failed PDU must come back skipped
-// and empty.
+// and empty; UCS2 text comes out as well-formed UTF-16.
 //
 // The first byte chooses how the rest is read: as the PDU text itself, as
 // octets printed into a PDU (so that the fuzzer reaches past the hex
@@ -13,6 +13,7 @@
 
 #include "codec/Deliver.h"
 #include "codec/Hex.h"
+#include "fuzz/FuzzChecks.h"
 #include "codec/TextMode.h"
 #include "incoming/Reassembly.h"
 
@@ -45,5 +46,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   if (!decoded.Error.empty() && (!decoded.Skip || !decoded.Text.empty())) __builtin_trap();
   if (parts.Count() > limits.MaxEntries) __builtin_trap();
+  if (!vesk::fuzz::WellFormedUtf16(decoded.Text)) __builtin_trap();
   return 0;
 }

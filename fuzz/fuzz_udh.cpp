@@ -14,7 +14,8 @@
 //   then the header's octets (as many as are left, up to UDHL), and the
 //   rest as user data.
 // Neither the decoder nor the conversion may crash, raise or read past its
-// input; a failed PDU comes back skipped and empty, the collection stays
+// input; a failed PDU comes back skipped and empty, its text well-formed
+// UTF-16, the collection stays
 // within its cap, and a conversion never yields more characters than codes.
 
 #include <algorithm>
@@ -25,6 +26,7 @@
 #include "codec/Alphabet.h"
 #include "codec/Deliver.h"
 #include "codec/Hex.h"
+#include "fuzz/FuzzChecks.h"
 #include "incoming/Reassembly.h"
 
 namespace {
@@ -66,6 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const vesk::codec::DecodedSMS decoded = vesk::codec::PDUSMSToString(pdu, &parts, now, limits);
   if (!decoded.Error.empty() && (!decoded.Skip || !decoded.Text.empty())) __builtin_trap();
   if (parts.Count() > limits.MaxEntries) __builtin_trap();
+  if (!vesk::fuzz::WellFormedUtf16(decoded.Text)) __builtin_trap();
 
   // Every table value, in range or not, on the raw octets as codes.
   const auto locking = static_cast<vesk::TNationalLanguageShiftTables>(flags >> 6 | (dcs & 0x0C));

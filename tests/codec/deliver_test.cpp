@@ -377,6 +377,20 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& tc) { return std::string(tc.param.name); });
 // clang-format on
 
+// UCS2 text out of the decoder is well-formed UTF-16: a surrogate without
+// its partner becomes U+FFFD; a whole pair stays.
+TEST(Deliver, UnpairedSurrogatesBecomeReplacementCharacters) {
+  const std::string head = "00" "04" "0B915155010000F0" "00" "08" "91304151906280";
+  // A lone high surrogate, then "A".
+  EXPECT_EQ(Decode(head + "04" "D800" "0041").Text, u"\uFFFD" u"A");
+  // A lone low surrogate at the end.
+  EXPECT_EQ(Decode(head + "04" "0041" "DC00").Text, u"A" u"\uFFFD");
+  // Two high surrogates: the first has no partner, the second has one.
+  EXPECT_EQ(Decode(head + "06" "D83D" "D83D" "DE00").Text, u"\uFFFD" u"\U0001F600");
+  // A pair as sent.
+  EXPECT_EQ(Decode(head + "04" "D83D" "DE00").Text, u"\U0001F600");
+}
+
 TEST(Deliver, NonHexFieldsFallBackToZero) {
   // A first octet that does not read is an SMS-DELIVER without header; a
   // DCS that does not read is 7-bit.
