@@ -31,7 +31,7 @@ struct Received {
 };
 
 // The fixed pauses run this many times faster; the line's pace is real.
-constexpr double kClockSpeed = 10;
+constexpr double kClockSpeed = 4;
 
 class Receiving : public ::testing::Test {
  protected:
