@@ -20,33 +20,12 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::FakeModem;
+using testing::Journal;
 using testing::FakeSerialPlatform;
 using testing::ModemTest;
 using testing::TestGSM;
 using testing::WaitUntil;
 using Steady = std::chrono::steady_clock;
-
-// The events in the order they came: "C" connect, "F" fault, "D" disconnect.
-struct Journal {
-  std::mutex mutex;
-  std::string events;
-  std::atomic<int> connects{0}, faults{0}, disconnects{0};
-
-  void Attach(TVeskGSM& gsm) {
-    gsm.OnConnect = [this](TObject*, TCommPort) { Note('C', connects); };
-    gsm.OnFault = [this](TObject*, TCommPort) { Note('F', faults); };
-    gsm.OnDisconnect = [this](TObject*, TCommPort) { Note('D', disconnects); };
-  }
-  void Note(char c, std::atomic<int>& count) {
-    std::lock_guard<std::mutex> lock(mutex);
-    events += c;
-    ++count;
-  }
-  std::string Text() {
-    std::lock_guard<std::mutex> lock(mutex);
-    return events;
-  }
-};
 
 double SecondsSince(Steady::time_point start) {
   return std::chrono::duration<double>(Steady::now() - start).count();

@@ -23,7 +23,7 @@
 #include <string>
 #include <thread>
 
-#include "support/Fixtures.h"
+#include "support/SimulatorFixture.h"
 #include "tools/simulator/ModemSimulator.h"
 
 namespace vesk {
@@ -31,6 +31,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::FakeModem;
+using testing::Journal;
 using testing::ModemTest;
 using testing::WaitUntil;
 using Steady = std::chrono::steady_clock;
@@ -38,28 +39,6 @@ using Steady = std::chrono::steady_clock;
 constexpr char kCtrlZ = '\x1A';
 
 double SecondsSince(Steady::time_point start) { return std::chrono::duration<double>(Steady::now() - start).count(); }
-
-// The connection's events in order: "C" connect, "F" fault, "D" disconnect.
-struct Journal {
-  std::mutex mutex;
-  std::string events;
-  std::atomic<int> connects{0}, faults{0}, disconnects{0};
-
-  void Attach(TVeskGSM& gsm) {
-    gsm.OnConnect = [this](TObject*, TCommPort) { Note('C', connects); };
-    gsm.OnFault = [this](TObject*, TCommPort) { Note('F', faults); };
-    gsm.OnDisconnect = [this](TObject*, TCommPort) { Note('D', disconnects); };
-  }
-  void Note(char c, std::atomic<int>& count) {
-    std::lock_guard<std::mutex> lock(mutex);
-    events += c;
-    ++count;
-  }
-  std::string Text() {
-    std::lock_guard<std::mutex> lock(mutex);
-    return events;
-  }
-};
 
 // ================================================================ the fake port
 
@@ -308,31 +287,18 @@ struct Received {
 // must stay well above the stalls of a loaded machine.
 constexpr double kSimClockSpeed = 4;
 
-class FaultOnSimulator : public ::testing::Test {
+class FaultOnSimulator : public testing::SimulatorTest {
  protected:
-  void SetUp() override { SetClock(std::make_shared<ScaledClock>(kSimClockSpeed)); }
+  FaultOnSimulator() : SimulatorTest(kSimClockSpeed) {}
   void TearDown() override {
-    if (HasFailure() && simulator) {
-      auto all = simulator->Transcript();
-      std::string out;
-      for (std::size_t i = all.size() > 100 ? all.size() - 100 : 0; i < all.size(); ++i)
-        out += std::string(all[i].direction == sim::Direction::Sent ? "-> " : "<- ") + sim::Printable(all[i].bytes) +
-               "\n";
-      ADD_FAILURE() << "transcript (last 100 entries):\n" << out;
-      if (const char* dump = std::getenv("VESK_TRANSCRIPT")) {
-        std::ofstream(dump) << simulator->TranscriptText();
-      }
-    }
-    gsm.reset();
-    simulator.reset();
-    SetClock(nullptr);
+    // The whole transcript to a file, when asked for.
+    if (HasFailure() && simulator)
+      if (const char* dump = std::getenv("VESK_TRANSCRIPT")) std::ofstream(dump) << simulator->TranscriptText();
+    SimulatorTest::TearDown();
   }
   void Start(sim::ModemConfig config) {
-    simulator = std::make_unique<sim::ModemSimulator>(std::move(config));
-    gsm = std::make_unique<testing::TestGSM>();
+    StartSimulator(std::move(config), br004800);
     journal.Attach(*gsm);
-    gsm->SetCustomPortName(simulator->Path());
-    gsm->SetBaudRate(br004800);
     gsm->OnReadMessage = [this](TObject*, const WideString& text, const AnsiString& phone, const AnsiString&,
                                 TDateTime, int, int) {
       Received r{WideToUtf8(text), phone, gsm->GetIsListing(), gsm->GetMessageIndexes()};
@@ -343,11 +309,6 @@ class FaultOnSimulator : public ::testing::Test {
       std::lock_guard<std::mutex> lock(mutex);
       errors.push_back(text);
     };
-  }
-  void OpenAndSetUp() {
-    ASSERT_TRUE(gsm->Open(false));
-    ASSERT_TRUE(simulator->WaitForCommand("ATE0", 10000ms));  // the set-up's last command
-    ASSERT_TRUE(WaitUntil([&] { return !gsm->PauseFlag(); }));
   }
   std::size_t Count() {
     std::lock_guard<std::mutex> lock(mutex);
@@ -387,8 +348,6 @@ class FaultOnSimulator : public ::testing::Test {
     EXPECT_EQ(gsm->GetSignalStrength(), 23);
   }
 
-  std::unique_ptr<sim::ModemSimulator> simulator;
-  std::unique_ptr<testing::TestGSM> gsm;
   Journal journal;
   std::mutex mutex;
   std::vector<Received> received;

@@ -7,7 +7,7 @@
 #include <mutex>
 #include <thread>
 
-#include "support/Fixtures.h"
+#include "support/SimulatorFixture.h"
 #include "tools/simulator/ModemSimulator.h"
 
 namespace vesk {
@@ -16,42 +16,16 @@ namespace {
 using namespace std::chrono_literals;
 using testing::WaitUntil;
 
-class ReconnectOnSimulator : public testing::FastClockTest {
+class ReconnectOnSimulator : public testing::SimulatorTest {
  protected:
   void SetUp() override {
-    FastClockTest::SetUp();
-    simulator = std::make_unique<sim::ModemSimulator>();
-    gsm = std::make_unique<testing::TestGSM>();
-    gsm->SetCustomPortName(simulator->Path());
-    gsm->SetBaudRate(br115200);
-    gsm->OnConnect = [this](TObject*, TCommPort) { ++connects; };
-    gsm->OnFault = [this](TObject*, TCommPort) { ++faults; };
-    gsm->OnDisconnect = [this](TObject*, TCommPort) { ++disconnects; };
-    gsm->OnReceive = [this](TObject*, const AnsiString& text) {
-      std::lock_guard<std::mutex> lock(mutex);
-      received += text;
-    };
-  }
-  void TearDown() override {
-    if (HasFailure() && simulator) ADD_FAILURE() << "transcript:\n" << simulator->TranscriptText();
-    gsm.reset();
-    simulator.reset();
-    FastClockTest::TearDown();
-  }
-  AnsiString Received() {
-    std::lock_guard<std::mutex> lock(mutex);
-    return received;
-  }
-  void ForgetReceived() {
-    std::lock_guard<std::mutex> lock(mutex);
-    received.clear();
+    SimulatorTest::SetUp();
+    StartSimulator();
+    journal.Attach(*gsm);
+    RecordReceived();
   }
 
-  std::unique_ptr<sim::ModemSimulator> simulator;
-  std::unique_ptr<testing::TestGSM> gsm;
-  std::atomic<int> connects{0}, faults{0}, disconnects{0};
-  std::mutex mutex;
-  AnsiString received;
+  testing::Journal journal;
 };
 
 TEST_F(ReconnectOnSimulator, AModemPluggedBackIsReopenedAndHeardAgain) {
@@ -62,21 +36,21 @@ TEST_F(ReconnectOnSimulator, AModemPluggedBackIsReopenedAndHeardAgain) {
   gsm->SetAutoReadNewMessage(false);
   ASSERT_TRUE(gsm->Open(false));
   ASSERT_TRUE(simulator->WaitForCommand("ATE0", 5000ms));
-  ASSERT_EQ(connects, 1);
+  ASSERT_EQ(journal.connects, 1);
 
   simulator->Unplug();
-  ASSERT_TRUE(WaitUntil([&] { return faults == 1 && disconnects == 1 && gsm->IsConnected() == spNone; }));
+  ASSERT_TRUE(WaitUntil([&] { return journal.faults == 1 && journal.disconnects == 1 && gsm->IsConnected() == spNone; }));
   EXPECT_TRUE(gsm->GetIsFaulted());
   // Gone for a while: several reconnection intervals pass without a connection.
   std::this_thread::sleep_for(GetClock()->RealDuration(3 * 4000));
-  EXPECT_EQ(connects, 1);
+  EXPECT_EQ(journal.connects, 1);
   EXPECT_EQ(gsm->IsConnected(), spNone);
 
-  ForgetReceived();
+  ForgetReceivedText();
   simulator->Plug();
-  ASSERT_TRUE(WaitUntil([&] { return connects == 2 && gsm->IsConnected() != spNone; }, 10000));
+  ASSERT_TRUE(WaitUntil([&] { return journal.connects == 2 && gsm->IsConnected() != spNone; }, 10000));
   EXPECT_FALSE(gsm->GetIsFaulted());
-  EXPECT_EQ(faults, 1);
+  EXPECT_EQ(journal.faults, 1);
   // Reopened with the modem set-up, which the fresh modem needs to announce
   // new messages at all.
   ASSERT_TRUE(simulator->WaitForCommand("AT+CNMI=2,1,0,0,0", 5000ms, 2));
@@ -89,7 +63,7 @@ TEST_F(ReconnectOnSimulator, AModemPluggedBackIsReopenedAndHeardAgain) {
   auto parts = simulator->DeliverSms(sms);
   ASSERT_EQ(parts.size(), 1u);
   ASSERT_TRUE(WaitUntil([&] {
-    return Received().find("+CMTI: \"SM\"," + std::to_string(parts[0].index)) != AnsiString::npos;
+    return ReceivedText().find("+CMTI: \"SM\"," + std::to_string(parts[0].index)) != AnsiString::npos;
   }));
   // ...and reads back whole over the new connection.
   TStringList lines;
@@ -106,10 +80,10 @@ TEST_F(ReconnectOnSimulator, WithoutAutoReconnectTheModemStaysClosed) {
   ASSERT_TRUE(gsm->Open(false));
   ASSERT_TRUE(simulator->WaitForCommand("ATE0", 5000ms));
   simulator->Unplug();
-  ASSERT_TRUE(WaitUntil([&] { return faults == 1 && gsm->IsConnected() == spNone; }));
+  ASSERT_TRUE(WaitUntil([&] { return journal.faults == 1 && gsm->IsConnected() == spNone; }));
   simulator->Plug();
   std::this_thread::sleep_for(GetClock()->RealDuration(3 * 4000));
-  EXPECT_EQ(connects, 1);
+  EXPECT_EQ(journal.connects, 1);
   EXPECT_EQ(gsm->IsConnected(), spNone);
   // The application opens it again itself.
   ASSERT_TRUE(gsm->Open(true));

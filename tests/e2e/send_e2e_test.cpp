@@ -2,7 +2,7 @@
 // records as submitted is what the application sent.
 #include <gtest/gtest.h>
 
-#include "support/Fixtures.h"
+#include "support/SimulatorFixture.h"
 #include "tools/simulator/ModemSimulator.h"
 
 namespace vesk {
@@ -10,27 +10,13 @@ namespace {
 
 using namespace std::chrono_literals;
 
-class SendingToSimulator : public testing::FastClockTest, public ::testing::WithParamInterface<bool> {
+class SendingToSimulator : public testing::SimulatorTest, public ::testing::WithParamInterface<bool> {
  protected:
   void Start(sim::ModemConfig config = {}) {
-    simulator = std::make_unique<sim::ModemSimulator>(std::move(config));
-    gsm = std::make_unique<testing::TestGSM>();
-    gsm->SetCustomPortName(simulator->Path());
-    gsm->SetBaudRate(br115200);
+    StartSimulator(std::move(config));
     gsm->SetWaitForPrompt(GetParam());
-    ASSERT_TRUE(gsm->Open(false));
-    ASSERT_TRUE(simulator->WaitForCommand("ATE0", 5000ms));
-    ASSERT_TRUE(testing::WaitUntil([&] { return !gsm->PauseFlag(); }));
+    OpenAndSetUp();
   }
-  void TearDown() override {
-    if (HasFailure() && simulator) ADD_FAILURE() << "transcript:\n" << simulator->TranscriptText();
-    gsm.reset();
-    simulator.reset();
-    FastClockTest::TearDown();
-  }
-
-  std::unique_ptr<sim::ModemSimulator> simulator;
-  std::unique_ptr<testing::TestGSM> gsm;
 };
 
 // 400 characters with extension characters and a Greek capital: three parts.

@@ -4,7 +4,7 @@
 
 #include <atomic>
 
-#include "support/Fixtures.h"
+#include "support/SimulatorFixture.h"
 #include "tools/simulator/ModemSimulator.h"
 
 namespace vesk {
@@ -13,27 +13,11 @@ namespace {
 using testing::WaitUntil;
 using namespace std::chrono_literals;
 
-class OnSimulator : public testing::FastClockTest {
+class OnSimulator : public testing::SimulatorTest {
  protected:
   void Start(sim::ModemConfig config = {}) {
-    simulator = std::make_unique<sim::ModemSimulator>(std::move(config));
-    gsm = std::make_unique<testing::TestGSM>();
-    gsm->SetCustomPortName(simulator->Path());
-    gsm->SetBaudRate(br115200);
-    gsm->OnReceive = [this](TObject*, const AnsiString& text) {
-      std::lock_guard<std::mutex> lock(mutex);
-      received += text;
-    };
-  }
-  void TearDown() override {
-    if (HasFailure() && simulator) ADD_FAILURE() << "transcript:\n" << simulator->TranscriptText();
-    gsm.reset();
-    simulator.reset();
-    FastClockTest::TearDown();
-  }
-  AnsiString Received() {
-    std::lock_guard<std::mutex> lock(mutex);
-    return received;
+    StartSimulator(std::move(config));
+    RecordReceived();
   }
   // Reads a stored message in PDU mode and decodes it.
   WideString ReadAndDecode(int index, bool& skip) {
@@ -48,10 +32,7 @@ class OnSimulator : public testing::FastClockTest {
     return gsm->PDUSMSToString(WideToAnsi(lines[1]), phone, centre, stamp, zone, skip);
   }
 
-  std::unique_ptr<sim::ModemSimulator> simulator;
-  std::unique_ptr<testing::TestGSM> gsm;
   std::mutex mutex;
-  AnsiString received;
 };
 
 TEST_F(OnSimulator, OpeningSetsTheModemUp) {
@@ -80,7 +61,7 @@ TEST_F(OnSimulator, ANewMessageIsAnnouncedAndDecodes) {
   auto parts = simulator->DeliverSms(sms);
   ASSERT_EQ(parts.size(), 1u);
   // The reader thread hands the notice over in capitals.
-  ASSERT_TRUE(WaitUntil([&] { return Received().find("+CMTI: \"SM\"," + std::to_string(parts[0].index)) !=
+  ASSERT_TRUE(WaitUntil([&] { return ReceivedText().find("+CMTI: \"SM\"," + std::to_string(parts[0].index)) !=
                                       AnsiString::npos; }));
   bool skip = true;
   EXPECT_EQ(ReadAndDecode(parts[0].index, skip), u"Vesk: 42 @ home");
@@ -177,7 +158,7 @@ TEST_F(OnSimulator, ASilentModemAndNoiseLeaveTheComponentWorking) {
   simulator->SendGarbage(500, 7);
   simulator->SendErrorBurst(5, "+CME ERROR: 100");
   ASSERT_TRUE(simulator->WaitForOutputDrained(2000ms));
-  ASSERT_TRUE(WaitUntil([&] { return Received().find("+CME ERROR: 100") != AnsiString::npos; }));
+  ASSERT_TRUE(WaitUntil([&] { return ReceivedText().find("+CME ERROR: 100") != AnsiString::npos; }));
   EXPECT_TRUE(gsm->ExecuteATCommand("AT", '\r'));
   EXPECT_EQ(gsm->IsConnected(), spCustom);
 }
@@ -189,8 +170,8 @@ TEST_F(OnSimulator, ACallRings) {
   sim::IncomingCall call;
   call.rings = 1;
   simulator->Ring(call);
-  ASSERT_TRUE(WaitUntil([&] { return Received().find("+CLIP: \"+15550123\",145") != AnsiString::npos; }));
-  EXPECT_NE(Received().find("+CRING: VOICE"), AnsiString::npos);
+  ASSERT_TRUE(WaitUntil([&] { return ReceivedText().find("+CLIP: \"+15550123\",145") != AnsiString::npos; }));
+  EXPECT_NE(ReceivedText().find("+CRING: VOICE"), AnsiString::npos);
 }
 
 TEST_F(OnSimulator, UnpluggedAndPluggedBackItIsReopenedAndSetUpAgain) {

@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <mutex>
+#include <string>
 #include <functional>
 #include <thread>
 
@@ -52,6 +55,29 @@ class TestGSM : public TVeskGSM {
   void SetPause(bool paused) { SetPauseThreadFlag(paused); }
   using TVeskGSM::LastLineStatus;
   std::shared_ptr<SerialDevice> Device() const { return PortDevice(); }
+};
+
+// The connection's events in the order they came: "C" connect, "F" fault,
+// "D" disconnect.
+struct Journal {
+  std::mutex mutex;
+  std::string events;
+  std::atomic<int> connects{0}, faults{0}, disconnects{0};
+
+  void Attach(TVeskGSM& gsm) {
+    gsm.OnConnect = [this](TObject*, TCommPort) { Note('C', connects); };
+    gsm.OnFault = [this](TObject*, TCommPort) { Note('F', faults); };
+    gsm.OnDisconnect = [this](TObject*, TCommPort) { Note('D', disconnects); };
+  }
+  void Note(char c, std::atomic<int>& count) {
+    std::lock_guard<std::mutex> lock(mutex);
+    events += c;
+    ++count;
+  }
+  std::string Text() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return events;
+  }
 };
 
 class FastClockTest : public ::testing::Test {
