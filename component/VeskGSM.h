@@ -536,8 +536,6 @@ class TVeskGSM : public TComponent {
   bool PauseThreadFlag() const { return FPauseThread; }
   void SetPauseThreadFlag(bool paused) { FPauseThread = paused; }
   TLineStatusSet LastLineStatus() const { return TLineStatusSet::FromBits(FLineStatus); }
-  // The connection: its state, threads and the port's lock.
-  TConnection& Link() const { return *FLink; }
 
  private:
   // Line settings

@@ -142,11 +142,6 @@ bool TConnection::Active(unsigned generation) const {
   return generation_ == generation && Live(state_);
 }
 
-bool TConnection::SettingUp() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return state_ == TLinkState::SettingUp;
-}
-
 std::shared_ptr<TComThread> TConnection::Reader() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return reader_;
@@ -271,11 +266,6 @@ bool TConnection::ReleasePort() {
   portOwner_ = std::thread::id();
   changed_.notify_all();
   return true;
-}
-
-bool TConnection::PortHeldByCaller() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return portDepth_ > 0 && portOwner_ == std::this_thread::get_id();
 }
 
 // ---------------------------------------------------------------- the reader

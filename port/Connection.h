@@ -118,7 +118,6 @@ class TConnection : public std::enable_shared_from_this<TConnection> {
   TLinkState State() const;
   // Whether connection `generation` is still setting up or open.
   bool Active(unsigned generation) const;
-  bool SettingUp() const;
 
   // Waits `ms` milliseconds of the component's clock; false, at once, when
   // the current connection ends (or none is active).
@@ -135,7 +134,6 @@ class TConnection : public std::enable_shared_from_this<TConnection> {
   bool AcquirePort(bool wait);
   // True when this released the outermost hold of the calling thread.
   bool ReleasePort();
-  bool PortHeldByCaller() const;
 
   // ------------------------------------------------ reconnecting
   void StopReconnect();
