@@ -1,5 +1,6 @@
 #include "codec/Deliver.h"
 
+#include <algorithm>
 #include <memory>
 
 #include "codec/Alphabet.h"
@@ -11,11 +12,34 @@ namespace vesk::codec {
 
 namespace {
 
-// UCS2 user data as UTF-16 an application can trust: a surrogate without
-// its partner (a phone's bug, or a pair cut by a sender that split a
-// message in the middle of one) becomes U+FFFD, the replacement character.
-WideString Ucs2Text(const AnsiString& octets) {
-  WideString text = PDU16ToString(octets);
+// Room for a message's octets or codes: on the stack for anything a
+// well-formed PDU holds, on the heap for longer input.
+class Scratch {
+ public:
+  explicit Scratch(std::size_t size) : size_(size) {
+    if (size > sizeof(local_)) heap_.reset(new unsigned char[size]);
+  }
+  Scratch(const Scratch&) = delete;
+  Scratch& operator=(const Scratch&) = delete;
+
+  unsigned char* data() { return heap_ ? heap_.get() : local_; }
+  char* chars() { return reinterpret_cast<char*>(data()); }
+  std::size_t size() const { return size_; }
+
+ private:
+  unsigned char local_[320];
+  std::unique_ptr<unsigned char[]> heap_;
+  std::size_t size_;
+};
+
+// UCS2 user data as UTF-16 an application can trust: octet pairs, high
+// octet first (a final odd octet ignored); a surrogate without its partner
+// (a phone's bug, or a pair cut by a sender that split a message in the
+// middle of one) becomes U+FFFD, the replacement character.
+WideString Ucs2Text(const unsigned char* octets, std::size_t size) {
+  WideString text(size / 2, u'\0');
+  for (std::size_t i = 0; i < text.size(); ++i)
+    text[i] = static_cast<char16_t>(octets[2 * i] << 8 | octets[2 * i + 1]);
   for (std::size_t i = 0; i < text.size(); ++i) {
     const char16_t c = text[i];
     const bool high = c >= 0xD800 && c <= 0xDBFF;
@@ -58,16 +82,15 @@ class PduCursor {
     Skip(1);
     return v < 0 ? fallback : v;
   }
-  // The next n octets as an octet string, without moving; false when they
-  // are not all there and hexadecimal.
-  bool ReadOctets(std::size_t n, AnsiString& out) const {
+  // The next n octets written to out, without moving; false when they are
+  // not all there and hexadecimal.
+  bool ReadOctets(std::size_t n, unsigned char* out) const {
     if (!HasOctets(n)) return false;
-    out.resize(n);
     const char* p = text_.data() + pos_;
     for (std::size_t i = 0; i < n; ++i, p += 2) {
       const int hi = HexDigit(p[0]), lo = HexDigit(p[1]);
       if ((hi | lo) < 0) return false;
-      out[i] = static_cast<char>(hi << 4 | lo);
+      out[i] = static_cast<unsigned char>(hi << 4 | lo);
     }
     return true;
   }
@@ -136,12 +159,12 @@ Alphabet AlphabetOf(int dcs) {
   return (dcs & 0x04) ? Alphabet::Octets : Alphabet::Gsm7;  // data coding/message class
 }
 
-WideString GsmText(const AnsiString& codes, TNationalLanguageShiftTables singleShift = stDefault,
-                   TNationalLanguageShiftTables lockingShift = stDefault) {
-  WideString text;
-  text.reserve(codes.size());
-  AppendGsmText(text, codes.data(), codes.size(), singleShift, lockingShift);
-  return text;
+// The octets of a reassembly slot (one character per octet) back as octets.
+void SlotOctets(const UnicodeString& slot, unsigned char* out) {
+  for (std::size_t i = 0; i < slot.size(); ++i) {
+    unsigned char b;
+    out[i] = WideCharToAnsi(slot[i], b) ? b : '?';
+  }
 }
 
 // TS 23.040 9.1.2.5: the type of number in bits 4-6 of the type of address.
@@ -268,14 +291,17 @@ DecodedSMS PDUSMSToString(const AnsiString& MessageText, TConcatenatedSMSCollect
   if (international) r.PhoneNumber = "+";
   if (alphanumeric) {
     // GSM 7-bit characters packed in the semi-octets (TS 23.040 9.1.2.5).
-    AnsiString octets;
-    if (!c.ReadOctets(addressChars / 2, octets)) return Fail(r, decode_error::kAlphanumericNotHex);
-    const std::size_t septets = static_cast<std::size_t>(addressDigits) * 4 / 7;
-    AnsiString codes = UnpackSeptets(octets, 0, septets);
+    Scratch octets(addressChars / 2);
+    if (!c.ReadOctets(octets.size(), octets.data())) return Fail(r, decode_error::kAlphanumericNotHex);
+    Scratch codes(SeptetsIn(octets.size(), 0));
+    std::size_t count = UnpackSeptets(octets.data(), octets.size(), 0, static_cast<std::size_t>(addressDigits) * 4 / 7,
+                                      codes.chars());
     // A length that counts the last octet whole ends in seven bits of
     // padding, which read as a final code 0 ("@"): not part of the name.
-    if (!codes.empty() && codes.back() == 0 && 7 * codes.size() == 8 * octets.size()) codes.pop_back();
-    r.PhoneNumber = WideToAnsi(GsmText(codes));
+    if (count > 0 && codes.chars()[count - 1] == 0 && 7 * count == 8 * octets.size()) --count;
+    WideString name;
+    AppendGsmText(name, codes.chars(), count);
+    r.PhoneNumber = WideToAnsi(name);
   } else {
     // Exactly the useful semi-octets; the filler after an odd count is not
     // a digit, whatever its value.
@@ -329,8 +355,8 @@ DecodedSMS PDUSMSToString(const AnsiString& MessageText, TConcatenatedSMSCollect
   // TP-UD after the header: every remaining pair of digits.
   const std::size_t left = c.CharsLeft();
   if (left % 2 != 0) return Fail(r, decode_error::kOddUserData);
-  AnsiString octets;
-  if (!c.ReadOctets(left / 2, octets)) return Fail(r, decode_error::kUserDataNotHex);
+  Scratch octets(left / 2);
+  if (!c.ReadOctets(octets.size(), octets.data())) return Fail(r, decode_error::kUserDataNotHex);
 
   const Alphabet alphabet = AlphabetOf(dcs);
 
@@ -349,14 +375,19 @@ DecodedSMS PDUSMSToString(const AnsiString& MessageText, TConcatenatedSMSCollect
     if (septetLength) needed = userDataLength > headerSeptets ? (needed * 7 + 7) / 8 : headerOctets;
     if (headerOctets + octets.size() < needed) return Fail(r, decode_error::kUserDataTruncated);
   }
-  AnsiString codes;
+  // The codes themselves are needed now only for a message in one part,
+  // or to see whether the last septet is padding.
+  const bool oneMessage = !concatenated || parts == nullptr;
+  Scratch codes(alphabet == Alphabet::Gsm7 && (oneMessage || userDataLength < 0) ? SeptetsIn(octets.size(), fill) : 0);
+  std::size_t codeCount = 0;
   if (alphabet == Alphabet::Gsm7) {
     if (userDataLength >= 0) {
       const int septets = userDataLength > headerSeptets ? userDataLength - headerSeptets : 0;
-      codes = UnpackSeptets(octets, fill, static_cast<std::size_t>(septets));
+      codeCount = std::min(static_cast<std::size_t>(septets), SeptetsIn(octets.size(), fill));
+      if (oneMessage) UnpackSeptets(octets.data(), octets.size(), fill, codeCount, codes.chars());
     } else {
-      codes = UnpackSeptets(octets, fill, SeptetsIn(octets.size(), fill));
-      if (!codes.empty() && codes.back() == 0) codes.pop_back();
+      codeCount = UnpackSeptets(octets.data(), octets.size(), fill, codes.size(), codes.chars());
+      if (codeCount > 0 && codes.chars()[codeCount - 1] == 0) --codeCount;
     }
   }
 
@@ -374,19 +405,30 @@ DecodedSMS PDUSMSToString(const AnsiString& MessageText, TConcatenatedSMSCollect
     if (entry == nullptr) return Fail(r, decode_error::kBadPartIndex);
     // A 7-bit part is kept without its fill bits, with its septet count
     // and the shift tables its own header named.
-    const bool ok = alphabet == Alphabet::Gsm7
-                        ? entry->SetPart(part.index - 1, Unpad7bitBoundary(octets, static_cast<int>(fill)),
-                                         static_cast<int>(codes.size()), header.lockingShift, header.singleShift)
-                        : entry->SetPart(part.index - 1, octets);
+    bool ok;
+    if (alphabet == Alphabet::Gsm7) {
+      Scratch unpadded(octets.size());
+      Unpad7bitBoundary(octets.data(), octets.size(), static_cast<int>(fill), unpadded.data());
+      ok = entry->SetPart(part.index - 1, unpadded.data(), unpadded.size(), static_cast<int>(codeCount),
+                          header.lockingShift, header.singleShift);
+    } else {
+      ok = entry->SetPart(part.index - 1, octets.data(), octets.size());
+    }
     if (!ok) return Fail(r, decode_error::kBadPartIndex);
   }
 
   if (alphabet == Alphabet::None) return r;
   if (entry == nullptr) {
     switch (alphabet) {
-      case Alphabet::Gsm7: r.Text = GsmText(codes, header.singleShift, header.lockingShift); break;
-      case Alphabet::Octets: r.Text = PDU8ToString(octets); break;
-      case Alphabet::Ucs2: r.Text = Ucs2Text(octets); break;
+      case Alphabet::Gsm7:
+        r.Text.reserve(codeCount);
+        AppendGsmText(r.Text, codes.chars(), codeCount, header.singleShift, header.lockingShift);
+        break;
+      case Alphabet::Octets:
+        r.Text.resize(octets.size());
+        for (std::size_t i = 0; i < octets.size(); ++i) r.Text[i] = AnsiCharToWide(octets.data()[i]);
+        break;
+      case Alphabet::Ucs2: r.Text = Ucs2Text(octets.data(), octets.size()); break;
       case Alphabet::None: break;
     }
     return r;
@@ -395,20 +437,38 @@ DecodedSMS PDUSMSToString(const AnsiString& MessageText, TConcatenatedSMSCollect
     r.Skip = true;
     return r;
   }
+  const int slots = std::min(entry->Length(), entry->Count());
   switch (alphabet) {
-    case Alphabet::Gsm7:
+    case Alphabet::Gsm7: {
       // Each part unpacks by itself.
-      for (int i = 0; i < entry->Length(); ++i) {
+      std::size_t total = 0;
+      for (int i = 0; i < slots; ++i) total += SeptetsIn(entry->Get(i).size(), 0);
+      r.Text.reserve(total);
+      for (int i = 0; i < slots; ++i) {
+        const UnicodeString& slot = entry->Get(i);
+        Scratch partOctets(slot.size());
+        SlotOctets(slot, partOctets.data());
+        Scratch partCodes(SeptetsIn(slot.size(), 0));
         const int septets = entry->GetPartSeptets(i);
-        if (septets >= 0)
-          r.Text += GsmText(UnpackSeptets(entry->GetPart(i), 0, static_cast<std::size_t>(septets)),
-                            entry->GetPartSingleShift(i), entry->GetPartLockingShift(i));
-        else
-          r.Text += PDU7ToString(entry->GetPart(i));
+        if (septets >= 0) {
+          const std::size_t n = UnpackSeptets(partOctets.data(), partOctets.size(), 0,
+                                              static_cast<std::size_t>(septets), partCodes.chars());
+          AppendGsmText(r.Text, partCodes.chars(), n, entry->GetPartSingleShift(i), entry->GetPartLockingShift(i));
+        } else {
+          // Stored without a count: every septet, less a final code 0.
+          std::size_t n = UnpackSeptets(partOctets.data(), partOctets.size(), 0, partCodes.size(), partCodes.chars());
+          if (n > 0 && partCodes.chars()[n - 1] == 0) --n;
+          AppendGsmText(r.Text, partCodes.chars(), n);
+        }
       }
       break;
+    }
     case Alphabet::Octets: r.Text = PDU8ToString(entry->GetEntireSMS()); break;
-    case Alphabet::Ucs2: r.Text = Ucs2Text(entry->GetEntireSMS()); break;
+    case Alphabet::Ucs2: {
+      const AnsiString all = entry->GetEntireSMS();
+      r.Text = Ucs2Text(reinterpret_cast<const unsigned char*>(all.data()), all.size());
+      break;
+    }
     case Alphabet::None: break;
   }
   parts->Delete(parts->IndexOf(entry), true);

@@ -64,25 +64,31 @@ std::size_t SeptetsIn(std::size_t octets, std::size_t bitOffset) {
   return octets * 8 > bitOffset ? (octets * 8 - bitOffset) / 7 : 0;
 }
 
-AnsiString UnpackSeptets(const AnsiString& octets, std::size_t bitOffset, std::size_t septets) {
-  septets = std::min(septets, SeptetsIn(octets.size(), bitOffset));
-  AnsiString codes;
-  if (septets == 0) return codes;
-  codes.resize(septets);
-  const auto* src = reinterpret_cast<const unsigned char*>(octets.data()) + bitOffset / 8;
-  const auto* const end = reinterpret_cast<const unsigned char*>(octets.data()) + octets.size();
+std::size_t UnpackSeptets(const unsigned char* octets, std::size_t size, std::size_t bitOffset, std::size_t septets,
+                          char* codes) {
+  septets = std::min(septets, SeptetsIn(size, bitOffset));
+  if (septets == 0) return 0;
+  const unsigned char* src = octets + bitOffset / 8;
+  const unsigned char* const end = octets + size;
   std::uint32_t acc = static_cast<std::uint32_t>(*src++) >> (bitOffset % 8);
   int bits = 8 - static_cast<int>(bitOffset % 8);
-  char* dst = &codes[0];
   for (std::size_t k = 0; k < septets; ++k) {
     if (bits < 7 && src < end) {
       acc |= static_cast<std::uint32_t>(*src++) << bits;
       bits += 8;
     }
-    *dst++ = static_cast<char>(acc & 0x7F);
+    codes[k] = static_cast<char>(acc & 0x7F);
     acc >>= 7;
     bits -= 7;
   }
+  return septets;
+}
+
+AnsiString UnpackSeptets(const AnsiString& octets, std::size_t bitOffset, std::size_t septets) {
+  AnsiString codes(std::min(septets, SeptetsIn(octets.size(), bitOffset)), '\0');
+  if (!codes.empty())
+    UnpackSeptets(reinterpret_cast<const unsigned char*>(octets.data()), octets.size(), bitOffset, codes.size(),
+                  &codes[0]);
   return codes;
 }
 
@@ -140,14 +146,23 @@ AnsiString Pad7bitBoundary(const AnsiString& s, int n) {
   return out;
 }
 
+void Unpad7bitBoundary(const unsigned char* in, std::size_t size, int n, unsigned char* out) {
+  if (size == 0) return;
+  if (n < 1 || n > 7) {
+    std::copy(in, in + size, out);
+    return;
+  }
+  const std::size_t last = size - 1;
+  for (std::size_t i = 0; i < last; ++i) out[i] = static_cast<unsigned char>((in[i] >> n | in[i + 1] << (8 - n)) & 0xFF);
+  const unsigned wrapped = last > 0 ? static_cast<std::uint8_t>(in[0] << (8 - n)) : 0;
+  out[last] = static_cast<unsigned char>((in[last] >> n | wrapped) & 0xFF);
+}
+
 AnsiString Unpad7bitBoundary(const AnsiString& s, int n) {
   if (n < 1 || n > 7 || s.empty()) return s;
-  const std::size_t last = s.size() - 1;
   AnsiString out(s.size(), '\0');
-  for (std::size_t i = 0; i < last; ++i)
-    out[i] = static_cast<char>((Octet(s, i) >> n | Octet(s, i + 1) << (8 - n)) & 0xFF);
-  std::uint8_t wrapped = last > 0 ? static_cast<std::uint8_t>(Octet(s, 0) << (8 - n)) : 0;
-  out[last] = static_cast<char>((Octet(s, last) >> n | wrapped) & 0xFF);
+  Unpad7bitBoundary(reinterpret_cast<const unsigned char*>(s.data()), s.size(), n,
+                    reinterpret_cast<unsigned char*>(&out[0]));
   return out;
 }
 

@@ -46,6 +46,10 @@ AnsiString PackSeptets(const AnsiString& codes, int fillBits = 0);
 // Unpacks `septets` codes starting `bitOffset` bits into the octets, or as
 // many as the octets hold when they hold fewer.
 AnsiString UnpackSeptets(const AnsiString& octets, std::size_t bitOffset, std::size_t septets);
+// The same into `codes`, which has room for min(septets, SeptetsIn(size,
+// bitOffset)) codes; returns how many were written.
+std::size_t UnpackSeptets(const unsigned char* octets, std::size_t size, std::size_t bitOffset, std::size_t septets,
+                          char* codes);
 // The number of whole septets in the octets after bitOffset bits.
 std::size_t SeptetsIn(std::size_t octets, std::size_t bitOffset);
 
@@ -58,6 +62,9 @@ AnsiString Pad7bitBoundary(const AnsiString& s, int n);
 // octet 1 move round into the high n bits of the last octet (a one-octet
 // string is simply shifted). Other n: s unchanged.
 AnsiString Unpad7bitBoundary(const AnsiString& s, int n);
+// The same on `size` octets at `in`, written to `out` (size octets, not
+// overlapping `in`); other n copy them.
+void Unpad7bitBoundary(const unsigned char* in, std::size_t size, int n, unsigned char* out);
 
 // Binary digits, most significant first, exactly 8 (16) of them.
 AnsiString ByteToBinString(std::uint8_t b);

@@ -1,5 +1,6 @@
 #include "component/Framework.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cmath>
@@ -8,6 +9,7 @@
 #include <ctime>
 #include <random>
 #include <thread>
+#include <utility>
 
 #include "component/Platform.h"
 
@@ -129,24 +131,35 @@ constexpr std::array<char16_t, 32> kCp1252High = {
     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,  // ˜ ™ š › œ . ž Ÿ
 };
 
+// The same 32 characters sorted, for the way back.
+struct Cp1252Entry {
+  char16_t ch;
+  unsigned char byte;
+};
+constexpr std::array<Cp1252Entry, 32> SortCp1252High() {
+  std::array<Cp1252Entry, 32> t{};
+  for (std::size_t i = 0; i < t.size(); ++i) t[i] = {kCp1252High[i], static_cast<unsigned char>(0x80 + i)};
+  for (std::size_t i = 1; i < t.size(); ++i)
+    for (std::size_t j = i; j > 0 && t[j].ch < t[j - 1].ch; --j) {
+      const Cp1252Entry held = t[j];
+      t[j] = t[j - 1];
+      t[j - 1] = held;
+    }
+  return t;
+}
+constexpr std::array<Cp1252Entry, 32> kCp1252ByChar = SortCp1252High();
+
 }  // namespace
 
-char16_t AnsiCharToWide(unsigned char c) {
-  if (c >= 0x80 && c <= 0x9F) return kCp1252High[c - 0x80];
-  return c;
-}
+char16_t Cp1252HighToWide(unsigned char c) { return c >= 0x80 && c <= 0x9F ? kCp1252High[c - 0x80] : c; }
 
-bool WideCharToAnsi(char16_t c, unsigned char& out) {
-  if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
-    out = static_cast<unsigned char>(c);
-    return true;
-  }
-  for (std::size_t i = 0; i < kCp1252High.size(); ++i)
-    if (kCp1252High[i] == c) {
-      out = static_cast<unsigned char>(0x80 + i);
-      return true;
-    }
-  return false;
+bool WideToCp1252High(char16_t c, unsigned char& out) {
+  const auto* const end = kCp1252ByChar.end();
+  const auto* it = std::lower_bound(kCp1252ByChar.begin(), end, c,
+                                    [](const Cp1252Entry& e, char16_t ch) { return e.ch < ch; });
+  if (it == end || it->ch != c) return false;
+  out = it->byte;
+  return true;
 }
 
 AnsiString WideToAnsi(const WideString& s) {
@@ -498,6 +511,15 @@ const UnicodeString& TStringList::Get(int index) const {
 void TStringList::Put(int index, const UnicodeString& s) {
   Check(index);
   lines_[static_cast<std::size_t>(index)] = s;
+}
+
+void TStringList::Put(int index, UnicodeString&& s) {
+  Check(index);
+  lines_[static_cast<std::size_t>(index)] = std::move(s);
+}
+
+void TStringList::SetCapacity(int capacity) {
+  if (capacity > 0) lines_.reserve(static_cast<std::size_t>(capacity));
 }
 
 void TStringList::Delete(int index) {

@@ -88,9 +88,20 @@ int Pos(const UnicodeString& sub, const UnicodeString& s);
 // C1 controls of the same value, as Windows itself does.
 AnsiString WideToAnsi(const WideString& s);
 WideString AnsiToWide(const AnsiString& s);
-char16_t AnsiCharToWide(unsigned char c);
+// Bytes 0x80 to 0x9F, where Windows-1252 departs from Latin-1, and their
+// characters; the two functions below are inline for the common case.
+char16_t Cp1252HighToWide(unsigned char c);
+bool WideToCp1252High(char16_t c, unsigned char& out);
+
+inline char16_t AnsiCharToWide(unsigned char c) { return c >= 0x80 && c <= 0x9F ? Cp1252HighToWide(c) : c; }
 // Returns false when the code page has no byte for c.
-bool WideCharToAnsi(char16_t c, unsigned char& out);
+inline bool WideCharToAnsi(char16_t c, unsigned char& out) {
+  if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
+    out = static_cast<unsigned char>(c);
+    return true;
+  }
+  return WideToCp1252High(c, out);
+}
 
 // UTF-8 helpers for applications. Ill-formed input becomes U+FFFD.
 std::string WideToUtf8(const WideString& s);
@@ -241,8 +252,12 @@ class TStringList : public TStrings {
   int Count() const override;
   const UnicodeString& Get(int index) const override;
   void Put(int index, const UnicodeString& s) override;
+  // Takes the line over instead of copying it.
+  void Put(int index, UnicodeString&& s);
   void Delete(int index) override;
   void Insert(int index, const UnicodeString& s) override;
+  // Room for this many lines without growing again; never shrinks the list.
+  void SetCapacity(int capacity);
 
  private:
   void Check(int index) const;

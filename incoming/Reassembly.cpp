@@ -11,13 +11,23 @@ TConcatenatedSMS::TConcatenatedSMS(int idSMS, int lengthSMS) : TConcatenatedSMS(
 TConcatenatedSMS::TConcatenatedSMS(int idSMS, int lengthSMS, TDateTime created, const AnsiString& sender,
                                    int referenceBits)
     : FID(idSMS), FLength(lengthSMS), FTimeStamp(created), FSender(sender), FReferenceBits(referenceBits) {
+  SetCapacity(lengthSMS);
   for (int i = 0; i < lengthSMS; ++i) Add(UnicodeString());
-  FParts.resize(static_cast<std::size_t>(lengthSMS > 0 ? lengthSMS : 0));
+  if (static_cast<std::size_t>(Count()) > kFewParts) FManyParts.resize(static_cast<std::size_t>(Count()));
 }
 
 const TConcatenatedSMS::PartInfo* TConcatenatedSMS::Info(int index) const {
-  if (index < 0 || static_cast<std::size_t>(index) >= FParts.size()) return nullptr;
-  return &FParts[static_cast<std::size_t>(index)];
+  if (index < 0) return nullptr;
+  const auto i = static_cast<std::size_t>(index);
+  if (FManyParts.empty()) return i < kFewParts ? &FFewParts[i] : nullptr;
+  return i < FManyParts.size() ? &FManyParts[i] : nullptr;
+}
+
+TConcatenatedSMS::PartInfo& TConcatenatedSMS::InfoToSet(std::size_t index) {
+  if (FManyParts.empty() && index < kFewParts) return FFewParts[index];
+  if (FManyParts.empty()) FManyParts.assign(FFewParts, FFewParts + kFewParts);
+  if (index >= FManyParts.size()) FManyParts.resize(index + 1);
+  return FManyParts[index];
 }
 
 bool TConcatenatedSMS::IsComplete() const {
@@ -37,10 +47,17 @@ AnsiString TConcatenatedSMS::GetEntireSMS() const {
 
 bool TConcatenatedSMS::SetPart(int index, const AnsiString& octets, int septets,
                                TNationalLanguageShiftTables lockingShift, TNationalLanguageShiftTables singleShift) {
+  return SetPart(index, reinterpret_cast<const unsigned char*>(octets.data()), octets.size(), septets, lockingShift,
+                 singleShift);
+}
+
+bool TConcatenatedSMS::SetPart(int index, const unsigned char* octets, std::size_t size, int septets,
+                               TNationalLanguageShiftTables lockingShift, TNationalLanguageShiftTables singleShift) {
   if (index < 0 || index >= Count()) return false;
-  Put(index, AnsiToWide(octets));
-  if (static_cast<std::size_t>(index) >= FParts.size()) FParts.resize(static_cast<std::size_t>(index) + 1);
-  FParts[static_cast<std::size_t>(index)] = PartInfo{true, septets, lockingShift, singleShift};
+  UnicodeString slot(size, u'\0');
+  for (std::size_t i = 0; i < size; ++i) slot[i] = AnsiCharToWide(octets[i]);
+  Put(index, std::move(slot));
+  InfoToSet(static_cast<std::size_t>(index)) = PartInfo{true, septets, lockingShift, singleShift};
   return true;
 }
 

@@ -54,6 +54,10 @@ class TConcatenatedSMS : public TStringList {
   bool SetPart(int index, const AnsiString& octets, int septets = -1,
                TNationalLanguageShiftTables lockingShift = stDefault,
                TNationalLanguageShiftTables singleShift = stDefault);
+  // The same from `size` octets at `octets`.
+  bool SetPart(int index, const unsigned char* octets, std::size_t size, int septets = -1,
+               TNationalLanguageShiftTables lockingShift = stDefault,
+               TNationalLanguageShiftTables singleShift = stDefault);
   // The octets of part `index`; empty when not a slot or not arrived.
   AnsiString GetPart(int index) const;
   // The septet count stored with part `index`; -1 when none.
@@ -70,13 +74,18 @@ class TConcatenatedSMS : public TStringList {
     TNationalLanguageShiftTables singleShift = stDefault;
   };
   const PartInfo* Info(int index) const;
+  PartInfo& InfoToSet(std::size_t index);
 
   int FID;
   int FLength;
   TDateTime FTimeStamp;
   AnsiString FSender;
   int FReferenceBits;
-  std::vector<PartInfo> FParts;
+  // Most long messages have a handful of parts: their information lives
+  // in the entry itself, and in FManyParts instead once there are more.
+  static constexpr std::size_t kFewParts = 4;
+  PartInfo FFewParts[kFewParts];
+  std::vector<PartInfo> FManyParts;
 };
 
 class TConcatenatedSMSCollection : public TObject {

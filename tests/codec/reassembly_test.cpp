@@ -47,6 +47,33 @@ TEST(ConcatenatedSMS, CreateGivesEmptySlots) {
   EXPECT_EQ(e.GetEntireSMS(), std::string("a\0bc\x80", 5));  // octets survive the string list
 }
 
+// An entry keeps what it knows of a few parts in itself and moves to a
+// list of its own when a part beyond them arrives: nothing known is lost
+// on the way.
+TEST(ConcatenatedSMS, PartInformationSurvivesGrowingPastAFewParts) {
+  TConcatenatedSMS e(1, 2, kDay0, "+1");
+  EXPECT_TRUE(e.SetPart(0, "\x01\x02", 2, stTurkish, stSpanish));
+  EXPECT_FALSE(e.SetPart(5, "z", 1));  // not a slot yet
+  for (int i = 0; i < 6; ++i) e.Add(UnicodeString());
+  EXPECT_TRUE(e.SetPart(7, "z", 1, stUrdu, stHindi));
+  EXPECT_EQ(e.GetPart(0), "\x01\x02");
+  EXPECT_EQ(e.GetPartSeptets(0), 2);
+  EXPECT_EQ(e.GetPartLockingShift(0), stTurkish);
+  EXPECT_EQ(e.GetPartSingleShift(0), stSpanish);
+  EXPECT_EQ(e.GetPartSeptets(1), -1);
+  EXPECT_EQ(e.GetPart(7), "z");
+  EXPECT_EQ(e.GetPartSeptets(7), 1);
+  EXPECT_EQ(e.GetPartLockingShift(7), stUrdu);
+  EXPECT_EQ(e.GetPartSingleShift(7), stHindi);
+  EXPECT_EQ(e.GetPartSeptets(8), -1);
+
+  TConcatenatedSMS many(2, 9, kDay0, "+1");
+  EXPECT_TRUE(many.SetPart(8, "\x9f", 1, stPortuguese));
+  EXPECT_EQ(many.GetPart(8), "\x9f");
+  EXPECT_EQ(many.GetPartLockingShift(8), stPortuguese);
+  EXPECT_EQ(many.GetPartSeptets(0), -1);
+}
+
 TEST(ConcatenatedSMSCollection, AddRefusesNullAndTheSameKey) {
   TConcatenatedSMSCollection c;
   EXPECT_FALSE(c.Add(nullptr));
@@ -231,6 +258,23 @@ TEST(Reassembly, PartsInEveryOrderCompleteOnceWithTheFinalAt) {
     EXPECT_EQ(d.PhoneNumber, "+44770011223");
     EXPECT_EQ(r.parts.Count(), 0);
   } while (std::next_permutation(order.begin(), order.end()));
+}
+
+// Six parts (more than an entry keeps in itself), last first and then in
+// a shuffled order; "@" at the end of a part is text, not padding.
+TEST(Reassembly, SixPartsInAnyOrderJoinWhole) {
+  const char* const payloads[][2] = {{"0A", "C2E231"}, {"0B", "C8653300"}, {"09", "CE68"}};
+  std::vector<std::string> pdus;
+  for (int i = 0; i < 6; ++i)
+    pdus.push_back(Part(kAlice, payloads[i % 3][0], "0500030B060" + std::to_string(i + 1), payloads[i % 3][1]));
+  for (const std::vector<int>& order : {std::vector<int>{5, 4, 3, 2, 1, 0}, std::vector<int>{2, 5, 0, 4, 1, 3}}) {
+    Reassembler r;
+    for (std::size_t i = 0; i + 1 < order.size(); ++i) EXPECT_TRUE(r.Feed(pdus[static_cast<std::size_t>(order[i])]).Skip);
+    const DecodedSMS d = r.Feed(pdus[static_cast<std::size_t>(order.back())]);
+    EXPECT_FALSE(d.Skip);
+    EXPECT_EQ(test::Utf8(d.Text), "abcdef@ghabcdef@gh");
+    EXPECT_EQ(r.parts.Count(), 0);
+  }
 }
 
 TEST(Reassembly, DuplicatePartReplacesItsSlot) {

@@ -75,6 +75,10 @@ TEST(CodePage, Windows1252RoundTripsEveryByte) {
 TEST(CodePage, CharactersOutsideTheCodePageBecomeQuestionMarks) {
   EXPECT_EQ(WideToAnsi(u"\u0394x\u4e2d"), "?x?");  // Greek Delta and a CJK ideograph
   EXPECT_EQ(WideToAnsi(u"\u20AC"), "\x80");
+  // Neighbours of the code page's own characters, and the C1 controls it
+  // replaces, have no byte.
+  EXPECT_EQ(WideToAnsi(u"\u0080\u0151\u2015\u2123\u20AB\u009E\uFFFF"), "???????");
+  EXPECT_EQ(WideToAnsi(u"\u0081\u008D\u2122\u0178"), "\x81\x8D\x99\x9F");
 }
 
 TEST(Utf8, RoundTripsIncludingSurrogatePairs) {
