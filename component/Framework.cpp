@@ -513,7 +513,7 @@ void TStringList::Put(int index, const UnicodeString& s) {
   lines_[static_cast<std::size_t>(index)] = s;
 }
 
-void TStringList::Put(int index, UnicodeString&& s) {
+void TStringList::PutMoved(int index, UnicodeString&& s) {
   Check(index);
   lines_[static_cast<std::size_t>(index)] = std::move(s);
 }

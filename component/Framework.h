@@ -252,12 +252,16 @@ class TStringList : public TStrings {
   int Count() const override;
   const UnicodeString& Get(int index) const override;
   void Put(int index, const UnicodeString& s) override;
-  // Takes the line over instead of copying it.
-  void Put(int index, UnicodeString&& s);
   void Delete(int index) override;
   void Insert(int index, const UnicodeString& s) override;
   // Room for this many lines without growing again; never shrinks the list.
   void SetCapacity(int capacity);
+
+ protected:
+  // Put without a copy, for a subclass that builds a line to store it. Not
+  // an overload of Put: a temporary passed to Put must still reach an
+  // override of it.
+  void PutMoved(int index, UnicodeString&& s);
 
  private:
   void Check(int index) const;

@@ -56,7 +56,7 @@ bool TConcatenatedSMS::SetPart(int index, const unsigned char* octets, std::size
   if (index < 0 || index >= Count()) return false;
   UnicodeString slot(size, u'\0');
   for (std::size_t i = 0; i < size; ++i) slot[i] = AnsiCharToWide(octets[i]);
-  Put(index, std::move(slot));
+  PutMoved(index, std::move(slot));
   InfoToSet(static_cast<std::size_t>(index)) = PartInfo{true, septets, lockingShift, singleShift};
   return true;
 }
