@@ -37,9 +37,7 @@ class Scratch {
 // (a phone's bug, or a pair cut by a sender that split a message in the
 // middle of one) becomes U+FFFD, the replacement character.
 WideString Ucs2Text(const unsigned char* octets, std::size_t size) {
-  WideString text(size / 2, u'\0');
-  for (std::size_t i = 0; i < text.size(); ++i)
-    text[i] = static_cast<char16_t>(octets[2 * i] << 8 | octets[2 * i + 1]);
+  WideString text = PDU16ToString(octets, size);
   for (std::size_t i = 0; i < text.size(); ++i) {
     const char16_t c = text[i];
     const bool high = c >= 0xD800 && c <= 0xDBFF;

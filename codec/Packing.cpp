@@ -125,12 +125,14 @@ AnsiString StringToPDU16(const WideString& str) {
 
 WideString PDU8ToString(const AnsiString& str) { return AnsiToWide(str); }
 
-WideString PDU16ToString(const AnsiString& str) {
-  WideString out;
-  out.reserve(str.size() / 2);
-  for (std::size_t i = 0; i + 1 < str.size(); i += 2)
-    out.push_back(static_cast<char16_t>(Octet(str, i) << 8 | Octet(str, i + 1)));
+WideString PDU16ToString(const unsigned char* octets, std::size_t size) {
+  WideString out(size / 2, u'\0');
+  for (std::size_t i = 0; i < out.size(); ++i) out[i] = static_cast<char16_t>(octets[2 * i] << 8 | octets[2 * i + 1]);
   return out;
+}
+
+WideString PDU16ToString(const AnsiString& str) {
+  return PDU16ToString(reinterpret_cast<const unsigned char*>(str.data()), str.size());
 }
 
 // ---------------------------------------------------------------- fill bits

@@ -38,6 +38,7 @@ WideString PDU7ToString(const AnsiString& str, int septets);
 WideString PDU8ToString(const AnsiString& str);
 // Octet pairs, high octet first; a final odd octet is ignored.
 WideString PDU16ToString(const AnsiString& str);
+WideString PDU16ToString(const unsigned char* octets, std::size_t size);
 
 // Packs GSM codes (one per byte, low 7 bits used) as septets after
 // `fillBits` zero bits (0 to 7): ceil((fillBits + 7 * codes) / 8) octets.
