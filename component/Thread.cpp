@@ -139,11 +139,22 @@ void TThread::Start() {
     id_ = worker.get_id();
   }
   worker.detach();
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    detached_ = true;
+  }
+  wake_.notify_all();
 }
 
 void TThread::Run() {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    // The body waits until Start has detached the thread. A thread whose
+    // body is short could otherwise end before it is detached; MinGW's
+    // thread library then hands the ended thread's record to the next new
+    // thread while the ending one's exit still writes to it, and that new
+    // thread can start without its body or not at all.
+    std::unique_lock<std::mutex> lock(mutex_);
+    wake_.wait(lock, [&] { return detached_; });
     id_ = std::this_thread::get_id();
     nativeId_ = CurrentNativeThreadId();
   }

@@ -102,6 +102,7 @@ class TThread : public TObject, public std::enable_shared_from_this<TThread> {
   mutable std::mutex mutex_;
   std::condition_variable wake_;
   std::thread::id id_;
+  bool detached_ = false;  // Start has let go of the thread; guarded by mutex_
   AnsiString fatal_;
   int nativeId_ = 0;
 };

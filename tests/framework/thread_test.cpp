@@ -33,14 +33,31 @@ TEST(TThread, CreatedSuspendedRunsOnlyAfterStart) {
 
 TEST(TThread, TerminateCutsAnInterruptibleSleepShort) {
   std::atomic<bool> sleptWhole{true};
-  auto t = TThread::Create<Worker>(false, [&](Worker& w) { sleptWhole = w.SleepFor(60000); });
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  std::atomic<bool> sleeping{false};
+  auto t = TThread::Create<Worker>(false, [&](Worker& w) {
+    sleeping = true;
+    sleptWhole = w.SleepFor(60000);
+  });
+  for (int i = 0; i < 1000 && !sleeping; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_TRUE(sleeping) << "the thread's body never began";
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));  // well into the sleep by now
   auto start = std::chrono::steady_clock::now();
   t->Terminate();
   EXPECT_TRUE(t->WaitFor(5000));
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
   EXPECT_FALSE(sleptWhole);
   EXPECT_TRUE(t->Terminated());
+}
+
+TEST(TThread, ShortThreadsStartedOneAfterAnotherEachRunTheirBodyOnce) {
+  // Each body ends at once, while its Start may still be returning: the
+  // case in which a thread library may recycle a thread's record too early.
+  std::atomic<int> runs{0};
+  for (int i = 0; i < 300; ++i) {
+    auto t = TThread::Create<Worker>(false, [&](Worker&) { ++runs; });
+    ASSERT_TRUE(t->WaitFor(5000)) << "thread " << i << " never finished";
+    ASSERT_EQ(runs.load(), i + 1) << "thread " << i;
+  }
 }
 
 TEST(TThread, AnExceptionEndsTheBodyAndTheEndWorkStillRuns) {
