@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <vector>
 
 #include "component/VeskGSM.h"
 #include "threads/ComThread.h"
@@ -22,10 +21,12 @@ constexpr auto kEndWait = std::chrono::seconds(2);
 // again (real time).
 constexpr int kInputSliceMs = 100;
 
-// The connections whose component the calling thread is visiting, one entry
-// per visit; and the connection whose reader thread the calling thread runs
-// a synchronized call for.
-thread_local std::vector<const TConnection*> tVisits;
+// The calling thread's innermost visit (each visit links to the one around
+// it); and the connection whose reader thread the calling thread runs a
+// synchronized call for. Plain pointers: nothing here needs a per-thread
+// destructor, which MinGW's runtime registers and runs through its thread
+// library at each thread's end.
+thread_local const TConnection::Visit* tInnermostVisit = nullptr;
 thread_local const TConnection* tSyncFor = nullptr;
 // The connection whose OnConnect the calling thread raises.
 thread_local const TConnection* tConnecting = nullptr;
@@ -47,20 +48,23 @@ TConnection::Visit::Visit(TConnection& link) : link_(link), owner_(nullptr) {
   if (link_.ownerGone_) return;
   owner_ = link_.owner_;
   ++link_.visits_;
-  tVisits.push_back(&link_);
+  outer_ = tInnermostVisit;
+  tInnermostVisit = this;
 }
 
 TConnection::Visit::~Visit() {
   if (!owner_) return;
   std::lock_guard<std::mutex> lock(link_.mutex_);
   --link_.visits_;
-  auto it = std::find(tVisits.rbegin(), tVisits.rend(), &link_);
-  if (it != tVisits.rend()) tVisits.erase(std::next(it).base());
+  // Visits are scoped, so this one is the thread's innermost.
+  tInnermostVisit = outer_;
   link_.changed_.notify_all();
 }
 
 int TConnection::OwnVisits() const {
-  return static_cast<int>(std::count(tVisits.begin(), tVisits.end(), this));
+  int n = 0;
+  for (const Visit* v = tInnermostVisit; v; v = v->outer_) n += &v->link_ == this;
+  return n;
 }
 
 bool TConnection::OwnerGone() const {

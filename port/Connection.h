@@ -69,8 +69,10 @@ class TConnection : public std::enable_shared_from_this<TConnection> {
     TVeskGSM* operator->() const { return owner_; }
 
    private:
+    friend class TConnection;
     TConnection& link_;
     TVeskGSM* owner_;
+    const Visit* outer_ = nullptr;  // the thread's visit around this one
   };
   // From the component's destructor: ends the connection and reconnection
   // and waits until no other thread is inside the component.
