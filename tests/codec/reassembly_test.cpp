@@ -430,6 +430,18 @@ TEST(Reassembly, SixteenBitReferenceNeedsNoFillBits) {
   EXPECT_EQ(test::Utf8(r.Feed(Part(kAlice, "11", "0608041234" "0201", "D0B09C0E7ABBCB20")).Text), "Part one and two");
 }
 
+TEST(Reassembly, APartStoredWithoutItsSeptetCountLosesOnlyItsPadding) {
+  Reassembler r;
+  EXPECT_TRUE(r.Feed(Part(kAlice, "0F", "0608041234" "0202", "61371944BFBF01")).Skip);
+  // As an application restoring its pending parts would store them: the
+  // octets alone. Seven septets fill seven octets less seven bits, which
+  // read as one more code 0 ("@") unless dropped.
+  TConcatenatedSMS* entry = r.parts.GetItem(0);
+  ASSERT_TRUE(entry->SetPart(1, entry->GetPart(1)));
+  EXPECT_EQ(entry->GetPartSeptets(1), -1);
+  EXPECT_EQ(test::Utf8(r.Feed(Part(kAlice, "11", "0608041234" "0201", "D0B09C0E7ABBCB20")).Text), "Part one and two");
+}
+
 TEST(Reassembly, EightBitPartsJoinBeforeConversion) {
   Reassembler r;
   r.Feed(Part(kAlice, "09", "050003070202", "646566", "04"));
