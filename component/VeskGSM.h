@@ -48,6 +48,10 @@ class TConcatenatedSMSCollection;
 namespace codec {
 struct DecodedSMS;
 }
+namespace at {
+struct TResult;
+struct TCommandAnswer;
+}
 
 // The component's exception.
 class EVeskGSMException : public Exception {
@@ -452,6 +456,21 @@ class TVeskGSM : public TComponent {
   TLineStatusSet GetLineStatus(SerialDevice* handle);
   AnsiString ReadChar();
   AnsiString ReadStringUpToEndChars(const AnsiString& firstMarker, const AnsiString& secondMarker, int timeOutSeconds);
+  // Reads within a port session until `complete` says that what was read
+  // so far (given whole) is all it waits for, the time-out passes or the
+  // connection ends; `completed` tells which. What is read is logged but
+  // not handed to the dispatcher: the caller does that (AppendReadBuffer).
+  AnsiString ReadAnswer(const std::function<bool(const AnsiString&)>& complete, int timeOutSeconds, bool& completed);
+  // Everything queued on the device, read at once ("" on failure, with the
+  // device checked for loss).
+  AnsiString ReadQueued(const std::shared_ptr<SerialDevice>& device);
+  // Every text received from the port goes to the traffic log once, here.
+  void LogReceived(const AnsiString& text);
+  // Writes a command line and reads its answer up to its own final result
+  // (a read or listing still on its way is taken in first). The text read
+  // (dispatched as the session ends) is returned; `answer` says what it
+  // holds. Raises the not-open exception when no port is open.
+  AnsiString RunCommand(const AnsiString& line, char terminator, int timeOutSeconds, at::TCommandAnswer& answer);
   int ExtractStrings(const AnsiString& separators, const AnsiString& whiteSpace, const char* text, TStrings* list);
   // Takes and empties the read buffer and dispatches it.
   void ProcessAT();
@@ -465,12 +484,15 @@ class TVeskGSM : public TComponent {
   // The six markers, in their order: RING, +CLIP:, +CMTI:, +CMGR:, +CMGL:,
   // ERROR.
   static std::vector<AnsiString> GetTokens();
-  // The pieces of `text`, each from one marker (any case) up to the next;
-  // the line after a text-mode +CMGR: or +CMGL: header (the message body)
-  // is not searched for markers.
+  // The pieces of `text`: each result that is one of the markers, as a
+  // whole line (any case; +CRING: rings, +CMS ERROR: and +CME ERROR: are
+  // errors) with the body lines of a read answer or listing entry. A
+  // marker word elsewhere (inside a line, a quoted field or a message
+  // body) starts no piece.
   static std::vector<AnsiString> ParseAT(const AnsiString& text);
-  // Handles one piece; false when the component was destroyed by an event
-  // handler meanwhile (then nothing of it may be touched any more).
+  // Handles the results of one piece; false when the component was
+  // destroyed by an event handler meanwhile (then nothing of it may be
+  // touched any more).
   bool HandleGSMEvents(const AnsiString& piece);
   // Whether the dispatcher may go on after raising an event: false once
   // the component is being destroyed (a handler destroyed it). The one
@@ -628,8 +650,9 @@ class TVeskGSM : public TComponent {
   // Handling of the pieces (incoming/Dispatcher.cpp). A read answer comes
   // with the storage and index of the read it answers ("" and -1 when
   // not known).
-  bool HandlePiece(const AnsiString& piece, const AnsiString& readLocation, int readIndex);
-  bool HandleReadAnswer(const AnsiString& piece, bool listing, AnsiString location, int index);
+  bool HandleResult(const at::TResult& result, const AnsiString& framed, const AnsiString& readLocation,
+                    int readIndex);
+  bool HandleReadAnswer(const at::TResult& result, const AnsiString& framed, AnsiString location, int index);
   bool ReportMessage(const WideString& text, const AnsiString& phone, const AnsiString& centre, TDateTime stamp,
                      int zone, int status, bool listing, const AnsiString& location, std::vector<int> indexes);
   // Records the storage and index of a read just requested (GetSMS) or
@@ -640,6 +663,8 @@ class TVeskGSM : public TComponent {
   // result. A command run then would take that result for its own, so
   // the stored-message commands read it in first (TakeDueAnswer).
   bool AnswerDue() const;
+  // The same, counting `more` (just read, not yet in the read buffer).
+  bool AnswerDueWith(const AnsiString& more) const;
   void TakeDueAnswer();
   // GetSMS run inside another GetSMS on the same thread (a new-message
   // notice dispatched while the outer one selects its storage) is sent

@@ -79,12 +79,7 @@ unsigned TVeskGSM::SendString(const AnsiString& str) {
   return written;
 }
 
-AnsiString TVeskGSM::ReadBuffer() {
-  if (!PortDevice()) throw EVeskGSMException(NotOpenMessage());
-  TPortSession session(*this);
-  Pause(50);
-  std::shared_ptr<SerialDevice> device = PortDevice();
-  if (!device) return "";
+AnsiString TVeskGSM::ReadQueued(const std::shared_ptr<SerialDevice>& device) {
   std::uint32_t errors = 0, queued = 0;
   if (!device->QueuedInput(errors, queued)) {
     FLink->CheckDevice(device);
@@ -97,6 +92,23 @@ AnsiString TVeskGSM::ReadBuffer() {
     device->Read(&result[0], queued, got);
     result.resize(got);
   }
+  return result;
+}
+
+void TVeskGSM::LogReceived(const AnsiString& text) {
+  // A log that cannot be written raises "Invalid log file name or access
+  // denied." to whoever read the text.
+  if (FLog && !text.empty()) WriteLog(text, true);
+}
+
+AnsiString TVeskGSM::ReadBuffer() {
+  if (!PortDevice()) throw EVeskGSMException(NotOpenMessage());
+  TPortSession session(*this);
+  Pause(50);
+  std::shared_ptr<SerialDevice> device = PortDevice();
+  if (!device) return "";
+  AnsiString result = ReadQueued(device);
+  LogReceived(result);
   return result;
 }
 
@@ -165,6 +177,7 @@ AnsiString TVeskGSM::ReadStringUpToEndChars(const AnsiString& firstMarker, const
     if (!c.empty()) {
       accumulated += c;
       if (EndsWithMarker(accumulated, firstMarker) || EndsWithMarker(accumulated, second)) {
+        LogReceived(accumulated);
         AppendReadBuffer(accumulated);
         return accumulated;
       }
@@ -176,9 +189,52 @@ AnsiString TVeskGSM::ReadStringUpToEndChars(const AnsiString& firstMarker, const
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     std::shared_ptr<SerialDevice> device = PortDevice();
     if (left.count() <= 0 || !device || !FLink->Active(generation)) {
+      LogReceived(accumulated);
       AppendReadBuffer(accumulated);
       return "";
     }
+    device->WaitForInput(static_cast<int>(std::min<long long>(left.count(), kMaxWaitSliceMs)));
+  }
+}
+
+AnsiString TVeskGSM::ReadAnswer(const std::function<bool(const AnsiString&)>& complete, int timeOutSeconds,
+                                bool& completed) {
+  completed = false;
+  if (!PortDevice()) return "";
+  auto deadline = std::chrono::steady_clock::now() +
+                  std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                      GetClock()->RealDuration(timeOutSeconds > 0 ? timeOutSeconds * 1000.0 : 0));
+  std::unique_ptr<TPortSession> session;
+  try {
+    session = std::make_unique<TPortSession>(*this);
+  } catch (const EVeskGSMException&) {
+    return "";  // closed meanwhile
+  }
+  const unsigned generation = FLink->Generation();
+  AnsiString accumulated;
+  for (;;) {
+    std::shared_ptr<SerialDevice> device = PortDevice();
+    if (device) {
+      AnsiString chunk;
+      try {
+        chunk = ReadQueued(device);
+      } catch (...) {
+        chunk.clear();  // a failing device is noticed below
+      }
+      if (!chunk.empty()) {
+        LogReceived(chunk);
+        accumulated += chunk;
+        if (complete(accumulated)) {
+          completed = true;
+          return accumulated;
+        }
+        continue;
+      }
+    }
+    // Nothing waiting: give up at the time-out or when the connection
+    // ends; otherwise block on the port until input comes.
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0 || !device || !FLink->Active(generation)) return accumulated;
     device->WaitForInput(static_cast<int>(std::min<long long>(left.count(), kMaxWaitSliceMs)));
   }
 }
