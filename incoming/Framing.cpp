@@ -9,7 +9,6 @@ namespace vesk::at {
 
 namespace {
 
-constexpr std::size_t npos = AnsiString::npos;
 
 char Up(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
