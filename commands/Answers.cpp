@@ -131,9 +131,15 @@ TNewMessageNotice NewMessageNotice(const TResult& result) {
 }
 
 bool CallerNumber(const TResult& result, AnsiString& number) {
-  const std::vector<AnsiString> f = codec::SplitHeaderFields(result.Fields);
-  if (f.empty() || f[0].size() < 2 || f[0].front() != '"' || f[0].back() != '"') return false;
-  number = f[0].substr(1, f[0].size() - 2);
+  // Only the first field matters: the quoted number, up to its closing quote.
+  const AnsiString& f = result.Fields;
+  if (f.empty() || f[0] != '"') return false;
+  const std::size_t close = f.find('"', 1);
+  if (close == AnsiString::npos) return false;
+  std::size_t after = close + 1;
+  while (after < f.size() && f[after] == ' ') ++after;
+  if (after < f.size() && f[after] != ',') return false;
+  number.assign(f, 1, close - 1);
   return true;
 }
 

@@ -19,14 +19,6 @@ bool EqualNoCase(const char* a, std::size_t n, const char* b) {
   return true;
 }
 
-bool StartsNoCase(const AnsiString& s, const char* prefix) {
-  const std::size_t n = std::strlen(prefix);
-  if (s.size() < n) return false;
-  for (std::size_t i = 0; i < n; ++i)
-    if (Up(s[i]) != prefix[i]) return false;
-  return true;
-}
-
 // One line of the text: [begin, contentEnd) is its text, `next` where the
 // following line starts. A line whose end may still be on its way (no line
 // end yet, or a CR that ends the text) is not complete unless the text is
@@ -63,9 +55,29 @@ LineSpan LineFrom(const AnsiString& text, std::size_t begin, bool final) {
 
 bool IsLineEnd(char c) { return c == '\r' || c == '\n'; }
 
+// A line without the blanks and control characters around it, as a view
+// into the text (Trim's rule, without the copy).
+struct Span {
+  const char* data;
+  std::size_t size;
+};
+
+Span Trimmed(const char* p, std::size_t n) {
+  while (n > 0 && static_cast<unsigned char>(*p) <= ' ') ++p, --n;
+  while (n > 0 && static_cast<unsigned char>(p[n - 1]) <= ' ') --n;
+  return {p, n};
+}
+
+bool StartsNoCase(Span s, const char* prefix) {
+  const std::size_t n = std::strlen(prefix);
+  if (s.size < n) return false;
+  for (std::size_t i = 0; i < n; ++i)
+    if (Up(s.data[i]) != prefix[i]) return false;
+  return true;
+}
+
 // The final result code a line holds, if any.
-bool FinalCodeOf(const AnsiString& line, TResult& r) {
-  const AnsiString t = Trim(line);
+bool FinalCodeOf(Span t, TResult& r) {
   static const struct {
     const char* text;
     TFinalCode code;
@@ -74,19 +86,19 @@ bool FinalCodeOf(const AnsiString& line, TResult& r) {
                 {"NO ANSWER", TFinalCode::NoAnswer},   {"NO DIALTONE", TFinalCode::NoDialtone},
                 {"NO DIAL TONE", TFinalCode::NoDialtone}};
   for (const auto& w : kWords)
-    if (EqualNoCase(t.data(), t.size(), w.text)) {
+    if (EqualNoCase(t.data, t.size, w.text)) {
       r.Final = w.code;
       return true;
     }
-  if (StartsNoCase(t, "CONNECT") && (t.size() == 7 || t[7] == ' ')) {
+  if (StartsNoCase(t, "CONNECT") && (t.size == 7 || t.data[7] == ' ')) {
     r.Final = TFinalCode::Connect;
-    r.Fields = Trim(t.substr(7));
+    r.Fields = Trim(AnsiString(t.data + 7, t.size - 7));
     return true;
   }
   const bool cms = StartsNoCase(t, "+CMS ERROR");
   if (cms || StartsNoCase(t, "+CME ERROR")) {
     r.Final = cms ? TFinalCode::CmsError : TFinalCode::CmeError;
-    AnsiString rest = t.substr(10);
+    AnsiString rest(t.data + 10, t.size - 10);
     if (!rest.empty() && rest[0] == ':') rest.erase(0, 1);
     r.Fields = Trim(rest);
     int n;
@@ -96,14 +108,18 @@ bool FinalCodeOf(const AnsiString& line, TResult& r) {
   return false;
 }
 
-// "+NAME:" at the start of a (trimmed) line: the name in capitals.
-AnsiString NameOf(const AnsiString& t, AnsiString& fields) {
-  if (t.empty() || t[0] != '+') return AnsiString();
+// "+NAME:" at the start of a (trimmed) line: the name in capitals, and the
+// fields after it.
+AnsiString NameOf(Span t, AnsiString& fields) {
+  if (t.size == 0 || t.data[0] != '+') return AnsiString();
   std::size_t i = 1;
-  while (i < t.size() && ((Up(t[i]) >= 'A' && Up(t[i]) <= 'Z') || (t[i] >= '0' && t[i] <= '9'))) ++i;
-  if (i == 1 || i >= t.size() || t[i] != ':') return AnsiString();
-  fields = Trim(t.substr(i + 1));
-  return UpperCase(t.substr(0, i));
+  while (i < t.size && ((Up(t.data[i]) >= 'A' && Up(t.data[i]) <= 'Z') || (t.data[i] >= '0' && t.data[i] <= '9'))) ++i;
+  if (i == 1 || i >= t.size || t.data[i] != ':') return AnsiString();
+  const Span rest = Trimmed(t.data + i + 1, t.size - i - 1);
+  fields.assign(rest.data, rest.size);
+  AnsiString name(t.data, i);
+  for (char& c : name) c = Up(c);
+  return name;
 }
 
 bool Quoted(const AnsiString& field) { return !field.empty() && field[0] == '"'; }
@@ -126,6 +142,16 @@ struct BodyShape {
 
 BodyShape ShapeOf(TResultKind kind, const AnsiString& fields) {
   BodyShape s;
+  switch (kind) {
+    case TResultKind::ReadAnswer:
+    case TResultKind::ListEntry:
+    case TResultKind::DirectMessage:
+    case TResultKind::StatusReport:
+      break;
+    default:
+      s.hasBody = false;
+      return s;
+  }
   const std::vector<AnsiString> f = codec::SplitHeaderFields(fields);
   int value;
   // Where a text-mode header gives <length>: its last field, once the
@@ -163,11 +189,10 @@ BodyShape ShapeOf(TResultKind kind, const AnsiString& fields) {
 }
 
 // Whether a line ends a text-mode body that has no usable <length>.
-bool EndsTextBody(const AnsiString& line) {
+bool EndsTextBody(const char* line, std::size_t size) {
   TResult probe;
-  if (FinalCodeOf(line, probe)) return true;
-  const AnsiString t = Trim(line);
-  return StartsNoCase(t, "+CMGL:") || StartsNoCase(t, "+CMGR:");
+  const Span t = Trimmed(line, size);
+  return FinalCodeOf(t, probe) || StartsNoCase(t, "+CMGL:") || StartsNoCase(t, "+CMGR:");
 }
 
 enum class Step { Done, Incomplete };
@@ -211,7 +236,7 @@ Step ReadTextBodyByLines(const AnsiString& text, std::size_t from, bool final, T
     const LineSpan line = LineFrom(text, q, final);
     if (!line.complete) return Step::Incomplete;
     if (line.contentEnd > line.begin) {
-      if (EndsTextBody(text.substr(line.begin, line.contentEnd - line.begin))) break;
+      if (EndsTextBody(text.data() + line.begin, line.contentEnd - line.begin)) break;
       bodyEnd = line.contentEnd;
     }
     q = line.next;
@@ -285,12 +310,12 @@ TFraming Frame(const AnsiString& text, std::size_t from, bool final) {
     if (!line.complete) break;
     r.Line = text.substr(pos, line.contentEnd - pos);
     r.End = line.next;
-    if (FinalCodeOf(r.Line, r)) {
+    const Span trimmed = Trimmed(r.Line.data(), r.Line.size());
+    if (FinalCodeOf(trimmed, r)) {
       r.Kind = TResultKind::Final;
     } else {
-      const AnsiString trimmed = Trim(r.Line);
       r.Name = NameOf(trimmed, r.Fields);
-      if (r.Name.empty() && EqualNoCase(trimmed.data(), trimmed.size(), "RING"))
+      if (r.Name.empty() && EqualNoCase(trimmed.data, trimmed.size, "RING"))
         r.Kind = TResultKind::Ring;
       else if (r.Name == "+CRING")
         r.Kind = TResultKind::Ring;
