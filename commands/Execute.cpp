@@ -24,7 +24,6 @@ AnsiString TVeskGSM::RunCommand(const AnsiString& line, char terminator, int tim
   at::TFinalWatch watch;
   bool completed = false;
   AnsiString text = ReadAnswer([&](const AnsiString& read) { return watch.Feed(read); }, timeOutSeconds, completed);
-  AppendReadBuffer(text);
   if (completed) answer = at::ReadCommandAnswer(text, line);
   return text;
 }

@@ -12,8 +12,7 @@ void TVeskGSM::TakeDueAnswer() {
   // that one's outcome for the earlier command.
   if (!AnswerDue()) return;
   bool completed = false;
-  const AnsiString text = ReadAnswer([&](const AnsiString& read) { return !AnswerDueWith(read); }, 15, completed);
-  AppendReadBuffer(text);
+  ReadAnswer([&](const AnsiString& read) { return !AnswerDueWith(read); }, 15, completed);
 }
 
 void TVeskGSM::SendReadCommand(const AnsiString& Location, int Index) {

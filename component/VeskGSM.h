@@ -483,9 +483,13 @@ class TVeskGSM : public TComponent {
   AnsiString ReadStringUpToEndChars(const AnsiString& firstMarker, const AnsiString& secondMarker, int timeOutSeconds);
   // Reads within a port session until `complete` says that what was read
   // so far (given whole) is all it waits for, the time-out passes or the
-  // connection ends; `completed` tells which. What is read is logged but
-  // not handed to the dispatcher: the caller does that (AppendReadBuffer).
-  AnsiString ReadAnswer(const std::function<bool(const AnsiString&)>& complete, int timeOutSeconds, bool& completed);
+  // connection ends; `completed` tells which. Reads what is queued at each
+  // turn, or one byte at a time (`byteByByte`). What is read is logged and
+  // handed to the dispatcher (as the outermost session ends): all of it,
+  // or what `forDispatcher` makes of it.
+  AnsiString ReadAnswer(const std::function<bool(const AnsiString&)>& complete, int timeOutSeconds, bool& completed,
+                        bool byteByByte = false,
+                        const std::function<AnsiString(const AnsiString&)>& forDispatcher = nullptr);
   // Everything queued on the device, read at once ("" on failure, with the
   // device checked for loss).
   AnsiString ReadQueued(const std::shared_ptr<SerialDevice>& device);

@@ -158,49 +158,23 @@ constexpr int kMaxWaitSliceMs = 50;
 
 AnsiString TVeskGSM::ReadStringUpToEndChars(const AnsiString& firstMarker, const AnsiString& secondMarker,
                                              int timeOutSeconds) {
-  if (firstMarker.empty() || !PortDevice()) return "";
-  AnsiString second = secondMarker.empty() ? firstMarker : secondMarker;
-  // Measured on the monotonic clock, scaled like every other wait.
-  auto deadline = std::chrono::steady_clock::now() +
-                  std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                      GetClock()->RealDuration(timeOutSeconds > 0 ? timeOutSeconds * 1000.0 : 0));
-  std::unique_ptr<TPortSession> session;
-  try {
-    session = std::make_unique<TPortSession>(*this);
-  } catch (const EVeskGSMException&) {
-    return "";  // closed meanwhile
-  }
-  unsigned generation = FLink->Generation();
-  AnsiString accumulated;
-  for (;;) {
-    AnsiString c = ReadChar();
-    if (!c.empty()) {
-      accumulated += c;
-      if (EndsWithMarker(accumulated, firstMarker) || EndsWithMarker(accumulated, second)) {
-        LogReceived(accumulated);
-        AppendReadBuffer(accumulated);
-        return accumulated;
-      }
-      continue;
-    }
-    // Nothing waiting: give up at the time-out (at once for a time-out of
-    // zero or less) or when the connection ends; otherwise block on the
-    // port until input comes.
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    std::shared_ptr<SerialDevice> device = PortDevice();
-    if (left.count() <= 0 || !device || !FLink->Active(generation)) {
-      LogReceived(accumulated);
-      AppendReadBuffer(accumulated);
-      return "";
-    }
-    device->WaitForInput(static_cast<int>(std::min<long long>(left.count(), kMaxWaitSliceMs)));
-  }
+  if (firstMarker.empty()) return "";
+  const AnsiString second = secondMarker.empty() ? firstMarker : secondMarker;
+  // One byte at a time: the read stops at the byte that completes a
+  // marker, and what follows stays queued.
+  bool completed = false;
+  const AnsiString text = ReadAnswer(
+      [&](const AnsiString& read) { return EndsWithMarker(read, firstMarker) || EndsWithMarker(read, second); },
+      timeOutSeconds, completed, true);
+  return completed ? text : AnsiString();
 }
 
 AnsiString TVeskGSM::ReadAnswer(const std::function<bool(const AnsiString&)>& complete, int timeOutSeconds,
-                                bool& completed) {
+                                bool& completed, bool byteByByte,
+                                const std::function<AnsiString(const AnsiString&)>& forDispatcher) {
   completed = false;
   if (!PortDevice()) return "";
+  // Measured on the monotonic clock, scaled like every other wait.
   auto deadline = std::chrono::steady_clock::now() +
                   std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                       GetClock()->RealDuration(timeOutSeconds > 0 ? timeOutSeconds * 1000.0 : 0));
@@ -217,26 +191,31 @@ AnsiString TVeskGSM::ReadAnswer(const std::function<bool(const AnsiString&)>& co
     if (device) {
       AnsiString chunk;
       try {
-        chunk = ReadQueued(device);
+        chunk = byteByByte ? ReadChar() : ReadQueued(device);
       } catch (...) {
         chunk.clear();  // a failing device is noticed below
       }
       if (!chunk.empty()) {
-        LogReceived(chunk);
         accumulated += chunk;
         if (complete(accumulated)) {
           completed = true;
-          return accumulated;
+          break;
         }
         continue;
       }
     }
-    // Nothing waiting: give up at the time-out or when the connection
-    // ends; otherwise block on the port until input comes.
+    // Nothing waiting: give up at the time-out (at once for a time-out of
+    // zero or less) or when the connection ends; otherwise block on the
+    // port until input comes.
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0 || !device || !FLink->Active(generation)) return accumulated;
+    if (left.count() <= 0 || !device || !FLink->Active(generation)) break;
     device->WaitForInput(static_cast<int>(std::min<long long>(left.count(), kMaxWaitSliceMs)));
   }
+  // The session is still held: logged in the order it came, and
+  // dispatched as the outermost session ends.
+  LogReceived(accumulated);
+  AppendReadBuffer(forDispatcher ? forDispatcher(accumulated) : accumulated);
+  return accumulated;
 }
 
 bool TVeskGSM::ClearInputBuffer() {

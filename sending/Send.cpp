@@ -68,7 +68,6 @@ class TVeskGSM::TSendDialogue {
     at::TFinalWatch watch;
     bool completed = false;
     const AnsiString text = Read([&](const AnsiString& read) { return watch.Feed(read); }, completed);
-    gsm_.AppendReadBuffer(text);
     const at::TCommandAnswer answer = at::ReadCommandAnswer(text, command);
     if (!completed || !answer.Complete)
       return Fail("no answer to " + command + " within " + IntToStr(kAnswerSeconds) + " seconds");
@@ -96,7 +95,6 @@ class TVeskGSM::TSendDialogue {
           return state != at::TPromptState::Waiting;
         },
         completed);
-    gsm_.AppendReadBuffer(text);
     if (state == at::TPromptState::Prompted) {
       promptRead_ = true;
       return true;
@@ -113,15 +111,17 @@ class TVeskGSM::TSendDialogue {
     if (!waitForPrompt_ && !Pause(pauseMs)) return false;
     at::TSubmitOutcome outcome;
     bool completed = false;
-    const AnsiString text = Read(
+    // The dispatcher gets what the modem said, not the echoed body: a body
+    // line saying "RING" or "ERROR" is the application's text.
+    Read(
         [&](const AnsiString& read) {
           outcome = at::SubmitOutcome(body, read, promptRead_);
           return outcome.State != at::TSubmitOutcome::Pending;
         },
-        completed);
-    // The dispatcher gets what the modem said, not the echoed body: a body
-    // line saying "RING" or "ERROR" is the application's text.
-    gsm_.AppendReadBuffer(text.substr(0, outcome.EchoBegin) + text.substr(std::min(outcome.EchoEnd, text.size())));
+        completed,
+        [&](const AnsiString& read) {
+          return read.substr(0, outcome.EchoBegin) + read.substr(std::min(outcome.EchoEnd, read.size()));
+        });
     switch (outcome.State) {
       case at::TSubmitOutcome::Sent:
         references_.push_back(outcome.Reference);
@@ -147,8 +147,9 @@ class TVeskGSM::TSendDialogue {
     return Fail("the connection closed during the send");
   }
 
-  AnsiString Read(const std::function<bool(const AnsiString&)>& complete, bool& completed) {
-    return gsm_.ReadAnswer(complete, kAnswerSeconds, completed);
+  AnsiString Read(const std::function<bool(const AnsiString&)>& complete, bool& completed,
+                  const std::function<AnsiString(const AnsiString&)>& forDispatcher = nullptr) {
+    return gsm_.ReadAnswer(complete, kAnswerSeconds, completed, false, forDispatcher);
   }
 
   TVeskGSM& gsm_;
