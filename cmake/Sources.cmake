@@ -15,6 +15,10 @@ endif()
 file(GLOB VESK_CODEC_SOURCES CONFIGURE_DEPENDS codec/*.cpp incoming/Reassembly*.cpp)
 list(FILTER VESK_CODEC_SOURCES EXCLUDE REGEX ".*/VeskGSMCodec\\.cpp$")
 
+# The AT answer layer: received text framed into results, and the rules
+# that read them. Pure functions over the codec's header fields.
+set(VESK_AT_SOURCES incoming/Framing.cpp commands/Answers.cpp)
+
 # The serial device layer: one backend per platform.
 if(WIN32)
   set(VESK_PLATFORM_SOURCES port/win32_serial.cpp)
@@ -28,6 +32,7 @@ file(GLOB VESK_COMPONENT_SOURCES CONFIGURE_DEPENDS
      port/Connection.cpp port/LineSettings.cpp port/PortIO.cpp port/PortList.cpp port/SerialDevice.cpp
      threads/*.cpp commands/*.cpp incoming/*.cpp sending/*.cpp detection/*.cpp codec/VeskGSMCodec.cpp)
 list(FILTER VESK_COMPONENT_SOURCES EXCLUDE REGEX ".*/incoming/Reassembly.*\\.cpp$")
+list(FILTER VESK_COMPONENT_SOURCES EXCLUDE REGEX ".*/(incoming/Framing|commands/Answers)\\.cpp$")
 
 function(vesk_object_library name)
   add_library(${name} OBJECT ${ARGN})
@@ -39,6 +44,7 @@ vesk_object_library(vesk_framework_obj ${VESK_FRAMEWORK_SOURCES})
 if(VESK_CODEC_SOURCES)
   vesk_object_library(vesk_codec_obj ${VESK_CODEC_SOURCES})
 endif()
+vesk_object_library(vesk_at_obj ${VESK_AT_SOURCES})
 vesk_object_library(vesk_platform_obj ${VESK_PLATFORM_SOURCES})
 if(VESK_COMPONENT_SOURCES)
   vesk_object_library(vesk_component_obj ${VESK_COMPONENT_SOURCES})
@@ -54,11 +60,15 @@ if(TARGET vesk_codec_obj)
   target_link_libraries(vesk_codec PUBLIC vesk_framework)
 endif()
 
+add_library(vesk_at STATIC $<TARGET_OBJECTS:vesk_at_obj>)
+target_link_libraries(vesk_at PUBLIC vesk_codec)
+
 add_library(vesk_platform STATIC $<TARGET_OBJECTS:vesk_platform_obj>)
 target_link_libraries(vesk_platform PUBLIC vesk_framework)
 
 # The library applications link.
-set(_vesk_objects $<TARGET_OBJECTS:vesk_framework_obj> $<TARGET_OBJECTS:vesk_platform_obj>)
+set(_vesk_objects $<TARGET_OBJECTS:vesk_framework_obj> $<TARGET_OBJECTS:vesk_platform_obj>
+                  $<TARGET_OBJECTS:vesk_at_obj>)
 if(TARGET vesk_codec_obj)
   list(APPEND _vesk_objects $<TARGET_OBJECTS:vesk_codec_obj>)
 endif()

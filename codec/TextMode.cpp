@@ -7,33 +7,6 @@ namespace vesk::codec {
 
 namespace {
 
-// What is left of the header line, cut field by field at the next comma.
-class HeaderFields {
- public:
-  explicit HeaderFields(AnsiString header) : rest_(std::move(header)) {}
-
-  // Position (from 1) of the next comma, 0 when none.
-  int NextComma() const { return Pos(",", rest_); }
-  int NextQuote() const { return Pos("\"", rest_); }
-  // The field before the comma at position c, without its first and last
-  // characters (its quotes).
-  AnsiString FieldBefore(int c) const { return c >= 3 ? rest_.substr(1, static_cast<std::size_t>(c - 3)) : AnsiString(); }
-  // Characters `from` to `to` (from 1), empty when the range is empty.
-  AnsiString Chars(int from, int to) const {
-    return to >= from ? rest_.substr(static_cast<std::size_t>(from - 1), static_cast<std::size_t>(to - from + 1))
-                      : AnsiString();
-  }
-  // Keeps what follows position c.
-  void DropThrough(int c) { rest_.erase(0, static_cast<std::size_t>(c)); }
-  // Drops the field before the next comma, if there is one.
-  void DropField() {
-    if (int c = NextComma(); c > 0) DropThrough(c);
-  }
-
- private:
-  AnsiString rest_;
-};
-
 int StatusOf(const AnsiString& field) {
   if (field == "REC UNREAD") return 0;
   if (field == "REC READ") return 1;
@@ -44,70 +17,98 @@ int StatusOf(const AnsiString& field) {
 
 bool Received(int status) { return status == 0 || status == 1; }
 
+// A quoted time stamp: a date with slashes, a comma, a time with colons.
+bool LooksLikeStamp(const AnsiString& unquoted) {
+  const std::size_t comma = unquoted.find(',');
+  return comma != AnsiString::npos && unquoted.find('/') < comma && unquoted.find(':', comma) != AnsiString::npos;
+}
+
+// The text after the header's line end, less the line end that closes it.
+AnsiString BodyOf(const AnsiString& message, std::size_t lineEnd) {
+  std::size_t from = lineEnd + 1;
+  if (message[lineEnd] == '\r' && from < message.size() && message[from] == '\n') ++from;
+  AnsiString body = message.substr(from);
+  if (!body.empty() && body.back() == '\n') body.pop_back();
+  if (!body.empty() && body.back() == '\r') body.pop_back();
+  return body;
+}
+
 }  // namespace
+
+std::vector<AnsiString> SplitHeaderFields(const AnsiString& header) {
+  std::vector<AnsiString> fields;
+  if (header.empty()) return fields;
+  AnsiString field;
+  bool quoted = false;
+  for (char c : header) {
+    if (c == '"') quoted = !quoted;
+    if (c == ',' && !quoted) {
+      fields.push_back(Trim(field));
+      field.clear();
+    } else {
+      field.push_back(c);
+    }
+  }
+  fields.push_back(Trim(field));
+  return fields;
+}
+
+AnsiString Unquote(const AnsiString& field) {
+  AnsiString s = Trim(field);
+  if (!s.empty() && s.front() == '"') s.erase(0, 1);
+  if (!s.empty() && s.back() == '"') s.pop_back();
+  return s;
+}
 
 TextSMS TextSMSToString(const AnsiString& MessageText) {
   TextSMS r;
-  const int lineEnd = Pos("\r\n", MessageText);
-  if (lineEnd == 0) return r;
+  const std::size_t lineEnd = MessageText.find_first_of("\r\n");
+  if (lineEnd == AnsiString::npos) return r;
+  r.Text = GSM7bitDefaultAlphabetToString(BodyOf(MessageText, lineEnd), stDefault, stDefault);
 
-  AnsiString body = MessageText.substr(static_cast<std::size_t>(lineEnd + 1));
-  if (int textEnd = Pos("\r\n", body); textEnd > 0) body.resize(static_cast<std::size_t>(textEnd - 1));
-  r.Text = GSM7bitDefaultAlphabetToString(body, stDefault, stDefault);
-
-  HeaderFields header(MessageText.substr(0, static_cast<std::size_t>(lineEnd - 1)));
-  if (int c = header.NextComma(); c > 0) {
-    r.Status = StatusOf(header.FieldBefore(c));
-    header.DropThrough(c);
-  }
-  if (int c = header.NextComma(); c > 0) {
-    r.PhoneNumber = header.FieldBefore(c);
-    header.DropThrough(c);
-  }
-  header.DropField();  // the alphanumeric name
+  const std::vector<AnsiString> f = SplitHeaderFields(MessageText.substr(0, lineEnd));
+  auto field = [&](std::size_t i) { return i < f.size() ? Unquote(f[i]) : AnsiString(); };
+  if (f.size() < 2) return r;
+  r.Status = StatusOf(field(0));
+  r.PhoneNumber = field(1);
 
   if (Received(r.Status)) {
-    // The quoted stamp holds a comma of its own: "yy/MM/dd,hh:mm:ss+zz".
-    AnsiString date, time;
-    if (int c = header.NextComma(); c > 0) {
-      date = header.Chars(2, c - 1);
-      header.DropThrough(c);
-    }
-    if (int c = header.NextComma(); c > 0) {
-      time = header.Chars(1, c - 2);
-      header.DropThrough(c);
-    } else if ((c = header.NextQuote()) > 0) {
-      time = header.Chars(1, c - 1);
-      header.DropThrough(c);
-    }
+    // <stat>,<oa>,[<alpha>],<scts>[,<tooa>,<fo>,<pid>,<dcs>,<sca>,<tosca>,<length>];
+    // some phones leave the name out: <stat>,<oa>,<scts>.
+    std::size_t stamp = 3;
+    if (f.size() == 3 || (LooksLikeStamp(field(2)) && !LooksLikeStamp(field(3)))) stamp = 2;
+    const AnsiString scts = field(stamp);
+    const std::size_t comma = scts.find(',');
+    const AnsiString date = comma == AnsiString::npos ? AnsiString() : Trim(scts.substr(0, comma));
+    const AnsiString time = comma == AnsiString::npos ? AnsiString() : Trim(scts.substr(comma + 1));
     int zone = 0;
     if (!date.empty() && !time.empty()) r.TimeStamp = ExtractTextDate(date) + ExtractTextTime(time, zone);
     r.TimeZone = zone;
-  } else if (header.NextComma() > 0) {
-    // A stored message has type, first octet, PID, DCS and validity period
-    // where a received one has its stamp: two fields to drop here.
-    header.DropField();
-    header.DropField();
+    if (stamp == 3 && f.size() > 8) r.CenterNumber = field(8);
+  } else if (f.size() > 3) {
+    // <stat>,<da>,[<alpha>],<toda>,<fo>,<pid>,<dcs>,[<vp>],<sca>,<tosca>,<length>
     r.TimeStamp = 0;
     r.TimeZone = 0;
+    if ((r.Status == 2 || r.Status == 3) && f.size() > 8) r.CenterNumber = field(8);
   }
-
-  for (int i = 0; i < 3; ++i) header.DropField();
-  if (int c = header.NextComma(); c > 0) {
-    if (r.Status == 2 || r.Status == 3) r.CenterNumber = header.FieldBefore(c);
-    header.DropThrough(c);
-  }
-  if (int c = header.NextComma(); c > 0 && Received(r.Status)) r.CenterNumber = header.FieldBefore(c);
   return r;
 }
 
 TDateTime ExtractTextDate(const AnsiString& S) {
-  const int length = static_cast<int>(S.size());
-  int day, year, month;
-  if (!TryStrToInt(SafeCopy(S, length - 1, 2, "96"), day)) return 0;
-  if (!TryStrToInt(SafeCopy(S, 1, length - 6, "1"), year)) return 0;
-  if (!TryStrToInt(SafeCopy(S, length - 4, 2, "1"), month)) return 0;
-  year += year <= 95 ? 2000 : 1900;
+  std::vector<AnsiString> parts;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t slash = S.find('/', start);
+    parts.push_back(S.substr(start, slash == AnsiString::npos ? AnsiString::npos : slash - start));
+    if (slash == AnsiString::npos) break;
+    start = slash + 1;
+  }
+  if (parts.size() < 2 || parts.size() > 3) return 0;
+  int year = 1, month, day;
+  if (parts.size() == 3 && !TryStrToInt(parts[0], year)) return 0;
+  if (!TryStrToInt(parts[parts.size() - 2], month) || !TryStrToInt(parts.back(), day)) return 0;
+  if (year < 0) return 0;
+  if (year < 100) year += year <= 95 ? 2000 : 1900;
   TDateTime date;
   return TryEncodeDate(year, month, day, date) ? date : 0;
 }

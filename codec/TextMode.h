@@ -5,15 +5,21 @@
 //   "REC READ","+15550123",,"19/03/14,15:09:26+08",145,4,0,0,"+15550100",145,5<CR><LF>text<CR><LF>
 //   "STO UNSENT","+15550123",,129,17,0,0,167,"+15550100",145,5<CR><LF>text<CR><LF>
 //
-// The header is cut at commas, quotes or not, and each field is taken
-// without its first and last characters, so a quoted field holding a comma
-// shifts the fields after it. The text is GSM 7-bit codes, one per byte
-// (AT+CSCS="GSM"), up to the next CR LF.
+// The header is cut at commas outside double quotes, each field trimmed
+// and then unquoted, so a quoted name or time stamp may hold commas and a
+// phone may put blanks after them. A received message's time stamp is the
+// quoted field after the name (or, from phones that leave the name out,
+// right after the number); it reads as yy/MM/dd or yyyy/M/d, a comma, then
+// hh:mm:ss with an optional zone (+08, -20: quarter hours). The text is
+// GSM 7-bit codes, one per byte (AT+CSCS="GSM"): everything after the
+// header's line end, less one line end at its close; line breaks inside it
+// are text (CR and LF are characters of the alphabet).
 //
 // Pure functions: any thread, no state, no exceptions.
 #pragma once
 
 #include <optional>
+#include <vector>
 
 #include "component/Framework.h"
 
@@ -34,9 +40,17 @@ struct TextSMS {
 
 TextSMS TextSMSToString(const AnsiString& MessageText);
 
-// "yy/MM/dd" to a date (yy up to 95 is 20yy, else 19yy); 0 when the pieces
-// are not numbers or not a valid date. Too short a string takes the day
-// 96, which fails, or the year 2001 when only the year is missing.
+// The fields of a header line such as `"REC READ","+1",,"19/03/14,15:09:26"`:
+// cut at commas outside double quotes, each trimmed, quotes kept. An empty
+// text gives no field.
+std::vector<AnsiString> SplitHeaderFields(const AnsiString& header);
+// A field without the double quotes around it (trimmed first).
+AnsiString Unquote(const AnsiString& field);
+
+// "yy/MM/dd" to a date (yy up to 95 is 20yy, else 19yy; a year of three or
+// four digits stands as it is; month and day may have one digit); 0 when
+// the pieces are not numbers or not a valid date. "MM/dd" alone takes the
+// year 2001; a single number is no date.
 TDateTime ExtractTextDate(const AnsiString& S);
 
 // "hh:mm:ss" with an optional zone ("+08", "-20", quarter hours) to a time

@@ -1,5 +1,6 @@
 // Device and call commands: each sends one command through the
 // command engine on the caller's thread.
+#include "commands/Answers.h"
 #include "component/VeskGSM.h"
 
 namespace vesk {
@@ -11,34 +12,20 @@ bool Blank(const AnsiString& s) { return Trim(s).empty(); }
 }  // namespace
 
 AnsiString TVeskGSM::GetIMEI() {
-  TStringList lines;
-  const int count = ExecuteATCommand("AT+CGSN", &lines, 15, '\r');
-  if (count == 0) return "";
-  // With echo on, the first line is the command itself.
-  if (count >= 2) {
-    const AnsiString second = WideToAnsi(lines[1]);
-    if (second != "OK" && second != "ERROR") return second;
-  }
-  return WideToAnsi(lines[0]);
+  at::TCommandAnswer answer;
+  RunCommand("AT+CGSN", '\r', 15, answer);
+  return answer.Succeeded() ? at::SerialNumber(answer) : AnsiString();
 }
 
 int TVeskGSM::GetSignalStrength() {
-  TStringList lines;
-  if (ExecuteATCommand("AT+CSQ", &lines, 15, '\r') < 1) return 99;
-  // Only the first line counts: with echo on it is the command, and the
-  // result stays 99.
-  const AnsiString line = WideToAnsi(lines[0]);
-  if (Pos("+CSQ:", UpperCase(line)) == 0) return 99;
-  const AnsiString values = line.substr(line.find(':') + 1);
-  const std::size_t comma = values.find(',');
-  // A line that does not read gives "not known", not a conversion error.
-  int rssi;
-  if (comma == AnsiString::npos || !TryStrToInt(Trim(values.substr(0, comma)), rssi)) return 99;
-  return rssi;
+  at::TCommandAnswer answer;
+  RunCommand("AT+CSQ", '\r', 15, answer);
+  return answer.Succeeded() ? at::SignalStrength(answer) : 99;
 }
 
 bool TVeskGSM::EnterPIN(const AnsiString& strPin) {
-  if (Blank(strPin)) return false;
+  // A PIN that would end the command line is never written.
+  if (Blank(strPin) || !at::CheckArgument(strPin, "the PIN").empty()) return false;
   const bool ok = ExecuteATCommand("AT+CPIN=\"" + strPin + "\"", '\r');
   Pause(250);
   return ok;
@@ -65,14 +52,14 @@ bool TVeskGSM::SetEcho(bool state) {
 }
 
 bool TVeskGSM::DialVoice(const AnsiString& PhoneNumber) {
-  if (Blank(PhoneNumber)) return false;
+  if (!at::CheckDialString(PhoneNumber).empty()) return false;
   const bool ok = ExecuteATCommand("ATD" + PhoneNumber + ";", '\r');
   Pause(150);
   return ok;
 }
 
 bool TVeskGSM::DialData(const AnsiString& PhoneNumber) {
-  if (Blank(PhoneNumber)) return false;
+  if (!at::CheckDialString(PhoneNumber).empty()) return false;
   const bool ok = ExecuteATCommand("ATD" + PhoneNumber, '\r');
   Pause(150);
   return ok;

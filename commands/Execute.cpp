@@ -1,41 +1,48 @@
 // Sending one AT command and collecting its answer.
+#include "commands/Answers.h"
 #include "component/VeskGSM.h"
 
 namespace vesk {
 
+AnsiString TVeskGSM::RunCommand(const AnsiString& line, char terminator, int timeOutSeconds,
+                                at::TCommandAnswer& answer) {
+  if (!PortDevice()) throw EVeskGSMException(NotOpenMessage());
+  answer = at::TCommandAnswer();
+  // What was waiting before the command is read and dispatched first, so
+  // that it does not end up among the answer's lines.
+  ReadString();
+  // One command at a time, and no polling cycle of the reader thread from
+  // the first read to the last. Everything read is dispatched as the
+  // session ends, on this thread.
+  TPortSession session(*this);
+  // A read or listing sent without waiting (the automatic read of a
+  // notice just dispatched, say) ends with a final result of its own:
+  // taken in first, it cannot be taken for this command's.
+  TakeDueAnswer();
+  SendString(line + terminator);
+  Pause(50);
+  at::TFinalWatch watch;
+  bool completed = false;
+  AnsiString text = ReadAnswer([&](const AnsiString& read) { return watch.Feed(read); }, timeOutSeconds, completed);
+  if (completed) answer = at::ReadCommandAnswer(text, line);
+  return text;
+}
+
 int TVeskGSM::ExecuteATCommand(const AnsiString& strAT, TStrings* ResultList, int timeOutSeconds,
                                char CommandTerminator) {
-  if (!PortDevice()) throw EVeskGSMException(NotOpenMessage());
-  AnsiString answer;
-  {
-    // One command at a time, and no polling cycle of the reader thread from
-    // the first read to the last. Everything read is dispatched as the
-    // session ends, on this thread.
-    // What was waiting before the command is read and dispatched first, so
-    // that it does not end up among the answer's lines.
-    ReadString();
-    TPortSession session(*this);
-    SendString(strAT + CommandTerminator);
-    Pause(50);
-    answer = ReadStringUpToEndChars("OK", "ERROR", timeOutSeconds);
-  }
-  if (!ResultList) return 0;
+  at::TCommandAnswer answer;
+  const AnsiString text = RunCommand(strAT, CommandTerminator, timeOutSeconds, answer);
+  // No final result within the time-out: no answer.
+  if (!ResultList || !answer.Complete) return 0;
   ResultList->Clear();
-  ExtractStrings("", "", answer.c_str(), ResultList);
+  ExtractStrings("", "", text.substr(0, answer.End).c_str(), ResultList);
   return ResultList->Count();
 }
 
 bool TVeskGSM::ExecuteATCommand(const AnsiString& strAT, char CommandTerminator) {
-  TStringList lines;
-  if (ExecuteATCommand(strAT, &lines, 15, CommandTerminator) == 0) return false;
-  // Case-sensitive, unlike the read that collected the answer: a modem
-  // that says "ok" has not said OK. An echoed line with OK in it counts.
-  for (int i = 0; i < lines.Count(); ++i) {
-    AnsiString line = WideToAnsi(lines[i]);
-    if (Pos("ERROR", line) > 0) return false;
-    if (Pos("OK", line) > 0) return true;
-  }
-  return false;
+  at::TCommandAnswer answer;
+  RunCommand(strAT, CommandTerminator, 15, answer);
+  return answer.Succeeded();
 }
 
 int TVeskGSM::ExtractStrings(const AnsiString& separators, const AnsiString& whiteSpace, const char* text,

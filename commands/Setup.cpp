@@ -1,5 +1,6 @@
 // Putting the modem into the state the component expects: caller
 // identification, character set, message format, new-message indication.
+#include "commands/Answers.h"
 #include "component/VeskGSM.h"
 
 namespace vesk {
@@ -72,6 +73,7 @@ void TVeskGSM::SetMessageFormat(TMessageFormat Value) {
 }
 
 bool TVeskGSM::SetDefaultStorage(const AnsiString& Location) {
+  if (!at::CheckArgument(Location, "the storage name").empty()) return false;
   bool ok = ExecuteATCommand("AT+CPMS=\"" + Location + "\"", '\r');
   Pause(250);
   return ok;

@@ -1,5 +1,6 @@
 // Stored-message commands. Reading and listing send their
 // command and return: the answer is read and dispatched later.
+#include "commands/Answers.h"
 #include "component/VeskGSM.h"
 
 namespace vesk {
@@ -9,7 +10,9 @@ void TVeskGSM::TakeDueAnswer() {
   // (and dispatched) first: the next command's read would otherwise stop at
   // its final result, leave the command's own to come later, and report
   // that one's outcome for the earlier command.
-  if (AnswerDue()) ReadStringUpToEndChars("OK", "ERROR", 15);
+  if (!AnswerDue()) return;
+  bool completed = false;
+  ReadAnswer([&](const AnsiString& read) { return !AnswerDueWith(read); }, 15, completed);
 }
 
 void TVeskGSM::SendReadCommand(const AnsiString& Location, int Index) {
@@ -22,6 +25,9 @@ void TVeskGSM::SendReadCommand(const AnsiString& Location, int Index) {
 }
 
 void TVeskGSM::GetSMS(const AnsiString& Location, int Index) {
+  // A storage name that would end the command line is refused: nothing
+  // is written.
+  if (!at::CheckArgument(Location, "the storage name").empty()) return;
   if (!BeginRead(Location, Index)) return;  // sent by the read under way
   struct End {
     TVeskGSM& self;
@@ -35,17 +41,20 @@ void TVeskGSM::GetSMS(const AnsiString& Location, int Index) {
 }
 
 void TVeskGSM::GetAllSMS(const AnsiString& Location, int SmsType) {
+  if (!at::CheckArgument(Location, "the storage name").empty()) return;
   {
     TPortSession session(*this);
     TakeDueAnswer();
     SetDefaultStorage(Location);
     NoteListRequest(Location);
-    SendString("AT+CMGL=" + IntToStr(SmsType) + "\r");
+    // Text mode names the status with a word, PDU mode with a number.
+    SendString("AT+CMGL=" + at::ListStatusArgument(SmsType, FMessageFormat == mfText) + "\r");
   }
   Pause(250);
 }
 
 bool TVeskGSM::DeleteSMS(const AnsiString& Location, int Index) {
+  if (!at::CheckArgument(Location, "the storage name").empty()) return false;
   bool ok = false;
   {
     TPortSession session(*this);

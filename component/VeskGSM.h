@@ -48,6 +48,10 @@ class TConcatenatedSMSCollection;
 namespace codec {
 struct DecodedSMS;
 }
+namespace at {
+struct TResult;
+struct TCommandAnswer;
+}
 
 // The component's exception.
 class EVeskGSMException : public Exception {
@@ -169,11 +173,15 @@ class TVeskGSM : public TComponent {
   // ------------------------------------------------ events
   // OnReceive gets each text as it was read, in capitals, before the other
   // events of that text. OnRing, OnNewMessage, OnReadMessage and OnError
-  // get texts and numbers as the modem sent them. A read answer whose end
-  // has not come yet waits for it (at most 2 s after it last grew); the
-  // line after a text-mode message header is the message, never a marker.
-  // OnError also reports a stored message whose PDU does not decode (the
-  // raw answer; GetLastDecodeError() says why).
+  // get texts and numbers as the modem sent them. Results are whole lines:
+  // a result word inside another line, a quoted field (a sender's
+  // phonebook name) or a message body is text. A read answer whose end has
+  // not come yet waits for it (at most 2 s after it last grew). A text-mode
+  // message is every line of its body, line breaks included (its <length>
+  // when the header gives it). OnError gets the modem's error line whole
+  // ("+CMS ERROR: 321"), and reports a stored message whose PDU does not
+  // decode or that came without its PDU (the answer as received;
+  // GetLastDecodeError() says why).
   TEvent<TSendReceiveEvent> OnReceive;
   TEvent<TSendReceiveEvent> OnSend;
   TEvent<TConnectEvent> OnConnect;
@@ -250,12 +258,18 @@ class TVeskGSM : public TComponent {
   bool ClearInputBuffer();
 
   // ------------------------------------------------ commands
-  // Sends strAT and the terminator and collects the answer up to "OK" or
-  // "ERROR" (any case) or the time-out; the non-empty lines go to
+  // Sends strAT and the terminator and collects the answer up to its final
+  // result code, a line of its own in any case of letters: OK, ERROR,
+  // +CMS ERROR: <n>, +CME ERROR: <n>, NO CARRIER, BUSY, NO ANSWER,
+  // NO DIALTONE or CONNECT; the word inside another line (a quoted name, a
+  // message text) ends nothing. A read or listing still on its way (the
+  // automatic read of a notice, say) is taken in first, so the answer is
+  // this command's own. The non-empty lines up to the final one go to
   // ResultList (nullptr allowed). Returns the number of lines, 0 after a
   // time-out. Serialised with other commands and the reader thread.
+  // strAT is written as given: the application answers for what it holds.
   int ExecuteATCommand(const AnsiString& strAT, TStrings* ResultList, int timeOutSeconds, char CommandTerminator);
-  // True when a line holding "OK" comes before any holding "ERROR".
+  // True when the final result is OK.
   bool ExecuteATCommand(const AnsiString& strAT, char CommandTerminator = '\r');
   void InitGSMModem();
   std::uint16_t TestGSMModemCapabilities();
@@ -263,10 +277,15 @@ class TVeskGSM : public TComponent {
 
   // ------------------------------------------------ device and call commands
   // Each runs one command through ExecuteATCommand on the caller's thread
-  // and raises the not-open exception when no port is open.
-  // The product serial number line of the answer ("" after a time-out).
+  // and raises the not-open exception when no port is open. A string that
+  // goes into the command line and holds a CR, LF, double quote or other
+  // control character is refused (false, nothing written): it would end
+  // the command and run the rest as another.
+  // The product serial number line of the answer, with echo on or off (""
+  // after a time-out or an error).
   AnsiString GetIMEI();
-  // The received signal strength indication; 99 when none reads.
+  // The received signal strength indication of the +CSQ line; 99 when none
+  // reads.
   int GetSignalStrength();
   // AT+CPIN="<pin>"; false at once for a PIN that is empty once trimmed.
   bool EnterPIN(const AnsiString& strPin);
@@ -274,7 +293,11 @@ class TVeskGSM : public TComponent {
   bool HideMyPhoneNumber(bool hideNumber);
   bool SetAutoAnswer(int noRings);
   bool SetEcho(bool state);
-  // ATD<number>; and ATD<number>; false at once for an empty number.
+  // ATD<number>; and ATD<number>; false at once for an empty number or one
+  // with other than dial characters (digits, * # + A B C D, the modifiers
+  // , T P ! W @ I G, and blanks, dashes, dots and brackets). True only on
+  // OK: BUSY, NO ANSWER, NO CARRIER, NO DIALTONE and CONNECT end the
+  // command with false.
   bool DialVoice(const AnsiString& PhoneNumber);
   bool DialData(const AnsiString& PhoneNumber);
   bool AnswerCall();
@@ -284,6 +307,10 @@ class TVeskGSM : public TComponent {
   // GetSMS and GetAllSMS select the storage, send the read or list command
   // and return without waiting: the answer raises OnReadMessage later,
   // from the reader thread (or the main thread with NeedSynchronization).
+  // A Location holding a control character or a double quote is refused:
+  // nothing is written (DeleteSMS and SetDefaultStorage give false). In
+  // text mode (MessageFormat mfText) GetAllSMS asks for SmsType 0 to 4 by
+  // its word: "REC UNREAD", "REC READ", "STO UNSENT", "STO SENT", "ALL".
   void GetSMS(const AnsiString& Location, int Index);
   void GetAllSMS(const AnsiString& Location, int SmsType);
   // Index >= 0 deletes that message; -1 to -4 are the AT+CMGD delete flags
@@ -346,10 +373,12 @@ class TVeskGSM : public TComponent {
   // dialogue (every part of a long message): the reader thread neither
   // reads nor dispatches meanwhile, and a command from another thread waits.
   // What the modem says is dispatched as usual (OnReceive, OnError ...), on
-  // the caller's thread; every write raises OnSend.
+  // the caller's thread; every write raises OnSend. With the modem's echo
+  // on, the body it echoes is the application's text: it is not the
+  // modem's answer and raises no event.
   //
   // True when the modem accepted the message (every part of it) with a
-  // final OK. False, with GetLastSendError() saying why, when the phone
+  // final OK after the body (and its echo). False, with GetLastSendError() saying why, when the phone
   // number is blank or holds a control character or a double quote, when
   // the modem answers ERROR, "+CMS ERROR: n" or "+CME ERROR: n" (in any
   // case of letters), when no final answer comes within 15 seconds, or when
@@ -452,6 +481,25 @@ class TVeskGSM : public TComponent {
   TLineStatusSet GetLineStatus(SerialDevice* handle);
   AnsiString ReadChar();
   AnsiString ReadStringUpToEndChars(const AnsiString& firstMarker, const AnsiString& secondMarker, int timeOutSeconds);
+  // Reads within a port session until `complete` says that what was read
+  // so far (given whole) is all it waits for, the time-out passes or the
+  // connection ends; `completed` tells which. Reads what is queued at each
+  // turn, or one byte at a time (`byteByByte`). What is read is logged and
+  // handed to the dispatcher (as the outermost session ends): all of it,
+  // or what `forDispatcher` makes of it.
+  AnsiString ReadAnswer(const std::function<bool(const AnsiString&)>& complete, int timeOutSeconds, bool& completed,
+                        bool byteByByte = false,
+                        const std::function<AnsiString(const AnsiString&)>& forDispatcher = nullptr);
+  // Everything queued on the device, read at once ("" on failure, with the
+  // device checked for loss).
+  AnsiString ReadQueued(const std::shared_ptr<SerialDevice>& device);
+  // Every text received from the port goes to the traffic log once, here.
+  void LogReceived(const AnsiString& text);
+  // Writes a command line and reads its answer up to its own final result
+  // (a read or listing still on its way is taken in first). The text read
+  // (dispatched as the session ends) is returned; `answer` says what it
+  // holds. Raises the not-open exception when no port is open.
+  AnsiString RunCommand(const AnsiString& line, char terminator, int timeOutSeconds, at::TCommandAnswer& answer);
   int ExtractStrings(const AnsiString& separators, const AnsiString& whiteSpace, const char* text, TStrings* list);
   // Takes and empties the read buffer and dispatches it.
   void ProcessAT();
@@ -465,12 +513,15 @@ class TVeskGSM : public TComponent {
   // The six markers, in their order: RING, +CLIP:, +CMTI:, +CMGR:, +CMGL:,
   // ERROR.
   static std::vector<AnsiString> GetTokens();
-  // The pieces of `text`, each from one marker (any case) up to the next;
-  // the line after a text-mode +CMGR: or +CMGL: header (the message body)
-  // is not searched for markers.
+  // The pieces of `text`: each result that is one of the markers, as a
+  // whole line (any case; +CRING: rings, +CMS ERROR: and +CME ERROR: are
+  // errors) with the body lines of a read answer or listing entry. A
+  // marker word elsewhere (inside a line, a quoted field or a message
+  // body) starts no piece.
   static std::vector<AnsiString> ParseAT(const AnsiString& text);
-  // Handles one piece; false when the component was destroyed by an event
-  // handler meanwhile (then nothing of it may be touched any more).
+  // Handles the results of one piece; false when the component was
+  // destroyed by an event handler meanwhile (then nothing of it may be
+  // touched any more).
   bool HandleGSMEvents(const AnsiString& piece);
   // Whether the dispatcher may go on after raising an event: false once
   // the component is being destroyed (a handler destroyed it). The one
@@ -628,8 +679,9 @@ class TVeskGSM : public TComponent {
   // Handling of the pieces (incoming/Dispatcher.cpp). A read answer comes
   // with the storage and index of the read it answers ("" and -1 when
   // not known).
-  bool HandlePiece(const AnsiString& piece, const AnsiString& readLocation, int readIndex);
-  bool HandleReadAnswer(const AnsiString& piece, bool listing, AnsiString location, int index);
+  bool HandleResult(const at::TResult& result, const AnsiString& framed, const AnsiString& readLocation,
+                    int readIndex);
+  bool HandleReadAnswer(const at::TResult& result, const AnsiString& framed, AnsiString location, int index);
   bool ReportMessage(const WideString& text, const AnsiString& phone, const AnsiString& centre, TDateTime stamp,
                      int zone, int status, bool listing, const AnsiString& location, std::vector<int> indexes);
   // Records the storage and index of a read just requested (GetSMS) or
@@ -640,6 +692,8 @@ class TVeskGSM : public TComponent {
   // result. A command run then would take that result for its own, so
   // the stored-message commands read it in first (TakeDueAnswer).
   bool AnswerDue() const;
+  // The same, counting `more` (just read, not yet in the read buffer).
+  bool AnswerDueWith(const AnsiString& more) const;
   void TakeDueAnswer();
   // GetSMS run inside another GetSMS on the same thread (a new-message
   // notice dispatched while the outer one selects its storage) is sent

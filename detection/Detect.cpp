@@ -2,7 +2,7 @@
 //
 // For each candidate port: open it (a handle of the scan's own, never the
 // component's connection), then from the highest speed down raise OnDetect,
-// apply the line settings, write the probe and poll for an "OK" up to three
+// apply the line settings, write the probe and poll for an "OK" line up to three
 // times; the first answer ends the scan. The candidate is closed on every way
 // out, an exception from the application's handler included.
 //
@@ -12,6 +12,7 @@
 // which are atomic, and the connection's state.
 #include <string>
 
+#include "commands/Answers.h"
 #include "component/VeskGSM.h"
 #include "port/Connection.h"
 
@@ -154,6 +155,9 @@ class TVeskGSM::TDetector {
       return Outcome::NotFound;
     }
 
+    // What the candidate answered so far, at this speed (bounded: a chatty
+    // device cannot make the scan keep more than a few chunks).
+    AnsiString answer;
     for (int poll = 0; poll < kPolls; ++poll) {
       try {
         std::uint32_t errors = 0, queued = 0;
@@ -163,10 +167,13 @@ class TVeskGSM::TDetector {
         if (queued > 0) {
           std::string chunk(queued < kMaxChunk ? queued : kMaxChunk, '\0');
           std::uint32_t read = 0;
-          // Each chunk is judged by itself.
           if (device.Read(&chunk[0], static_cast<std::uint32_t>(chunk.size()), read) && read > 0) {
             chunk.resize(read);
-            if (chunk.find("OK") != std::string::npos) {
+            if (answer.size() > kMaxChunk) answer.clear();
+            answer += chunk;
+            // An "OK" on a line of its own answers the probe; noise at the
+            // wrong speed that happens to hold the letters does not.
+            if (at::ReadCommandAnswer(answer, AnsiString(kProbe, kProbeLength - 1)).Succeeded()) {
               foundName_ = c.name;
               foundPort_ = c.port;
               foundSpeed_ = speed;

@@ -60,6 +60,15 @@ text_mode = [s for s in received if "+CMGR: \"" in s or "+CMGL: " in s]
 dispatcher += [chr(0x1F) + s for s in text_mode]
 write("dispatcher", dispatcher)
 
+# The framing and the read answers: the wire strings of the answer layer's
+# tests and the dispatcher's, with the gammu captures quoted there.
+wire = literals("tests/at/framing_test.cpp", lambda s: "\r" in s or "\n" in s)
+wire += literals("tests/at/answers_test.cpp", lambda s: "\r" in s or "\n" in s)
+wire += literals("tests/component/answer_faults_test.cpp", lambda s: any(m in s for m in markers))
+wire += [s for s in received if s not in wire]
+write("framing", [chr(c) + s for s in wire for c in (0x0F, 0x02)])
+write("read_answers", [chr(c) + s for s in wire if "+CMG" in s for c in (0x0F, 0x03)])
+
 write("text_sms", literals("tests/codec/text_mode_test.cpp", lambda s: "\r\n" in s or s.startswith("\"")))
 
 answers = literals("tests/component/device_test.cpp", lambda s: "\r\n" in s)

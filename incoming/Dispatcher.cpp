@@ -1,18 +1,21 @@
-// The sink for every text read from the port. What it takes care of:
-//  1. An incomplete trailing piece (a read answer or listing entry whose
-//     lines have not all come, a notice without its line end, a marker cut
-//     in two) is held back and dispatched with the text that completes it,
-//     or alone once it has not grown for a bound (2 s of the component's
-//     clock).
-//  2. The line after a text-mode +CMGR: or +CMGL: header is the message
-//     body and is not searched for markers.
+// The sink for every text read from the port. The text is framed into
+// results (incoming/Framing.h) and each result that is one of the six
+// markers is handled. What it takes care of:
+//  1. A result whose end has not come yet (a read answer or listing entry
+//     without all its lines, a notice without its line end) is held back
+//     and dispatched with the text that completes it, or as it stands
+//     once it has not grown for a bound (2 s of the component's clock).
+//  2. Results are whole lines: a marker word inside other text, inside a
+//     quoted field (a sender's phonebook name) or inside a message body
+//     (text mode: every line of it) is text.
 //  3. Markers are recognised in any case; the text and the numbers reach
 //     the events as the modem sent them (OnReceive gets capitals).
-//  4. A PDU that does not decode raises OnError with the raw piece (the
-//     reason in GetLastDecodeError()) and the dispatch goes on.
-//  5. A text-mode listing entry goes to the text-mode parser.
-// Beyond the Part: GetMessageLocation() and GetMessageIndexes() inside
-// OnReadMessage.
+//  4. A PDU that does not decode, or a read answer without its PDU,
+//     raises OnError with the answer as received (the reason in
+//     GetLastDecodeError()) and the dispatch goes on.
+//  5. A read answer is matched to the GetSMS that asked for it by its
+//     place in the received text: GetMessageLocation() and
+//     GetMessageIndexes() inside OnReadMessage.
 //
 // Locking: FDispatchLock guards the dispatcher's state and is never held
 // while an event handler or a command runs. After every event the
@@ -29,7 +32,9 @@
 
 #include "codec/Deliver.h"
 #include "codec/TextMode.h"
+#include "commands/Answers.h"
 #include "component/VeskGSM.h"
+#include "incoming/Framing.h"
 #include "port/Connection.h"
 
 namespace vesk {
@@ -37,12 +42,6 @@ namespace vesk {
 namespace {
 
 using SteadyClock = std::chrono::steady_clock;
-constexpr std::size_t npos = AnsiString::npos;
-
-enum MarkerKind { mkRing, mkClip, mkCmti, mkCmgr, mkCmgl, mkError, mkCount };
-const char* const kMarkers[mkCount] = {"RING", "+CLIP:", "+CMTI:", "+CMGR:", "+CMGL:", "ERROR"};
-
-std::size_t MarkerLength(MarkerKind kind) { return std::strlen(kMarkers[kind]); }
 
 // An incomplete piece is released when it has not grown for this long
 // (milliseconds of the component's clock), or when it grows past
@@ -55,206 +54,14 @@ constexpr double kReadRequestLifeMs = 15000;
 // Parts of long messages whose stored positions are remembered.
 constexpr std::size_t kMaxPartRecords = 256;
 
-char Up(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+const char* const kMarkers[] = {"RING", "+CLIP:", "+CMTI:", "+CMGR:", "+CMGL:", "ERROR"};
 
-bool MatchesAt(const AnsiString& text, std::size_t at, const char* marker) {
-  const std::size_t n = std::strlen(marker);
-  if (at > text.size() || text.size() - at < n) return false;
-  for (std::size_t k = 0; k < n; ++k)
-    if (Up(text[at + k]) != Up(marker[k])) return false;
-  return true;
-}
-
-// Position of `marker` in `text` at or after `from`, letters compared
-// without regard to case; npos when absent.
-std::size_t FindNoCase(const AnsiString& text, const char* marker, std::size_t from) {
-  const std::size_t n = std::strlen(marker);
-  if (n == 0 || text.size() < n) return npos;
-  for (std::size_t i = from; i + n <= text.size(); ++i)
-    if (MatchesAt(text, i, marker)) return i;
-  return npos;
-}
-
-// One line of `text` from `from`: its characters without the line end
-// (LF, or CR LF); `next` is where the following line starts. A line whose
-// LF has not come has not ended.
-struct Line {
-  AnsiString text;
-  std::size_t next = npos;
-  bool ended = false;
-};
-
-Line LineAt(const AnsiString& text, std::size_t from) {
-  Line line;
-  if (from > text.size()) return line;
-  const std::size_t lf = text.find('\n', from);
-  if (lf == npos) {
-    line.text = text.substr(from);
-    return line;
-  }
-  std::size_t end = lf;
-  if (end > from && text[end - 1] == '\r') --end;
-  line.text = text.substr(from, end - from);
-  line.next = lf + 1;
-  line.ended = true;
-  return line;
-}
-
-// Whether the header of a read answer (the text after "+CMGR:") or of a
-// listing entry (after "+CMGL:") is a text-mode one: its status is a
-// quoted word ("REC READ", "STO SENT" ...) where PDU mode has a number.
-bool TextModeHeader(const AnsiString& header, MarkerKind kind) {
-  AnsiString s = Trim(header);
-  if (kind == mkCmgl) {
-    const std::size_t comma = s.find(',');
-    if (comma == npos) return false;
-    s = Trim(s.substr(comma + 1));
-    return !s.empty() && s[0] == '"';
-  }
-  return s.size() >= 4 && s[0] == '"' && (MatchesAt(s, 1, "REC") || MatchesAt(s, 1, "STO"));
-}
-
-struct Cut {
-  std::size_t begin;
-  MarkerKind kind;
-};
-
-// The marker occurrences that start pieces, in order. Markers are searched
-// from left to right; the line after a text-mode read or listing header is
-// passed over. Once a header or a body has not ended, the rest of the text
-// is that header or body.
-std::vector<Cut> CutAtMarkers(const AnsiString& text) {
-  std::vector<Cut> cuts;
-  std::size_t pos = 0;
-  while (pos < text.size()) {
-    std::size_t best = npos;
-    MarkerKind kind = mkRing;
-    for (int k = 0; k < mkCount; ++k) {
-      const std::size_t at = FindNoCase(text, kMarkers[k], pos);
-      if (at < best) {
-        best = at;
-        kind = static_cast<MarkerKind>(k);
-      }
-    }
-    if (best == npos) break;
-    cuts.push_back({best, kind});
-    const std::size_t after = best + MarkerLength(kind);
-    pos = after;
-    if (kind == mkCmgr || kind == mkCmgl) {
-      const Line header = LineAt(text, after);
-      if (!header.ended) break;
-      if (TextModeHeader(header.text, kind)) {
-        const Line body = LineAt(text, header.next);
-        if (!body.ended) break;
-        pos = body.next;
-      }
-    }
-  }
-  return cuts;
-}
-
-// Whether the piece of `text` at [begin, end) of that kind holds all it
-// will ever hold.
-bool PieceComplete(const AnsiString& text, std::size_t begin, std::size_t end, MarkerKind kind) {
-  const AnsiString piece = text.substr(begin, end - begin);
-  const std::size_t after = MarkerLength(kind);
-  switch (kind) {
-    case mkRing:
-    case mkClip:
-    case mkCmti:
-      return piece.find('\n', after) != npos;
-    case mkError: {
-      // A plain ERROR is a final result by itself; "+CMS ERROR" and
-      // "+CME ERROR" go on with the error's number up to the line end.
-      if (piece.find('\n', after) != npos) return true;
-      return !(begin >= 5 && (MatchesAt(text, begin - 5, "+CMS ") || MatchesAt(text, begin - 5, "+CME ")));
-    }
-    case mkCmgr:
-    case mkCmgl: {
-      const Line header = LineAt(piece, after);
-      return header.ended && LineAt(piece, header.next).ended;
-    }
-    case mkCount:
-      break;
-  }
-  return true;
-}
-
-// The length of the longest end of `text`, starting at or after `from`,
-// that is the start of a marker cut short.
-std::size_t PartialMarkerAtEnd(const AnsiString& text, std::size_t from) {
-  std::size_t longest = 0;
-  for (const char* marker : kMarkers) {
-    const std::size_t n = std::strlen(marker);
-    for (std::size_t k = std::min(n - 1, text.size()); k > longest; --k) {
-      const std::size_t at = text.size() - k;
-      if (at < from) continue;
-      bool match = true;
-      for (std::size_t i = 0; i < k && match; ++i) match = Up(text[at + i]) == marker[i];
-      if (match) {
-        longest = k;
-        break;
-      }
-    }
-  }
-  return longest;
-}
-
-struct Piece {
-  AnsiString text;
-  std::size_t begin;
-  MarkerKind kind;
-};
-
-// Cuts `text` into pieces. Unless `final`, an incomplete last piece (or a
-// marker cut short at the end) is left out and returned in `held`.
-std::vector<Piece> SplitPieces(const AnsiString& text, bool final, AnsiString& held) {
-  held.clear();
-  const std::vector<Cut> cuts = CutAtMarkers(text);
-  std::size_t end = text.size();
-  std::size_t count = cuts.size();
-  if (!final) {
-    if (!cuts.empty() && !PieceComplete(text, cuts.back().begin, end, cuts.back().kind)) {
-      held = text.substr(cuts.back().begin);
-      end = cuts.back().begin;
-      --count;
-    } else {
-      const std::size_t from = cuts.empty() ? 0 : cuts.back().begin + MarkerLength(cuts.back().kind);
-      if (std::size_t k = PartialMarkerAtEnd(text, from); k > 0) {
-        held = text.substr(text.size() - k);
-        end = text.size() - k;
-      }
-    }
-  }
-  std::vector<Piece> pieces;
-  for (std::size_t i = 0; i < count; ++i) {
-    const std::size_t stop = i + 1 < count ? cuts[i + 1].begin : end;
-    pieces.push_back({text.substr(cuts[i].begin, stop - cuts[i].begin), cuts[i].begin, cuts[i].kind});
-  }
-  return pieces;
-}
-
-// The final results ("OK" at the start of a line, or "ERROR" anywhere) of
-// `text` that end after position `from`: where each starts, in order.
-std::vector<std::size_t> FinalResults(const AnsiString& text, std::size_t from) {
-  std::vector<std::size_t> found;
-  for (std::size_t at = from >= 4 ? from - 4 : 0; (at = FindNoCase(text, "ERROR", at)) != npos; ++at)
-    if (at + 5 > from) found.push_back(at);
-  for (std::size_t at = from >= 1 ? from - 1 : 0; (at = FindNoCase(text, "OK", at)) != npos; ++at)
-    if (at + 2 > from && (at == 0 || text[at - 1] == '\n' || text[at - 1] == '\r')) found.push_back(at);
-  std::sort(found.begin(), found.end());
-  return found;
-}
-
-MarkerKind KindOf(const AnsiString& piece) {
-  for (int k = 0; k < mkCount; ++k)
-    if (MatchesAt(piece, 0, kMarkers[k])) return static_cast<MarkerKind>(k);
-  return mkCount;
-}
-
-int IntOr(const AnsiString& text, int fallback) {
-  int value;
-  return TryStrToInt(Trim(text), value) ? value : fallback;
+// Whether a final result begins at or after stream position `due` in
+// `text`, whose first character stands at stream position `base`.
+bool FinalFrom(const AnsiString& text, std::uint64_t base, std::uint64_t due) {
+  for (const at::TResult& r : at::Frame(text, false).Results)
+    if (r.Kind == at::TResultKind::Final && base + r.Begin >= due) return true;
+  return false;
 }
 
 }  // namespace
@@ -265,10 +72,6 @@ struct TVeskGSM::TDispatchState {
   // The incomplete piece held back, and when it last grew.
   AnsiString held;
   SteadyClock::time_point heldAt;
-  // When the held piece is a read answer: the read it answers.
-  bool heldIsAnswer = false;
-  AnsiString heldLocation;
-  int heldIndex = -1;
 
   // Positions count the bytes of everything read from the port: `taken`
   // is how much of it the dispatcher has taken so far.
@@ -382,15 +185,16 @@ void TVeskGSM::NoteReadRequest(const AnsiString& location, int index) {
   st.finalDueAt = now;
 }
 
-bool TVeskGSM::AnswerDue() const {
+bool TVeskGSM::AnswerDueWith(const AnsiString& more) const {
   std::lock_guard<std::mutex> lock(FDispatchLock);
   if (!FDispatch || !FDispatch->finalDue) return false;
   if (SteadyClock::now() - FDispatch->finalDueAt > GetClock()->RealDuration(kReadRequestLifeMs)) return false;
-  // Read already, waiting to be taken?
-  const AnsiString waiting = PeekReadBuffer();
-  const std::uint64_t from = FDispatch->dueAt > FDispatch->taken ? FDispatch->dueAt - FDispatch->taken : 0;
-  return from > waiting.size() || FinalResults(waiting, static_cast<std::size_t>(from)).empty();
+  // Held back or read already, waiting to be taken, or just read?
+  const TDispatchState& st = *FDispatch;
+  return !FinalFrom(st.held + PeekReadBuffer() + more, st.taken - st.held.size(), st.dueAt);
 }
+
+bool TVeskGSM::AnswerDue() const { return AnswerDueWith(AnsiString()); }
 
 void TVeskGSM::NoteListRequest(const AnsiString& location) {
   std::lock_guard<std::mutex> lock(FDispatchLock);
@@ -434,14 +238,14 @@ void TVeskGSM::EndRead() {
   }
 }
 
-// ---------------------------------------------------------------- the Part's methods
+// ---------------------------------------------------------------- dispatching
 
-std::vector<AnsiString> TVeskGSM::GetTokens() { return {kMarkers, kMarkers + mkCount}; }
+std::vector<AnsiString> TVeskGSM::GetTokens() { return {std::begin(kMarkers), std::end(kMarkers)}; }
 
 std::vector<AnsiString> TVeskGSM::ParseAT(const AnsiString& text) {
-  AnsiString held;
   std::vector<AnsiString> out;
-  for (Piece& piece : SplitPieces(text, true, held)) out.push_back(std::move(piece.text));
+  for (const at::TResult& r : at::Frame(text, true).Results)
+    if (at::IsMarkerResult(r)) out.push_back(text.substr(r.Begin, r.End - r.Begin));
   return out;
 }
 
@@ -451,8 +255,8 @@ void TVeskGSM::ProcessAT() {
     AnsiString location;
     int index = -1;
   };
-  AnsiString text;
-  std::vector<Piece> pieces;
+  AnsiString text, combined;
+  std::vector<at::TResult> results;
   std::vector<Bound> bound;
   {
     // The text is taken under the dispatcher's lock, so texts are taken
@@ -464,7 +268,6 @@ void TVeskGSM::ProcessAT() {
     text = TakeReadBuffer();
     const auto now = SteadyClock::now();
     const std::size_t seen = st.held.size();
-    AnsiString combined;
     bool final = false;
     if (text.empty()) {
       if (st.held.empty()) return;
@@ -479,171 +282,134 @@ void TVeskGSM::ProcessAT() {
     // The stream position of combined[0].
     const std::uint64_t base = st.taken - seen;
     st.taken += text.size();
-    AnsiString held;
-    pieces = SplitPieces(combined, final, held);
-    bound.resize(pieces.size());
+    at::TFraming framing = at::Frame(combined, final);
+    results = std::move(framing.Results);
+    bound.resize(results.size());
 
-    // Read answers and final results, in the order they stand.
+    // Read answers and final results, in the order they stand: a read
+    // whose command went out before a final result, still without an
+    // answer, has ended without one.
     while (!st.reads.empty() && now - st.reads.front().when > GetClock()->RealDuration(kReadRequestLifeMs))
       st.reads.pop_front();
-    struct Event {
-      std::size_t at;
-      int piece;  // -1: a final result; pieces.size(): the held answer
-    };
-    std::vector<Event> events;
-    for (std::size_t at : FinalResults(combined, seen)) events.push_back({at, -1});
-    for (std::size_t i = 0; i < pieces.size(); ++i)
-      if (pieces[i].kind == mkCmgr) events.push_back({pieces[i].begin, static_cast<int>(i)});
-    const bool heldAnswer = !held.empty() && KindOf(held) == mkCmgr;
-    if (heldAnswer) events.push_back({combined.size() - held.size(), static_cast<int>(pieces.size())});
-    std::stable_sort(events.begin(), events.end(), [](const Event& x, const Event& y) { return x.at < y.at; });
-    Bound heldBound;
-    for (const Event& e : events) {
-      const std::uint64_t at = base + e.at;
-      if (e.piece < 0) {
+    for (std::size_t i = 0; i < results.size(); ++i) {
+      const std::uint64_t at = base + results[i].Begin;
+      if (results[i].Kind == at::TResultKind::Final) {
         if (st.finalDue && at >= st.dueAt) st.finalDue = false;
-        // A read whose command went out before this result, still without
-        // an answer, has ended without one.
         if (!st.reads.empty() && st.reads.front().at <= at) st.reads.pop_front();
-        continue;
-      }
-      Bound& b = e.piece < static_cast<int>(pieces.size()) ? bound[static_cast<std::size_t>(e.piece)] : heldBound;
-      if (e.at == 0 && seen > 0 && st.heldIsAnswer) {
-        // The answer held back before: its read was matched then.
-        b = {st.heldLocation, st.heldIndex};
-        continue;
-      }
-      if (!st.reads.empty() && st.reads.front().at <= at) {
-        b = {st.reads.front().location, st.reads.front().index};
-        st.reads.pop_front();
+      } else if (results[i].Kind == at::TResultKind::ReadAnswer) {
+        if (!st.reads.empty() && st.reads.front().at <= at) {
+          bound[i] = {st.reads.front().location, st.reads.front().index};
+          st.reads.pop_front();
+        }
       }
     }
-    st.heldIsAnswer = heldAnswer;
-    st.heldLocation = heldBound.location;
-    st.heldIndex = heldBound.index;
+    AnsiString held = combined.substr(framing.Consumed);
+    const bool grew = !text.empty() || held.size() != seen;
     st.held = std::move(held);
-    if (!st.held.empty() && (!text.empty() || st.held.size() != seen)) st.heldAt = now;
+    if (!st.held.empty() && grew) st.heldAt = now;
   }
   if (!text.empty()) {
     OnReceive(this, UpperCase(text));
     if (!DispatchMayContinue()) return;
   }
-  for (std::size_t i = 0; i < pieces.size(); ++i)
-    if (!HandlePiece(pieces[i].text, bound[i].location, bound[i].index)) return;
+  for (std::size_t i = 0; i < results.size(); ++i)
+    if (!HandleResult(results[i], combined, bound[i].location, bound[i].index)) return;
 }
 
 bool TVeskGSM::HandleGSMEvents(const AnsiString& piece) {
   TDispatchScope scope(FLink);
-  return HandlePiece(piece, AnsiString(), -1);
+  for (const at::TResult& r : at::Frame(piece, true).Results)
+    if (!HandleResult(r, piece, AnsiString(), -1)) return false;
+  return true;
 }
 
-bool TVeskGSM::HandlePiece(const AnsiString& piece, const AnsiString& readLocation, int readIndex) {
-  const MarkerKind kind = KindOf(piece);
-  const AnsiString rest = kind == mkCount ? AnsiString() : piece.substr(MarkerLength(kind));
-  switch (kind) {
-    case mkRing:
+bool TVeskGSM::HandleResult(const at::TResult& result, const AnsiString& framed, const AnsiString& readLocation,
+                            int readIndex) {
+  switch (result.Kind) {
+    case at::TResultKind::Ring:
       OnRing(this, AnsiString());
       return DispatchMayContinue();
 
-    case mkClip: {
-      // The caller's number is the first quoted field.
-      const std::size_t open = rest.find('"');
-      const std::size_t close = open == npos ? npos : rest.find('"', open + 1);
-      if (close == npos) return true;
-      OnRing(this, rest.substr(open + 1, close - open - 1));
+    case at::TResultKind::CallerId: {
+      AnsiString number;
+      if (!at::CallerNumber(result, number)) return true;
+      OnRing(this, number);
       return DispatchMayContinue();
     }
 
-    case mkCmti: {
-      AnsiString storage = "SM";
-      int index = 0;
-      const std::size_t open = rest.find('"');
-      const std::size_t close = open == npos ? npos : rest.find('"', open + 1);
-      if (close != npos) {
-        storage = rest.substr(open + 1, close - open - 1);
-        const std::size_t comma = rest.find(',', close + 1);
-        if (comma != npos) {
-          // The index runs to the line end.
-          const Line line = LineAt(rest, comma + 1);
-          int value;
-          if (TryStrToInt(Trim(line.text), value)) {
-            index = value;
-            if (FAutoReadNewMessage) {
-              try {
-                GetSMS(storage, index);
-              } catch (const EVeskGSMException&) {
-                // The port went away meanwhile: the notice is still told.
-              }
-              if (!DispatchMayContinue()) return false;
-            }
-          } else {
-            index = -1;
-          }
+    case at::TResultKind::NewMessage: {
+      const at::TNewMessageNotice notice = at::NewMessageNotice(result);
+      if (notice.IndexRead && FAutoReadNewMessage) {
+        try {
+          GetSMS(notice.Storage, notice.Index);
+        } catch (const EVeskGSMException&) {
+          // The port went away meanwhile: the notice is still told.
         }
+        if (!DispatchMayContinue()) return false;
       }
-      OnNewMessage(this, storage, index);
+      OnNewMessage(this, notice.Storage, notice.Index);
       return DispatchMayContinue();
     }
 
-    case mkCmgr:
-      return HandleReadAnswer(piece, false, readLocation, readIndex);
+    case at::TResultKind::ReadAnswer:
+      return HandleReadAnswer(result, framed, readLocation, readIndex);
 
-    case mkCmgl:
-      return HandleReadAnswer(piece, true, AnsiString(), -1);
-
-    case mkError: {
-      OnError(this, piece);
-      return DispatchMayContinue();
+    case at::TResultKind::ListEntry: {
+      AnsiString location;
+      {
+        std::lock_guard<std::mutex> lock(FDispatchLock);
+        location = DispatchState().listLocation;
+      }
+      return HandleReadAnswer(result, framed, location, at::ListIndex(result));
     }
 
-    case mkCount:
-      break;
+    case at::TResultKind::Final:
+      if (!at::IsError(result)) return true;
+      // The modem's whole line: "+CMS ERROR: 321", not a piece of it.
+      OnError(this, Trim(result.Line));
+      return DispatchMayContinue();
+
+    case at::TResultKind::DirectMessage:
+    case at::TResultKind::StatusReport:
+    case at::TResultKind::Prompt:
+    case at::TResultKind::Information:
+      return true;
   }
   return true;
 }
 
-bool TVeskGSM::HandleReadAnswer(const AnsiString& piece, bool listing, AnsiString location, int index) {
-  const MarkerKind kind = listing ? mkCmgl : mkCmgr;
-  const AnsiString after = piece.substr(MarkerLength(kind));
-  const Line header = LineAt(after, 0);
-  const Line next = header.ended ? LineAt(after, header.next) : Line{};
-  const bool textMode = TextModeHeader(header.text, kind);
-
-  // Where the message is stored: a listing entry carries its index; a
-  // read answer comes with the read it answers.
-  AnsiString fields = Trim(header.text);
-  if (listing) {
-    const std::size_t comma = fields.find(',');
-    index = IntOr(comma == npos ? fields : fields.substr(0, comma), -1);
-    fields = comma == npos ? AnsiString() : Trim(fields.substr(comma + 1));
-    std::lock_guard<std::mutex> lock(FDispatchLock);
-    location = DispatchState().listLocation;
-  }
-
-  if (textMode) {
-    codec::TextSMS parsed = codec::TextSMSToString(fields + "\r\n" + next.text + "\r\n");
+bool TVeskGSM::HandleReadAnswer(const at::TResult& result, const AnsiString& framed, AnsiString location, int index) {
+  const bool listing = result.Kind == at::TResultKind::ListEntry;
+  if (result.TextMode) {
+    if (!result.HasBody) return true;  // a status report
+    codec::TextSMS parsed = codec::TextSMSToString(at::TextModeMessage(result));
     std::vector<int> indexes;
     if (index >= 0) indexes.push_back(index);
     return ReportMessage(parsed.Text, parsed.PhoneNumber, parsed.CenterNumber, parsed.TimeStamp.value_or(0),
                          parsed.TimeZone.value_or(0), parsed.Status, listing, location, std::move(indexes));
   }
 
-  // PDU mode: "<stat>,[<alpha>],<length>", then the PDU line.
-  const std::size_t comma = fields.find(',');
-  const int status = comma == npos ? -1 : IntOr(fields.substr(0, comma), -1);
-  const AnsiString pdu = Trim(next.text);
-  if (pdu.empty()) return true;
-
+  const at::TPduHeader header = at::PduHeader(result);
   codec::DecodedSMS decoded;
-  try {
-    decoded = DecodeDeliverPDU(pdu);
-  } catch (const std::exception& e) {
-    decoded.Error = e.what();
-  } catch (...) {
-    decoded.Error = "PDU could not be decoded";
+  if (!result.HasBody) {
+    // An empty position ("+CMGR: 0,,0"): nothing was stored there.
+    if (header.Length == 0) return true;
+    decoded.Error = "the read answer has no PDU";
+  } else {
+    try {
+      decoded = DecodeDeliverPDU(result.Body);
+    } catch (const std::exception& e) {
+      decoded.Error = e.what();
+    } catch (...) {
+      decoded.Error = "PDU could not be decoded";
+    }
   }
   if (!decoded.Error.empty()) {
-    OnError(this, piece);
+    if (!result.HasBody) {
+      std::lock_guard<std::mutex> lock(FFieldsLock);
+      FLastDecodeError = decoded.Error;
+    }
+    OnError(this, at::ResultText(framed, result));
     return DispatchMayContinue();
   }
 
@@ -679,9 +445,8 @@ bool TVeskGSM::HandleReadAnswer(const AnsiString& piece, bool listing, AnsiStrin
     if (index >= 0) indexes.push_back(index);
   }
   return ReportMessage(decoded.Text, decoded.PhoneNumber, decoded.CenterNumber, decoded.TimeStamp.value_or(0),
-                       decoded.TimeZone.value_or(0), status, listing, location, std::move(indexes));
+                       decoded.TimeZone.value_or(0), header.Status, listing, location, std::move(indexes));
 }
-
 bool TVeskGSM::ReportMessage(const WideString& text, const AnsiString& phone, const AnsiString& centre,
                              TDateTime stamp, int zone, int status, bool listing, const AnsiString& location,
                              std::vector<int> indexes) {

@@ -392,7 +392,7 @@ bool TConnection::Poll(unsigned generation, TVeskGSM* owner, const std::shared_p
   owner->FLastReceived = Now();
   owner->AppendReadBuffer(chunk);
   // A log that cannot be written ends the connection (the caller closes).
-  if (owner->FLog) owner->WriteLog(chunk, true);
+  owner->LogReceived(chunk);
   return true;
 }
 

@@ -79,12 +79,7 @@ unsigned TVeskGSM::SendString(const AnsiString& str) {
   return written;
 }
 
-AnsiString TVeskGSM::ReadBuffer() {
-  if (!PortDevice()) throw EVeskGSMException(NotOpenMessage());
-  TPortSession session(*this);
-  Pause(50);
-  std::shared_ptr<SerialDevice> device = PortDevice();
-  if (!device) return "";
+AnsiString TVeskGSM::ReadQueued(const std::shared_ptr<SerialDevice>& device) {
   std::uint32_t errors = 0, queued = 0;
   if (!device->QueuedInput(errors, queued)) {
     FLink->CheckDevice(device);
@@ -97,6 +92,23 @@ AnsiString TVeskGSM::ReadBuffer() {
     device->Read(&result[0], queued, got);
     result.resize(got);
   }
+  return result;
+}
+
+void TVeskGSM::LogReceived(const AnsiString& text) {
+  // A log that cannot be written raises "Invalid log file name or access
+  // denied." to whoever read the text.
+  if (FLog && !text.empty()) WriteLog(text, true);
+}
+
+AnsiString TVeskGSM::ReadBuffer() {
+  if (!PortDevice()) throw EVeskGSMException(NotOpenMessage());
+  TPortSession session(*this);
+  Pause(50);
+  std::shared_ptr<SerialDevice> device = PortDevice();
+  if (!device) return "";
+  AnsiString result = ReadQueued(device);
+  LogReceived(result);
   return result;
 }
 
@@ -146,8 +158,22 @@ constexpr int kMaxWaitSliceMs = 50;
 
 AnsiString TVeskGSM::ReadStringUpToEndChars(const AnsiString& firstMarker, const AnsiString& secondMarker,
                                              int timeOutSeconds) {
-  if (firstMarker.empty() || !PortDevice()) return "";
-  AnsiString second = secondMarker.empty() ? firstMarker : secondMarker;
+  if (firstMarker.empty()) return "";
+  const AnsiString second = secondMarker.empty() ? firstMarker : secondMarker;
+  // One byte at a time: the read stops at the byte that completes a
+  // marker, and what follows stays queued.
+  bool completed = false;
+  const AnsiString text = ReadAnswer(
+      [&](const AnsiString& read) { return EndsWithMarker(read, firstMarker) || EndsWithMarker(read, second); },
+      timeOutSeconds, completed, true);
+  return completed ? text : AnsiString();
+}
+
+AnsiString TVeskGSM::ReadAnswer(const std::function<bool(const AnsiString&)>& complete, int timeOutSeconds,
+                                bool& completed, bool byteByByte,
+                                const std::function<AnsiString(const AnsiString&)>& forDispatcher) {
+  completed = false;
+  if (!PortDevice()) return "";
   // Measured on the monotonic clock, scaled like every other wait.
   auto deadline = std::chrono::steady_clock::now() +
                   std::chrono::duration_cast<std::chrono::steady_clock::duration>(
@@ -158,29 +184,38 @@ AnsiString TVeskGSM::ReadStringUpToEndChars(const AnsiString& firstMarker, const
   } catch (const EVeskGSMException&) {
     return "";  // closed meanwhile
   }
-  unsigned generation = FLink->Generation();
+  const unsigned generation = FLink->Generation();
   AnsiString accumulated;
   for (;;) {
-    AnsiString c = ReadChar();
-    if (!c.empty()) {
-      accumulated += c;
-      if (EndsWithMarker(accumulated, firstMarker) || EndsWithMarker(accumulated, second)) {
-        AppendReadBuffer(accumulated);
-        return accumulated;
+    std::shared_ptr<SerialDevice> device = PortDevice();
+    if (device) {
+      AnsiString chunk;
+      try {
+        chunk = byteByByte ? ReadChar() : ReadQueued(device);
+      } catch (...) {
+        chunk.clear();  // a failing device is noticed below
       }
-      continue;
+      if (!chunk.empty()) {
+        accumulated += chunk;
+        if (complete(accumulated)) {
+          completed = true;
+          break;
+        }
+        continue;
+      }
     }
     // Nothing waiting: give up at the time-out (at once for a time-out of
     // zero or less) or when the connection ends; otherwise block on the
     // port until input comes.
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    std::shared_ptr<SerialDevice> device = PortDevice();
-    if (left.count() <= 0 || !device || !FLink->Active(generation)) {
-      AppendReadBuffer(accumulated);
-      return "";
-    }
+    if (left.count() <= 0 || !device || !FLink->Active(generation)) break;
     device->WaitForInput(static_cast<int>(std::min<long long>(left.count(), kMaxWaitSliceMs)));
   }
+  // The session is still held: logged in the order it came, and
+  // dispatched as the outermost session ends.
+  LogReceived(accumulated);
+  AppendReadBuffer(forDispatcher ? forDispatcher(accumulated) : accumulated);
+  return accumulated;
 }
 
 bool TVeskGSM::ClearInputBuffer() {

@@ -19,6 +19,7 @@
 #include <algorithm>
 
 #include "codec/Submit.h"
+#include "commands/Answers.h"
 #include "component/VeskGSM.h"
 #include "sending/Split.h"
 
@@ -30,53 +31,19 @@ constexpr char kEscape = '\x1B';
 constexpr char kCtrlZ = '\x1A';
 // How long the modem may take for each answer.
 constexpr int kAnswerSeconds = 15;
-// The rest of an error line ("+CMS ERROR" then ": 38") follows at once.
-constexpr int kLineRestSeconds = 2;
-
-// The text after the last line end.
-AnsiString LastLine(const AnsiString& text) {
-  const std::size_t end = text.find_last_of("\r\n");
-  return end == AnsiString::npos ? text : text.substr(end + 1);
-}
-
-bool IsErrorStart(const AnsiString& upperLine) {
-  return upperLine == "ERROR" || upperLine == "+CMS ERROR" || upperLine == "+CME ERROR";
-}
-
-// The number after "+CMGS:" in an answer, -1 when there is none.
-int MessageReference(const AnsiString& answer) {
-  const AnsiString upper = UpperCase(answer);
-  const std::size_t at = upper.rfind("+CMGS:");
-  if (at == AnsiString::npos) return -1;
-  std::size_t i = at + 6;
-  while (i < upper.size() && upper[i] == ' ') ++i;
-  std::size_t j = i;
-  while (j < upper.size() && j - i < 6 && upper[j] >= '0' && upper[j] <= '9') ++j;
-  int value = -1;
-  if (j > i && TryStrToInt(upper.substr(i, j - i), value)) return value;
-  return -1;
-}
-
-// Characters that would end or break the command line a number is put into.
-bool NumberIsSafe(const AnsiString& number) {
-  for (char c : number) {
-    const auto b = static_cast<unsigned char>(c);
-    if (b < 0x20 || c == '"') return false;
-  }
-  return true;
-}
 
 AnsiString CheckNumbers(const AnsiString& phone, const AnsiString& centre) {
   if (Trim(phone).empty()) return "no phone number";
-  if (!NumberIsSafe(phone)) return "the phone number holds a control character or a double quote";
-  if (!NumberIsSafe(centre)) return "the service centre number holds a control character or a double quote";
-  return "";
+  if (AnsiString why = at::CheckArgument(phone, "the phone number"); !why.empty()) return why;
+  return at::CheckArgument(centre, "the service centre number");
 }
 
 }  // namespace
 
 // The steps of one send. Every step returns false when the send must stop,
-// with error() saying why.
+// with error() saying why. What the modem says is read by the answer rules
+// (commands/Answers.h) and handed to the dispatcher, less the echo of the
+// message body, which is the application's text and not the modem's.
 class TVeskGSM::TSendDialogue {
  public:
   explicit TSendDialogue(TVeskGSM& gsm) : gsm_(gsm), waitForPrompt_(gsm.GetWaitForPrompt()) {}
@@ -96,18 +63,15 @@ class TVeskGSM::TSendDialogue {
   // A set-up command: its answer is awaited, or a pause allowed for it.
   bool Command(const AnsiString& command, double pauseMs) {
     gsm_.SendString(command + "\r");
+    promptRead_ = false;
     if (!waitForPrompt_) return Pause(pauseMs);
-    AnsiString text, final;
-    switch (Await("OK", text, final)) {
-      case kOk:
-        return true;
-      case kError:
-        return Fail(final);
-      case kPrompt:
-      case kNone:
-        break;
-    }
-    return Fail("no answer to " + command + " within " + IntToStr(kAnswerSeconds) + " seconds");
+    at::TFinalWatch watch;
+    bool completed = false;
+    const AnsiString text = Read([&](const AnsiString& read) { return watch.Feed(read); }, completed);
+    const at::TCommandAnswer answer = at::ReadCommandAnswer(text, command);
+    if (!completed || !answer.Complete)
+      return Fail("no answer to " + command + " within " + IntToStr(kAnswerSeconds) + " seconds");
+    return answer.Succeeded() || Fail(answer.FinalLine);
   }
 
   // Reads and dispatches what the set-up left queued.
@@ -119,17 +83,23 @@ class TVeskGSM::TSendDialogue {
   // AT+CMGS: the modem is to answer with the "> " prompt for the body.
   bool StartBody(const AnsiString& command, double pauseMs) {
     gsm_.SendString(command + "\r");
+    promptRead_ = false;
     if (!waitForPrompt_) return Pause(pauseMs);
-    AnsiString text, final;
-    switch (Await("> ", text, final)) {
-      case kPrompt:
-        return true;
-      case kError:
-        return Fail(final);
-      case kOk:
-      case kNone:
-        break;
+    at::TCommandAnswer refusal;
+    at::TPromptState state = at::TPromptState::Waiting;
+    bool completed = false;
+    const AnsiString text = Read(
+        [&](const AnsiString& read) {
+          refusal = at::TCommandAnswer();
+          state = at::PromptState(read, refusal);
+          return state != at::TPromptState::Waiting;
+        },
+        completed);
+    if (state == at::TPromptState::Prompted) {
+      promptRead_ = true;
+      return true;
     }
+    if (state == at::TPromptState::Refused && refusal.Failed()) return Fail(refusal.FinalLine);
     // Should the modem be waiting for a body after all, this ends it.
     gsm_.SendString(AnsiString(1, kEscape));
     return Fail("no \"> \" prompt after " + command + " within " + IntToStr(kAnswerSeconds) + " seconds");
@@ -139,19 +109,30 @@ class TVeskGSM::TSendDialogue {
   bool Submit(const AnsiString& body, double pauseMs) {
     gsm_.SendString(body + kCtrlZ);
     if (!waitForPrompt_ && !Pause(pauseMs)) return false;
-    AnsiString text, final;
-    // After fixed pauses nothing has read the prompt yet: an OK before it
-    // answers an earlier command that came late, not the body.
-    switch (Await("OK", text, final, !waitForPrompt_)) {
-      case kOk:
-        references_.push_back(MessageReference(text));
+    at::TSubmitOutcome outcome;
+    bool completed = false;
+    // The dispatcher gets what the modem said, not the echoed body: a body
+    // line saying "RING" or "ERROR" is the application's text.
+    Read(
+        [&](const AnsiString& read) {
+          outcome = at::SubmitOutcome(body, read, promptRead_);
+          return outcome.State != at::TSubmitOutcome::Pending;
+        },
+        completed,
+        [&](const AnsiString& read) {
+          return read.substr(0, outcome.EchoBegin) + read.substr(std::min(outcome.EchoEnd, read.size()));
+        });
+    switch (outcome.State) {
+      case at::TSubmitOutcome::Sent:
+        references_.push_back(outcome.Reference);
         return true;
-      case kError:
-        return Fail(final);
-      case kPrompt:
-      case kNone:
+      case at::TSubmitOutcome::Failed:
+        return Fail(outcome.FinalLine);
+      case at::TSubmitOutcome::Pending:
         break;
     }
+    if (!gsm_.PortDevice())
+      return Fail("the connection closed during the send");
     return Fail("no final result from the modem within " + IntToStr(kAnswerSeconds) + " seconds");
   }
 
@@ -161,46 +142,20 @@ class TVeskGSM::TSendDialogue {
   }
 
  private:
-  enum TAnswer { kOk, kPrompt, kError, kNone };
-
   bool Pause(double ms) {
     if (gsm_.Pause(ms)) return true;
     return Fail("the connection closed during the send");
   }
 
-  // Reads until `wanted` ("OK" or the prompt "> ") or an error result
-  // stands at the start of a line, in any case of letters; a marker inside
-  // other text (an echoed body that says "ok", say) does not count. The
-  // text read is dispatched as it comes. `final` is the error line, whole.
-  // With `afterPrompt`, an OK counts only once the prompt has been read.
-  TAnswer Await(const AnsiString& wanted, AnsiString& text, AnsiString& final, bool afterPrompt = false) {
-    const TDateTime deadline = Now() + kAnswerSeconds / 86400.0;
-    const AnsiString upperWanted = UpperCase(wanted);
-    for (;;) {
-      const double left = (deadline - Now()) * 86400.0;
-      if (left <= 0) return kNone;
-      const int seconds = std::max(1, static_cast<int>(std::ceil(left)));
-      const AnsiString piece = gsm_.ReadStringUpToEndChars(wanted, "ERROR", seconds);
-      if (piece.empty()) return kNone;
-      text += piece;
-      const AnsiString line = UpperCase(LastLine(text));
-      if (line == upperWanted) {
-        if (upperWanted != "OK") return kPrompt;
-        if (!afterPrompt || text.find("> ") != AnsiString::npos) return kOk;
-        continue;
-      }
-      if (IsErrorStart(line)) {
-        // "+CMS ERROR" is complete with its number: read the line's rest.
-        const AnsiString rest = gsm_.ReadStringUpToEndChars("\r", "\n", kLineRestSeconds);
-        final = Trim(LastLine(text) + rest);
-        text += rest;
-        return kError;
-      }
-    }
+  AnsiString Read(const std::function<bool(const AnsiString&)>& complete, bool& completed,
+                  const std::function<AnsiString(const AnsiString&)>& forDispatcher = nullptr) {
+    return gsm_.ReadAnswer(complete, kAnswerSeconds, completed, false, forDispatcher);
   }
 
   TVeskGSM& gsm_;
   const bool waitForPrompt_;
+  // The prompt for the current body was read already (prompt-driven mode).
+  bool promptRead_ = false;
   AnsiString error_;
   std::vector<int> references_;
 };

@@ -57,22 +57,36 @@ INSTANTIATE_TEST_SUITE_P(
         TextCase{"LowerCaseStatus",
                  "\"rec read\",\"+15550123\",,\"19/03/14,15:09:26+08\",145,4,0,0,\"+15550100\",145,5\r\nhello\r\n",
                  -1, "+15550123", "", "0", "0", "hello"},
-        TextCase{"TextCutAtTheFirstLineBreak", "\"REC READ\",\"+1\",,\"19/03/14,15:09:26+08\"\r\nline one\r\nline two\r\n",
-                 1, "+1", "", "2019-03-14 15:09:26", "8", "line one"},
+        // CR and LF are characters of the alphabet: the text keeps them.
+        TextCase{"TextOverSeveralLines", "\"REC READ\",\"+1\",,\"19/03/14,15:09:26+08\"\r\nline one\r\nline two\nthree\r\n",
+                 1, "+1", "", "2019-03-14 15:09:26", "8", "line one\r\nline two\nthree"},
         TextCase{"EmptyNumber", "\"REC READ\",,,\"19/03/14,15:09:26+08\"\r\nx\r\n",
                  1, "", "", "2019-03-14 15:09:26", "8", "x"},
-        // A comma inside the quoted name shifts every later field by one.
-        TextCase{"CommaInName", "\"REC READ\",\"+1\",\"A,B\",\"19/03/14,15:09:26+08\"\r\nx\r\n",
-                 1, "+1", "", "0", "0", "x"},
+        // A comma inside a quoted field is part of it.
+        TextCase{"CommaInName", "\"REC READ\",\"+1\",\"A,B\",\"19/03/14,15:09:26+08\",145,4,0,0,\"+2\",145,1\r\nx\r\n",
+                 1, "+1", "+2", "2019-03-14 15:09:26", "8", "x"},
         TextCase{"TimeWithoutZone", "\"REC READ\",\"+1\",,\"19/03/14,15:09:26\"\r\nx\r\n",
                  1, "+1", "", "2019-03-14 15:09:26", "0", "x"},
         TextCase{"PlusOnlyFirst", "\"REC READ\",\"+1\",,\"19/03/14,+15:09:26\"\r\nx\r\n",
                  1, "+1", "", "2019-03-14 15:09:26", "0", "x"},
-        // The day of 19/03/1 does not read: the time of day alone.
-        TextCase{"BadDateKeepsTheTime", "\"REC READ\",\"+1\",,\"19/03/1,15:09:26+08\"\r\nx\r\n",
+        // The month 13 does not read: the time of day alone.
+        TextCase{"BadDateKeepsTheTime", "\"REC READ\",\"+1\",,\"19/13/01,15:09:26+08\"\r\nx\r\n",
                  1, "+1", "", "1899-12-30 15:09:26", "8", "x"},
         TextCase{"GsmCodesInTheText", "\"REC READ\",\"+1\",,\"19/03/14,15:09:26+08\"\r\n\x1B\x3C" "1\x1B\x3E \x01\x05\r\n",
                  1, "+1", "", "2019-03-14 15:09:26", "8", "[1] £é"},
+        // Captured from phones (published with gammu's test suite,
+        // tests/at-sms-txt and tests/at-sms-txt-detail): blanks after the
+        // commas, no name field and a four-digit year with a one-digit
+        // month; a zone of eight hours; a stored unsent message.
+        TextCase{"CapturedBlanksAndFourDigitYear", "\"REC READ\", \"+4123456789132\", \"2009/8/18,19:11:45\"\nHoewfliepl\n",
+                 1, "+4123456789132", "", "2009-08-18 19:11:45", "0", "Hoewfliepl"},
+        TextCase{"CapturedDetailedHeader",
+                 "\"REC READ\",\"+85291234567\",,\"07/02/18,00:05:10+32\",145,4,0,0,\"+85290000000\",145,49\n"
+                 "It is easy to read text messages via AT commands.\n",
+                 1, "+85291234567", "+85290000000", "2007-02-18 00:05:10", "32",
+                 "It is easy to read text messages via AT commands."},
+        TextCase{"CapturedUnsent", "\"STO UNSENT\",\"+10011\",,145,17,0,0,167,\"+8613800100500\",145,4\nHello World\n",
+                 2, "+10011", "+8613800100500", "0", "0", "Hello World"},
         TextCase{"NoLineBreak", "\"REC READ\",\"+1\",,\"19/03/14,15:09:26+08\"", -1, "", "", "unset", "unset", ""},
         TextCase{"Empty", "", -1, "", "", "unset", "unset", ""}),
     [](const auto& tc) { return std::string(tc.param.name); });
@@ -86,6 +100,10 @@ TEST(ExtractTextDate, YearsAndFailures) {
   EXPECT_EQ(ExtractTextDate("4"), 0);                            // day 96
   EXPECT_EQ(ExtractTextDate("19/02/30"), 0);
   EXPECT_EQ(ExtractTextDate("19/0x/14"), 0);
+  // Four-digit years and one-digit months and days, as phones write them.
+  EXPECT_EQ(ExtractTextDate("2009/8/18"), EncodeDate(2009, 8, 18));
+  EXPECT_EQ(ExtractTextDate("19/3/1"), EncodeDate(2019, 3, 1));
+  EXPECT_EQ(ExtractTextDate("1/2/3/4"), 0);
   EXPECT_EQ(ExtractTextDate(""), 0);
 }
 

@@ -24,12 +24,19 @@ TEST_F(Device, GetIMEIPassesOverTheEcho) {
   EXPECT_EQ(gsm->GetIMEI(), "490154203237518");
 }
 
-TEST_F(Device, GetIMEIOnAnErrorGivesTheLineThatCame) {
+TEST_F(Device, GetIMEIOnAnErrorIsEmpty) {
   modem->On("AT+CGSN", "\r\nERROR\r\n");
   OpenQuiet();
-  EXPECT_EQ(gsm->GetIMEI(), "ERROR");
+  EXPECT_EQ(gsm->GetIMEI(), "");
   modem->SetEcho(true);
-  EXPECT_EQ(gsm->GetIMEI(), "AT+CGSN");
+  EXPECT_EQ(gsm->GetIMEI(), "");
+}
+
+TEST_F(Device, GetIMEIWithEchoOnIsTheNumber) {
+  modem->SetEcho(true);
+  modem->On("AT+CGSN", "\r\n356938035643809\r\n\r\nOK\r\n");
+  OpenQuiet();
+  EXPECT_EQ(gsm->GetIMEI(), "356938035643809");
 }
 
 TEST_F(Device, GetIMEIWithoutAnAnswerIsEmptyAfterItsTimeOut) {
@@ -50,11 +57,12 @@ TEST_F(Device, GetSignalStrengthReadsTheFirstValue) {
   EXPECT_EQ(gsm->GetSignalStrength(), 5);
 }
 
-TEST_F(Device, GetSignalStrengthWithEchoOnIs99) {
+// The echoed command is not the answer: the +CSQ line is.
+TEST_F(Device, GetSignalStrengthWithEchoOnReadsTheAnswer) {
   modem->SetEcho(true);
   modem->On("AT+CSQ", "\r\n+CSQ: 23,99\r\n\r\nOK\r\n");
   OpenQuiet();
-  EXPECT_EQ(gsm->GetSignalStrength(), 99);
+  EXPECT_EQ(gsm->GetSignalStrength(), 23);
 }
 
 // a line that does not read is "not known", not an exception.
@@ -119,16 +127,18 @@ TEST_F(Device, DiallingAnEmptyNumberSendsNothing) {
 }
 
 // CONNECT, BUSY, NO CARRIER hold neither OK nor ERROR: false after the wait.
-TEST_F(Device, DiallingAnswersWithoutAFinalOkAreFalseAfterTheWait) {
+// CONNECT, BUSY, NO ANSWER, NO CARRIER and NO DIALTONE end the command
+// (they are final results) but are not OK.
+TEST_F(Device, DiallingAnswersOtherThanOkAreFalseAtOnce) {
   modem->On("ATD15550123", "\r\nCONNECT 9600\r\n");
   modem->On("ATD15550124;", "\r\nBUSY\r\n");
+  modem->On("ATD15550125;", "\r\nNO DIALTONE\r\n");
   OpenQuiet();
   TDateTime start = Now();
   EXPECT_FALSE(gsm->DialData("15550123"));
-  EXPECT_GE((Now() - start) * 86400, 15.0);
-  start = Now();
   EXPECT_FALSE(gsm->DialVoice("15550124"));
-  EXPECT_GE((Now() - start) * 86400, 15.0);
+  EXPECT_FALSE(gsm->DialVoice("15550125"));
+  EXPECT_LT((Now() - start) * 86400, 15.0);
 }
 
 TEST_F(Device, ARefusedCommandIsFalse) {

@@ -142,16 +142,19 @@ TEST_F(Engine, AnErrorAnswerIsFalseAndListsTheLinesUpToTheMarker) {
   OpenQuiet();
   TStringList lines;
   EXPECT_EQ(gsm->ExecuteATCommand("AT+CPIN=\"0000\"", &lines, 15, '\r'), 1);
-  EXPECT_EQ(Texts(lines), (std::vector<std::string>{"+CME ERROR"}));
+  EXPECT_EQ(Texts(lines), (std::vector<std::string>{"+CME ERROR: 16"}));
   EXPECT_FALSE(gsm->ExecuteATCommand("AT+CPIN=\"0000\"", '\r'));
 }
 
-TEST_F(Engine, LowerCaseOkEndsTheReadButIsNotOk) {
+// Final results are read in any case of letters, like every other result.
+TEST_F(Engine, LowerCaseOkIsOk) {
   modem->SetDefaultReply("\r\nok\r\n");
   OpenQuiet();
   TDateTime start = Now();
-  EXPECT_FALSE(gsm->ExecuteATCommand("AT", '\r'));
+  EXPECT_TRUE(gsm->ExecuteATCommand("AT", '\r'));
   EXPECT_LT((Now() - start) * 86400, 10.0);  // not the 15 s time-out
+  modem->SetDefaultReply("\r\nerror\r\n");
+  EXPECT_FALSE(gsm->ExecuteATCommand("AT", '\r'));
 }
 
 TEST_F(Engine, ASilentModemGivesFalseAfterFifteenSeconds) {
@@ -184,7 +187,7 @@ TEST_F(Engine, UnsolicitedTextBeforeTheCommandStaysOutOfTheAnswer) {
   EXPECT_EQ(Texts(lines), (std::vector<std::string>{"OK"}));
   ASSERT_EQ(received.size(), 2u);
   EXPECT_EQ(received[0], "\r\nRING\r\n");
-  EXPECT_EQ(received[1], "\r\nOK");
+  EXPECT_EQ(received[1], "\r\nOK\r\n");
 }
 
 TEST_F(Engine, WithoutAListTheAnswerIsStillDispatched) {
@@ -193,7 +196,7 @@ TEST_F(Engine, WithoutAListTheAnswerIsStillDispatched) {
   gsm->OnReceive = [&](TObject*, const AnsiString& text) { received.push_back(text); };
   EXPECT_EQ(gsm->ExecuteATCommand("AT", nullptr, 15, '\r'), 0);
   ASSERT_FALSE(received.empty());
-  EXPECT_EQ(received.back(), "\r\nOK");
+  EXPECT_EQ(received.back(), "\r\nOK\r\n");
 }
 
 TEST_F(Engine, CommandsFromTwoThreadsDoNotInterleave) {
@@ -210,7 +213,7 @@ TEST_F(Engine, CommandsFromTwoThreadsDoNotInterleave) {
     replies.emplace_back([&m, &unanswered, line] {
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
       --unanswered;
-      m.Push("\r\n" + line + ": OK\r\n");
+      m.Push("\r\n" + line + "\r\n\r\nOK\r\n");
     });
     return true;
   });

@@ -12,6 +12,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "commands/Answers.h"
 #include "component/VeskGSM.h"
 #include "port/SerialDevice.h"
 #include "incoming/Reassembly.h"
@@ -128,8 +129,6 @@ bool OpenModem(TVeskGSM& gsm, const CommonOptions& common, bool setup, std::ostr
     gsm.ExecuteATCommand("ATE0", '\r');
   return true;
 }
-
-bool IsFinal(const std::string& line) { return line == "OK" || line.find("ERROR") != std::string::npos; }
 
 std::vector<std::string> Lines(const TStrings& list) {
   std::vector<std::string> lines;
@@ -278,7 +277,9 @@ int RunAt(const CommonOptions& common, const AtOptions& options, std::ostream& o
     TStringList answer;
     const int count = gsm.ExecuteATCommand(command, &answer, options.timeout, '\r');
     const std::vector<std::string> lines = Lines(answer);
-    const bool ok = count > 0 && lines.back() == "OK";
+    std::string text;
+    for (const std::string& line : lines) text += line + "\r\n";
+    const bool ok = count > 0 && at::ReadCommandAnswer(text).Succeeded();
     if (!ok) status = kExitFailed;
     std::string plain;
     for (const std::string& line : lines) plain += (plain.empty() ? "" : "\n") + line;
@@ -435,16 +436,15 @@ int RunList(const CommonOptions& common, const StorageOptions& options, std::ost
   };
   // Every final result after the listing was asked for: the storage
   // selection's, then the listing's.
-  std::vector<std::string> finals;
+  std::vector<at::TResult> finals;
   std::string pending;
   gsm.OnReceive = [&](TObject*, const AnsiString& text) {
+    // OnReceive has the text in capitals; the framing takes it in pieces.
     pending += text;
-    std::size_t end;
-    while ((end = pending.find('\n')) != std::string::npos) {
-      std::string line = AnsiText(Trim(pending.substr(0, end)));
-      pending.erase(0, end + 1);
-      if (IsFinal(line)) finals.push_back(line);
-    }
+    const at::TFraming framing = at::Frame(pending, false);
+    for (const at::TResult& r : framing.Results)
+      if (r.Kind == at::TResultKind::Final) finals.push_back(r);
+    pending.erase(0, framing.Consumed);
   };
   if (!OpenModem(gsm, common, true, err)) return kExitFailed;
   finals.clear();
@@ -459,12 +459,12 @@ int RunList(const CommonOptions& common, const StorageOptions& options, std::ost
     err << "veskgsm: the listing was not answered\n";
     return kExitFailed;
   }
-  if (finals[0] != "OK") {
-    err << "veskgsm: the storage " << options.storage << " was refused: " << finals[0] << "\n";
+  if (finals[0].Final != at::TFinalCode::Ok) {
+    err << "veskgsm: the storage " << options.storage << " was refused: " << AnsiText(Trim(finals[0].Line)) << "\n";
     return kExitFailed;
   }
-  if (finals[1] != "OK") {
-    err << "veskgsm: the listing was refused: " << finals[1] << "\n";
+  if (finals[1].Final != at::TFinalCode::Ok) {
+    err << "veskgsm: the listing was refused: " << AnsiText(Trim(finals[1].Line)) << "\n";
     return kExitFailed;
   }
   if (!common.json) err << count << " message(s)" << std::endl;

@@ -384,7 +384,7 @@ AtEngine::Result AtEngine::Cmgr(Form form, const Args& args, Response& response)
   StoredMessage* m = store->Find(index);
   if (m == nullptr) return Result::Ok();  // an empty position reads as nothing
   if (cmgf_ == 0) {
-    response.blocks.push_back({Line{"+CMGR: " + Number(StatusNumber(m->status)) + ",," +
+    response.blocks.push_back({Line{"+CMGR: " + Number(StatusNumber(m->status)) + "," + Alpha(m->pdu.fields.address) + "," +
                                     Number(static_cast<int>(m->pdu.TpduLength()))},
                                Line{m->pdu.Hex()}});
   } else {
@@ -425,7 +425,7 @@ AtEngine::Result AtEngine::Cmgl(Form form, const Args& args, Response& response)
   for (auto& [index, m] : Storage(mem1_)->Messages()) {
     if (!MatchesFilter(m.status, filter)) continue;
     if (cmgf_ == 0) {
-      lines.push_back({"+CMGL: " + Number(index) + "," + Number(StatusNumber(m.status)) + ",," +
+      lines.push_back({"+CMGL: " + Number(index) + "," + Number(StatusNumber(m.status)) + "," + Alpha(m.pdu.fields.address) + "," +
                        Number(static_cast<int>(m.pdu.TpduLength()))});
       lines.push_back({m.pdu.Hex()});
     } else {

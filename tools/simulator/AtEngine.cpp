@@ -603,9 +603,14 @@ std::string AtEngine::TextData(const MessageFields& f) const {
   return ToTeCharacterSet(f.text, cscs_);
 }
 
+std::string AtEngine::Alpha(const std::string& number) const {
+  const auto it = config_.phonebook.find(number);
+  return it == config_.phonebook.end() ? std::string() : Quoted(it->second);
+}
+
 std::string AtEngine::TextHeaderCmgr(const StoredMessage& m) const {
   const MessageFields& f = m.pdu.fields;
-  std::string h = "+CMGR: \"" + std::string(StatusWord(m.status)) + "\"," + Quoted(f.address) + ",";
+  std::string h = "+CMGR: \"" + std::string(StatusWord(m.status)) + "\"," + Quoted(f.address) + "," + Alpha(f.address);
   if (f.incoming) {
     h += ",\"" + f.timestamp + "\"";
     if (csdh_) {
@@ -623,7 +628,8 @@ std::string AtEngine::TextHeaderCmgr(const StoredMessage& m) const {
 
 std::string AtEngine::TextHeaderCmgl(int index, const StoredMessage& m) const {
   const MessageFields& f = m.pdu.fields;
-  std::string h = "+CMGL: " + Number(index) + ",\"" + StatusWord(m.status) + "\"," + Quoted(f.address) + ",,";
+  std::string h = "+CMGL: " + Number(index) + ",\"" + StatusWord(m.status) + "\"," + Quoted(f.address) + "," +
+                  Alpha(f.address) + ",";
   if (f.incoming) h += "\"" + f.timestamp + "\"";
   if (csdh_) h += "," + Number(f.addressType) + "," + Number(f.userDataLength);
   return h;
@@ -749,7 +755,8 @@ bool AtEngine::Ring(Emissions& out) {
     const int type = incoming_.numberType != 0 ? incoming_.numberType
                                                : (!incoming_.number.empty() && incoming_.number[0] == '+' ? 145 : 129);
     // TS 27.007 7.6: number, type, subaddress, its type, name, CLI validity.
-    EmitUnsolicited({Line{"+CLIP: " + Quoted(incoming_.number) + "," + Number(type) + ",,,,0"}}, out);
+    EmitUnsolicited(
+        {Line{"+CLIP: " + Quoted(incoming_.number) + "," + Number(type) + ",,," + Alpha(incoming_.number) + ",0"}}, out);
   }
   ++ringsHeard_;
   const int autoAnswer = sRegisters_.at(0);

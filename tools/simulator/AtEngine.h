@@ -157,6 +157,8 @@ class AtEngine {
   std::string TeString(const std::string& utf8) const;
   std::string FromTeString(const std::string& value) const;
   std::string Quoted(const std::string& utf8) const { return "\"" + TeString(utf8) + "\""; }
+  // <alpha>: the phonebook's name for a number, quoted; empty when none.
+  std::string Alpha(const std::string& number) const;
   std::string TextData(const MessageFields& f) const;
   std::string TextHeaderCmgr(const StoredMessage& m) const;
   std::string TextHeaderCmgl(int index, const StoredMessage& m) const;

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <optional>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -100,6 +101,10 @@ struct ModemConfig {
   std::string operatorName = "VESK";
   DataCallOutcome dataCall = DataCallOutcome::Connect;
   int firstMessageReference = 0;   // TP-MR of the first message sent
+  // The phonebook: a number's name, shown as <alpha> in read answers,
+  // listings and caller identification (names may hold commas and result
+  // words: "Ringo", "Smith, ERROR Ltd").
+  std::map<std::string, std::string> phonebook;
 
   // A plug-in again starts the modem afresh (settings back to the power-on
   // values, PIN asked again, the call dropped); stored messages stay.
