@@ -596,6 +596,8 @@ class TVeskGSM : public TComponent {
   std::atomic<int> FConcatenatedSMSMaxAge{86400};
   std::atomic<int> FConcatenatedSMSMaxEntries{64};
   AnsiString FLastDecodeError;
+  // Whether FLastDecodeError names a failure, readable without the lock.
+  std::atomic<bool> FDecodeFailed{false};
 
   // Guards the strings above (FPort, FCustomPortName, FLogFile, FPin,
   // FReadBuffer, FLastDecodeError) and the thread references.
