@@ -353,7 +353,7 @@ DeliverPDU DecodeDeliver(const AnsiString& MessageText) {
   // then TP-UDL minus the header's septets.
   const std::size_t fill = hasHeader ? (7 - ((headerLength + 1) * 8) % 7) % 7 : 0;
   const int headerSeptets = hasHeader ? static_cast<int>(((headerLength + 1) * 8 + fill) / 7) : 0;
-  r.FillBits = static_cast<int>(fill);
+  if (r.Alphabet == UserDataAlphabet::Gsm7) r.FillBits = static_cast<int>(fill);
 
   // TP-UDL counts septets (the discard group is 7-bit too) or octets, the
   // header included: user data shorter than that was cut on its way.

@@ -125,7 +125,7 @@ struct DeliverPDU {
   int DataCodingScheme = 0;     // TP-DCS
   UserDataAlphabet Alphabet = UserDataAlphabet::Gsm7;
   // TP-UDHL, -1 without a header; the fill bits that align 7-bit text
-  // after the header (TS 23.040 9.2.3.24).
+  // after the header (TS 23.040 9.2.3.24), 0 for other alphabets.
   int HeaderLength = -1;
   int FillBits = 0;
   // TS 23.040 9.2.3.24.15 and .16; stDefault when the header names none.
