@@ -1,12 +1,12 @@
 #include "codec/Deliver.h"
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 
 #include "codec/Alphabet.h"
 #include "codec/Hex.h"
 #include "codec/Packing.h"
-#include "incoming/Reassembly.h"
 
 namespace vesk::codec {
 
@@ -31,24 +31,6 @@ class Scratch {
   std::unique_ptr<unsigned char[]> heap_;
   std::size_t size_;
 };
-
-// UCS2 user data as UTF-16 an application can trust: octet pairs, high
-// octet first (a final odd octet ignored); a surrogate without its partner
-// (a phone's bug, or a pair cut by a sender that split a message in the
-// middle of one) becomes U+FFFD, the replacement character.
-WideString Ucs2Text(const unsigned char* octets, std::size_t size) {
-  WideString text = PDU16ToString(octets, size);
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char16_t c = text[i];
-    const bool high = c >= 0xD800 && c <= 0xDBFF;
-    if (high && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-      ++i;
-    } else if (high || (c >= 0xDC00 && c <= 0xDFFF)) {
-      text[i] = u'\uFFFD';
-    }
-  }
-  return text;
-}
 
 // The one way the decoder reads its input: a position in the hexadecimal
 // text that only ever looks at characters inside it. Moving past the end
@@ -83,14 +65,7 @@ class PduCursor {
   // The next n octets written to out, without moving; false when they are
   // not all there and hexadecimal.
   bool ReadOctets(std::size_t n, unsigned char* out) const {
-    if (!HasOctets(n)) return false;
-    const char* p = text_.data() + pos_;
-    for (std::size_t i = 0; i < n; ++i, p += 2) {
-      const int hi = HexDigit(p[0]), lo = HexDigit(p[1]);
-      if ((hi | lo) < 0) return false;
-      out[i] = static_cast<unsigned char>(hi << 4 | lo);
-    }
-    return true;
+    return HasOctets(n) && DecodeHexOctets(text_.data() + pos_, n, out);
   }
   void Skip(std::size_t octets) { pos_ += 2 * octets; }
   void SkipChars(std::size_t chars) { pos_ += chars; }
@@ -100,10 +75,8 @@ class PduCursor {
   std::size_t pos_ = 0;
 };
 
-DecodedSMS Fail(DecodedSMS& r, const char* error) {
+DeliverPDU Fail(DeliverPDU& r, const char* error) {
   r.Error = error;
-  r.Skip = true;
-  r.Text.clear();
   return std::move(r);
 }
 
@@ -116,7 +89,7 @@ int SwappedDecimal(char first, char second) {
 // TS 23.040 9.2.3.11: year, month, day, hour, minute, second, zone, each
 // as swapped semi-octets; bit 3 of the zone octet is its sign. A stamp
 // that does not read gives 0 and 0.
-void ReadTimeStamp(const PduCursor& c, DecodedSMS& r) {
+void ReadTimeStamp(const PduCursor& c, DeliverPDU& r) {
   r.TimeStamp = 0;
   r.TimeZone = 0;
   int f[6];
@@ -132,37 +105,6 @@ void ReadTimeStamp(const PduCursor& c, DecodedSMS& r) {
   if (!TryEncodeDate(year, f[1], f[2], date) || !TryEncodeTime(f[3], f[4], f[5], 0, time)) return;
   r.TimeStamp = date + time;
   r.TimeZone = zone;
-}
-
-enum class Alphabet { Gsm7, Octets, Ucs2, None };
-
-// TS 23.038 4. In the general groups (0x00-0x7F) bits 2-3 name the
-// alphabet whatever the class and compression bits say. Reserved codings
-// (bits 2-3 both set, groups 1000 to 1011) are read as the GSM 7-bit
-// default alphabet, as the standard tells a receiver to. The "discard
-// message" group (1100) is 7-bit text that a receiver may discard: it is.
-Alphabet AlphabetOf(int dcs) {
-  if (dcs < 0x80) {
-    switch ((dcs >> 2) & 0x3) {
-      case 0: return Alphabet::Gsm7;
-      case 1: return Alphabet::Octets;
-      case 2: return Alphabet::Ucs2;
-      default: return Alphabet::Gsm7;  // reserved
-    }
-  }
-  if (dcs < 0xC0) return Alphabet::Gsm7;           // reserved groups
-  if (dcs < 0xD0) return Alphabet::None;           // message waiting, discard
-  if (dcs < 0xE0) return Alphabet::Gsm7;           // message waiting, store
-  if (dcs < 0xF0) return Alphabet::Ucs2;           // message waiting, UCS2
-  return (dcs & 0x04) ? Alphabet::Octets : Alphabet::Gsm7;  // data coding/message class
-}
-
-// The octets of a reassembly slot (one character per octet) back as octets.
-void SlotOctets(const UnicodeString& slot, unsigned char* out) {
-  for (std::size_t i = 0; i < slot.size(); ++i) {
-    unsigned char b;
-    out[i] = WideCharToAnsi(slot[i], b) ? b : '?';
-  }
 }
 
 // TS 23.040 9.1.2.5: the type of number in bits 4-6 of the type of address.
@@ -242,10 +184,51 @@ const char* ReadHeaderElements(const PduCursor& c, std::size_t length, HeaderEle
 
 }  // namespace
 
-DecodedSMS PDUSMSToString(const AnsiString& MessageText, TConcatenatedSMSCollection* parts, TDateTime now,
-                          const ReassemblyLimits& limits) {
-  DecodedSMS r;
-  if (parts != nullptr) parts->RemoveExpired(now, limits.MaxAgeSeconds);
+UserDataAlphabet AlphabetOf(int dcs) {
+  if (dcs < 0x80) {
+    switch ((dcs >> 2) & 0x3) {
+      case 0: return UserDataAlphabet::Gsm7;
+      case 1: return UserDataAlphabet::Octets;
+      case 2: return UserDataAlphabet::Ucs2;
+      default: return UserDataAlphabet::Gsm7;  // reserved
+    }
+  }
+  if (dcs < 0xC0) return UserDataAlphabet::Gsm7;  // reserved groups
+  if (dcs < 0xD0) return UserDataAlphabet::None;  // message waiting, discard
+  if (dcs < 0xE0) return UserDataAlphabet::Gsm7;  // message waiting, store
+  if (dcs < 0xF0) return UserDataAlphabet::Ucs2;  // message waiting, UCS2
+  return (dcs & 0x04) ? UserDataAlphabet::Octets : UserDataAlphabet::Gsm7;  // data coding/message class
+}
+
+bool operator==(const ConcatenationKey& a, const ConcatenationKey& b) {
+  return a.Reference == b.Reference && a.Count == b.Count && a.ReferenceBits == b.ReferenceBits &&
+         a.Sender == b.Sender;
+}
+
+bool operator<(const ConcatenationKey& a, const ConcatenationKey& b) {
+  if (a.Reference != b.Reference) return a.Reference < b.Reference;
+  if (a.Count != b.Count) return a.Count < b.Count;
+  if (a.ReferenceBits != b.ReferenceBits) return a.ReferenceBits < b.ReferenceBits;
+  return a.Sender < b.Sender;
+}
+
+unsigned char* UserDataOctets::Resize(std::size_t n) {
+  size_ = n;
+  if (n <= kLocal) {
+    heap_.clear();
+    return local_;
+  }
+  heap_.resize(n);
+  return heap_.data();
+}
+
+void UserDataOctets::Assign(const unsigned char* octets, std::size_t n) {
+  unsigned char* out = Resize(n);
+  if (n > 0) std::memcpy(out, octets, n);
+}
+
+DeliverPDU DecodeDeliver(const AnsiString& MessageText) {
+  DeliverPDU r;
   if (MessageText.empty()) return Fail(r, decode_error::kEmpty);
   PduCursor c(MessageText);
 
@@ -267,19 +250,20 @@ DecodedSMS PDUSMSToString(const AnsiString& MessageText, TConcatenatedSMSCollect
   if (!c.HasOctets(1)) return Fail(r, decode_error::kNoFirstOctet);
   const int first = c.NextOctetOr(0);
   // TS 23.040 9.2.3.1: a receiver reads the reserved type 3 as an SMS-DELIVER.
-  const int messageType = (first & 0x03) == 3 ? 0 : first & 0x03;
+  r.MessageType = (first & 0x03) == 3 ? 0 : first & 0x03;
   const int validityFormat = (first >> 3) & 0x03;
   const bool hasHeader = (first & 0x40) != 0;
-  if (messageType == 2) return Fail(r, decode_error::kStatusReport);
-  if (messageType == 1) {  // SMS-SUBMIT: TP-MR
+  if (r.MessageType == 2) return Fail(r, decode_error::kStatusReport);
+  if (r.MessageType == 1) {  // SMS-SUBMIT: TP-MR
     if (!c.HasOctets(1)) return Fail(r, decode_error::kNoMessageReference);
     c.Skip(1);
   }
 
   // TP-OA (TP-DA of an SMS-SUBMIT), TS 23.040 9.1.2.5: its length counts
-  // useful semi-octets.
+  // useful semi-octets, at most 20.
   if (!c.HasOctets(2)) return Fail(r, decode_error::kAddressTruncated);
   const int addressDigits = c.NextOctetOr(0);
+  if (addressDigits > kMaxAddressDigits) return Fail(r, decode_error::kAddressTooLong);
   const int addressType = c.Octet(0);
   c.Skip(1);
   const bool international = addressType >= 0 && (addressType & kNumberTypeMask) == kInternational;
@@ -289,16 +273,17 @@ DecodedSMS PDUSMSToString(const AnsiString& MessageText, TConcatenatedSMSCollect
   if (international) r.PhoneNumber = "+";
   if (alphanumeric) {
     // GSM 7-bit characters packed in the semi-octets (TS 23.040 9.1.2.5).
-    Scratch octets(addressChars / 2);
-    if (!c.ReadOctets(octets.size(), octets.data())) return Fail(r, decode_error::kAlphanumericNotHex);
-    Scratch codes(SeptetsIn(octets.size(), 0));
-    std::size_t count = UnpackSeptets(octets.data(), octets.size(), 0, static_cast<std::size_t>(addressDigits) * 4 / 7,
-                                      codes.chars());
+    unsigned char octets[kMaxAddressDigits / 2];
+    const std::size_t octetCount = addressChars / 2;
+    if (!c.ReadOctets(octetCount, octets)) return Fail(r, decode_error::kAlphanumericNotHex);
+    char codes[kMaxAddressDigits];
+    std::size_t count =
+        UnpackSeptets(octets, octetCount, 0, static_cast<std::size_t>(addressDigits) * 4 / 7, codes);
     // A length that counts the last octet whole ends in seven bits of
     // padding, which read as a final code 0 ("@"): not part of the name.
-    if (count > 0 && codes.chars()[count - 1] == 0 && 7 * count == 8 * octets.size()) --count;
+    if (count > 0 && codes[count - 1] == 0 && 7 * count == 8 * octetCount) --count;
     WideString name;
-    AppendGsmText(name, codes.chars(), count);
+    AppendGsmText(name, codes, count);
     r.PhoneNumber = WideToAnsi(name);
   } else {
     // Exactly the useful semi-octets; the filler after an odd count is not
@@ -311,11 +296,12 @@ DecodedSMS PDUSMSToString(const AnsiString& MessageText, TConcatenatedSMSCollect
   // TP-PID (not reported), TP-DCS.
   if (!c.HasOctets(2)) return Fail(r, decode_error::kNoCodingScheme);
   c.Skip(1);
-  const int dcs = c.NextOctetOr(0);
+  r.DataCodingScheme = c.NextOctetOr(0);
+  r.Alphabet = AlphabetOf(r.DataCodingScheme);
 
   // TP-SCTS of an SMS-DELIVER, or the TP-VP of an SMS-SUBMIT (TS 23.040
   // 9.2.3.12): absolute (read as a time stamp), relative, enhanced or none.
-  if (messageType == 0 || validityFormat == 3) {
+  if (r.MessageType == 0 || validityFormat == 3) {
     if (!c.HasOctets(7)) return Fail(r, decode_error::kTimeStampTruncated);
     ReadTimeStamp(c, r);
     c.Skip(7);
@@ -342,134 +328,132 @@ DecodedSMS PDUSMSToString(const AnsiString& MessageText, TConcatenatedSMSCollect
     if (part.referenceBits != 0 && (part.index < 1 || part.count < 1 || part.index > part.count))
       return Fail(r, decode_error::kBadPartIndex);
     c.Skip(static_cast<std::size_t>(headerLength));
+    r.HeaderLength = headerLength;
   }
-  const bool concatenated = part.referenceBits != 0;
-  if (concatenated) {
-    r.PartReference = part.reference;
-    r.PartCount = part.count;
+  r.SingleShift = header.singleShift;
+  r.LockingShift = header.lockingShift;
+  if (part.referenceBits != 0) {
     r.PartNumber = part.index;
+    r.Key.Sender = r.PhoneNumber;
+    r.Key.Reference = part.reference;
+    r.Key.ReferenceBits = part.referenceBits;
+    r.Key.Count = part.count;
   }
 
   // TP-UD after the header: every remaining pair of digits.
   const std::size_t left = c.CharsLeft();
   if (left % 2 != 0) return Fail(r, decode_error::kOddUserData);
-  Scratch octets(left / 2);
-  if (!c.ReadOctets(octets.size(), octets.data())) return Fail(r, decode_error::kUserDataNotHex);
-
-  const Alphabet alphabet = AlphabetOf(dcs);
+  if (!c.ReadOctets(left / 2, r.UserData.Resize(left / 2))) {
+    r.UserData.Resize(0);
+    return Fail(r, decode_error::kUserDataNotHex);
+  }
+  const std::size_t octetCount = r.UserData.size();
 
   // 7-bit text starts on a septet boundary after the header: fill bits,
-  // then TP-UDL minus the header's septets. When TP-UDL does not read,
-  // every septet present counts, less a final code 0 taken for padding.
+  // then TP-UDL minus the header's septets.
   const std::size_t fill = hasHeader ? (7 - ((headerLength + 1) * 8) % 7) % 7 : 0;
   const int headerSeptets = hasHeader ? static_cast<int>(((headerLength + 1) * 8 + fill) / 7) : 0;
+  if (r.Alphabet == UserDataAlphabet::Gsm7) r.FillBits = static_cast<int>(fill);
 
   // TP-UDL counts septets (the discard group is 7-bit too) or octets, the
   // header included: user data shorter than that was cut on its way.
   if (userDataLength >= 0) {
     const std::size_t headerOctets = hasHeader ? static_cast<std::size_t>(headerLength) + 1 : 0;
-    const bool septetLength = alphabet == Alphabet::Gsm7 || alphabet == Alphabet::None;
+    const bool septetLength = r.Alphabet == UserDataAlphabet::Gsm7 || r.Alphabet == UserDataAlphabet::None;
     std::size_t needed = static_cast<std::size_t>(userDataLength);
     if (septetLength) needed = userDataLength > headerSeptets ? (needed * 7 + 7) / 8 : headerOctets;
-    if (headerOctets + octets.size() < needed) return Fail(r, decode_error::kUserDataTruncated);
-  }
-  // The codes themselves are needed now only for a message in one part,
-  // or to see whether the last septet is padding.
-  const bool oneMessage = !concatenated || parts == nullptr;
-  Scratch codes(alphabet == Alphabet::Gsm7 && (oneMessage || userDataLength < 0) ? SeptetsIn(octets.size(), fill) : 0);
-  std::size_t codeCount = 0;
-  if (alphabet == Alphabet::Gsm7) {
-    if (userDataLength >= 0) {
+    if (headerOctets + octetCount < needed) return Fail(r, decode_error::kUserDataTruncated);
+    if (r.Alphabet == UserDataAlphabet::Gsm7) {
       const int septets = userDataLength > headerSeptets ? userDataLength - headerSeptets : 0;
-      codeCount = std::min(static_cast<std::size_t>(septets), SeptetsIn(octets.size(), fill));
-      if (oneMessage) UnpackSeptets(octets.data(), octets.size(), fill, codeCount, codes.chars());
-    } else {
-      codeCount = UnpackSeptets(octets.data(), octets.size(), fill, codes.size(), codes.chars());
-      if (codeCount > 0 && codes.chars()[codeCount - 1] == 0) --codeCount;
+      r.Septets = static_cast<int>(std::min(static_cast<std::size_t>(septets), SeptetsIn(octetCount, fill)));
     }
   }
+  return r;
+}
 
-  TConcatenatedSMS* entry = nullptr;
-  if (concatenated && parts != nullptr) {
-    const int at = parts->IndexOf(r.PhoneNumber, part.reference, part.count, part.referenceBits);
-    if (at >= 0) {
-      entry = parts->GetItem(at);
-    } else {
-      if (limits.MaxEntries >= 1) parts->RemoveOldest(limits.MaxEntries - 1);
-      auto created =
-          std::make_unique<TConcatenatedSMS>(part.reference, part.count, now, r.PhoneNumber, part.referenceBits);
-      if (parts->Add(created.get())) entry = created.release();
-    }
-    if (entry == nullptr) return Fail(r, decode_error::kBadPartIndex);
-    // A 7-bit part is kept without its fill bits, with its septet count
-    // and the shift tables its own header named.
-    bool ok;
-    if (alphabet == Alphabet::Gsm7) {
-      Scratch unpadded(octets.size());
-      Unpad7bitBoundary(octets.data(), octets.size(), static_cast<int>(fill), unpadded.data());
-      ok = entry->SetPart(part.index - 1, unpadded.data(), unpadded.size(), static_cast<int>(codeCount),
-                          header.lockingShift, header.singleShift);
-    } else {
-      ok = entry->SetPart(part.index - 1, octets.data(), octets.size());
-    }
-    if (!ok) return Fail(r, decode_error::kBadPartIndex);
+void AppendSevenBitText(WideString& out, const unsigned char* octets, std::size_t size, int fillBits, int septets,
+                        TNationalLanguageShiftTables singleShift, TNationalLanguageShiftTables lockingShift) {
+  const auto fill = static_cast<std::size_t>(fillBits);
+  Scratch codes(SeptetsIn(size, fill));
+  std::size_t count;
+  if (septets >= 0) {
+    count = UnpackSeptets(octets, size, fill, static_cast<std::size_t>(septets), codes.chars());
+  } else {
+    count = UnpackSeptets(octets, size, fill, codes.size(), codes.chars());
+    if (count > 0 && codes.chars()[count - 1] == 0) --count;
   }
+  AppendGsmText(out, codes.chars(), count, singleShift, lockingShift);
+}
 
-  if (alphabet == Alphabet::None) return r;
-  if (entry == nullptr) {
-    switch (alphabet) {
-      case Alphabet::Gsm7:
-        r.Text.reserve(codeCount);
-        AppendGsmText(r.Text, codes.chars(), codeCount, header.singleShift, header.lockingShift);
-        break;
-      case Alphabet::Octets:
-        r.Text.resize(octets.size());
-        for (std::size_t i = 0; i < octets.size(); ++i) r.Text[i] = AnsiCharToWide(octets.data()[i]);
-        break;
-      case Alphabet::Ucs2: r.Text = Ucs2Text(octets.data(), octets.size()); break;
-      case Alphabet::None: break;
-    }
-    return r;
+void AppendOctetText(WideString& out, const unsigned char* octets, std::size_t size) {
+  const std::size_t n = out.size();
+  out.resize(n + size);
+  for (std::size_t i = 0; i < size; ++i) out[n + i] = AnsiCharToWide(octets[i]);
+}
+
+void AppendUcs2Text(WideString& out, const unsigned char* octets, std::size_t size) {
+  const std::size_t n = out.size();
+  const std::size_t units = size / 2;
+  out.resize(n + units);
+  char16_t* const text = &out[0] + n;
+  unsigned surrogates = 0;
+  for (std::size_t i = 0; i < units; ++i) {
+    const auto c = static_cast<char16_t>(octets[2 * i] << 8 | octets[2 * i + 1]);
+    surrogates |= (c & 0xF800) == 0xD800;
+    text[i] = c;
   }
-  if (!entry->IsComplete()) {
+  if (surrogates == 0) return;
+  for (std::size_t i = 0; i < units; ++i) {
+    const char16_t c = text[i];
+    if (c < 0xD800 || c > 0xDFFF) continue;
+    if (c <= 0xDBFF && i + 1 < units && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+      ++i;
+    } else {
+      text[i] = u'\uFFFD';
+    }
+  }
+}
+
+WideString UserDataText(const DeliverPDU& pdu) {
+  WideString text;
+  const unsigned char* octets = pdu.UserData.data();
+  const std::size_t size = pdu.UserData.size();
+  switch (pdu.Alphabet) {
+    case UserDataAlphabet::Gsm7:
+      AppendSevenBitText(text, octets, size, pdu.FillBits, pdu.Septets, pdu.SingleShift, pdu.LockingShift);
+      break;
+    case UserDataAlphabet::Octets: AppendOctetText(text, octets, size); break;
+    case UserDataAlphabet::Ucs2: AppendUcs2Text(text, octets, size); break;
+    case UserDataAlphabet::None: break;
+  }
+  return text;
+}
+
+DecodedSMS ReportOf(DeliverPDU&& pdu) {
+  DecodedSMS r;
+  r.PhoneNumber = std::move(pdu.PhoneNumber);
+  r.CenterNumber = std::move(pdu.CenterNumber);
+  r.TimeStamp = pdu.TimeStamp;
+  r.TimeZone = pdu.TimeZone;
+  if (pdu.Error != nullptr) {
+    r.Error = pdu.Error;
     r.Skip = true;
     return r;
   }
-  const int slots = std::min(entry->Length(), entry->Count());
-  switch (alphabet) {
-    case Alphabet::Gsm7: {
-      // Each part unpacks by itself.
-      std::size_t total = 0;
-      for (int i = 0; i < slots; ++i) total += SeptetsIn(entry->Get(i).size(), 0);
-      r.Text.reserve(total);
-      for (int i = 0; i < slots; ++i) {
-        const UnicodeString& slot = entry->Get(i);
-        Scratch partOctets(slot.size());
-        SlotOctets(slot, partOctets.data());
-        Scratch partCodes(SeptetsIn(slot.size(), 0));
-        const int septets = entry->GetPartSeptets(i);
-        if (septets >= 0) {
-          const std::size_t n = UnpackSeptets(partOctets.data(), partOctets.size(), 0,
-                                              static_cast<std::size_t>(septets), partCodes.chars());
-          AppendGsmText(r.Text, partCodes.chars(), n, entry->GetPartSingleShift(i), entry->GetPartLockingShift(i));
-        } else {
-          // Stored without a count: every septet, less a final code 0.
-          std::size_t n = UnpackSeptets(partOctets.data(), partOctets.size(), 0, partCodes.size(), partCodes.chars());
-          if (n > 0 && partCodes.chars()[n - 1] == 0) --n;
-          AppendGsmText(r.Text, partCodes.chars(), n);
-        }
-      }
-      break;
-    }
-    case Alphabet::Octets: r.Text = PDU8ToString(entry->GetEntireSMS()); break;
-    case Alphabet::Ucs2: {
-      const AnsiString all = entry->GetEntireSMS();
-      r.Text = Ucs2Text(reinterpret_cast<const unsigned char*>(all.data()), all.size());
-      break;
-    }
-    case Alphabet::None: break;
+  if (pdu.Key.IsPart()) {
+    r.PartReference = pdu.Key.Reference;
+    r.PartCount = pdu.Key.Count;
+    r.PartNumber = pdu.PartNumber;
+    r.Key = std::move(pdu.Key);
   }
-  parts->Delete(parts->IndexOf(entry), true);
+  return r;
+}
+
+DecodedSMS DecodeAlone(DeliverPDU&& pdu) {
+  if (pdu.Error != nullptr) return ReportOf(std::move(pdu));
+  WideString text = UserDataText(pdu);
+  DecodedSMS r = ReportOf(std::move(pdu));
+  r.Text = std::move(text);
   return r;
 }
 

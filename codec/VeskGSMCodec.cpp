@@ -1,7 +1,9 @@
 // TVeskGSM's SMS codec methods: thin calls into the pure functions of
-// codec/. Only PDUSMSToString touches the component: its reassembly
-// collection (under FSMSContainerLock), its limits, the clock, and the
-// last decode error (under FFieldsLock).
+// codec/. Only PDUSMSToString touches the component: the last decode
+// error (under FFieldsLock, taken only when it changes from or to a
+// failure) and, for a part of a long message alone, its reassembly
+// collection (under FSMSContainerLock), its limits and the clock. A
+// message in one part costs no lock and no clock reading.
 
 #include <mutex>
 
@@ -51,15 +53,21 @@ TPDUSMS TVeskGSM::StringToPDUSMS(const WideString& PhoneNumber, const WideString
 }
 
 codec::DecodedSMS TVeskGSM::DecodeDeliverPDU(const AnsiString& pdu) {
-  const codec::ReassemblyLimits limits{FConcatenatedSMSMaxAge, FConcatenatedSMSMaxEntries};
+  codec::DeliverPDU fields = codec::DecodeDeliver(pdu);
   codec::DecodedSMS decoded;
-  {
+  if (fields.Error != nullptr || !fields.Key.IsPart()) {
+    decoded = codec::DecodeAlone(std::move(fields));
+  } else {
     std::lock_guard<std::mutex> lock(FSMSContainerLock);
-    decoded = codec::PDUSMSToString(pdu, FSMSContainer.get(), Now(), limits);
+    const TDateTime now = Now();
+    FSMSContainer->RemoveExpired(now, FConcatenatedSMSMaxAge);
+    decoded = codec::Reassemble(std::move(fields), FSMSContainer.get(), now, FConcatenatedSMSMaxEntries);
   }
-  {
+  // Two decodes that succeed one after the other leave the error as it was.
+  if (!decoded.Error.empty() || FDecodeFailed.load(std::memory_order_relaxed)) {
     std::lock_guard<std::mutex> lock(FFieldsLock);
     FLastDecodeError = decoded.Error;
+    FDecodeFailed.store(!decoded.Error.empty(), std::memory_order_relaxed);
   }
   return decoded;
 }

@@ -403,8 +403,9 @@ class TVeskGSM : public TComponent {
   // 140 octets or 70 UCS2 units) goes in concatenated parts of at most 153
   // septets, 134 octets or 67 units, sharing one random reference (0 to
   // 254); no extension character or surrogate pair is split and no
-  // character is lost. With meAuto each part's own text decides its
-  // encoding. Flash (message class 0) applies to single messages only.
+  // character is lost. With meAuto the whole text decides the encoding,
+  // and every part goes in it. Flash (message class 0) applies to single
+  // messages only.
   // At most 255 parts: a longer text gives false without touching the port.
   bool SendSMSAsPDU(const AnsiString& PhoneNumber, const AnsiString& CenterNumber, const WideString& MessageText,
                     TMessageEncoding Encoding = meAuto, bool Flash = false);
@@ -647,6 +648,8 @@ class TVeskGSM : public TComponent {
   std::atomic<int> FConcatenatedSMSMaxAge{86400};
   std::atomic<int> FConcatenatedSMSMaxEntries{64};
   AnsiString FLastDecodeError;
+  // Whether FLastDecodeError names a failure, readable without the lock.
+  std::atomic<bool> FDecodeFailed{false};
 
   // Guards the strings above (FPort, FCustomPortName, FLogFile, FPin,
   // FReadBuffer, FLastDecodeError) and the thread references.

@@ -1,10 +1,37 @@
 #include "incoming/Reassembly.h"
 
+#include <algorithm>
+#include <memory>
 #include <utility>
+#include <vector>
+
+#include "codec/Packing.h"
 
 namespace vesk {
 
 // ---------------------------------------------------------------- TConcatenatedSMS
+
+namespace {
+
+// A slot's characters back as octets: each character is its octet's value.
+// A character above U+00FF comes from a slot written through the code
+// page (an application that put text there itself): the code page gives
+// its octet, '?' when it has none.
+void SlotToOctets(const UnicodeString& slot, unsigned char* out) {
+  const std::size_t n = slot.size();
+  char16_t high = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    high |= slot[i] & 0xFF00;
+    out[i] = static_cast<unsigned char>(slot[i]);
+  }
+  if (high == 0) return;
+  for (std::size_t i = 0; i < n; ++i) {
+    unsigned char b;
+    if (slot[i] > 0xFF) out[i] = WideCharToAnsi(slot[i], b) ? b : '?';
+  }
+}
+
+}  // namespace
 
 TConcatenatedSMS::TConcatenatedSMS(int idSMS, int lengthSMS) : TConcatenatedSMS(idSMS, lengthSMS, Now(), {}) {}
 
@@ -14,6 +41,22 @@ TConcatenatedSMS::TConcatenatedSMS(int idSMS, int lengthSMS, TDateTime created, 
   SetCapacity(lengthSMS);
   for (int i = 0; i < lengthSMS; ++i) Add(UnicodeString());
   if (static_cast<std::size_t>(Count()) > kFewParts) FManyParts.resize(static_cast<std::size_t>(Count()));
+}
+
+TConcatenatedSMS::TConcatenatedSMS(const codec::ConcatenationKey& key, TDateTime created)
+    : TConcatenatedSMS(key.Reference, key.Count, created, key.Sender, key.ReferenceBits) {}
+
+codec::ConcatenationKey TConcatenatedSMS::Key() const {
+  codec::ConcatenationKey key;
+  key.Sender = FSender;
+  key.Reference = FID;
+  key.ReferenceBits = FReferenceBits;
+  key.Count = FLength;
+  return key;
+}
+
+bool TConcatenatedSMS::HasKey(const codec::ConcatenationKey& key) const {
+  return FID == key.Reference && FLength == key.Count && FReferenceBits == key.ReferenceBits && FSender == key.Sender;
 }
 
 const TConcatenatedSMS::PartInfo* TConcatenatedSMS::Info(int index) const {
@@ -40,30 +83,62 @@ bool TConcatenatedSMS::IsComplete() const {
 }
 
 AnsiString TConcatenatedSMS::GetEntireSMS() const {
-  AnsiString all;
-  for (int i = 0; i < FLength && i < Count(); ++i) all += WideToAnsi(Get(i));
+  std::size_t size = 0;
+  for (int i = 0; i < FLength && i < Count(); ++i) size += Get(i).size();
+  AnsiString all(size, '\0');
+  std::size_t at = 0;
+  for (int i = 0; i < FLength && i < Count(); ++i) {
+    const UnicodeString& slot = Get(i);
+    SlotToOctets(slot, reinterpret_cast<unsigned char*>(&all[at]));
+    at += slot.size();
+  }
   return all;
 }
 
 bool TConcatenatedSMS::SetPart(int index, const AnsiString& octets, int septets,
-                               TNationalLanguageShiftTables lockingShift, TNationalLanguageShiftTables singleShift) {
+                               TNationalLanguageShiftTables lockingShift, TNationalLanguageShiftTables singleShift,
+                               int dataCoding) {
   return SetPart(index, reinterpret_cast<const unsigned char*>(octets.data()), octets.size(), septets, lockingShift,
-                 singleShift);
+                 singleShift, dataCoding);
 }
 
 bool TConcatenatedSMS::SetPart(int index, const unsigned char* octets, std::size_t size, int septets,
-                               TNationalLanguageShiftTables lockingShift, TNationalLanguageShiftTables singleShift) {
+                               TNationalLanguageShiftTables lockingShift, TNationalLanguageShiftTables singleShift,
+                               int dataCoding) {
   if (index < 0 || index >= Count()) return false;
   UnicodeString slot(size, u'\0');
-  for (std::size_t i = 0; i < size; ++i) slot[i] = AnsiCharToWide(octets[i]);
+  for (std::size_t i = 0; i < size; ++i) slot[i] = octets[i];
   PutMoved(index, std::move(slot));
-  InfoToSet(static_cast<std::size_t>(index)) = PartInfo{true, septets, lockingShift, singleShift};
+  InfoToSet(static_cast<std::size_t>(index)) = PartInfo{true, septets, lockingShift, singleShift, dataCoding};
   return true;
+}
+
+bool TConcatenatedSMS::SetPart(const codec::DeliverPDU& part) {
+  const unsigned char* octets = part.UserData.data();
+  const std::size_t size = part.UserData.size();
+  const bool sevenBit = part.Alphabet == codec::UserDataAlphabet::Gsm7;
+  if (!sevenBit || part.FillBits == 0)
+    return SetPart(part.PartNumber - 1, octets, size, sevenBit ? part.Septets : -1, part.LockingShift,
+                   part.SingleShift, part.DataCodingScheme);
+  // A 7-bit part is kept without its fill bits.
+  std::unique_ptr<unsigned char[]> heap;
+  unsigned char local[160];
+  unsigned char* unpadded = local;
+  if (size > sizeof local) {
+    heap.reset(new unsigned char[size]);
+    unpadded = heap.get();
+  }
+  codec::Unpad7bitBoundary(octets, size, part.FillBits, unpadded);
+  return SetPart(part.PartNumber - 1, unpadded, size, part.Septets, part.LockingShift, part.SingleShift,
+                 part.DataCodingScheme);
 }
 
 AnsiString TConcatenatedSMS::GetPart(int index) const {
   if (index < 0 || index >= Count()) return AnsiString();
-  return WideToAnsi(Get(index));
+  const UnicodeString& slot = Get(index);
+  AnsiString octets(slot.size(), '\0');
+  SlotToOctets(slot, reinterpret_cast<unsigned char*>(&octets[0]));
+  return octets;
 }
 
 int TConcatenatedSMS::GetPartSeptets(int index) const {
@@ -79,6 +154,60 @@ TNationalLanguageShiftTables TConcatenatedSMS::GetPartLockingShift(int index) co
 TNationalLanguageShiftTables TConcatenatedSMS::GetPartSingleShift(int index) const {
   const PartInfo* info = Info(index);
   return info != nullptr ? info->singleShift : stDefault;
+}
+
+int TConcatenatedSMS::GetPartDataCoding(int index) const {
+  const PartInfo* info = Info(index);
+  return info != nullptr ? info->dataCoding : -1;
+}
+
+WideString TConcatenatedSMS::GetEntireText(int defaultDataCoding) const {
+  using codec::UserDataAlphabet;
+  const int slots = std::min(FLength, Count());
+  std::size_t octets = 0;
+  for (int i = 0; i < slots; ++i) octets += Get(i).size();
+  WideString text;
+  text.reserve(octets * 8 / 7);
+  // The octets of one 7-bit part, or of consecutive 8-bit or UCS2 parts,
+  // which are joined before conversion (a sender may cut a surrogate pair
+  // between two parts). On the stack for a few parts.
+  unsigned char local[512];
+  std::unique_ptr<unsigned char[]> heap;
+  unsigned char* const run = octets <= sizeof local ? local : (heap.reset(new unsigned char[octets]), heap.get());
+  std::size_t runSize = 0;
+  UserDataAlphabet runAlphabet = UserDataAlphabet::None;
+  auto flush = [&] {
+    if (runAlphabet == UserDataAlphabet::Ucs2) codec::AppendUcs2Text(text, run, runSize);
+    if (runAlphabet == UserDataAlphabet::Octets) codec::AppendOctetText(text, run, runSize);
+    runSize = 0;
+    runAlphabet = UserDataAlphabet::None;
+  };
+  for (int i = 0; i < slots; ++i) {
+    const PartInfo* info = Info(i);
+    const int dcs = info != nullptr && info->dataCoding >= 0 ? info->dataCoding : defaultDataCoding;
+    const UserDataAlphabet alphabet = codec::AlphabetOf(dcs);
+    if (alphabet != runAlphabet) flush();
+    const UnicodeString& slot = Get(i);
+    switch (alphabet) {
+      case UserDataAlphabet::Gsm7:
+        // Each 7-bit part unpacks by itself, with its own tables.
+        SlotToOctets(slot, run);
+        codec::AppendSevenBitText(text, run, slot.size(), 0, info != nullptr ? info->septets : -1,
+                                  info != nullptr ? info->singleShift : stDefault,
+                                  info != nullptr ? info->lockingShift : stDefault);
+        break;
+      case UserDataAlphabet::Octets:
+      case UserDataAlphabet::Ucs2:
+        SlotToOctets(slot, run + runSize);
+        runSize += slot.size();
+        runAlphabet = alphabet;
+        break;
+      case UserDataAlphabet::None:
+        break;
+    }
+  }
+  flush();
+  return text;
 }
 
 // ---------------------------------------------------------------- TConcatenatedSMSCollection
@@ -116,6 +245,14 @@ int TConcatenatedSMSCollection::IndexOf(const AnsiString& sender, int smsID, int
     if (item != nullptr && item->ID() == smsID && item->Length() == lengthSMS &&
         item->ReferenceBits() == referenceBits && item->Sender() == sender)
       return i;
+  }
+  return -1;
+}
+
+int TConcatenatedSMSCollection::IndexOf(const codec::ConcatenationKey& key) const {
+  for (int i = 0; i < Count(); ++i) {
+    const TConcatenatedSMS* item = fItems.Get(i);
+    if (item != nullptr && item->HasKey(key)) return i;
   }
   return -1;
 }
@@ -220,5 +357,44 @@ int TConcatenatedSMSCollection::RemoveOldest(int keep) {
   }
   return removed;
 }
+
+TConcatenatedSMS* TConcatenatedSMSCollection::Collect(const codec::DeliverPDU& part, TDateTime now, int maxEntries) {
+  TConcatenatedSMS* entry = nullptr;
+  const int at = IndexOf(part.Key);
+  if (at >= 0) {
+    entry = GetItem(at);
+  } else {
+    if (maxEntries >= 1) RemoveOldest(maxEntries - 1);
+    auto created = std::make_unique<TConcatenatedSMS>(part.Key, now);
+    if (Add(created.get())) entry = created.release();
+  }
+  return entry != nullptr && entry->SetPart(part) ? entry : nullptr;
+}
+
+namespace codec {
+
+DecodedSMS Reassemble(DeliverPDU&& pdu, TConcatenatedSMSCollection* parts, TDateTime now, int maxEntries) {
+  if (parts == nullptr || pdu.Error != nullptr || !pdu.Key.IsPart()) return DecodeAlone(std::move(pdu));
+  TConcatenatedSMS* entry = parts->Collect(pdu, now, maxEntries);
+  const int dataCoding = pdu.DataCodingScheme;
+  if (entry == nullptr) pdu.Error = decode_error::kBadPartIndex;
+  DecodedSMS r = ReportOf(std::move(pdu));
+  if (entry == nullptr) return r;
+  if (!entry->IsComplete()) {
+    r.Skip = true;
+    return r;
+  }
+  r.Text = entry->GetEntireText(dataCoding);
+  parts->Delete(parts->IndexOf(entry), true);
+  return r;
+}
+
+DecodedSMS PDUSMSToString(const AnsiString& MessageText, TConcatenatedSMSCollection* parts, TDateTime now,
+                          const ReassemblyLimits& limits) {
+  if (parts != nullptr) parts->RemoveExpired(now, limits.MaxAgeSeconds);
+  return Reassemble(DecodeDeliver(MessageText), parts, now, limits.MaxEntries);
+}
+
+}  // namespace codec
 
 }  // namespace vesk

@@ -239,8 +239,10 @@ bool TVeskGSM::SendSMSAsPDU(const AnsiString& PhoneNumber, const AnsiString& Cen
         sent = dialogue.Escape(500) && dialogue.Command("AT", 500) && dialogue.Drain();
         if (!sent) break;
         const TUDH header(reference, static_cast<std::uint8_t>(i + 1), count);
-        // Never flash: a class 0 part would be shown alone.
-        const TPDUSMS pdu = codec::StringToPDUSMS(phone, centre, parts[i], Encoding, false, &header);
+        // Never flash: a class 0 part would be shown alone. Every part goes
+        // in the encoding of the whole text.
+        const TPDUSMS pdu = codec::StringToPDUSMS(phone, centre, parts[i],
+                                                  sending::ResolveEncoding(MessageText, Encoding), false, &header);
         sent = dialogue.StartBody("AT+CMGS=" + pdu.Length, 500) && dialogue.Submit(pdu.Data, 4700);
       }
     }

@@ -95,14 +95,6 @@ bool SplitMessage(const WideString& text, TMessageEncoding encoding, std::vector
     parts.clear();
     return false;
   }
-  // Each part is encoded by its own text (meAuto may pick 7-bit for a part
-  // of a UCS2 text): it must still fit behind the header.
-  for (const WideString& part : parts)
-    if (!FitsOneMessage(part, encoding, true)) {
-      error = "a part of the text does not fit one message";
-      parts.clear();
-      return false;
-    }
   return true;
 }
 

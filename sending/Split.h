@@ -36,9 +36,10 @@ bool FitsOneMessage(const WideString& text, TMessageEncoding encoding, bool head
 // parts filled up to the part size of the whole text's encoding. Sizes
 // count septets in 7-bit, so an extension character never straddles two
 // parts, and a surrogate pair always stays in one part; the parts joined
-// give the text back. With meAuto every part also fits when its own text
-// resolves to another encoding. False, with `error` set, when the text
-// needs more than 255 parts.
+// give the text back. Every part goes in the encoding the whole text
+// needs (ResolveEncoding of the whole text), as receivers expect of one
+// message: pass that encoding to the encoder for each part, not meAuto.
+// False, with `error` set, when the text needs more than 255 parts.
 bool SplitMessage(const WideString& text, TMessageEncoding encoding, std::vector<WideString>& parts,
                   AnsiString& error);
 

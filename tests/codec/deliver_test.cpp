@@ -246,6 +246,17 @@ INSTANTIATE_TEST_SUITE_P(
                     err::kAlphanumericNotHex},
         FailureCase{"CentreTruncated", "0791" "12345", err::kCenterTruncated},
         FailureCase{"AddressTruncated", "00" "04" "0B91" "1346610", err::kAddressTruncated},
+        // TS 23.040 9.1.2.5: an address field holds at most 20 semi-octets;
+        // a length of 21 (or a length octet of garbage) is no address.
+        FailureCase{"AddressClaimsTwentyOneDigits",
+                    "00" "04" "1591" "2143658709214365870921F3" "00" "00" "91304151906280" "05" "E8329BFD06",
+                    err::kAddressTooLong},
+        FailureCase{"AddressLengthOctetOfGarbage",
+                    "00" "04" "FF91" "2143658709214365870921F3" "00" "00" "91304151906280" "05" "E8329BFD06",
+                    err::kAddressTooLong},
+        FailureCase{"AlphanumericClaimsTwentyTwoSemiOctets",
+                    "00" "04" "16D0" "D4F29CDE0EA7D9D4F29CDE0E" "00" "00" "91304151906280" "05" "E8329BFD06",
+                    err::kAddressTooLong},
         FailureCase{"StampTruncated", "00" "04" "0891" "51551032" "00" "00" "913041519062", err::kTimeStampTruncated},
         FailureCase{"NoUserDataLength", "00" "04" "0891" "51551032" "00" "00" "91304151906280", err::kNoUserDataLength},
         // ModemManager test_pdu_not_stored: an SMS-STATUS-REPORT.
@@ -305,6 +316,10 @@ INSTANTIATE_TEST_SUITE_P(
         DeliverCase{"DigitsBeyondTheLengthDropped",
             "00" "04" "0591" "214365" "00" "00" "91304151906280" "05" "E8329BFD06",
             "hello", "+12345", "", "2019-03-14 15:09:26", 8},
+        // TS 23.040 9.1.2.5: twenty digits, the most an address field holds.
+        DeliverCase{"TwentyDigitAddress",
+            "00" "04" "1491" "21436587092143658709" "00" "00" "91304151906280" "05" "E8329BFD06",
+            "hello", "+12345678901234567890", "", "2019-03-14 15:09:26", 8},
         DeliverCase{"OddLengthWithoutFillerF",
             "00" "04" "0B91" "4477001122A3" "00" "00" "91304151906280" "05" "E8329BFD06",
             "hello", "+44770011223", "", "2019-03-14 15:09:26", 8},
@@ -397,6 +412,137 @@ TEST(Deliver, NonHexFieldsFallBackToZero) {
   const DecodedSMS r = Decode("00" "ZZ" "0891" "51551032" "00" "XX" "91304151906280" "05" "E8329BFD06");
   EXPECT_EQ(r.Error, "");
   EXPECT_EQ(test::Utf8(r.Text), "hello");
+}
+
+// ------------------------------------------------ the fields of one PDU
+
+struct FieldsCase {
+  const char* name;
+  const char* pdu;
+  int messageType;
+  int dcs;
+  UserDataAlphabet alphabet;
+  int headerLength;  // -1: no header
+  int fillBits;
+  TNationalLanguageShiftTables locking, single;
+  int partNumber;  // 0: a message in one part
+  int reference, referenceBits, count;
+  int septets;           // -1: not 7-bit, or no user data length
+  const char* userData;  // after the header, fill bits included
+};
+void PrintTo(const FieldsCase& c, std::ostream* os) { *os << c.name; }
+
+class DeliverFields : public ::testing::TestWithParam<FieldsCase> {};
+
+TEST_P(DeliverFields, OnePduGivesItsFields) {
+  const auto& p = GetParam();
+  const DeliverPDU d = DecodeDeliver(p.pdu);
+  ASSERT_EQ(d.Error, nullptr) << d.Error;
+  EXPECT_EQ(d.MessageType, p.messageType);
+  EXPECT_EQ(d.DataCodingScheme, p.dcs);
+  EXPECT_EQ(d.Alphabet, p.alphabet);
+  EXPECT_EQ(d.HeaderLength, p.headerLength);
+  EXPECT_EQ(d.FillBits, p.fillBits);
+  EXPECT_EQ(d.LockingShift, p.locking);
+  EXPECT_EQ(d.SingleShift, p.single);
+  EXPECT_EQ(d.PartNumber, p.partNumber);
+  EXPECT_EQ(d.Key.IsPart(), p.partNumber != 0);
+  EXPECT_EQ(d.Key.Reference, p.reference);
+  EXPECT_EQ(d.Key.ReferenceBits, p.referenceBits);
+  EXPECT_EQ(d.Key.Count, p.count);
+  EXPECT_EQ(d.Key.Sender, p.partNumber != 0 ? d.PhoneNumber : AnsiString());
+  EXPECT_EQ(d.Septets, p.septets);
+  EXPECT_EQ(test::ToHex(std::string(reinterpret_cast<const char*>(d.UserData.data()), d.UserData.size())), p.userData);
+  // The text alone is what the whole decode gives for a single message.
+  if (p.partNumber == 0) {
+    EXPECT_EQ(UserDataText(d), Decode(p.pdu).Text);
+  }
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(
+    Vectors, DeliverFields,
+    ::testing::Values(
+        FieldsCase{"ReferenceMessageHasNoHeader",
+            "0591" "51551000" "04" "0891" "51551032" "00" "00" "91304151906280" "05" "E8329BFD06",
+            0, 0x00, UserDataAlphabet::Gsm7, -1, 0, stDefault, stDefault, 0, 0, 0, 0, 5, "E8329BFD06"},
+        // ModemManager test_pdu_udhi: a 16-bit reference; seven header
+        // octets end on a septet boundary, no fill bits.
+        FieldsCase{"ModemManagerSixteenBitReference",
+            "07911356131313F6" "40" "0485" "0120" "39" "00" "11609232239180" "A0" "06080400100201"
+            "D7327BFD6EB340E2321BF46E83EA7790F59D1E97DBE1341B442F83C465763D3DA797E56537C81D0ECB41AB59CC1693C16031D96C064241"
+            "E5656838AF03A96230982A269BCD462917C8FA4E8FCBED709A0D7ABBE9F6B0FB5C7683D27350984D4FABC9A0B33C4C4FCF5D20EBFB2D07"
+            "9DCB62793DBD06D9C36E50FB2D4E97D9A0B49B5E96BBCB",
+            0, 0x00, UserDataAlphabet::Gsm7, 6, 0, stDefault, stDefault, 1, 0x0010, 16, 2, 152,
+            "D7327BFD6EB340E2321BF46E83EA7790F59D1E97DBE1341B442F83C465763D3DA797E56537C81D0ECB41AB59CC1693C16031D96C064241"
+            "E5656838AF03A96230982A269BCD462917C8FA4E8FCBED709A0D7ABBE9F6B0FB5C7683D27350984D4FABC9A0B33C4C4FCF5D20EBFB2D07"
+            "9DCB62793DBD06D9C36E50FB2D4E97D9A0B49B5E96BBCB"},
+        // oFono unit/test-sms.c assembly_pdu3: UCS2 (DCS 19, class 1), part 3
+        // of 3; TP-UDL counts octets.
+        FieldsCase{"OfonoUcs2Part",
+            "038121F3" "50" "04815555" "01" "19" "90604100122204" "4A" "0500031E0303"
+            "043C043D043004420443002C0020043F043E043704300431044B0432000A0434043004360435002C00200447044204"
+            "3E002000200431044B043B0020043D04300433002E",
+            0, 0x19, UserDataAlphabet::Ucs2, 5, 0, stDefault, stDefault, 3, 0x1E, 8, 3, -1,
+            "043C043D043004420443002C0020043F043E043704300431044B0432000A0434043004360435002C00200447044204"
+            "3E002000200431044B043B0020043D04300433002E"},
+        // TS 23.040 9.2.3.24.16: four header octets, three fill bits.
+        FieldsCase{"TurkishLockingShift",
+            "00" "44" "0891" "51551032" "00" "00" "91304151906280" "09" "03250101" "0832E407",
+            0, 0x00, UserDataAlphabet::Gsm7, 3, 3, stTurkish, stDefault, 0, 0, 0, 0, 4, "0832E407"},
+        FieldsCase{"HindiLockingAndSingleShift",
+            "00" "44" "0891" "51551032" "00" "00" "91304151906280" "0E" "06250106240106" "2F21F37BCA02",
+            0, 0x00, UserDataAlphabet::Gsm7, 6, 0, stHindi, stHindi, 0, 0, 0, 0, 6, "2F21F37BCA02"},
+        FieldsCase{"ConcatenationThenTurkishSingleShift",
+            "00" "44" "0891" "51551032" "00" "00" "91304151906280" "0F" "0800032B0201240101" "6093DECC01",
+            0, 0x00, UserDataAlphabet::Gsm7, 8, 5, stDefault, stTurkish, 1, 0x2B, 8, 2, 4, "6093DECC01"},
+        // TS 23.038 4: the compressed flag set, read as 8-bit data.
+        FieldsCase{"CompressedIsEightBit",
+            "00" "04" "0891" "51551032" "00" "24" "91304151906280" "02" "6869",
+            0, 0x24, UserDataAlphabet::Octets, -1, 0, stDefault, stDefault, 0, 0, 0, 0, -1, "6869"},
+        FieldsCase{"DiscardGroupHasNoAlphabet",
+            "00" "04" "0891" "51551032" "00" "C0" "91304151906280" "05" "E8329BFD06",
+            0, 0xC0, UserDataAlphabet::None, -1, 0, stDefault, stDefault, 0, 0, 0, 0, -1, "E8329BFD06"},
+        // oFono unit/test-sms.c simple_submit: a stored SMS-SUBMIT.
+        FieldsCase{"OfonoStoredSubmit",
+            "00" "11" "00" "0B916407281553F8" "00" "00" "AA" "0A" "E8329BFD4697D9EC37",
+            1, 0x00, UserDataAlphabet::Gsm7, -1, 0, stDefault, stDefault, 0, 0, 0, 0, 10, "E8329BFD4697D9EC37"},
+        // A user data length that does not read: every septet counts.
+        FieldsCase{"UserDataLengthNotHex",
+            "00" "04" "0891" "51551032" "00" "00" "91304151906280" "XX" "E8329BFD06",
+            0, 0x00, UserDataAlphabet::Gsm7, -1, 0, stDefault, stDefault, 0, 0, 0, 0, -1, "E8329BFD06"}),
+    [](const auto& tc) { return std::string(tc.param.name); });
+// clang-format on
+
+// The key of a long message's parts: what keeps two messages apart.
+TEST(ConcatenationKey, EveryFieldTellsMessagesApart) {
+  const ConcatenationKey base{"+44770011223", 0x2A, 8, 3};
+  std::vector<ConcatenationKey> others(4, base);
+  others[0].Sender = "+44770099887";
+  others[1].Reference = 0x2B;
+  others[2].ReferenceBits = 16;
+  others[3].Count = 2;
+  for (const auto& other : others) {
+    EXPECT_NE(other, base);
+    EXPECT_NE(base < other, other < base);  // a strict order, for maps
+  }
+  EXPECT_EQ(ConcatenationKey(base), base);
+  EXPECT_FALSE(base < base);
+}
+
+// TS 23.040 9.2.3.24.1 and .8: the same number as an 8-bit and as a 16-bit
+// reference, from one sender, are two messages: the decoder gives each
+// part its message's key.
+TEST(ConcatenationKey, TheDecoderGivesEachPartItsKey) {
+  const std::string head = "00" "44" "0B91" "4477001122F3" "00" "00" "91304151906280";
+  const DeliverPDU eight = DecodeDeliver(head + "0A" "0500032A0201" "C2E231");
+  const DeliverPDU sixteen = DecodeDeliver(head + "0B" "060804002A0201" "75FB1D");
+  ASSERT_EQ(eight.Error, nullptr);
+  ASSERT_EQ(sixteen.Error, nullptr);
+  EXPECT_EQ(eight.Key, (ConcatenationKey{"+44770011223", 0x2A, 8, 2}));
+  EXPECT_EQ(sixteen.Key, (ConcatenationKey{"+44770011223", 0x2A, 16, 2}));
+  EXPECT_EQ(DecodeAlone(DeliverPDU(eight)).Key, eight.Key);
+  EXPECT_FALSE(DecodeDeliver(head.substr(0, 2) + "04" + head.substr(4) + "05" "E8329BFD06").Key.IsPart());
 }
 
 }  // namespace

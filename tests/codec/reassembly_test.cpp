@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
+#include <random>
 
 #include "codec_test_support.h"
 #include "codec/Deliver.h"
+#include "national_tables_std.h"
 
 namespace vesk {
 namespace {
@@ -489,6 +492,273 @@ TEST(Reassembly, OfonoThreeUcs2Parts) {
             "даже, что  был наг.");
   EXPECT_EQ(d.PhoneNumber, "5555");
   EXPECT_EQ(d.CenterNumber, "123");
+}
+
+// ------------------------------------------------ parts with their own coding schemes
+
+// Parts of one message that carry different data coding schemes (TS 23.040
+// 9.2.2.1: TP-DCS belongs to each PDU): each part is decoded with its own,
+// in whatever order they arrive. Built here from the TS 23.040 and 23.038
+// layouts; the first is what a sender that chooses an encoding per part
+// writes (7-bit letters, then a UCS2 rest).
+struct MixedCase {
+  const char* name;
+  std::vector<std::string> parts;  // in part order
+  const char* text;
+};
+void PrintTo(const MixedCase& c, std::ostream* os) { *os << c.name; }
+
+class MixedCodingSchemes : public ::testing::TestWithParam<MixedCase> {};
+
+TEST_P(MixedCodingSchemes, EachPartInItsOwnAlphabetInAnyOrder) {
+  const auto& p = GetParam();
+  std::vector<std::size_t> order(p.parts.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  do {
+    SCOPED_TRACE(testing::PrintToString(order));
+    Reassembler r;
+    for (std::size_t i = 0; i + 1 < order.size(); ++i) {
+      const DecodedSMS d = r.Feed(p.parts[order[i]]);
+      EXPECT_EQ(d.Error, "");
+      EXPECT_TRUE(d.Skip);
+    }
+    const DecodedSMS d = r.Feed(p.parts[order.back()]);
+    EXPECT_EQ(d.Error, "");
+    EXPECT_FALSE(d.Skip);
+    EXPECT_EQ(test::Utf8(d.Text), p.text);
+    EXPECT_EQ(r.parts.Count(), 0);
+  } while (std::next_permutation(order.begin(), order.end()));
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(
+    Ts23040, MixedCodingSchemes,
+    ::testing::Values(
+        MixedCase{"SevenBitThenUcs2",
+            {"00" "44" "0B914477001122F3" "00" "00" "91304151906280" "0D" "0500033C0201" "906536FB0D02",
+             "00" "44" "0B914477001122F3" "00" "08" "91304151906280" "0C" "0500033C0202" "043C04380440"},
+            "Hello мир"},
+        MixedCase{"Ucs2ThenSevenBit",
+            {"00" "44" "0B914477001122F3" "00" "08" "91304151906280" "16" "0500033D0201" "041F04400438043204350442002C0020",
+             "00" "44" "0B914477001122F3" "00" "00" "91304151906280" "0C" "0500033D0202" "EE6F399B0C"},
+            "Привет, world"},
+        // A 16-bit reference; 8-bit data between 7-bit parts, the last read
+        // with the Turkish locking shift table its own header names.
+        MixedCase{"EightBitAmongSevenBit",
+            {"00" "44" "0B914477001122F3" "00" "00" "91304151906280" "0B" "06080412340301" "61F118",
+             "00" "44" "0B914477001122F3" "00" "04" "91304151906280" "0A" "06080412340302" "64E966",
+             "00" "44" "0B914477001122F3" "00" "00" "91304151906280" "0E" "09080412340303250101" "706000"},
+            "abcdéfığ"},
+        // Coding group 1111 (class 0, 7-bit), then UCS2 with a class.
+        MixedCase{"ClassZeroSevenBitThenUcs2",
+            {"00" "44" "0B914477001122F3" "00" "F0" "91304151906280" "0A" "050003070201" "906910",
+             "00" "44" "0B914477001122F3" "00" "18" "91304151906280" "0A" "050003070202" "4F60597D"},
+            "Hi 你好"},
+        // A surrogate pair cut between two UCS2 parts stays one character.
+        MixedCase{"SurrogatePairCutBetweenUcs2Parts",
+            {"00" "44" "0B914477001122F3" "00" "08" "91304151906280" "0A" "050003080201" "0041D83D",
+             "00" "44" "0B914477001122F3" "00" "08" "91304151906280" "0A" "050003080202" "DE000042"},
+            "A\U0001F600B"},
+        // ...but a half pair before a 7-bit part has no partner.
+        MixedCase{"HalfPairBeforeASevenBitPart",
+            {"00" "44" "0B914477001122F3" "00" "08" "91304151906280" "0A" "050003090201" "0041D83D",
+             "00" "44" "0B914477001122F3" "00" "00" "91304151906280" "08" "050003090202" "84"},
+            "A\uFFFDB"}),
+    [](const auto& tc) { return std::string(tc.param.name); });
+// clang-format on
+
+// What each part of an entry carries besides its octets survives until the
+// text is built: a part restored by an application without its coding
+// scheme takes that of the PDU that completes the message.
+TEST(Reassembly, APartStoredWithoutItsCodingSchemeTakesTheLastPdusOne) {
+  Reassembler r;
+  EXPECT_TRUE(r.Feed(Part(kAlice, "0C", "0500033C0202", "043C04380440", "08")).Skip);
+  TConcatenatedSMS* entry = r.parts.GetItem(0);
+  EXPECT_EQ(entry->GetPartDataCoding(1), 0x08);
+  ASSERT_TRUE(entry->SetPart(1, entry->GetPart(1)));  // octets alone
+  EXPECT_EQ(entry->GetPartDataCoding(1), -1);
+  // The completing part is UCS2 too: the restored part reads as UCS2.
+  EXPECT_EQ(test::Utf8(r.Feed(Part(kAlice, "0A", "0500033C0201", "00480069", "08")).Text), "Hiмир");
+}
+
+// ------------------------------------------------ property: random mixed messages
+
+// An encoder of the test's own, from TS 23.038 and TS 23.040 and the
+// hand-typed tables, for random long messages whose parts each choose a
+// coding scheme: the default alphabet (class-less or class 1), the Turkish
+// locking and single shift tables, 8-bit data, UCS2 (with surrogate pairs).
+class MixedMessageWriter {
+ public:
+  explicit MixedMessageWriter(unsigned seed) : random_(seed) {
+    for (std::size_t code = 0; code < 128; ++code)
+      if (code != 0x1B) defaultMain_.push_back(test::kStdDefaultAlphabet[code]);
+    for (const auto& e : test::kStdExtension)
+      if (e.code != 0x0D) defaultShift_.push_back({e.code, Utf8ToWide(e.utf8)[0]});
+    for (const auto& l : test::StdNationalLanguages())
+      if (l.table == stTurkish) {
+        for (const char* row : l.locking) turkishMain_ += Utf8ToWide(row);
+        for (const char* row : l.single) turkishShift_ += Utf8ToWide(row);
+      }
+  }
+
+  struct Message {
+    std::vector<std::string> pdus;  // in part order
+    WideString text;
+    std::string sender;
+  };
+
+  Message Write(int reference, bool sixteenBit, int count, const char* sender, const std::string& senderField) {
+    Message m;
+    m.sender = sender;
+    for (int k = 1; k <= count; ++k) {
+      std::string concat = sixteenBit ? std::string{'\x08', '\x04', static_cast<char>(reference >> 8),
+                                                    static_cast<char>(reference & 0xFF)}
+                                      : std::string{'\x00', '\x03', static_cast<char>(reference)};
+      concat += {static_cast<char>(count), static_cast<char>(k)};
+      const std::size_t length = Pick(31);
+      WideString text;
+      std::string dcs, userData;
+      int udl = 0;
+      switch (Pick(5)) {
+        case 0:
+        case 1: {  // 7-bit, default alphabet; a class 1 DCS now and then
+          dcs = Pick(2) ? "00" : "F1";
+          std::vector<int> codes;
+          while (text.size() < length) {
+            if (Pick(8) == 0) {
+              const auto& e = defaultShift_[Pick(defaultShift_.size())];
+              codes.push_back(0x1B);
+              codes.push_back(e.first);
+              text.push_back(e.second);
+            } else {
+              const std::size_t code = Pick(defaultMain_.size());
+              codes.push_back(static_cast<int>(code >= 0x1B ? code + 1 : code));
+              text.push_back(defaultMain_[code]);
+            }
+          }
+          SevenBit(concat, codes, userData, udl);
+          break;
+        }
+        case 2: {  // 7-bit, Turkish locking and single shift, elements in either order
+          dcs = "00";
+          const std::string shifts = {'\x25', '\x01', '\x01', '\x24', '\x01', '\x01'};
+          concat = Pick(2) ? concat + shifts : shifts + concat;
+          std::vector<int> codes;
+          while (text.size() < length) {
+            const bool single = Pick(6) == 0;
+            const WideString& table = single ? turkishShift_ : turkishMain_;
+            const std::size_t code = Pick(128);
+            if (code == 0x1B || code == 0x0D || table[code] == test::kNoCharacter) continue;
+            if (single && turkishMain_.find(table[code]) != WideString::npos) continue;
+            if (single) codes.push_back(0x1B);
+            codes.push_back(static_cast<int>(code));
+            text.push_back(table[code]);
+          }
+          SevenBit(concat, codes, userData, udl);
+          break;
+        }
+        case 3: {  // 8-bit data, the octets as Latin-1 characters
+          dcs = Pick(2) ? "04" : "F5";
+          while (text.size() < length) {
+            const auto octet = static_cast<unsigned char>(0x20 + Pick(0xE0));
+            if (octet >= 0x7F && octet < 0xA0) continue;
+            userData.push_back(static_cast<char>(octet));
+            text.push_back(octet);
+          }
+          udl = static_cast<int>(concat.size() + 1 + userData.size());
+          break;
+        }
+        default: {  // UCS2, a pair from the astral planes now and then
+          dcs = Pick(2) ? "08" : "18";
+          while (text.size() < length) {
+            char16_t units[2] = {static_cast<char16_t>(0x20 + Pick(0xD7E0)), 0};
+            if (Pick(8) == 0) {
+              units[0] = static_cast<char16_t>(0xD800 + Pick(0x400));
+              units[1] = static_cast<char16_t>(0xDC00 + Pick(0x400));
+            }
+            for (char16_t u : units)
+              if (u != 0) {
+                text.push_back(u);
+                userData.push_back(static_cast<char>(u >> 8));
+                userData.push_back(static_cast<char>(u & 0xFF));
+              }
+          }
+          udl = static_cast<int>(concat.size() + 1 + userData.size());
+          break;
+        }
+      }
+      m.text += text;
+      const std::string header = std::string(1, static_cast<char>(concat.size())) + concat;
+      m.pdus.push_back("00" "44" + senderField + "00" + dcs + "91304151906280" +
+                       test::ToHex(std::string(1, static_cast<char>(udl))) + test::ToHex(header) + test::ToHex(userData));
+    }
+    return m;
+  }
+
+  std::size_t Pick(std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(random_); }
+  std::mt19937& Random() { return random_; }
+
+ private:
+  // TS 23.038 6.1.2.1.1 bit by bit, after the header's fill bits.
+  static void SevenBit(const std::string& elements, const std::vector<int>& codes, std::string& userData, int& udl) {
+    const std::size_t headerBits = (elements.size() + 1) * 8;
+    const std::size_t fill = (7 - headerBits % 7) % 7;
+    userData.assign((fill + 7 * codes.size() + 7) / 8, '\0');
+    for (std::size_t i = 0; i < codes.size(); ++i)
+      for (std::size_t b = 0; b < 7; ++b)
+        if (codes[i] & (1 << b)) {
+          const std::size_t at = fill + 7 * i + b;
+          userData[at / 8] = static_cast<char>(userData[at / 8] | (1 << (at % 8)));
+        }
+    udl = static_cast<int>((headerBits + fill) / 7 + codes.size());
+  }
+
+  std::mt19937 random_;
+  WideString defaultMain_;
+  std::vector<std::pair<int, char16_t>> defaultShift_;
+  WideString turkishMain_, turkishShift_;
+};
+
+// Random long messages, 2 to 5 parts each choosing its coding scheme, from
+// two senders that pick the same references, 8- and 16-bit alike, three at
+// a time, their parts shuffled together: each message is reported once,
+// whole, when its last part arrives, and nothing is left behind.
+TEST(ReassemblyProperty, MixedCodingSchemesInRandomOrder) {
+  MixedMessageWriter writer(20261210);
+  const std::pair<const char*, std::string> senders[] = {{"+44770011223", kAlice}, {"+44770099887", kBob}};
+  for (int round = 0; round < 300; ++round) {
+    SCOPED_TRACE(round);
+    std::vector<MixedMessageWriter::Message> messages;
+    std::vector<std::pair<std::size_t, std::size_t>> arrivals;  // message, part
+    for (std::size_t m = 0; m < 3; ++m) {
+      const auto& sender = senders[writer.Pick(2)];
+      // References 7 (8-bit), 8 (8-bit) and 7 (16-bit): the first and the
+      // last differ only in the reference's size.
+      messages.push_back(writer.Write(static_cast<int>(m % 2 + 7), m == 2, static_cast<int>(2 + writer.Pick(4)),
+                                      sender.first, sender.second));
+      for (std::size_t k = 0; k < messages.back().pdus.size(); ++k) arrivals.push_back({m, k});
+    }
+    std::shuffle(arrivals.begin(), arrivals.end(), writer.Random());
+    Reassembler r;
+    std::vector<std::size_t> left;
+    for (const auto& m : messages) left.push_back(m.pdus.size());
+    std::vector<int> reported(messages.size(), 0);
+    for (const auto& [m, k] : arrivals) {
+      const DecodedSMS d = r.Feed(messages[m].pdus[k]);
+      ASSERT_EQ(d.Error, "") << messages[m].pdus[k];
+      --left[m];
+      if (left[m] > 0) {
+        EXPECT_TRUE(d.Skip);
+        continue;
+      }
+      ASSERT_FALSE(d.Skip);
+      EXPECT_EQ(d.PhoneNumber, messages[m].sender);
+      EXPECT_EQ(test::Utf8(d.Text), test::Utf8(messages[m].text));
+      ++reported[m];
+    }
+    EXPECT_EQ(reported, std::vector<int>(messages.size(), 1));
+    EXPECT_EQ(r.parts.Count(), 0);
+  }
 }
 
 }  // namespace

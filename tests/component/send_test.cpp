@@ -290,13 +290,14 @@ TEST_F(LongMessage, ExtensionCharactersAreCountedAsTwoSeptets) {
   SendLong(text, meAuto, false, 2);
 }
 
-// meAuto: a UCS2 text whose first part is plain letters sends that part as
-// 7-bit, the rest as UCS2.
-TEST_F(LongMessage, EachPartFindsItsOwnEncoding) {
-  const auto parts = SendLong(std::u16string(70, u'a') + u"\u00E7", meAuto, false, 2);
+// meAuto: the whole text decides, and every part goes in its encoding. A
+// UCS2 text whose first part is plain letters sends that part as UCS2 too.
+TEST_F(LongMessage, EveryPartGoesInTheWholeTextsEncoding) {
+  const auto parts = SendLong(std::u16string(67, u'A') + u"\u041F\u0440\u0438\u0432\u0435\u0442", meAuto, false, 2);
   ASSERT_EQ(parts.size(), 2u);
-  EXPECT_EQ(parts[0].alphabet, 0);
+  EXPECT_EQ(parts[0].alphabet, 2);
   EXPECT_EQ(parts[1].alphabet, 2);
+  EXPECT_EQ(parts[0].text, std::u16string(67, u'A'));
 }
 
 TEST_F(LongMessage, ThePromptDrivenModeWritesTheSameBytes) {

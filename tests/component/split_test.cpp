@@ -68,18 +68,18 @@ TEST(Split, ASurrogatePairStaysInOnePart) {
   EXPECT_EQ(Join(parts), text);
 }
 
-// A UCS2 text whose first part is plain letters: with meAuto that part goes
-// as 7-bit, and fits.
-TEST(Split, AutoPartsFitWhateverTheirOwnEncoding) {
-  const WideString text = WideString(70, u'a') + u"\u00E7";
+// One message, one encoding: a UCS2 text whose first part is plain letters
+// still goes as UCS2 in every part (a receiver reads the parts of one
+// message alike), cut at the UCS2 part size.
+TEST(Split, EveryPartTakesTheWholeTextsEncoding) {
+  const WideString text = WideString(67, u'A') + u"\u041F\u0440\u0438\u0432\u0435\u0442";
+  ASSERT_EQ(ResolveEncoding(text, meAuto), meUCS2);
   const auto parts = Split(text, meAuto);
-  ASSERT_EQ(parts.size(), 2u);
-  EXPECT_EQ(ResolveEncoding(parts[0], meAuto), me7bit);
-  EXPECT_EQ(ResolveEncoding(parts[1], meAuto), meUCS2);
-  for (const auto& p : parts) EXPECT_TRUE(FitsOneMessage(p, meAuto, true));
-  // 67 euro signs resolve to 7-bit as a part: 134 septets, within 153.
-  EXPECT_TRUE(FitsOneMessage(WideString(67, u'\u20AC'), meAuto, true));
-  EXPECT_FALSE(FitsOneMessage(WideString(77, u'\u20AC'), meAuto, true));
+  EXPECT_EQ(Sizes(parts), (std::vector<std::size_t>{67, 6}));
+  EXPECT_EQ(parts[0], WideString(67, u'A'));
+  for (const auto& p : parts) EXPECT_TRUE(FitsOneMessage(p, meUCS2, true));
+  // A 7-bit text is cut by septets, even where a part would fit as UCS2.
+  EXPECT_EQ(Sizes(Split(WideString(81, u'\u20AC'), meAuto)), (std::vector<std::size_t>{76, 5}));
 }
 
 TEST(Split, MoreThan255PartsAreRefused) {

@@ -136,6 +136,11 @@ struct IncomingSms {
   std::string serviceCentre = "+15550100";
   SmsTimestamp timestamp;
   SmsEncoding encoding = SmsEncoding::Gsm7Bit;
+  // A sender that chooses an encoding for each part: the encodings of parts
+  // 1, 2, ... in turn (the last one for any further part). The text is cut
+  // at each part's own capacity, and the message always goes in parts.
+  // Empty: every part in `encoding`.
+  std::vector<SmsEncoding> partEncodings;
   bool flash = false;                    // message class 0
   // Long texts go as concatenated parts.
   ConcatReference referenceSize = ConcatReference::EightBit;

@@ -291,31 +291,55 @@ SmsEncoding EncodingOfDcs(int dcs) {
 std::string SmsPdu::Hex() const { return ToHex(octets); }
 
 std::vector<SmsPdu> EncodeDeliver(const IncomingSms& sms) {
-  const std::vector<Unit> units = CharacterUnits(Utf8ToCodePoints(sms.text), sms.encoding);
+  const std::u32string text = Utf8ToCodePoints(sms.text);
   const std::size_t headerOctets = sms.referenceSize == ConcatReference::EightBit ? 6 : 7;
 
   // Cut into parts at character boundaries.
   std::vector<std::vector<Unit>> parts;
-  if (Size(units) <= PartCapacity(sms.encoding, 0)) {
-    parts.push_back(units);
-  } else {
-    const std::size_t capacity = PartCapacity(sms.encoding, headerOctets);
-    std::size_t begin = 0;
-    while (begin < units.size() && parts.size() < 255) {
-      std::size_t end = begin;
+  std::vector<SmsEncoding> encodings;
+  if (!sms.partEncodings.empty()) {
+    // Each part in its own encoding, filled up to its own capacity.
+    std::size_t next = 0;
+    while ((next < text.size() || parts.size() < 2) && parts.size() < 255) {
+      const SmsEncoding encoding = sms.partEncodings[std::min(parts.size(), sms.partEncodings.size() - 1)];
+      const std::size_t capacity = PartCapacity(encoding, headerOctets);
+      std::vector<Unit> part;
       std::size_t used = 0;
-      while (end < units.size() && used + units[end].size() <= capacity) used += units[end++].size();
-      parts.push_back(Flatten(units, begin, end));
-      begin = end;
+      while (next < text.size()) {
+        Unit unit = CharacterUnits(text.substr(next, 1), encoding).at(0);
+        if (used + unit.size() > capacity) break;
+        used += unit.size();
+        part.push_back(std::move(unit));
+        ++next;
+      }
+      parts.push_back(std::move(part));
+      encodings.push_back(encoding);
     }
+  } else {
+    const std::vector<Unit> units = CharacterUnits(text, sms.encoding);
+    if (Size(units) <= PartCapacity(sms.encoding, 0)) {
+      parts.push_back(units);
+    } else {
+      const std::size_t capacity = PartCapacity(sms.encoding, headerOctets);
+      std::size_t begin = 0;
+      while (begin < units.size() && parts.size() < 255) {
+        std::size_t end = begin;
+        std::size_t used = 0;
+        while (end < units.size() && used + units[end].size() <= capacity) used += units[end++].size();
+        parts.push_back(Flatten(units, begin, end));
+        begin = end;
+      }
+    }
+    encodings.assign(parts.size(), sms.encoding);
   }
   const bool concatenated = parts.size() > 1;
-  const int dcs = DataCodingScheme(sms.encoding, sms.flash);
   const int senderType = sms.senderType != 0 ? sms.senderType : DefaultAddressType(sms.sender);
   const Octets serviceCentre = EncodeServiceCentre(sms.serviceCentre);
 
   std::vector<SmsPdu> pdus;
   for (std::size_t p = 0; p < parts.size(); ++p) {
+    const SmsEncoding encoding = encodings[p];
+    const int dcs = DataCodingScheme(encoding, sms.flash);
     std::vector<std::uint8_t> data;
     for (const Unit& u : parts[p]) data.insert(data.end(), u.begin(), u.end());
 
@@ -333,7 +357,7 @@ std::vector<SmsPdu> EncodeDeliver(const IncomingSms& sms) {
 
     Octets userData = header;
     std::size_t udl = 0;
-    if (sms.encoding == SmsEncoding::Gsm7Bit) {
+    if (encoding == SmsEncoding::Gsm7Bit) {
       const int fill = header.empty() ? 0 : FillBitsAfterHeader(header.size());
       const Octets packed = PackSeptets(data, fill);
       userData.insert(userData.end(), packed.begin(), packed.end());
@@ -359,7 +383,7 @@ std::vector<SmsPdu> EncodeDeliver(const IncomingSms& sms) {
     f.userDataLength = static_cast<int>(udl);
     f.userData = userData;
     f.hasHeader = concatenated;
-    f.text = TextOf(sms.encoding, data);
+    f.text = TextOf(encoding, data);
     if (concatenated) f.concat = ConcatFromHeader(Octets(header.begin() + 1, header.end()));
 
     Octets& o = pdu.octets;

@@ -334,6 +334,24 @@ TEST(DeliverParts, EightBitPartsHoldOneHundredThirtyFourOctets) {
   EXPECT_EQ(parts[0].text + parts[1].text, sms.text);
 }
 
+// A sender that chooses an encoding per part: each part is cut at its own
+// capacity and carries its own coding scheme.
+TEST(DeliverParts, EachPartInItsOwnEncoding) {
+  IncomingSms sms = Sms(Repeat("a", 153) + "\xD0\x96\xD0\x96" + Repeat("c", 66));
+  sms.partEncodings = {SmsEncoding::Gsm7Bit, SmsEncoding::Ucs2};
+  const auto parts = DecodeAll(sms);
+  ASSERT_EQ(parts.size(), 3u);
+  EXPECT_EQ(parts[0].dcs, 0x00);
+  EXPECT_EQ(parts[0].text, Repeat("a", 153));
+  EXPECT_EQ(parts[1].dcs, 0x08);  // the last encoding goes on
+  EXPECT_EQ(parts[1].udl, 6 + 134);
+  EXPECT_EQ(parts[2].dcs, 0x08);
+  EXPECT_EQ(parts[0].text + parts[1].text + parts[2].text, sms.text);
+  // A short text still goes in parts, one per encoding at least.
+  sms.text = "hi";
+  EXPECT_EQ(DecodeAll(sms).size(), 2u);
+}
+
 TEST(DeliverParts, PartOrderDoesNotChangeThePdus) {
   IncomingSms sms = Sms(Repeat("q", 400));
   const std::vector<std::string> natural = DeliverPdus(sms);
