@@ -105,7 +105,8 @@ struct TVeskGSM::TDispatchState {
 
   // The stored positions of the parts of long messages under reassembly,
   // keyed like the reassembly entries: sender, reference, part count.
-  using PartKey = std::tuple<AnsiString, int, int>;
+  // Keyed like the reassembly entries (one key, in the codec).
+  using PartKey = codec::ConcatenationKey;
   struct PartRecord {
     AnsiString location;
     std::map<int, int> indexes;  // part number -> stored index
@@ -419,7 +420,7 @@ bool TVeskGSM::HandleReadAnswer(const at::TResult& result, const AnsiString& fra
     // that completes the message reports them all.
     std::lock_guard<std::mutex> lock(FDispatchLock);
     TDispatchState& st = DispatchState();
-    const TDispatchState::PartKey key{decoded.PhoneNumber, decoded.PartReference, decoded.PartCount};
+    const TDispatchState::PartKey& key = decoded.Key;
     auto found = st.parts.find(key);
     if (found == st.parts.end()) {
       while (st.parts.size() >= kMaxPartRecords && !st.partOrder.empty()) {

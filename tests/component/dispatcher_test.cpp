@@ -487,6 +487,21 @@ TEST_F(Dispatch, AListedLongMessageTellsTheIndexOfEveryPart) {
   EXPECT_TRUE(m[0].listing);
 }
 
+// Two long messages from one sender, the same reference in an 8-bit and in
+// a 16-bit element: two messages, each with its own stored positions.
+TEST_F(Dispatch, ReferencesOfTheTwoSizesAreTwoMessages) {
+  OpenForFeeding();
+  gsm->GetAllSMS("SM", 4);
+  Feed(ListEntry(1, DeliverPdu("a1", 5, 2, 1, 8)) + ListEntry(3, DeliverPdu("b1", 5, 2, 1, 16)) +
+       ListEntry(2, DeliverPdu("a2", 5, 2, 2, 8)) + ListEntry(4, DeliverPdu("b2", 5, 2, 2, 16)) + "\r\n\r\nOK\r\n");
+  auto m = Messages();
+  ASSERT_EQ(m.size(), 2u);
+  EXPECT_EQ(m[0].text, "a1a2");
+  EXPECT_EQ(m[0].indexes, (std::vector<int>{1, 2}));
+  EXPECT_EQ(m[1].text, "b1b2");
+  EXPECT_EQ(m[1].indexes, (std::vector<int>{3, 4}));
+}
+
 // ------------------------------------------------ re-entry
 
 TEST_F(Dispatch, AReportInsideAReportLeavesTheOuterOnesValues) {

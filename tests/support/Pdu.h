@@ -1,7 +1,7 @@
 // SMS-DELIVER PDUs for scripted modems, built from the TS 23.040 layout
 // independently of the codec under test: 7-bit text of plain letters,
 // digits and blanks (their GSM codes are their ASCII codes), optionally a
-// part of a concatenated message (8-bit reference).
+// part of a concatenated message.
 #pragma once
 
 #include <string>
@@ -19,11 +19,17 @@ inline std::string HexOctets(const std::vector<int>& octets) {
   return out;
 }
 
-// Sender +15550123, centre +15550100, stamp 2019-03-14 15:09:26 +08.
-inline std::string DeliverPdu(const std::string& text, int reference = 0, int count = 0, int part = 0) {
+// Sender +15550123, centre +15550100, stamp 2019-03-14 15:09:26 +08. A
+// part's reference goes in an 8-bit (TS 23.040 9.2.3.24.1) or a 16-bit
+// (9.2.3.24.8) element.
+inline std::string DeliverPdu(const std::string& text, int reference = 0, int count = 0, int part = 0,
+                              int referenceBits = 8) {
   const bool concat = count > 0;
   std::vector<int> header;
-  if (concat) header = {0x05, 0x00, 0x03, reference, count, part};
+  if (concat && referenceBits == 16)
+    header = {0x06, 0x08, 0x04, reference >> 8, reference & 0xFF, count, part};
+  else if (concat)
+    header = {0x05, 0x00, 0x03, reference, count, part};
   // Bits, least significant first: the header octets, fill up to a septet
   // boundary, then the septets.
   std::vector<int> bits;
