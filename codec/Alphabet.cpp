@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstddef>
+#include <vector>
 
 #include "codec/NationalTables.h"
 
@@ -166,6 +167,15 @@ static_assert(stDefault == 0 && stSpanish == 1 && stPortuguese == 2 && stTurkish
                   stGujarati == 5 && stHindi == 6 && stKannada == 7 && stMalayalam == 8 && stOriya == 9 &&
                   stPunjabi == 10 && stTamil == 11 && stTelugu == 12 && stUrdu == 13,
               "table order");
+
+// A character no table of a message holds goes as "?": every locking table
+// has it where the default alphabet has it.
+constexpr bool EveryLockingTableHasAQuestionMark() {
+  for (const ShiftTable* t : kLockingTables)
+    if ((*t)[0x3F] != u'?') return false;
+  return true;
+}
+static_assert(EveryLockingTableHasAQuestionMark(), "0x3F is \"?\" in every locking table");
 
 // Whether a locking table has a character at every code.
 constexpr std::array<bool, kNationalTableCount> MakeLockingComplete() {
@@ -367,6 +377,10 @@ int NationalLanguageIdentifier(TNationalLanguageShiftTables table) {
   return 0;
 }
 
+bool HasLockingTable(TNationalLanguageShiftTables table) {
+  return table < kNationalTableCount && (table == stDefault || kLockingTables[table] != &kDefaultAlphabet);
+}
+
 char16_t LockingShiftCharacter(TNationalLanguageShiftTables table, unsigned char code) {
   if (code >= 0x80 || code == kGsmEscape) return 0;
   return (*kLockingTables[TableIndex(table)])[code];
@@ -377,6 +391,61 @@ char16_t SingleShiftCharacter(TNationalLanguageShiftTables table, unsigned char 
 }
 
 namespace {
+
+// The reverse of the decoding tables, built once: for a character, the
+// index (from 1) of its NationalCodes, through a page of 256 characters.
+class NationalCodeIndex {
+ public:
+  NationalCodeIndex() {
+    pageOf_.fill(kNoPage);
+    for (std::size_t t = 0; t < kNationalTableCount; ++t) {
+      const auto table = static_cast<TNationalLanguageShiftTables>(t);
+      for (std::size_t code = 0; code < 128; ++code) {
+        if (code == kGsmEscape) continue;
+        if (HasLockingTable(table)) Note((*kLockingTables[t])[code], t, static_cast<std::uint8_t>(code), true);
+        Note(kShiftTables[t][code], t, static_cast<std::uint8_t>(code), false);
+      }
+    }
+  }
+  const NationalCodes* Find(char16_t c) const {
+    const std::uint16_t page = pageOf_[c >> 8];
+    if (page == kNoPage) return nullptr;
+    const std::uint16_t entry = pages_[page][c & 0xFF];
+    return entry == 0 ? nullptr : &entries_[entry - 1u];
+  }
+
+ private:
+  static constexpr std::uint16_t kNoPage = 0xFFFF;
+  void Note(char16_t c, std::size_t table, std::uint8_t code, bool locking) {
+    if (c == 0) return;
+    std::uint16_t& page = pageOf_[c >> 8];
+    if (page == kNoPage) {
+      page = static_cast<std::uint16_t>(pages_.size());
+      pages_.emplace_back();
+      pages_.back().fill(0);
+    }
+    std::uint16_t& entry = pages_[page][c & 0xFF];
+    if (entry == 0) {
+      entries_.emplace_back();
+      entry = static_cast<std::uint16_t>(entries_.size());
+    }
+    NationalCodes& e = entries_[entry - 1u];
+    const auto bit = static_cast<std::uint16_t>(1u << table);
+    std::uint16_t& mask = locking ? e.lockingMask : e.singleMask;
+    if (mask & bit) return;  // held twice: the first code stands
+    mask = static_cast<std::uint16_t>(mask | bit);
+    (locking ? e.locking : e.single)[table] = code;
+  }
+
+  std::array<std::uint16_t, 256> pageOf_;
+  std::vector<std::array<std::uint16_t, 256>> pages_;
+  std::vector<NationalCodes> entries_;
+};
+
+const NationalCodeIndex& TheNationalCodeIndex() {
+  static const NationalCodeIndex index;
+  return index;
+}
 
 // Writes the text of the codes at dst and returns the end. kMayReserve:
 // the main table leaves some codes without a character.
@@ -407,6 +476,31 @@ char16_t* WriteGsmText(char16_t* dst, const char* codes, std::size_t count, cons
 }
 
 }  // namespace
+
+const NationalCodes* NationalCodesOf(char16_t c) { return TheNationalCodeIndex().Find(c); }
+
+int AppendGsmCodes(AnsiString& codes, char16_t c, TNationalLanguageShiftTables lockingShift,
+                   TNationalLanguageShiftTables singleShift, bool* held) {
+  const std::size_t locking = TableIndex(lockingShift), single = TableIndex(singleShift);
+  if (const NationalCodes* e = NationalCodesOf(c)) {
+    if (e->lockingMask & (1u << locking)) {
+      if (held != nullptr) *held = true;
+      codes.push_back(static_cast<char>(e->locking[locking]));
+      return 1;
+    }
+    if (e->singleMask & (1u << single)) {
+      if (held != nullptr) *held = true;
+      codes.push_back(static_cast<char>(kGsmEscape));
+      codes.push_back(static_cast<char>(e->single[single]));
+      return 2;
+    }
+  }
+  if (held != nullptr) *held = false;
+  if (locking == stDefault) return AppendGsmCodes(codes, c);
+  // The locking table's "?" (every one has it, at 0x3F).
+  codes.push_back('?');
+  return 1;
+}
 
 void AppendGsmText(WideString& out, const char* codes, std::size_t count,
                    TNationalLanguageShiftTables singleShiftTable, TNationalLanguageShiftTables lockingShiftTable) {
