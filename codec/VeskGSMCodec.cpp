@@ -9,6 +9,7 @@
 
 #include "codec/Alphabet.h"
 #include "codec/Deliver.h"
+#include "codec/MessagePlan.h"
 #include "codec/Packing.h"
 #include "codec/Submit.h"
 #include "codec/TextMode.h"
@@ -50,6 +51,10 @@ TPDUSMS TVeskGSM::StringToPDUSMS(const WideString& PhoneNumber, const WideString
                                  const WideString& MessageText, TMessageEncoding Encoding, bool Flash,
                                  const TUDH* UserDataHeader) const {
   return codec::StringToPDUSMS(PhoneNumber, CenterNumber, MessageText, Encoding, Flash, UserDataHeader);
+}
+
+TSMSInfo TVeskGSM::GetSMSInfo(const WideString& MessageText, TMessageEncoding Encoding) const {
+  return codec::GetSMSInfo(MessageText, Encoding, GetNationalLanguageTables());
 }
 
 codec::DecodedSMS TVeskGSM::DecodeDeliverPDU(const AnsiString& pdu) {
