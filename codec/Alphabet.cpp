@@ -392,39 +392,48 @@ char16_t SingleShiftCharacter(TNationalLanguageShiftTables table, unsigned char 
 
 namespace {
 
-// The reverse of the decoding tables, built once: for a character, the
-// index (from 1) of its NationalCodes, through a page of 256 characters.
+// The reverse of the decoding tables, built once: for a character, its
+// NationalCodes, through a page of 256 characters (two loads a lookup).
 class NationalCodeIndex {
  public:
   NationalCodeIndex() {
-    pageOf_.fill(kNoPage);
+    // Entries are numbered first, then pointed to, so that nothing moves.
+    std::array<int, 256> pageNumber;
+    pageNumber.fill(-1);
+    std::vector<std::array<std::uint16_t, 256>> numbers;
     for (std::size_t t = 0; t < kNationalTableCount; ++t) {
       const auto table = static_cast<TNationalLanguageShiftTables>(t);
       for (std::size_t code = 0; code < 128; ++code) {
         if (code == kGsmEscape) continue;
-        if (HasLockingTable(table)) Note((*kLockingTables[t])[code], t, static_cast<std::uint8_t>(code), true);
-        Note(kShiftTables[t][code], t, static_cast<std::uint8_t>(code), false);
+        if (HasLockingTable(table))
+          Note((*kLockingTables[t])[code], t, static_cast<std::uint8_t>(code), true, pageNumber, numbers);
+        Note(kShiftTables[t][code], t, static_cast<std::uint8_t>(code), false, pageNumber, numbers);
       }
     }
+    pages_.resize(numbers.size());
+    for (std::size_t p = 0; p < numbers.size(); ++p)
+      for (std::size_t i = 0; i < 256; ++i) pages_[p][i] = numbers[p][i] == 0 ? nullptr : &entries_[numbers[p][i] - 1u];
+    pageOf_.fill(nullptr);
+    for (std::size_t high = 0; high < 256; ++high)
+      if (pageNumber[high] >= 0) pageOf_[high] = &pages_[static_cast<std::size_t>(pageNumber[high])];
   }
   const NationalCodes* Find(char16_t c) const {
-    const std::uint16_t page = pageOf_[c >> 8];
-    if (page == kNoPage) return nullptr;
-    const std::uint16_t entry = pages_[page][c & 0xFF];
-    return entry == 0 ? nullptr : &entries_[entry - 1u];
+    const Page* page = pageOf_[c >> 8];
+    return page == nullptr ? nullptr : (*page)[c & 0xFF];
   }
 
  private:
-  static constexpr std::uint16_t kNoPage = 0xFFFF;
-  void Note(char16_t c, std::size_t table, std::uint8_t code, bool locking) {
+  using Page = std::array<const NationalCodes*, 256>;
+  void Note(char16_t c, std::size_t table, std::uint8_t code, bool locking, std::array<int, 256>& pageNumber,
+            std::vector<std::array<std::uint16_t, 256>>& numbers) {
     if (c == 0) return;
-    std::uint16_t& page = pageOf_[c >> 8];
-    if (page == kNoPage) {
-      page = static_cast<std::uint16_t>(pages_.size());
-      pages_.emplace_back();
-      pages_.back().fill(0);
+    int& page = pageNumber[c >> 8];
+    if (page < 0) {
+      page = static_cast<int>(numbers.size());
+      numbers.emplace_back();
+      numbers.back().fill(0);
     }
-    std::uint16_t& entry = pages_[page][c & 0xFF];
+    std::uint16_t& entry = numbers[static_cast<std::size_t>(page)][c & 0xFF];
     if (entry == 0) {
       entries_.emplace_back();
       entry = static_cast<std::uint16_t>(entries_.size());
@@ -437,9 +446,9 @@ class NationalCodeIndex {
     (locking ? e.locking : e.single)[table] = code;
   }
 
-  std::array<std::uint16_t, 256> pageOf_;
-  std::vector<std::array<std::uint16_t, 256>> pages_;
   std::vector<NationalCodes> entries_;
+  std::vector<Page> pages_;
+  std::array<const Page*, 256> pageOf_;
 };
 
 const NationalCodeIndex& TheNationalCodeIndex() {
@@ -479,6 +488,11 @@ char16_t* WriteGsmText(char16_t* dst, const char* codes, std::size_t count, cons
 
 const NationalCodes* NationalCodesOf(char16_t c) { return TheNationalCodeIndex().Find(c); }
 
+void NationalCodesOf(const char16_t* text, std::size_t count, const NationalCodes** out) {
+  const NationalCodeIndex& index = TheNationalCodeIndex();
+  for (std::size_t i = 0; i < count; ++i) out[i] = index.Find(text[i]);
+}
+
 int AppendGsmCodes(AnsiString& codes, char16_t c, TNationalLanguageShiftTables lockingShift,
                    TNationalLanguageShiftTables singleShift, bool* held) {
   const std::size_t locking = TableIndex(lockingShift), single = TableIndex(singleShift);
@@ -500,6 +514,34 @@ int AppendGsmCodes(AnsiString& codes, char16_t c, TNationalLanguageShiftTables l
   // The locking table's "?" (every one has it, at 0x3F).
   codes.push_back('?');
   return 1;
+}
+
+void AppendGsmCodes(AnsiString& codes, const WideString& text, TNationalLanguageShiftTables lockingShift,
+                    TNationalLanguageShiftTables singleShift) {
+  const NationalCodeIndex& index = TheNationalCodeIndex();
+  const std::size_t locking = TableIndex(lockingShift), single = TableIndex(singleShift);
+  const unsigned lockingBit = 1u << locking, singleBit = 1u << single;
+  const std::size_t n = codes.size();
+  codes.resize(n + 2 * text.size());
+  char* const begin = &codes[0] + n;
+  char* dst = begin;
+  for (char16_t c : text) {
+    const NationalCodes* e = index.Find(c);
+    if (e != nullptr && (e->lockingMask & lockingBit)) {
+      *dst++ = static_cast<char>(e->locking[locking]);
+    } else if (e != nullptr && (e->singleMask & singleBit)) {
+      *dst++ = static_cast<char>(kGsmEscape);
+      *dst++ = static_cast<char>(e->single[single]);
+    } else if (locking != stDefault) {
+      *dst++ = '?';
+    } else {
+      // Through the code page, as the default alphabet has it.
+      char out[2];
+      const int count = PutByteCodes(out, AnsiByteOf(c));
+      for (int k = 0; k < count; ++k) *dst++ = out[k];
+    }
+  }
+  codes.resize(n + static_cast<std::size_t>(dst - begin));
 }
 
 void AppendGsmText(WideString& out, const char* codes, std::size_t count,

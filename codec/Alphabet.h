@@ -80,6 +80,8 @@ struct NationalCodes {
 };
 // What the tables hold of c; nullptr when none holds it.
 const NationalCodes* NationalCodesOf(char16_t c);
+// The same for each of `count` characters, into out.
+void NationalCodesOf(const char16_t* text, std::size_t count, const NationalCodes** out);
 // Whether a table value has a locking shift table of its own (stDefault
 // has the default alphabet).
 bool HasLockingTable(TNationalLanguageShiftTables table);
@@ -93,6 +95,9 @@ bool HasLockingTable(TNationalLanguageShiftTables table);
 // false when neither table holds c.
 int AppendGsmCodes(AnsiString& codes, char16_t c, TNationalLanguageShiftTables lockingShift,
                    TNationalLanguageShiftTables singleShift, bool* held = nullptr);
+// The same for every character of text.
+void AppendGsmCodes(AnsiString& codes, const WideString& text, TNationalLanguageShiftTables lockingShift,
+                    TNationalLanguageShiftTables singleShift);
 
 // Appends the GSM codes of one UTF-16 character taken as it stands: every
 // character of the default alphabet and the extension table gets its code,

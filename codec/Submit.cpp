@@ -86,7 +86,6 @@ TPDUSMS StringToPDUSMS(const WideString& PhoneNumber, const WideString& CenterNu
   const PreparedNumber destination = PrepareNumber(PhoneNumber);
   if (Encoding == meAuto) Encoding = HeldByTables(MessageText, lockingShift, singleShift) ? me7bit : meUCS2;
   if (Encoding != me7bit) lockingShift = singleShift = stDefault;
-  const bool national = lockingShift != stDefault || singleShift != stDefault;
   // TS 23.040 9.2.3.24: the concatenation element, then a shift element
   // for each national table.
   AnsiString elements;
@@ -138,12 +137,7 @@ TPDUSMS StringToPDUSMS(const WideString& PhoneNumber, const WideString& CenterNu
     case meAuto:
     case me7bit: {
       AnsiString codes;
-      if (national) {
-        codes.reserve(2 * MessageText.size());
-        for (char16_t c : MessageText) AppendGsmCodes(codes, c, lockingShift, singleShift);
-      } else {
-        AppendGsmCodes(codes, MessageText);
-      }
+      AppendGsmCodes(codes, MessageText, lockingShift, singleShift);
       const int headerBits = headerOctets * 8;
       const int fill = (7 - headerBits % 7) % 7;
       udl = codes.size() + static_cast<std::size_t>((headerBits + fill) / 7);

@@ -98,7 +98,8 @@ TNationalLanguageShiftTablesSet TablesFromCodes(const std::vector<std::string>& 
         set.Include(l.table);
         known = true;
       }
-    if (!known) throw UsageError("unknown language '" + code + "' (tr, es, pt, bn, gu, hi, kn, ml, or, pa, ta, te, ur)");
+    if (!known)
+      throw UsageError("unknown language '" + code + "' (tr, es, pt, bn, gu, hi, kn, ml, or, pa, ta, te, ur)");
   }
   return set;
 }
