@@ -57,8 +57,15 @@ TSMSInfo TVeskGSM::GetSMSInfo(const WideString& MessageText, TMessageEncoding En
   return codec::GetSMSInfo(MessageText, Encoding, GetNationalLanguageTables());
 }
 
-codec::DecodedSMS TVeskGSM::DecodeDeliverPDU(const AnsiString& pdu) {
-  codec::DeliverPDU fields = codec::DecodeDeliver(pdu);
+void TVeskGSM::NoteDecodeError(const AnsiString& error) {
+  // Two decodes that succeed one after the other leave the error as it was.
+  if (error.empty() && !FDecodeFailed.load(std::memory_order_relaxed)) return;
+  std::lock_guard<std::mutex> lock(FFieldsLock);
+  FLastDecodeError = error;
+  FDecodeFailed.store(!error.empty(), std::memory_order_relaxed);
+}
+
+codec::DecodedSMS TVeskGSM::Reassemble(codec::DeliverPDU&& fields) {
   codec::DecodedSMS decoded;
   if (fields.Error != nullptr || !fields.Key.IsPart()) {
     decoded = codec::DecodeAlone(std::move(fields));
@@ -68,18 +75,26 @@ codec::DecodedSMS TVeskGSM::DecodeDeliverPDU(const AnsiString& pdu) {
     FSMSContainer->RemoveExpired(now, FConcatenatedSMSMaxAge);
     decoded = codec::Reassemble(std::move(fields), FSMSContainer.get(), now, FConcatenatedSMSMaxEntries);
   }
-  // Two decodes that succeed one after the other leave the error as it was.
-  if (!decoded.Error.empty() || FDecodeFailed.load(std::memory_order_relaxed)) {
-    std::lock_guard<std::mutex> lock(FFieldsLock);
-    FLastDecodeError = decoded.Error;
-    FDecodeFailed.store(!decoded.Error.empty(), std::memory_order_relaxed);
-  }
+  NoteDecodeError(decoded.Error);
   return decoded;
 }
 
+codec::DecodedSMS TVeskGSM::DecodeDeliverPDU(const AnsiString& pdu) { return Reassemble(codec::DecodeDeliver(pdu)); }
+
 WideString TVeskGSM::PDUSMSToString(const AnsiString& MessageText, AnsiString& PhoneNumber,
                                     AnsiString& CenterNumber, TDateTime& TimeStamp, int& TimeZone, bool& Skip) {
-  codec::DecodedSMS decoded = DecodeDeliverPDU(MessageText);
+  codec::DeliverPDU fields = codec::DecodeDeliver(MessageText);
+  if (fields.Error == nullptr && !fields.Key.IsPart()) {
+    // A message in one part: its fields straight to the caller.
+    NoteDecodeError(AnsiString());
+    PhoneNumber = std::move(fields.PhoneNumber);
+    CenterNumber = std::move(fields.CenterNumber);
+    if (fields.TimeStamp) TimeStamp = *fields.TimeStamp;
+    if (fields.TimeZone) TimeZone = *fields.TimeZone;
+    Skip = false;
+    return codec::UserDataText(fields);
+  }
+  codec::DecodedSMS decoded = Reassemble(std::move(fields));
   PhoneNumber = std::move(decoded.PhoneNumber);
   CenterNumber = std::move(decoded.CenterNumber);
   if (decoded.TimeStamp) TimeStamp = *decoded.TimeStamp;

@@ -48,6 +48,7 @@ class TConnection;
 class TConcatenatedSMSCollection;
 namespace codec {
 struct DecodedSMS;
+struct DeliverPDU;
 }
 
 // The component's exception.
@@ -649,6 +650,11 @@ class TVeskGSM : public TComponent {
   // Decodes one PDU through the reassembly collection, as PDUSMSToString
   // does, and keeps the concatenation details the dispatcher needs.
   codec::DecodedSMS DecodeDeliverPDU(const AnsiString& pdu);
+  // The reassembly's part of that, for a PDU already read: a part of a
+  // long message under FSMSContainerLock with the clock, any other PDU
+  // without either; records the decode error.
+  codec::DecodedSMS Reassemble(codec::DeliverPDU&& fields);
+  void NoteDecodeError(const AnsiString& error);
   // Handling of the pieces (incoming/Dispatcher.cpp). A read answer comes
   // with the storage and index of the read it answers ("" and -1 when
   // not known).
