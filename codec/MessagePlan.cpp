@@ -280,25 +280,11 @@ TSMSInfo InfoOf(const Choice& c) {
   info.SingleShift = c.single;
   info.Parts = c.parts;
   info.Replaced = c.replaced;
-  const int room = c.capacity - c.lastUsed;
-  switch (c.encoding) {
-    case meAuto:
-    case me7bit:
-      info.UnitsPerPart = c.capacity;
-      info.Units = c.units;
-      info.Remaining = room;
-      break;
-    case me8bit:
-      info.UnitsPerPart = c.capacity;
-      info.Units = c.units;
-      info.Remaining = room;
-      break;
-    case meUCS2:
-      info.UnitsPerPart = 2 * c.capacity;
-      info.Units = 2 * c.units;
-      info.Remaining = room;
-      break;
-  }
+  // A UCS2 choice counts UTF-16 units; a part holds two octets each.
+  const int octetsPerUnit = c.encoding == meUCS2 ? 2 : 1;
+  info.UnitsPerPart = octetsPerUnit * c.capacity;
+  info.Units = octetsPerUnit * c.units;
+  info.Remaining = c.capacity - c.lastUsed;
   return info;
 }
 
