@@ -1,9 +1,8 @@
 // TVeskGSM's SMS codec methods: thin calls into the pure functions of
 // codec/. Only PDUSMSToString touches the component: the last decode
-// error (under FFieldsLock, taken only when it changes from or to a
-// failure) and, for a part of a long message alone, its reassembly
-// collection (under FSMSContainerLock), its limits and the clock. A
-// message in one part costs no lock and no clock reading.
+// error and, for a part of a long message alone, its reassembly
+// collection (incoming/ComponentParts.cpp). A message in one part costs
+// no lock and no clock reading.
 
 #include <mutex>
 
@@ -14,7 +13,6 @@
 #include "codec/Submit.h"
 #include "codec/TextMode.h"
 #include "component/VeskGSM.h"
-#include "incoming/Reassembly.h"
 
 namespace vesk {
 
@@ -56,30 +54,6 @@ TPDUSMS TVeskGSM::StringToPDUSMS(const WideString& PhoneNumber, const WideString
 TSMSInfo TVeskGSM::GetSMSInfo(const WideString& MessageText, TMessageEncoding Encoding) const {
   return codec::GetSMSInfo(MessageText, Encoding, GetNationalLanguageTables());
 }
-
-void TVeskGSM::NoteDecodeError(const AnsiString& error) {
-  // Two decodes that succeed one after the other leave the error as it was.
-  if (error.empty() && !FDecodeFailed.load(std::memory_order_relaxed)) return;
-  std::lock_guard<std::mutex> lock(FFieldsLock);
-  FLastDecodeError = error;
-  FDecodeFailed.store(!error.empty(), std::memory_order_relaxed);
-}
-
-codec::DecodedSMS TVeskGSM::Reassemble(codec::DeliverPDU&& fields) {
-  codec::DecodedSMS decoded;
-  if (fields.Error != nullptr || !fields.Key.IsPart()) {
-    decoded = codec::DecodeAlone(std::move(fields));
-  } else {
-    std::lock_guard<std::mutex> lock(FSMSContainerLock);
-    const TDateTime now = Now();
-    FSMSContainer->RemoveExpired(now, FConcatenatedSMSMaxAge);
-    decoded = codec::Reassemble(std::move(fields), FSMSContainer.get(), now, FConcatenatedSMSMaxEntries);
-  }
-  NoteDecodeError(decoded.Error);
-  return decoded;
-}
-
-codec::DecodedSMS TVeskGSM::DecodeDeliverPDU(const AnsiString& pdu) { return Reassemble(codec::DecodeDeliver(pdu)); }
 
 WideString TVeskGSM::PDUSMSToString(const AnsiString& MessageText, AnsiString& PhoneNumber,
                                     AnsiString& CenterNumber, TDateTime& TimeStamp, int& TimeZone, bool& Skip) {
