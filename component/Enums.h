@@ -71,6 +71,8 @@ enum TNationalLanguageShiftTables : std::uint8_t {
   stDefault, stSpanish, stPortuguese, stTurkish,
   stBengali, stGujarati, stHindi, stKannada, stMalayalam, stOriya, stPunjabi, stTamil, stTelugu, stUrdu,
 };
+// One bit per member, stDefault lowest.
+using TNationalLanguageShiftTablesSet = TSet<TNationalLanguageShiftTables, 14>;
 
 enum TThreadPriority : std::uint8_t {
   tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical,
@@ -88,6 +90,7 @@ AnsiString EnumName(THwFlowControl v);
 AnsiString EnumName(TSwFlowControl v);
 AnsiString EnumName(TMessageFormat v);
 AnsiString EnumName(TThreadPriority v);
+AnsiString EnumName(TNationalLanguageShiftTables v);
 bool EnumFromName(const AnsiString& name, TCommPort& v);
 bool EnumFromName(const AnsiString& name, TBaudRate& v);
 bool EnumFromName(const AnsiString& name, TStopBits& v);
@@ -97,6 +100,7 @@ bool EnumFromName(const AnsiString& name, THwFlowControl& v);
 bool EnumFromName(const AnsiString& name, TSwFlowControl& v);
 bool EnumFromName(const AnsiString& name, TMessageFormat& v);
 bool EnumFromName(const AnsiString& name, TThreadPriority& v);
+bool EnumFromName(const AnsiString& name, TNationalLanguageShiftTables& v);
 
 // The speed of a table value in bit/s; 0 for brCustom.
 int BaudRateSpeed(TBaudRate v);

@@ -33,6 +33,10 @@ void AddPort(CLI::App& sub, vesk::cli::CommonOptions& common) {
   sub.add_option("--port,-p", common.port, "the modem's port: a device path, or COMn")->required();
 }
 
+const char* const kLanguageHelp =
+    "national language tables the text may go in, ISO 639-1 codes: tr,es,pt,bn,gu,hi,kn,ml,or,pa,ta,te,ur";
+const CLI::IsMember kLanguageCheck({"tr", "es", "pt", "bn", "gu", "hi", "kn", "ml", "or", "pa", "ta", "te", "ur"});
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -70,6 +74,7 @@ int main(int argc, char** argv) {
   send->add_option("--smsc", sendOptions.smsc, "the service centre's number");
   send->add_option("--encoding", sendOptions.encoding, "auto, 7bit, 8bit or ucs2")
       ->check(CLI::IsMember({"auto", "7bit", "8bit", "ucs2"}));
+  send->add_option("--language", sendOptions.languages, kLanguageHelp)->delimiter(',')->check(kLanguageCheck);
   send->add_flag("--flash", sendOptions.flash, "a class 0 message, shown at once");
   send->add_flag("--text-mode", sendOptions.textMode, "send in the modem's text mode");
   send->add_flag("--wait-for-prompt", sendOptions.waitForPrompt, "wait for the modem at each step, not fixed pauses");
@@ -101,6 +106,9 @@ int main(int argc, char** argv) {
   encode->add_option("--smsc", encodeOptions.smsc, "the service centre's number");
   encode->add_option("--encoding", encodeOptions.encoding, "auto, 7bit, 8bit or ucs2")
       ->check(CLI::IsMember({"auto", "7bit", "8bit", "ucs2"}));
+  encode->add_option("--language", encodeOptions.languages, kLanguageHelp)->delimiter(',')->check(kLanguageCheck);
+  encode->add_flag("--info", encodeOptions.info,
+                   "first how the text goes: encoding, tables, parts, units a part holds, room left in the last");
   encode->add_flag("--flash", encodeOptions.flash, "a class 0 message");
   encode->add_option("--reference", encodeOptions.reference,
                      "the concatenation reference of a long message (default: random, as a send picks it)")

@@ -873,6 +873,8 @@ AtEngine::Result AtEngine::SendBody(const PendingBody& body, Response& response)
   m.encoding = EncodingOfDcs(f.dcs);
   m.text = CodePointsToUtf8(f.text);
   m.concat = f.concat;
+  m.lockingShift = f.lockingShift;
+  m.singleShift = f.singleShift;
   m.messageReference = nextReference_;
   m.answered = !config_.quirks.sendNeverAnswered;
   nextReference_ = (nextReference_ + 1) & 0xFF;

@@ -90,6 +90,13 @@ std::vector<std::uint8_t> ToGsmCodes(std::u32string_view text, bool* lossless = 
 // Codes -> text. An escape with an unknown follower gives the follower's
 // default-alphabet character (TS 23.038 6.2.1.1).
 std::u32string FromGsmCodes(const std::vector<std::uint8_t>& codes);
+// Codes -> text in a national language's tables (TS 23.038 6.2.1.2): each
+// code in the locking shift table of `lockingLanguage`, the code after an
+// escape in the single shift table of `singleLanguage` (identifiers of
+// 6.2.1.2.4; 0, or a language without such a table, keeps the default
+// alphabet or the extension table). A code the single shift table lacks
+// gives the locking table's character (6.2.1.1).
+std::u32string FromGsmCodes(const std::vector<std::uint8_t>& codes, int lockingLanguage, int singleLanguage);
 // Whether every character has a code in the two tables.
 bool IsGsmText(std::u32string_view text);
 
