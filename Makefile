@@ -1,5 +1,6 @@
 # make demo   -- the modem simulator and a walk through the library's features
 # make test   -- build everything and run the whole test suite
+# make check-layers -- each file includes only what its layer may use
 # make tsan   -- the test suite under ThreadSanitizer
 # make asan   -- the test suite under AddressSanitizer and UBSan
 # make bench  -- the benchmarks (with the peer library's comparison when
@@ -38,7 +39,7 @@ FUZZ_PACKAGES := clang libclang-rt-dev
 # Only the benchmarks use it, to compare with; the library never does.
 BENCH_PACKAGES := libgammu-dev
 
-.PHONY: all deps deps-windows fuzz-deps bench-deps configure build test tsan asan bench fuzz demo install windows test-windows clean
+.PHONY: all deps deps-windows fuzz-deps bench-deps configure build test check-layers tsan asan bench fuzz demo install windows test-windows clean
 
 all: build
 
@@ -77,6 +78,9 @@ build: configure
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 300
+
+check-layers:
+	tools/check-layers.sh
 
 tsan: deps
 	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DVESK_TSAN=ON -DVESK_WERROR=ON -DVESK_BUILD_BENCH=OFF $(CMAKE_ARGS)
