@@ -6,7 +6,9 @@
 # make bench  -- the benchmarks (with the peer library's comparison when
 #                its development package is present: make bench-deps)
 # make fuzz   -- each libFuzzer target for FUZZ_SECONDS (60) seconds
-# make install -- the library's tool `veskgsm` into PREFIX/bin (PREFIX=/usr/local)
+# make install -- the library (static; CMAKE_ARGS=-DVESK_SHARED=ON for a shared
+#                one), its headers under PREFIX/include/veskgsm, its CMake and
+#                pkg-config files, and the tool `veskgsm` (PREFIX=/usr/local)
 # make windows      -- cross-build the library, tests and examples as Windows
 #                      executables with mingw-w64 (in build-windows)
 # make test-windows -- run the Windows tests under Wine, COM5 mapped to the
@@ -25,11 +27,11 @@ JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_ARGS ?=
 PREFIX     ?= /usr/local
 
-# CLI11 and nlohmann-json are for the `veskgsm` tool only, and gammu, a
-# common AT client, is run against the simulator by the tests; the library
-# needs none of them.
+# CLI11 and nlohmann-json are for the `veskgsm` tool only, gammu, a common
+# AT client, is run against the simulator by the tests, and pkg-config reads
+# the installed package in its test; the library needs none of them.
 APT_PACKAGES := cmake g++ make googletest libgtest-dev libgmock-dev libbenchmark-dev \
-                libcli11-dev nlohmann-json3-dev gammu
+                libcli11-dev nlohmann-json3-dev pkg-config gammu
 # The "-posix" mingw compilers: the default ones lack std::thread.
 WINDOWS_APT_PACKAGES := cmake make googletest g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine wine64
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
@@ -122,7 +124,7 @@ demo: configure
 	$(BUILD)/tools/cli/veskgsm demo
 
 install: configure
-	cmake --build $(BUILD) -j $(JOBS) --target veskgsm-tool
+	cmake --build $(BUILD) -j $(JOBS) --target veskgsm veskgsm-tool
 	$(SUDO) cmake --install $(BUILD) --prefix $(PREFIX)
 
 windows: deps-windows
