@@ -4,6 +4,8 @@
 # make check-fast -- the layer check and the pure tests (framework, codec):
 #                seconds, for the edit loop
 # make check-layers -- each file includes only what its layer may use
+# make format-check -- the C++ lines changed since main (or the previous
+#                commit) against .clang-format; make format rewrites them
 # make tsan   -- the test suite under ThreadSanitizer
 # make asan   -- the test suite under AddressSanitizer and UBSan
 # make bench  -- the benchmarks (with the peer library's comparison when
@@ -39,6 +41,7 @@ DEMO_APT_PACKAGES := cmake g++ make libcli11-dev nlohmann-json3-dev
 # systemd and udev onto a fresh machine, so the demo does without it).
 TEST_APT_PACKAGES := googletest libgtest-dev libgmock-dev libbenchmark-dev pkg-config gammu
 APT_PACKAGES := $(DEMO_APT_PACKAGES) $(TEST_APT_PACKAGES)
+FORMAT_PACKAGES := clang-format git
 # The "-posix" mingw compilers: the default ones lack std::thread.
 WINDOWS_APT_PACKAGES := cmake make googletest g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine wine64
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
@@ -48,8 +51,8 @@ FUZZ_PACKAGES := clang libclang-rt-dev
 # Only the benchmarks use it, to compare with; the library never does.
 BENCH_PACKAGES := libgammu-dev
 
-.PHONY: all deps demo-deps deps-windows fuzz-deps bench-deps configure configure-demo build test \
-        check-fast check-layers tsan asan bench fuzz demo install windows test-windows clean
+.PHONY: all deps demo-deps deps-windows fuzz-deps bench-deps format-deps configure configure-demo build test \
+        check-fast check-layers format-check format tsan asan bench fuzz demo install windows test-windows clean
 
 all: build
 
@@ -71,6 +74,9 @@ deps:
 
 demo-deps:
 	$(call apt_install,$(DEMO_APT_PACKAGES),)
+
+format-deps:
+	$(call apt_install,$(FORMAT_PACKAGES),--no-install-recommends)
 
 deps-windows:
 	$(call apt_install,$(WINDOWS_APT_PACKAGES),--no-install-recommends)
@@ -113,6 +119,12 @@ check-fast: configure check-layers
 
 check-layers:
 	tools/check-layers.sh
+
+format-check: format-deps
+	tools/check-format.sh
+
+format: format-deps
+	tools/check-format.sh --fix
 
 tsan: deps
 	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DVESK_TSAN=ON -DVESK_WERROR=ON -DVESK_BUILD_BENCH=OFF $(CMAKE_ARGS)
