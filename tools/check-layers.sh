@@ -120,7 +120,7 @@ while IFS= read -r line; do
   [ -n "${file:-}" ] || continue
   why=${line#*#}
   [ "$why" = "$line" ] && why=""
-  EXCEPTION_WHY["$file $include"]=$(sed 's/^ *//' <<<"$why")
+  EXCEPTION_WHY["$file $include"]=${why# }
 done <<<"$EXCEPTIONS"
 mapfile -t OS_FILE_LIST < <(strip "$OS_FILES")
 
@@ -153,6 +153,8 @@ else
   mapfile -t FILES < <(find . \( -path './build*' -o -name '.git' -o -name '.cache' \) -prune -o \
     -type f \( -name '*.cpp' -o -name '*.h' -o -name '*.hpp' \) -print | sed 's|^\./||' | sort)
 fi
+# A file deleted but not yet committed is gone.
+for i in "${!FILES[@]}"; do [ -f "${FILES[$i]}" ] || unset 'FILES[i]'; done
 
 problems=0
 problem() {

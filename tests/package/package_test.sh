@@ -87,7 +87,7 @@ esac
 
 # The application against a simulated modem.
 sim_pid=""
-cleanup() { [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true; }
+cleanup() { if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; fi; }
 trap cleanup EXIT
 "$sim" --path "$work/modem" --speed 115200 >"$work/sim.log" 2>&1 &
 sim_pid=$!
