@@ -187,26 +187,30 @@ while read -r var file; do
   LISTED_IN[$file]="${LISTED_IN[$file]:-}${LISTED_IN[$file]:+ }$var"
 done < <(cmake_lists)
 
-# The quoted includes of a file, as "line path", the path resolved from the
-# root or from the file's own folder; a header found in neither is not ours.
-quoted_includes() {
-  local file=$1 dir line target
-  dir=$(dirname "$file")
-  grep -n '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' "$file" |
-    sed 's/^\([0-9]*\):[^"]*"\([^"]*\)".*/\1 \2/' |
-    while read -r line target; do
-      if [ -f "$target" ]; then
-        echo "$line $target"
-      elif [ -f "$dir/$target" ]; then
-        echo "$line $(realpath -m --relative-to=. "$dir/$target")"
-      fi
-    done
-}
+# Every include of every file in one pass: "Q|A <file> <line> <target>" for
+# "quoted" and <angle> includes. A quoted path is resolved from the root or
+# from the including file's folder; one found in neither is not the tree's.
+declare -A QUOTED=() ANGLE=()
+while read -r kind file line target; do
+  if [ "$kind" = A ]; then
+    ANGLE[$file]+="$line:$target "
+    continue
+  fi
+  if [ ! -f "$target" ]; then
+    [ -f "${file%/*}/$target" ] || continue
+    target=$(realpath -m --relative-to=. "${file%/*}/$target")
+  fi
+  QUOTED[$file]+="$line:$target "
+done < <(awk '
+  /^[ \t]*#[ \t]*include[ \t]*"/ { split($0, p, "\""); print "Q", FILENAME, FNR, p[2]; next }
+  /^[ \t]*#[ \t]*include[ \t]*</ { t = $0; sub(/^[^<]*</, "", t); sub(/>.*/, "", t); print "A", FILENAME, FNR, t }
+' /dev/null "${FILES[@]}")
 
 # "a, b, c" from " a b c ", the public interface named as such.
 names() {
-  local s
-  s=$(xargs <<<"$1")
+  local -a words
+  read -r -a words <<<"$1"
+  local s="${words[*]}"
   s=${s// /, }
   echo "${s/public/the public headers (VESK_PUBLIC_HEADERS)}"
 }
@@ -217,14 +221,14 @@ for file in "${FILES[@]}"; do
   group=$GROUP
   [ -n "$group" ] || continue
   checked=$((checked + 1))
+  allowed=${ALLOWED[$group]:-}
 
   # Quoted includes against the group's rule.
-  while read -r line target; do
-    [ -n "${target:-}" ] || continue
+  for entry in ${QUOTED[$file]:-}; do
+    line=${entry%%:*} target=${entry#*:}
     includes=$((includes + 1))
     group_of "$target"
     target_group=$GROUP
-    allowed=${ALLOWED[$group]:-}
     if [[ $allowed == *" public "* && -n "${PUBLIC[$target]:-}" ]]; then continue; fi
     if [ -n "$target_group" ] && [[ $allowed == *" $target_group "* ]]; then continue; fi
     if [ -n "${EXCEPTION_WHY["$file $target"]+x}" ]; then
@@ -232,14 +236,15 @@ for file in "${FILES[@]}"; do
       continue
     fi
     problem "$file:$line: includes \"$target\" (${target_group:-in no group}), but $group files may include only $(names "$allowed")"
-  done < <(quoted_includes "$file")
+  done
 
   # Angle includes: the library uses the C++ standard library, and the
   # operating system in its platform files alone.
   if is_library "$group"; then
     os_file=""
     for f in "${OS_FILE_LIST[@]}"; do [ "$f" = "$file" ] && os_file=1; done
-    while IFS=: read -r line header; do
+    for entry in ${ANGLE[$file]:-}; do
+      line=${entry%%:*} header=${entry#*:}
       includes=$((includes + 1))
       if [[ $header != *.* ]]; then continue; fi
       if [ -n "$os_file" ] && [[ $header == *.h ]]; then continue; fi
@@ -248,7 +253,7 @@ for file in "${FILES[@]}"; do
       else
         problem "$file:$line: includes <$header>: the library uses the C++ standard library only"
       fi
-    done < <(grep -n '^[[:space:]]*#[[:space:]]*include[[:space:]]*<' "$file" | sed 's/^\([0-9]*\):.*<\([^>]*\)>.*/\1:\2/')
+    done
   fi
 
   # The library's sources: each in its layer's list, once.
@@ -278,35 +283,43 @@ done
 # Everything the public header includes is installed with it.
 declare -A SEEN=()
 walk_public() {
-  local file=$1 via=$2 line target
+  local file=$1 via=$2 entry
   [ -z "${SEEN[$file]:-}" ] || return 0
   SEEN[$file]=1
   if [ -z "${PUBLIC[$file]:-}" ]; then
     problem "$file: included by the public interface (through $via) but not installed: add it to VESK_PUBLIC_HEADERS in $SOURCES_CMAKE"
   fi
-  while read -r line target; do
-    [ -n "${target:-}" ] && walk_public "$target" "$file"
-  done < <(quoted_includes "$file")
+  for entry in ${QUOTED[$file]:-}; do
+    walk_public "${entry#*:}" "$file"
+  done
 }
 walk_public component/VeskGSM.h component/VeskGSM.h
 
 # Every other .cpp is named by a CMakeLists.txt in its folder or above, as
-# the path from there.
+# the path from there: each word of every CMakeLists.txt (comments aside)
+# that names a .cpp, as a path from the root.
+declare -A NAMED=()
+# shellcheck disable=SC2016
+while read -r dir word; do
+  NAMED[$dir/$word]=1
+done < <(find . \( -path './build*' -o -name '.git' \) -prune -o -name CMakeLists.txt -print0 | xargs -0 awk '
+  { line = $0; sub(/#.*/, "", line); n = split(line, w, /[ \t()"]+/)
+    dir = FILENAME; sub(/\/?CMakeLists\.txt$/, "", dir); sub(/^\.\/?/, "", dir); if (dir == "") dir = "."
+    for (i = 1; i <= n; i++) if (w[i] ~ /\.cpp$/ && w[i] !~ /\$/) print dir, w[i] }')
 for file in "${FILES[@]}"; do
   [[ $file == *.cpp ]] || continue
   group_of "$file"
-  group=$GROUP
-  if [ -n "$group" ] && is_library "$group"; then continue; fi
-  dir=$(dirname "$file") rel=$(basename "$file") found=""
+  if [ -n "$GROUP" ] && is_library "$GROUP"; then continue; fi
+  dir=${file%/*} rel=${file##*/} found=""
+  [ "$dir" = "$file" ] && dir=.
   while :; do
-    if [ -f "$dir/CMakeLists.txt" ] &&
-      grep -v '^[[:space:]]*#' "$dir/CMakeLists.txt" | grep -qE "(^|[[:space:](\"])${rel//./\\.}([[:space:])\"]|$)"; then
+    if [ -n "${NAMED[$dir/$rel]:-}" ]; then
       found=1
       break
     fi
     [ "$dir" = . ] && break
-    rel=$(basename "$dir")/$rel
-    dir=$(dirname "$dir")
+    rel=${dir##*/}/$rel
+    if [[ $dir == */* ]]; then dir=${dir%/*}; else dir=.; fi
   done
   [ -n "$found" ] || problem "$file: no CMakeLists.txt names it, so it is never built: add it to its binary's list"
 done
