@@ -1,8 +1,8 @@
 # make demo   -- the modem simulator and a walk through the library's features
 #                (installs only what the tool needs: no test packages)
 # make test   -- build everything and run the whole test suite
-# make check-fast -- the layer check and the pure tests (framework, codec):
-#                seconds, for the edit loop
+# make check-fast -- the layer check and the pure tests (framework, codec,
+#                AT answer layer): seconds, for the edit loop
 # make check-layers -- each file includes only what its layer may use
 # make format-check -- the C++ lines changed since main (or the previous
 #                commit) against .clang-format; make format rewrites them
@@ -113,9 +113,10 @@ test: build
 # The tests of the pure layers run in well under a second; building them is
 # the rest.
 check-fast: configure check-layers
-	cmake --build $(BUILD) -j $(JOBS) --target framework_tests codec_tests
+	cmake --build $(BUILD) -j $(JOBS) --target framework_tests codec_tests at_tests
 	$(BUILD)/tests/framework_tests --gtest_brief=1
 	$(BUILD)/tests/codec_tests --gtest_brief=1
+	$(BUILD)/tests/at_tests --gtest_brief=1
 
 check-layers:
 	tools/check-layers.sh
