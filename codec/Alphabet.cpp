@@ -12,6 +12,7 @@ namespace {
 
 // ---------------------------------------------------------------- source tables
 
+// clang-format off
 // TS 23.038 6.2.1, indexed by code. 0x1B is the escape and stands for no
 // character of its own.
 constexpr std::array<char16_t, 128> kDefaultAlphabet = {
@@ -48,6 +49,7 @@ constexpr std::array<char16_t, 128> kDefaultAlphabet = {
     // x       y       z       ä       ö       ñ       ü       à
     u'x',   u'y',   u'z',   0x00E4, 0x00F6, 0x00F1, 0x00FC, 0x00E0,
 };
+// clang-format on
 
 // One entry of a table reached through the escape.
 using national::ShiftEntry;

@@ -10,6 +10,7 @@
 
 namespace vesk {
 
+// clang-format off
 // spNone (0), spCOM1 ... spCOM254 (1 to 254), spCustom (255).
 enum TCommPort : std::uint8_t {
   spNone = 0, spCOM1, spCOM2, spCOM3, spCOM4, spCOM5, spCOM6, spCOM7, spCOM8, spCOM9,
@@ -77,6 +78,7 @@ using TNationalLanguageShiftTablesSet = TSet<TNationalLanguageShiftTables, 14>;
 enum TThreadPriority : std::uint8_t {
   tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical,
 };
+// clang-format on
 
 // Names of the enumeration values, as written by the persistence of
 // published properties ("br115200", "spCOM3"), and back. The From* calls

@@ -11,6 +11,7 @@
 
 namespace vesk::sim {
 
+// clang-format off
 // TS 23.038 6.2.1: code -> character. Row n holds codes 8n to 8n+7.
 inline constexpr std::array<char16_t, 128> kGsmDefaultAlphabet = {
     // @       £       $       ¥       è       é       ù       ì
@@ -46,6 +47,7 @@ inline constexpr std::array<char16_t, 128> kGsmDefaultAlphabet = {
     // x       y       z       ä       ö       ñ       ü       à
     u'x',    u'y',    u'z',    u'\u00E4', u'\u00F6', u'\u00F1', u'\u00FC', u'\u00E0',
 };
+// clang-format on
 
 // Code 0x1B escapes to the extension table; it has no character of its own
 // (the table above shows it as a no-break space, the fallback TS 23.038
