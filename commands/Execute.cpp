@@ -11,8 +11,8 @@ AnsiString TVeskGSM::RunCommand(const AnsiString& line, char terminator, int tim
   // What was waiting before the command is read and dispatched first, so
   // that it does not end up among the answer's lines.
   ReadString();
-  // One command at a time, and no polling cycle of the reader thread from
-  // the first read to the last. Everything read is dispatched as the
+  // One command at a time, and no look of the reader thread at the port
+  // from the first read to the last. Everything read is dispatched as the
   // session ends, on this thread.
   TPortSession session(*this);
   // A read or listing sent without waiting (the automatic read of a
@@ -25,6 +25,7 @@ AnsiString TVeskGSM::RunCommand(const AnsiString& line, char terminator, int tim
   bool completed = false;
   AnsiString text = ReadAnswer([&](const AnsiString& read) { return watch.Feed(read); }, timeOutSeconds, completed);
   if (completed) answer = at::ReadCommandAnswer(text, line);
+  session.End();
   return text;
 }
 
@@ -53,10 +54,7 @@ int TVeskGSM::ExtractStrings(const AnsiString& separators, const AnsiString& whi
   AnsiString seps = separators + AnsiString(1, '\0') + "\r\n\"'";
 
   list->BeginUpdate();
-  struct End {
-    TStrings* list;
-    ~End() { list->EndUpdate(); }
-  } end{list};
+  auto end = OnScopeExit([list] { list->EndUpdate(); });
 
   int count = 0;
   const char* tail = text;

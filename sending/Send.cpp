@@ -197,6 +197,7 @@ bool TVeskGSM::SendSMSAsText(const AnsiString& PhoneNumber, const AnsiString& Ce
     sent = dialogue.Escape(500) && dialogue.Command("AT", 500) && dialogue.Command("AT+CMGF=1", 500) &&
            (!withCentre || dialogue.Command("AT+CSCA=\"" + CenterNumber + "\"", 500)) && dialogue.Drain() &&
            dialogue.StartBody("AT+CMGS=\"" + PhoneNumber + "\"", 500) && dialogue.Submit(MessageText, 800);
+    session.End();
   } catch (const Exception& e) {
     SetLastSend(e.Message(), dialogue.references());
     throw;
@@ -250,6 +251,7 @@ bool TVeskGSM::SendSMSAsPDU(const AnsiString& PhoneNumber, const AnsiString& Cen
         sent = dialogue.StartBody("AT+CMGS=" + pdu.Length, 500) && dialogue.Submit(pdu.Data, 4700);
       }
     }
+    session.End();
   } catch (const Exception& e) {
     SetLastSend(e.Message(), dialogue.references());
     throw;
