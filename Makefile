@@ -24,11 +24,11 @@ JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_ARGS ?=
 PREFIX     ?= /usr/local
 
-# CLI11 and nlohmann-json are for the `veskgsm` tool only, and gammu, a
-# common AT client, is run against the simulator by the tests; the library
-# needs none of them.
+# CLI11 and nlohmann-json are for the `veskgsm` tool only, SQLite and
+# toml++ for its gateway (`veskgsm serve`), and gammu, a common AT client, is
+# run against the simulator by the tests; the library needs none of them.
 APT_PACKAGES := cmake g++ make googletest libgtest-dev libgmock-dev libbenchmark-dev \
-                libcli11-dev nlohmann-json3-dev gammu
+                libcli11-dev nlohmann-json3-dev libsqlite3-dev libtomlplusplus-dev gammu
 # The "-posix" mingw compilers: the default ones lack std::thread.
 WINDOWS_APT_PACKAGES := cmake make googletest g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine wine64
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
