@@ -21,6 +21,7 @@ std::optional<SendReport> Outbox::SendNext(const std::string& modem, bool report
   request.now = clock_();
   request.leaseMs = policy_.lease;
   request.report = report;
+  request.retryElsewhere = policy_.backoff;
   std::optional<OutboxMessage> message = store_.Claim(request);
   if (!message) return std::nullopt;
 

@@ -305,18 +305,20 @@ class SqliteStore final : public Store {
     static const std::string kNext =
         "SELECT id FROM outbox WHERE state = 'queued' AND next_attempt <= ?1 "
         "AND (not_before IS NULL OR not_before <= ?1) AND (not_after IS NULL OR not_after > ?1) "
-        "AND (modem IS NULL OR modem = ?2) ORDER BY priority DESC, id LIMIT 1";
+        "AND (modem IS NULL OR modem = ?2) "
+        "AND (sent_by IS NOT ?2 OR error_kind IS NOT 'temporary' OR next_attempt + ?3 <= ?1) "
+        "ORDER BY priority DESC, id LIMIT 1";
     // A look without the write lock first: most calls find nothing.
     {
       Statement& s = db_->Prepare(kNext);
-      s.Bind(1, r.now).Bind(2, r.modem);
+      s.Bind(1, r.now).Bind(2, r.modem).Bind(3, r.retryElsewhere);
       const bool any = s.Step();
       s.Reset();
       if (!any) return std::nullopt;
     }
     Transaction tx(*db_);
     Statement& s = db_->Prepare(kNext);
-    s.Bind(1, r.now).Bind(2, r.modem);
+    s.Bind(1, r.now).Bind(2, r.modem).Bind(3, r.retryElsewhere);
     if (!s.Step()) {
       s.Reset();
       return std::nullopt;
@@ -724,6 +726,31 @@ class SqliteStore final : public Store {
     while (s.Step()) out.push_back(EventFromRow(s));
     s.Reset();
     return out;
+  }
+
+  std::vector<Event> RecentEvents(const std::set<std::string>& kinds, int limit) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::string list;
+    for (std::size_t i = 0; i < kinds.size(); ++i) list += (i ? ", ?" : "?") + std::to_string(i + 2);
+    if (list.empty()) return {};
+    Statement& s = db_->Prepare(
+        "SELECT id, at, kind, message_id, inbox_id, modem, detail FROM events WHERE kind IN (" + list +
+        ") ORDER BY id DESC LIMIT ?1");
+    s.Bind(1, limit);
+    int at = 2;
+    for (const std::string& k : kinds) s.Bind(at++, k);
+    std::vector<Event> out;
+    while (s.Step()) out.push_back(EventFromRow(s));
+    s.Reset();
+    return out;
+  }
+
+  int UndecodedCount() override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Statement& s = db_->Prepare("SELECT COUNT(*) FROM undecoded");
+    const int n = s.Step() ? static_cast<int>(s.Int(0)) : 0;
+    s.Reset();
+    return n;
   }
 
   // ---------------------------------------------------------------- status

@@ -133,6 +133,9 @@ struct ClaimRequest {
   Millis now = 0;
   Millis leaseMs = 60000;
   bool report = false;  // the modem asks for delivery reports
+  // A message that failed temporarily on this modem is left to the other
+  // modems until this long after it fell due again.
+  Millis retryElsewhere = 0;
 };
 
 // Recover's outcome: what went back to the queue and what became uncertain.
@@ -253,7 +256,8 @@ class Store {
   // The next message for this modem, moved to `sending` (phase 0) with one
   // more attempt: the highest priority first, then the oldest, among those
   // queued, due (next_attempt and not_before reached), not expired, and
-  // meant for this modem or for any.
+  // meant for this modem or for any. One this modem just failed waits
+  // `retryElsewhere` longer for it, so that another modem tries first.
   virtual std::optional<OutboxMessage> Claim(const ClaimRequest& request) = 0;
   virtual void MarkWriting(std::int64_t id, const std::string& claimer, Millis now) = 0;
   // Every part accepted, with the reference of each (in part order).
@@ -305,6 +309,10 @@ class Store {
   virtual std::optional<InboxEntry> GetInbox(std::int64_t id) = 0;
   virtual std::map<std::string, int> CountByState() = 0;
   virtual std::vector<Event> ListEvents(std::int64_t after, int limit) = 0;
+  // The latest events of these kinds, the newest first.
+  virtual std::vector<Event> RecentEvents(const std::set<std::string>& kinds, int limit) = 0;
+  // How many stored messages did not decode.
+  virtual int UndecodedCount() = 0;
 
   // ---------------------------------------------------------- status
   virtual void UpdateModem(const ModemStatus& status) = 0;

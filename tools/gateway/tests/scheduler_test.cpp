@@ -157,12 +157,24 @@ TEST_F(SchedulerTest, TemporaryErrorsRetryWithDoublingBackoff) {
   EXPECT_EQ(store->GetMessage(id)->attempts, 3);
 }
 
+TEST_F(SchedulerTest, ARetryGoesToAnotherModemFirst) {
+  sender.Script("flaky", {Fails("+CMS ERROR: 38")});
+  Queue("flaky");
+  ASSERT_TRUE(outbox->SendNext("left", false, sender));
+  clock.Advance(30000);
+  EXPECT_FALSE(outbox->SendNext("left", false, sender)) << "due, but left to the others for a while";
+  auto retried = outbox->SendNext("right", false, sender);
+  ASSERT_TRUE(retried);
+  EXPECT_EQ(retried->state, MessageState::Sent);
+}
+
 TEST_F(SchedulerTest, TemporaryErrorsGiveUpAfterMaxAttempts) {
   sender.Script("doomed", {Fails("+CMS ERROR: 38"), Fails("+CMS ERROR: 38"), Fails("+CMS ERROR: 38")});
   const std::int64_t id = Queue("doomed");
   for (int i = 0; i < 3; ++i) {
-    ASSERT_TRUE(outbox->SendNext("m1", false, sender));
-    clock.Advance(Outbox::RetryDelay(30000, i + 1));
+    ASSERT_TRUE(outbox->SendNext("m1", false, sender)) << "attempt " << i + 1;
+    // The only modem takes it again one backoff after it fell due.
+    clock.Advance(Outbox::RetryDelay(30000, i + 1) + 30000);
   }
   const OutboxMessage m = *store->GetMessage(id);
   EXPECT_EQ(m.state, MessageState::Failed);
