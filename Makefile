@@ -1,5 +1,7 @@
 # make demo   -- the modem simulator and a walk through the library's features
 # make test   -- build everything and run the whole test suite
+# make crash-test -- the gateway killed 20 times at random moments while 4
+#                simulated modems receive 200 messages and send 200 (CI)
 # make tsan   -- the test suite under ThreadSanitizer
 # make asan   -- the test suite under AddressSanitizer and UBSan
 # make bench  -- the benchmarks (with the peer library's comparison when
@@ -38,7 +40,7 @@ FUZZ_PACKAGES := clang libclang-rt-dev
 # Only the benchmarks use it, to compare with; the library never does.
 BENCH_PACKAGES := libgammu-dev
 
-.PHONY: all deps deps-windows fuzz-deps bench-deps configure build test tsan asan bench fuzz demo install windows test-windows clean
+.PHONY: all deps deps-windows fuzz-deps bench-deps configure build test crash-test tsan asan bench fuzz demo install windows test-windows clean
 
 all: build
 
@@ -77,6 +79,13 @@ build: configure
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 300
+
+# make test runs a short round of it (4 kills); this is the full one.
+crash-test: build
+	@start=$$(date +%s); \
+	$(BUILD)/tools/gateway/gateway_crash_harness --binary $(BUILD)/tools/cli/veskgsm \
+	  --kills 20 --modems 4 --incoming 200 --outgoing 200; status=$$?; \
+	echo "crash-test took $$(( $$(date +%s) - start )) s"; exit $$status
 
 tsan: deps
 	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DVESK_TSAN=ON -DVESK_WERROR=ON -DVESK_BUILD_BENCH=OFF $(CMAKE_ARGS)

@@ -164,6 +164,14 @@ void Gateway::HousekeepingLoop() {
 }
 
 int Serve(const std::string& configPath, const std::string& logLevel, const std::string& logFile, std::ostream& err) {
+  // The signals are taken by this thread alone, in sigtimedwait below; every
+  // thread started from here on inherits the block. A SIGTERM during the
+  // start waits for it to finish.
+  sigset_t signals;
+  sigemptyset(&signals);
+  for (int s : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&signals, s);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
   GatewayOptions options;
   try {
     options.settings = LoadConfig(configPath);
@@ -182,13 +190,6 @@ int Serve(const std::string& configPath, const std::string& logLevel, const std:
   }
   options.logLevel = *level;
   options.logFile = logFile;
-
-  // The signals are taken by this thread alone, in sigtimedwait below; every
-  // thread started from here on inherits the block.
-  sigset_t signals;
-  sigemptyset(&signals);
-  for (int s : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&signals, s);
-  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
   std::unique_ptr<Gateway> gateway;
   try {

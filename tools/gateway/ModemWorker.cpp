@@ -405,6 +405,9 @@ bool ModemWorker::Connect() {
 }
 
 bool ModemWorker::SetUp(std::string& why) {
+  // A message body that a send which never finished left open (the gateway
+  // was killed at the prompt) ends here, unsent, before anything else.
+  gsm_->SendString(std::string(1, '\x1B'));
   Command("ATE0");
   Command("AT+CMEE=1");
   const std::vector<std::string> pin = Command("AT+CPIN?");
