@@ -93,9 +93,13 @@ class Child {
   }
   void Kill() {
     if (pid_ <= 0) return;
-    ::kill(pid_, SIGKILL);
     int status = 0;
-    ::waitpid(pid_, &status, 0);
+    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+      NoteExit(status);
+    } else {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, &status, 0);
+    }
     pid_ = -1;
   }
   // SIGTERM and its exit status; -1 when it had to be killed.
@@ -118,17 +122,26 @@ class Child {
     if (pid_ <= 0) return false;
     int status = 0;
     if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+      NoteExit(status);
       pid_ = -1;
       return false;
     }
     return true;
   }
   int Starts() const { return starts_; }
+  // How the runs that ended by themselves (not by our signal) ended.
+  const std::vector<std::string>& OwnExits() const { return ownExits_; }
 
  private:
+  void NoteExit(int status) {
+    ownExits_.push_back(WIFEXITED(status) ? "exit status " + std::to_string(WEXITSTATUS(status))
+                                          : "signal " + std::to_string(WTERMSIG(status)));
+  }
+
   std::string binary_, config_, log_;
   pid_t pid_ = -1;
   int starts_ = 0;
+  std::vector<std::string> ownExits_;
 };
 
 int Usage(const char* why) {
@@ -297,6 +310,7 @@ int main(int argc, char** argv) {
   // ---------------------------------------------------------------- checks
   auto fail = [&](const std::string& what) { failures.push_back(what); };
   if (exitStatus != 0) fail("the gateway's exit status after SIGTERM was " + std::to_string(exitStatus));
+  for (const std::string& how : gateway.OwnExits()) fail("a run of the gateway ended by itself: " + how);
   if (!settled()) fail("the gateway did not settle within 180 s after the last kill");
 
   // Inbox: each message once, from the modem it came to.
