@@ -244,7 +244,7 @@ GatewaySettings ParseConfig(const std::string& text, const std::string& path) {
   }
   if (const toml::node* modems = top.Take("modem")) {
     if (!modems->is_array_of_tables()) top.Fail(modems, "modem", "must be tables: [[modem]]");
-    std::map<std::string, int> names;
+    std::map<std::string, int> names, ports;
     int number = 0;
     for (const toml::node& item : *modems->as_array()) {
       ++number;
@@ -253,6 +253,9 @@ GatewaySettings ParseConfig(const std::string& text, const std::string& path) {
       if (!names.emplace(m.name, m.line).second)
         s.Fail(s.Take("name"), "name",
                "\"" + m.name + "\" is already the name of the modem at line " + std::to_string(names[m.name]));
+      if (!m.port.empty() && !ports.emplace(m.port, m.line).second)
+        s.Fail(s.Take("port"), "port", "\"" + m.port + "\" is already the port of the modem at line " +
+                                           std::to_string(ports[m.port]));
       settings.modems.push_back(std::move(m));
     }
   }

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "component/Framework.h"
+#include "port/SerialDevice.h"
 #include "tools/gateway/Gateway.h"
 #include "tools/gateway/Json.h"
 #include "tools/gateway/tests/SimPool.h"
@@ -46,8 +47,9 @@ class GatewayPool : public ::testing::Test {
     return ParseConfig(text, dir.Write("gateway.toml", text));
   }
 
-  void StartGateway(GatewaySettings settings) {
+  void StartGateway(GatewaySettings settings, std::shared_ptr<SerialPlatform> platform = nullptr) {
     GatewayOptions o;
+    o.platform = std::move(platform);
     o.settings = std::move(settings);
     o.logFile = dir.Path("gateway.log");
     o.logLevel = LogLevel::Debug;
@@ -308,6 +310,57 @@ TEST_F(GatewayPool, AModemThatCannotBeOpenedIsReportedAndTriedAgain) {
   Queue("+15550123", "for the late one", "late");
   ASSERT_TRUE(WaitUntil([&] { return late.Submitted().size() == 1; }, 20s));
   gateway.reset();
+}
+
+// The machine's ports as the scan sees them: here, the simulators' paths
+// (the machine's own list never holds pseudo-terminals).
+class ListedPorts : public SerialPlatform {
+ public:
+  explicit ListedPorts(std::vector<AnsiString> names) : names_(std::move(names)) {}
+  std::unique_ptr<SerialDevice> Open(const AnsiString& name, int& error) override {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      opened.push_back(name);
+    }
+    return real_->Open(name, error);
+  }
+  std::vector<AnsiString> PortNames() override { return names_; }
+  bool IsPresentDevice(const AnsiString& name) override { return real_->IsPresentDevice(name); }
+  bool CaseSensitiveNames() const override { return true; }
+  AnsiString ErrorText(int error) override { return real_->ErrorText(error); }
+  std::vector<AnsiString> Opened() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return opened;
+  }
+
+ private:
+  std::shared_ptr<SerialPlatform> real_ = DefaultSerialPlatform();
+  std::vector<AnsiString> names_;
+  std::mutex mutex_;
+  std::vector<AnsiString> opened;
+};
+
+TEST_F(GatewayPool, AModemIsFoundByItsImei) {
+  StartPool(3);
+  // m0 has its port; "found" is the modem whose IMEI is m2's, somewhere
+  // among the ports.
+  const std::string text = "[gateway]\nname = \"test\"\n[[modem]]\nname = \"m0\"\nport = \"" + (*pool)[0].Path() +
+                           "\"\n[[modem]]\nname = \"found\"\nimei = \"" + SimPool::Imei(2) + "\"\n";
+  auto ports = std::make_shared<ListedPorts>(
+      std::vector<AnsiString>{(*pool)[0].Path(), (*pool)[1].Path(), (*pool)[2].Path()});
+  StartGateway(ParseConfig(text, dir.Write("gateway.toml", text)), ports);
+  ASSERT_TRUE(WaitUntil([&] { return gateway->Worker("found")->Connected(); }, 30s));
+  Queue("+15550123", "through the modem found", "found");
+  ASSERT_TRUE(WaitUntil([&] { return (*pool)[2].Submitted().size() == 1; }, 20s));
+  EXPECT_TRUE((*pool)[1].Submitted().empty());
+  int scans = 0;
+  for (const AnsiString& p : ports->Opened()) scans += p == (*pool)[0].Path();
+  EXPECT_EQ(scans, 1) << "the scan left the port of m0 alone";
+  for (const ModemStatus& m : gateway->GetStore().ListModems()) {
+    if (m.name == "found") {
+      EXPECT_EQ(m.port, (*pool)[2].Path());
+    }
+  }
 }
 
 TEST_F(GatewayPool, TemporaryErrorsMoveToAnotherModemAndPermanentOnesFail) {
