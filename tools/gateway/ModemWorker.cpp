@@ -219,7 +219,13 @@ void ModemWorker::Run() {
       std::lock_guard<std::mutex> lock(mutex_);
       std::string name = UpperCase(TrimmedText(storage));
       name.erase(std::remove(name.begin(), name.end(), '"'), name.end());
-      toRead_.insert(name);
+      // The name goes into a command line: a storage name is letters,
+      // digits and '_'. Anything else (a garbled notice) makes every
+      // storage be read instead.
+      const bool safe = !name.empty() && name.size() <= 8 && std::all_of(name.begin(), name.end(), [](char c) {
+        return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+      });
+      toRead_.insert(safe ? name : std::string());
       woken_ = true;
     }
     wake_.notify_all();
@@ -264,6 +270,10 @@ void ModemWorker::Run() {
       {
         std::lock_guard<std::mutex> lock(mutex_);
         named.swap(toRead_);
+      }
+      if (named.count(std::string())) {
+        nextScan_ = 0;  // a notice that did not read: every storage
+        continue;
       }
       for (const std::string& storage : named) {
         if (LostOrStopping()) break;

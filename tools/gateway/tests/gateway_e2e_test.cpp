@@ -147,7 +147,13 @@ TEST_F(GatewayPool, TwoHundredMessagesEachWayThroughFourModems) {
   for (int i = 0; i < 200; ++i) incoming.insert(InText(i));
   network.join();
 
-  ASSERT_TRUE(WaitUntil([&] { return Count("sent") == 200 && InboxSize() == 200; }, 60s))
+  auto modemsEmpty = [&] {
+    for (int m = 0; m < 4; ++m)
+      if (!(*pool)[m].Stored().empty()) return false;
+    return true;
+  };
+  // Received means committed, then deleted from the modem: both are awaited.
+  ASSERT_TRUE(WaitUntil([&] { return Count("sent") == 200 && InboxSize() == 200 && modemsEmpty(); }, 60s))
       << Count("sent") << " sent, " << InboxSize() << " received";
 
   // Every message received is in the inbox once, under the modem that got it.
@@ -269,6 +275,22 @@ TEST_F(GatewayPool, AMessageThatDoesNotDecodeIsKeptAsItCame) {
   (*pool)[0].DeliverSms(fine);
   ASSERT_TRUE(WaitUntil([&] { return InboxSize() == 1 && (*pool)[0].Stored().empty(); }, 20s));
   EXPECT_EQ(gateway->GetStore().UndecodedCount(), 1);
+}
+
+TEST_F(GatewayPool, AGarbledNoticeRunsNoCommandOfItsOwn) {
+  StartPool(1);
+  StartGateway(Settings());
+  ASSERT_TRUE(WaitUntil([&] { return gateway->Worker("m0")->Connected(); }, 20s));
+  std::this_thread::sleep_for(300ms);  // the first reading of the storages is over
+  sim::IncomingSms sms;
+  sms.text = "announced in a garbled notice";
+  sms.announce = false;
+  (*pool)[0].DeliverSms(sms);
+  (*pool)[0].SendUnsolicited("+CMTI: \"SM;+CMGD=1,4\",1");
+  // Not the storage it names, but every storage, is read at once.
+  ASSERT_TRUE(WaitUntil([&] { return InboxSize() == 1 && (*pool)[0].Stored().empty(); }, 10s));
+  for (const std::string& line : (*pool)[0].Commands())
+    EXPECT_EQ(line.find("CMGD=1,4"), std::string::npos) << line;
 }
 
 TEST_F(GatewayPool, StatusReportsInStorageAreLeftForTheirReader) {
