@@ -11,8 +11,6 @@ namespace vesk::gateway {
 
 namespace {
 
-constexpr Millis kStaleCheck = 60000;
-
 bool ProcessAlive(int pid) { return pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM); }
 
 }  // namespace
@@ -141,7 +139,7 @@ void Gateway::Housekeeping() {
         log_->Warn("", InboxSubject(id), "stored incomplete: the rest of its parts never came");
         hooks_->Wake();
       }
-      nextStaleCheck_ = now + kStaleCheck;
+      nextStaleCheck_ = now + options_.staleCheck;
     }
     if (now >= nextHeartbeat_) {
       store_->UpdateGateway({options_.settings.name, static_cast<int>(::getpid()), started_, now, std::nullopt});

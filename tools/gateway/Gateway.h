@@ -46,6 +46,7 @@ struct GatewayOptions {
   Millis rescan = 60000;   // every storage read again while idle
   Millis idlePoll = 250;   // an idle modem looks at the queue
   Millis lease = 60000;
+  Millis staleCheck = 60000;  // how often parts that never completed are looked for
 };
 
 class Gateway {

@@ -50,6 +50,7 @@ class GatewayPool : public ::testing::Test {
   void StartGateway(GatewaySettings settings, std::shared_ptr<SerialPlatform> platform = nullptr) {
     GatewayOptions o;
     o.platform = std::move(platform);
+    o.staleCheck = 100;
     o.settings = std::move(settings);
     o.logFile = dir.Path("gateway.log");
     o.logLevel = LogLevel::Debug;
@@ -249,6 +250,23 @@ TEST_F(GatewayPool, PartsOfALongMessageWaitInTheStoreAcrossARestart) {
   EXPECT_EQ(e.parts, 3);
   EXPECT_FALSE(e.incomplete);
   EXPECT_EQ(gateway->GetStore().PendingParts(), 0);
+}
+
+TEST_F(GatewayPool, PartsThatNeverCompleteAreStoredIncomplete) {
+  StartPool(1);
+  StartGateway(Settings("[inbox]\nincomplete_after = 0.5\n[hooks]\non_received = " + HookLine("received.jsonl") + "\n"));
+  sim::IncomingSms sms;
+  sms.text = std::string(153, 'a') + std::string(153, 'b') + std::string(10, 'c');
+  sms.partOrder = {1, 3};  // part 2 never comes
+  (*pool)[0].DeliverSms(sms);
+  ASSERT_TRUE(WaitUntil([&] { return InboxSize() == 1; }, 20s));
+  const InboxEntry e = gateway->GetStore().ListInbox(0, 10).at(0);
+  EXPECT_TRUE(e.incomplete);
+  EXPECT_EQ(e.text, std::string(153, 'a') + std::string(10, 'c'));
+  EXPECT_EQ(e.parts, 3);
+  EXPECT_EQ(gateway->GetStore().PendingParts(), 0);
+  ASSERT_TRUE(WaitUntil([&] { return HookCalls("received.jsonl").size() == 1; }, 20s));
+  EXPECT_TRUE(nlohmann::json::parse(dir.Read("received.jsonl"))["incomplete"].get<bool>());
 }
 
 TEST_F(GatewayPool, TheSameMessageTwiceIsStoredOnce) {
