@@ -58,8 +58,8 @@ int RunQueue(const QueueOptions& options, std::ostream& out, std::ostream& err) 
       return kUsage;
     }
   }
-  if (!m.modem.empty() &&
-      std::none_of(settings.modems.begin(), settings.modems.end(), [&](const ModemSettings& s) { return s.name == m.modem; })) {
+  if (!m.modem.empty() && std::none_of(settings.modems.begin(), settings.modems.end(),
+                                       [&](const ModemSettings& s) { return s.name == m.modem; })) {
     err << "veskgsm: refused: " << options.config << " has no modem named \"" << m.modem << "\"\n";
     return kUsage;
   }
@@ -202,7 +202,8 @@ int RunStatus(const StatusOptions& options, std::ostream& out, std::ostream& err
           << ", last heard of " << g["heartbeat"].get<std::string>() << "\n";
     if (gateways.empty()) out << "no gateway has run on this store yet\n";
     for (const json& m : modems) {
-      out << "modem " << m["name"].get<std::string>() << ": " << (m["connected"].get<bool>() ? "connected" : "not connected");
+      out << "modem " << m["name"].get<std::string>() << ": "
+          << (m["connected"].get<bool>() ? "connected" : "not connected");
       if (!m["port"].get<std::string>().empty()) out << " on " << m["port"].get<std::string>();
       if (!m["imei"].is_null()) out << ", IMEI " << m["imei"].get<std::string>();
       if (!m["signal"].is_null()) out << ", signal " << m["signal"].get<int>();

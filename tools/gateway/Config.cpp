@@ -63,8 +63,7 @@ class Section {
     if (!node) return false;
     if (!node->is_integer()) Fail(node, key, "must be a whole number");
     const long long v = node->as_integer()->get();
-    if (v < low || v > high)
-      Fail(node, key, "must be between " + std::to_string(low) + " and " + std::to_string(high));
+    if (v < low || v > high) Fail(node, key, "must be between " + std::to_string(low) + " and " + std::to_string(high));
     out = static_cast<int>(v);
     return true;
   }
@@ -150,8 +149,8 @@ bool IsNumberText(const std::string& s, bool allowPlus) {
 bool IsNameText(const std::string& s) {
   if (s.empty() || s.size() > 64) return false;
   for (char c : s) {
-    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
-                    c == '_' || c == '.';
+    const bool ok =
+        (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_' || c == '.';
     if (!ok) return false;
   }
   return true;
@@ -179,8 +178,7 @@ void ReadStore(Section& section, StoreSettings& store, const std::string& folder
   } else {
     section.Fail(urlNode, "url", "must start with sqlite:// (sqlite://FILE, relative to the configuration's folder)");
   }
-  if (section.String("synchronous", store.synchronous) && store.synchronous != "normal" &&
-      store.synchronous != "full")
+  if (section.String("synchronous", store.synchronous) && store.synchronous != "normal" && store.synchronous != "full")
     section.Fail(section.Take("synchronous"), "synchronous", "must be \"normal\" or \"full\"");
   section.RefuseUnknown();
 }
@@ -214,7 +212,10 @@ ModemSettings ReadModem(Section& section) {
 }  // namespace
 
 ConfigError::ConfigError(std::string file, int line, std::string key, const std::string& message)
-    : std::runtime_error(Describe(file, line, key, message)), file_(std::move(file)), line_(line), key_(std::move(key)) {}
+    : std::runtime_error(Describe(file, line, key, message)),
+      file_(std::move(file)),
+      line_(line),
+      key_(std::move(key)) {}
 
 GatewaySettings ParseConfig(const std::string& text, const std::string& path) {
   toml::table root;
@@ -254,8 +255,8 @@ GatewaySettings ParseConfig(const std::string& text, const std::string& path) {
         s.Fail(s.Take("name"), "name",
                "\"" + m.name + "\" is already the name of the modem at line " + std::to_string(names[m.name]));
       if (!m.port.empty() && !ports.emplace(m.port, m.line).second)
-        s.Fail(s.Take("port"), "port", "\"" + m.port + "\" is already the port of the modem at line " +
-                                           std::to_string(ports[m.port]));
+        s.Fail(s.Take("port"), "port",
+               "\"" + m.port + "\" is already the port of the modem at line " + std::to_string(ports[m.port]));
       settings.modems.push_back(std::move(m));
     }
   }

@@ -132,9 +132,10 @@ void Gateway::Housekeeping() {
     }
     if (now >= nextStaleCheck_) {
       const Millis olderThan = now - static_cast<Millis>(options_.settings.inbox.incompleteAfterSeconds * 1000);
-      const auto ids = store_->FinishStaleParts(
-          olderThan, now,
-          [this](const std::vector<IncomingPart>& parts, bool complete) { return decoder_->Assemble(parts, complete); });
+      const auto ids =
+          store_->FinishStaleParts(olderThan, now, [this](const std::vector<IncomingPart>& parts, bool complete) {
+            return decoder_->Assemble(parts, complete);
+          });
       for (std::int64_t id : ids) {
         log_->Warn("", InboxSubject(id), "stored incomplete: the rest of its parts never came");
         hooks_->Wake();

@@ -43,8 +43,8 @@ struct GatewayOptions {
   ClockFn clock = SystemMillis;
   std::shared_ptr<SerialPlatform> platform;  // where ports are opened; the machine's when null
   Millis heartbeat = 5000;
-  Millis rescan = 60000;   // every storage read again while idle
-  Millis idlePoll = 250;   // an idle modem looks at the queue
+  Millis rescan = 60000;  // every storage read again while idle
+  Millis idlePoll = 250;  // an idle modem looks at the queue
   Millis lease = 60000;
   Millis staleCheck = 60000;  // how often parts that never completed are looked for
 };

@@ -282,8 +282,8 @@ bool HookRunner::RunOne(const HookJob& job) {
     subject = MessageSubject(*e.messageId);
   }
   body["event"] = e.kind;
-  const HookRun run = RunProgram(*command, Dump(body) + "\n", env,
-                                 static_cast<Millis>(settings_.timeoutSeconds * 1000), log_.Descriptor(), &stopping_,
+  const HookRun run = RunProgram(*command, Dump(body) + "\n", env, static_cast<Millis>(settings_.timeoutSeconds * 1000),
+                                 log_.Descriptor(), &stopping_,
                                  std::min<Millis>(5000, static_cast<Millis>(settings_.timeoutSeconds * 1000)));
   const Millis now = clock_();
   if (run.ok) {
@@ -306,8 +306,7 @@ bool HookRunner::RunOne(const HookJob& job) {
   } else {
     store_.HookFinished(e.id, false, run.error, std::nullopt, now);
     log_.Error(e.modem, subject,
-               "hook for " + e.kind + " failed (" + run.error + ") " + std::to_string(attempt) +
-                   " times; given up");
+               "hook for " + e.kind + " failed (" + run.error + ") " + std::to_string(attempt) + " times; given up");
   }
   return false;
 }

@@ -26,7 +26,8 @@ json MessageJson(const OutboxMessage& m) {
                      {"state", p.state},
                      {"status", p.status ? json(*p.status) : json()}});
   json error;
-  if (m.error) error = {{"kind", m.error->kind}, {"code", m.error->code ? json(*m.error->code) : json()}, {"text", m.error->text}};
+  if (m.error)
+    error = {{"kind", m.error->kind}, {"code", m.error->code ? json(*m.error->code) : json()}, {"text", m.error->text}};
   std::string modem = !m.sentBy.empty() ? m.sentBy : m.modem;
   return {{"id", m.id},
           {"to", m.to},
@@ -79,8 +80,7 @@ std::string MessageLine(const OutboxMessage& m) {
   if (!m.parts.empty()) {
     line += ", reference";
     if (m.parts.size() > 1) line += "s";
-    for (std::size_t i = 0; i < m.parts.size(); ++i)
-      line += (i ? "," : " ") + std::to_string(m.parts[i].reference);
+    for (std::size_t i = 0; i < m.parts.size(); ++i) line += (i ? "," : " ") + std::to_string(m.parts[i].reference);
   }
   if (m.error) line += " [" + m.error->kind + ": " + m.error->text + "]";
   return line + ": " + Short(m.text, 60);

@@ -78,8 +78,8 @@ class ModemWorker::Sender : public MessageSender {
       ~Unhook() { gsm.OnSend = nullptr; }
     } unhook{gsm};
     try {
-      attempt.sent = gsm.SendSMSAsPDU(m.to, worker_.settings_.smsc, Utf8ToWide(m.text), EncodingOf(m.encoding),
-                                      m.flash);
+      attempt.sent =
+          gsm.SendSMSAsPDU(m.to, worker_.settings_.smsc, Utf8ToWide(m.text), EncodingOf(m.encoding), m.flash);
       if (!attempt.sent) attempt.error = gsm.GetLastSendError();
     } catch (const EVeskGSMException& e) {
       if (storeFailure) {
@@ -145,8 +145,8 @@ void ModemWorker::OnStatusReport(const StatusReport& report) {
                    "a delivery report for reference " + std::to_string(r.reference) + " matches no sent part");
     return;
   }
-  ctx_.log->Info(settings_.name, "", "delivery report, status " + std::to_string(r.status) + ": message is " +
-                                         StateName(*state));
+  ctx_.log->Info(settings_.name, "",
+                 "delivery report, status " + std::to_string(r.status) + ": message is " + StateName(*state));
   if (ctx_.eventCommitted) ctx_.eventCommitted();
 }
 
@@ -504,10 +504,11 @@ void ModemWorker::ReadStorage(const std::string& storage) {
       case TakenMessage::Kind::Message: {
         const AddResult r = ctx_.store->AddMessage(taken.message);
         if (r.duplicate)
-          ctx_.log->Info(settings_.name, InboxSubject(r.id), "received again from " + taken.message.sender +
-                                                                 " (" + where + "): already in the inbox");
+          ctx_.log->Info(settings_.name, InboxSubject(r.id),
+                         "received again from " + taken.message.sender + " (" + where + "): already in the inbox");
         else
-          ctx_.log->Info(settings_.name, InboxSubject(r.id), "received from " + taken.message.sender + " (" + where + ")");
+          ctx_.log->Info(settings_.name, InboxSubject(r.id),
+                         "received from " + taken.message.sender + " (" + where + ")");
         break;
       }
       case TakenMessage::Kind::Part: {

@@ -42,7 +42,8 @@ ModemError ReadModemError(const std::string& lastSendError) {
     e.number = NumberAfter(upper, at2 + 10);
   } else if (Contains(upper, "NO FINAL RESULT") || Contains(upper, "NO ANSWER") || Contains(upper, "PROMPT")) {
     e.kind = ModemError::Kind::NoAnswer;
-  } else if (Contains(upper, "CONNECTION CLOSED") || Contains(upper, "IS NOT OPEN") || Contains(upper, "NOT CONNECTED")) {
+  } else if (Contains(upper, "CONNECTION CLOSED") || Contains(upper, "IS NOT OPEN") ||
+             Contains(upper, "NOT CONNECTED")) {
     e.kind = ModemError::Kind::Closed;
   } else if (Contains(upper, "NO PHONE NUMBER") || Contains(upper, "CONTROL CHARACTER") ||
              Contains(upper, "DOUBLE QUOTE") || Contains(upper, "255 PARTS") || Contains(upper, "ZERO BYTE")) {
@@ -121,9 +122,15 @@ Failure ClassifyFailure(const ModemError& error, bool bodyWritten, std::size_t p
     }
   }
   switch (f.cls) {
-    case FailureClass::Temporary: f.error.kind = "temporary"; break;
-    case FailureClass::Permanent: f.error.kind = "permanent"; break;
-    case FailureClass::Uncertain: f.error.kind = "uncertain"; break;
+    case FailureClass::Temporary:
+      f.error.kind = "temporary";
+      break;
+    case FailureClass::Permanent:
+      f.error.kind = "permanent";
+      break;
+    case FailureClass::Uncertain:
+      f.error.kind = "uncertain";
+      break;
   }
   return f;
 }

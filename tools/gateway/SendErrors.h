@@ -17,13 +17,13 @@ namespace vesk::gateway {
 // The modem's side of a failed send.
 struct ModemError {
   enum class Kind {
-    None,       // no error text
-    Cms,        // "+CMS ERROR: <n>" (TS 27.005 3.2.5)
-    Cme,        // "+CME ERROR: <n>" (TS 27.007 9.2)
-    Error,      // a bare "ERROR"
-    NoAnswer,   // no answer (or no prompt) in time
-    Closed,     // the connection closed or the port failed during the send
-    Refused,    // the component refused the arguments before writing anything
+    None,      // no error text
+    Cms,       // "+CMS ERROR: <n>" (TS 27.005 3.2.5)
+    Cme,       // "+CME ERROR: <n>" (TS 27.007 9.2)
+    Error,     // a bare "ERROR"
+    NoAnswer,  // no answer (or no prompt) in time
+    Closed,    // the connection closed or the port failed during the send
+    Refused,   // the component refused the arguments before writing anything
   };
   Kind kind = Kind::None;
   std::optional<int> number;

@@ -58,7 +58,8 @@ std::int64_t Statement::Int(int column) const { return sqlite3_column_int64(stmt
 std::string Statement::Text(int column) const {
   const auto* text = sqlite3_column_text(stmt_, column);
   if (!text) return {};
-  return std::string(reinterpret_cast<const char*>(text), static_cast<std::size_t>(sqlite3_column_bytes(stmt_, column)));
+  return std::string(reinterpret_cast<const char*>(text),
+                     static_cast<std::size_t>(sqlite3_column_bytes(stmt_, column)));
 }
 
 std::optional<std::int64_t> Statement::OptInt(int column) const {

@@ -216,8 +216,8 @@ FileKind InspectFile(const std::string& path) {
   if (got == 0) return FileKind::Empty;
   if (got < 100 || std::memcmp(header, "SQLite format 3", 16) != 0) return FileKind::NotSqlite;
   const auto* h = reinterpret_cast<const unsigned char*>(header);
-  const std::uint32_t application = (std::uint32_t{h[68]} << 24) | (std::uint32_t{h[69]} << 16) |
-                                     (std::uint32_t{h[70]} << 8) | std::uint32_t{h[71]};
+  const std::uint32_t application =
+      (std::uint32_t{h[68]} << 24) | (std::uint32_t{h[69]} << 16) | (std::uint32_t{h[70]} << 8) | std::uint32_t{h[71]};
   if (application == kApplicationId) return FileKind::Ours;
   if (application == 0) return FileKind::UnmarkedSqlite;
   return FileKind::Foreign;
@@ -362,7 +362,10 @@ class SqliteStore final : public Store {
     Finish(id, "sent", nullptr, now);
     // The modem's count of parts is the one that holds.
     if (!references.empty())
-      db_->Prepare("UPDATE outbox SET parts = ?1 WHERE id = ?2").Bind(1, static_cast<int>(references.size())).Bind(2, id).Run();
+      db_->Prepare("UPDATE outbox SET parts = ?1 WHERE id = ?2")
+          .Bind(1, static_cast<int>(references.size()))
+          .Bind(2, id)
+          .Run();
     AddParts(id, modem, references, now);
     AddEvent("sent", id, std::nullopt, modem, ReferencesText(references), now);
     tx.Commit();
@@ -457,8 +460,7 @@ class SqliteStore final : public Store {
             .Bind(1, now)
             .Bind(2, id)
             .Run();
-        AddEvent("requeued", id, std::nullopt, modem, "the gateway stopped before the modem was asked to send it",
-                 now);
+        AddEvent("requeued", id, std::nullopt, modem, "the gateway stopped before the modem was asked to send it", now);
         out.requeued.push_back(id);
       } else {
         const SendError error{"restart", std::nullopt,
@@ -492,8 +494,7 @@ class SqliteStore final : public Store {
         "ORDER BY p.sent_at DESC, p.message_id DESC LIMIT 64");
     s.Bind(1, modem).Bind(2, reference);
     std::vector<PartCandidate> out;
-    while (s.Step())
-      out.push_back({s.Int(0), static_cast<int>(s.Int(1)), s.Text(2), s.Int(3), s.Text(4)});
+    while (s.Step()) out.push_back({s.Int(0), static_cast<int>(s.Int(1)), s.Text(2), s.Int(3), s.Text(4)});
     s.Reset();
     return out;
   }
@@ -521,7 +522,8 @@ class SqliteStore final : public Store {
       return std::nullopt;
     }
     const std::string partState = PartStateForStatus(r.status);
-    db_->Prepare("UPDATE outbox_parts SET status = ?1, state = ?2, reported_at = ?3 WHERE message_id = ?4 AND number = ?5")
+    db_->Prepare(
+           "UPDATE outbox_parts SET status = ?1, state = ?2, reported_at = ?3 WHERE message_id = ?4 AND number = ?5")
         .Bind(1, r.status)
         .Bind(2, partState)
         .Bind(3, r.received)
@@ -584,7 +586,8 @@ class SqliteStore final : public Store {
     // The sender used this reference again before the earlier message was
     // complete: that one is closed as it stands, this part starts anew.
     {
-      Statement& s = db_->Prepare("SELECT 1 FROM inbox_parts WHERE group_key = ?1 AND inbox_id IS NULL AND number = ?2");
+      Statement& s =
+          db_->Prepare("SELECT 1 FROM inbox_parts WHERE group_key = ?1 AND inbox_id IS NULL AND number = ?2");
       s.Bind(1, groupKey).Bind(2, p.number);
       const bool clash = s.Step();
       s.Reset();
@@ -610,7 +613,8 @@ class SqliteStore final : public Store {
         .Bind(16, groupKey)
         .Run();
     AddResult result;
-    Statement& count = db_->Prepare("SELECT COUNT(DISTINCT number) FROM inbox_parts WHERE group_key = ?1 AND inbox_id IS NULL");
+    Statement& count =
+        db_->Prepare("SELECT COUNT(DISTINCT number) FROM inbox_parts WHERE group_key = ?1 AND inbox_id IS NULL");
     count.Bind(1, groupKey);
     const int have = count.Step() ? static_cast<int>(count.Int(0)) : 0;
     count.Reset();
@@ -690,7 +694,8 @@ class SqliteStore final : public Store {
 
   std::vector<InboxEntry> ListInbox(std::int64_t after, int limit) override {
     std::lock_guard<std::mutex> lock(mutex_);
-    Statement& s = db_->Prepare(std::string("SELECT ") + kInboxColumns + " FROM inbox WHERE id > ?1 ORDER BY id LIMIT ?2");
+    Statement& s =
+        db_->Prepare(std::string("SELECT ") + kInboxColumns + " FROM inbox WHERE id > ?1 ORDER BY id LIMIT ?2");
     s.Bind(1, after).Bind(2, limit);
     std::vector<InboxEntry> out;
     while (s.Step()) out.push_back(InboxFromRow(s));
@@ -733,9 +738,8 @@ class SqliteStore final : public Store {
     std::string list;
     for (std::size_t i = 0; i < kinds.size(); ++i) list += (i ? ", ?" : "?") + std::to_string(i + 2);
     if (list.empty()) return {};
-    Statement& s = db_->Prepare(
-        "SELECT id, at, kind, message_id, inbox_id, modem, detail FROM events WHERE kind IN (" + list +
-        ") ORDER BY id DESC LIMIT ?1");
+    Statement& s = db_->Prepare("SELECT id, at, kind, message_id, inbox_id, modem, detail FROM events WHERE kind IN (" +
+                                list + ") ORDER BY id DESC LIMIT ?1");
     s.Bind(1, limit);
     int at = 2;
     for (const std::string& k : kinds) s.Bind(at++, k);
@@ -813,8 +817,7 @@ class SqliteStore final : public Store {
     std::lock_guard<std::mutex> lock(mutex_);
     Statement& s = db_->Prepare("SELECT name, pid, started, heartbeat, stopped FROM gateways ORDER BY name");
     std::vector<GatewayStatus> out;
-    while (s.Step())
-      out.push_back({s.Text(0), static_cast<int>(s.Int(1)), s.Int(2), s.Int(3), s.OptInt(4)});
+    while (s.Step()) out.push_back({s.Text(0), static_cast<int>(s.Int(1)), s.Int(2), s.Int(3), s.OptInt(4)});
     s.Reset();
     return out;
   }
@@ -877,7 +880,8 @@ class SqliteStore final : public Store {
       if (line != "ok") problems += (problems.empty() ? "" : "; ") + line;
     }
     s.Reset();
-    if (!problems.empty()) throw StoreError(path_ + " is damaged (" + problems.substr(0, 200) + "); it was left as it is");
+    if (!problems.empty())
+      throw StoreError(path_ + " is damaged (" + problems.substr(0, 200) + "); it was left as it is");
   }
 
   int StoredVersion() {
@@ -923,8 +927,7 @@ class SqliteStore final : public Store {
   }
 
   void RequireChanged(std::int64_t id) {
-    if (db_->Changes() != 1)
-      throw StoreError("message " + std::to_string(id) + " is not being sent by this gateway");
+    if (db_->Changes() != 1) throw StoreError("message " + std::to_string(id) + " is not being sent by this gateway");
   }
 
   // The modem of a message this claimer holds in `sending`; throws otherwise.
@@ -1063,14 +1066,14 @@ class SqliteStore final : public Store {
   }
 
   static std::string GroupKey(const IncomingPart& p) {
-    return Sha256Hex(Joined({p.imei, p.sender, std::to_string(p.reference), std::to_string(p.referenceBits),
-                             std::to_string(p.total)}));
+    return Sha256Hex(Joined(
+        {p.imei, p.sender, std::to_string(p.reference), std::to_string(p.referenceBits), std::to_string(p.total)}));
   }
 
   // The inbox row for a message, unless its key is there already.
   AddResult InsertInbox(const IncomingMessage& m) {
-    const std::string key = Sha256Hex(Joined({m.imei, m.sender, m.timestamp, std::to_string(m.timezone),
-                                              std::to_string(m.reference), m.text}));
+    const std::string key = Sha256Hex(
+        Joined({m.imei, m.sender, m.timestamp, std::to_string(m.timezone), std::to_string(m.reference), m.text}));
     {
       Statement& s = db_->Prepare("SELECT id FROM inbox WHERE dedup_key = ?1");
       s.Bind(1, key);
@@ -1164,13 +1167,20 @@ class SqliteStore final : public Store {
 
 const char* StateName(MessageState state) {
   switch (state) {
-    case MessageState::Queued: return "queued";
-    case MessageState::Sending: return "sending";
-    case MessageState::Sent: return "sent";
-    case MessageState::Delivered: return "delivered";
-    case MessageState::Failed: return "failed";
-    case MessageState::Expired: return "expired";
-    case MessageState::Uncertain: return "uncertain";
+    case MessageState::Queued:
+      return "queued";
+    case MessageState::Sending:
+      return "sending";
+    case MessageState::Sent:
+      return "sent";
+    case MessageState::Delivered:
+      return "delivered";
+    case MessageState::Failed:
+      return "failed";
+    case MessageState::Expired:
+      return "expired";
+    case MessageState::Uncertain:
+      return "uncertain";
   }
   return "queued";
 }

@@ -88,8 +88,8 @@ struct SendError {
 };
 
 struct NewMessage {
-  std::string to;    // normalised: an optional '+' and digits
-  std::string text;  // UTF-8, not empty
+  std::string to;                 // normalised: an optional '+' and digits
+  std::string text;               // UTF-8, not empty
   std::string encoding = "auto";  // auto, 7bit, 8bit, ucs2
   bool flash = false;
   int priority = 0;  // higher first
@@ -104,7 +104,7 @@ struct PartInfo {
   int reference = -1;  // TP-MR; -1 when the modem gave none
   std::string modem;
   Millis sentAt = 0;
-  std::string state;         // "sent", "delivered", "pending" (the centre keeps trying), "failed"
+  std::string state;          // "sent", "delivered", "pending" (the centre keeps trying), "failed"
   std::optional<int> status;  // TP-ST of the last report
 };
 
@@ -342,10 +342,10 @@ class Store {
 // is.
 struct StoreOptions {
   std::string path;
-  bool create = true;            // false: a missing store is an error
+  bool create = true;  // false: a missing store is an error
   std::string synchronous = "normal";
-  bool check = false;            // run a full consistency check first (the gateway's start)
-  int schemaVersion = 0;         // tests: stop the migrations at this version (0: the newest)
+  bool check = false;     // run a full consistency check first (the gateway's start)
+  int schemaVersion = 0;  // tests: stop the migrations at this version (0: the newest)
 };
 std::unique_ptr<Store> OpenSqliteStore(const StoreOptions& options);
 

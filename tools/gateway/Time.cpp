@@ -108,8 +108,7 @@ std::optional<Millis> ParseMoment(const std::string& text, Millis now) {
   if (text.size() == 10) return t;
   if (text[10] != 'T' && text[10] != ' ') return std::nullopt;
   int h, mi, s = 0;
-  if (!Digits(text, 11, 2, h) || text.size() < 16 || text[13] != ':' || !Digits(text, 14, 2, mi) || h > 23 ||
-      mi > 59)
+  if (!Digits(text, 11, 2, h) || text.size() < 16 || text[13] != ':' || !Digits(text, 14, 2, mi) || h > 23 || mi > 59)
     return std::nullopt;
   std::size_t at = 16;
   if (at < text.size() && text[at] == ':') {

@@ -220,7 +220,8 @@ TEST_F(GatewayCommands, AConfigurationErrorNamesFileLineAndKeyAndExits2) {
 }
 
 TEST_F(GatewayCommands, AForeignStoreIsRefusedAndLeftAlone) {
-  const std::string config = WriteConfig("[store]\nurl = \"sqlite://notes.txt\"\n[[modem]]\nname = \"m\"\nport = \"/dev/null\"\n");
+  const std::string config =
+      WriteConfig("[store]\nurl = \"sqlite://notes.txt\"\n[[modem]]\nname = \"m\"\nport = \"/dev/null\"\n");
   const std::string notes = "my notes, which are not a database\n" + std::string(300, '.');
   std::ofstream(Path("notes.txt")) << notes;
   const Outcome r = Tool({"serve", "--config", config});
@@ -233,15 +234,17 @@ TEST_F(GatewayCommands, AForeignStoreIsRefusedAndLeftAlone) {
 
 TEST_F(GatewayCommands, ServeSendsReceivesShowsStatusAndStopsOnSigterm) {
   testing::SimPool pool(2, dir_.string());
-  const std::string config =
-      WriteConfig("[gateway]\nname = \"cli\"\n[hooks]\non_received = \"cat >> '" + Path("hook.jsonl") + "'\"\n" +
-                  pool.ModemTables());
+  const std::string config = WriteConfig("[gateway]\nname = \"cli\"\n[hooks]\non_received = \"cat >> '" +
+                                         Path("hook.jsonl") + "'\"\n" + pool.ModemTables());
   for (int i = 0; i < 6; ++i)
     ASSERT_EQ(Tool({"queue", "--config", config, "+1555012" + std::to_string(i), "cli " + std::to_string(i)}).status,
               0);
   StartServe(config, {"--log", Path("gateway.log")});
-  ASSERT_TRUE(WaitUntil([&] { return Tool({"messages", "--config", config, "--state", "sent", "--json"}).Json().size() == 6; },
-                        30s))
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        return Tool({"messages", "--config", config, "--state", "sent", "--json"}).Json().size() == 6;
+      },
+      30s))
       << Slurp(Path("gateway.log")) << Slurp(Path("serve.err"));
 
   sim::IncomingSms sms;

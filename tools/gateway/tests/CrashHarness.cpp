@@ -62,7 +62,7 @@ struct Options {
 std::string OutText(int i) {
   std::string text = "crash out " + std::to_string(i) + ":";
   if (i % 9 == 4) text += std::string(190, static_cast<char>('a' + i % 26));  // two parts
-  if (i % 17 == 8) text += " Приём";                                         // UCS2
+  if (i % 17 == 8) text += " Приём";                                          // UCS2
   return text;
 }
 
@@ -208,9 +208,9 @@ int main(int argc, char** argv) {
     m.to = "+1555040" + std::to_string(1000 + i);
     m.text = OutText(i);
     m.parts = m.text.size() > 160 ? 2 : 1;
-    queued[store->Queue(m, std::chrono::duration_cast<std::chrono::milliseconds>(
-                                std::chrono::system_clock::now().time_since_epoch())
-                                .count())] = m.text;
+    queued[store->Queue(
+        m, std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+               .count())] = m.text;
   };
   for (int i = 0; i < o.outgoing / 2; ++i) queue(i);
 
@@ -348,7 +348,9 @@ int main(int argc, char** argv) {
     switch (m->state) {
       case vesk::gateway::MessageState::Sent:
       case vesk::gateway::MessageState::Delivered:
-        if (times != 1) fail("message " + std::to_string(id) + " is " + state + " but a modem sent it " + std::to_string(times) + " times");
+        if (times != 1)
+          fail("message " + std::to_string(id) + " is " + state + " but a modem sent it " + std::to_string(times) +
+               " times");
         break;
       case vesk::gateway::MessageState::Uncertain:
         ++uncertain;

@@ -96,9 +96,7 @@ class GatewayPool : public ::testing::Test {
     return calls;
   }
 
-  std::string HookLine(const std::string& file) {
-    return "[\"/bin/sh\", \"-c\", \"cat >> '" + dir.Path(file) + "'\"]";
-  }
+  std::string HookLine(const std::string& file) { return "[\"/bin/sh\", \"-c\", \"cat >> '" + dir.Path(file) + "'\"]"; }
 
   TempDir dir;
   std::unique_ptr<SimPool> pool;
@@ -107,15 +105,15 @@ class GatewayPool : public ::testing::Test {
 
 std::string OutText(int i) {
   std::string text = "out " + std::to_string(i) + ":";
-  if (i % 7 == 3) text += std::string(200, 'a' + i % 26);       // two parts
-  if (i % 31 == 5) text += std::string(320, 'z');                // three parts
-  if (i % 11 == 2) text += " Привет";                            // UCS2
+  if (i % 7 == 3) text += std::string(200, 'a' + i % 26);  // two parts
+  if (i % 31 == 5) text += std::string(320, 'z');          // three parts
+  if (i % 11 == 2) text += " Привет";                      // UCS2
   return text;
 }
 
 std::string InText(int i) {
   std::string text = "in " + std::to_string(i) + ":";
-  if (i % 9 == 4) text += std::string(180 + i, 'b');             // two or three parts
+  if (i % 9 == 4) text += std::string(180 + i, 'b');  // two or three parts
   if (i % 13 == 6) text += " Здравствуйте";
   return text;
 }
@@ -220,8 +218,8 @@ TEST_F(GatewayPool, MessagesThatCameWhileTheGatewayWasDownAreTakenIn) {
   c.partOrder = {2, 1};
   (*pool)[1].DeliverSms(c);
   StartGateway(Settings());
-  ASSERT_TRUE(WaitUntil([&] { return InboxSize() == 3 && (*pool)[0].Stored().empty() && (*pool)[1].Stored().empty(); },
-                        30s))
+  ASSERT_TRUE(
+      WaitUntil([&] { return InboxSize() == 3 && (*pool)[0].Stored().empty() && (*pool)[1].Stored().empty(); }, 30s))
       << InboxSize();
   std::set<std::string> texts;
   for (const InboxEntry& e : gateway->GetStore().ListInbox(0, 10)) texts.insert(e.text);
@@ -254,7 +252,8 @@ TEST_F(GatewayPool, PartsOfALongMessageWaitInTheStoreAcrossARestart) {
 
 TEST_F(GatewayPool, PartsThatNeverCompleteAreStoredIncomplete) {
   StartPool(1);
-  StartGateway(Settings("[inbox]\nincomplete_after = 0.5\n[hooks]\non_received = " + HookLine("received.jsonl") + "\n"));
+  StartGateway(
+      Settings("[inbox]\nincomplete_after = 0.5\n[hooks]\non_received = " + HookLine("received.jsonl") + "\n"));
   sim::IncomingSms sms;
   sms.text = std::string(153, 'a') + std::string(153, 'b') + std::string(10, 'c');
   sms.partOrder = {1, 3};  // part 2 never comes
@@ -307,15 +306,16 @@ TEST_F(GatewayPool, AGarbledNoticeRunsNoCommandOfItsOwn) {
   (*pool)[0].SendUnsolicited("+CMTI: \"SM;+CMGD=1,4\",1");
   // Not the storage it names, but every storage, is read at once.
   ASSERT_TRUE(WaitUntil([&] { return InboxSize() == 1 && (*pool)[0].Stored().empty(); }, 10s));
-  for (const std::string& line : (*pool)[0].Commands())
-    EXPECT_EQ(line.find("CMGD=1,4"), std::string::npos) << line;
+  for (const std::string& line : (*pool)[0].Commands()) EXPECT_EQ(line.find("CMGD=1,4"), std::string::npos) << line;
 }
 
 TEST_F(GatewayPool, StatusReportsInStorageAreLeftForTheirReader) {
   StartPool(1);
   // An SMS-STATUS-REPORT the modem filed in its storage: not a received
   // message, so the gateway leaves it where it is.
-  ASSERT_GT((*pool)[0].StoreRawPdu("ME", "0006050B915155102300F09130415190628091304151906280" "00",
+  ASSERT_GT((*pool)[0].StoreRawPdu("ME",
+                                   "0006050B915155102300F09130415190628091304151906280"
+                                   "00",
                                    sim::SmsStatus::ReceivedUnread, false),
             0);
   StartGateway(Settings());
@@ -386,8 +386,8 @@ TEST_F(GatewayPool, AModemIsFoundByItsImei) {
   // among the ports.
   const std::string text = "[gateway]\nname = \"test\"\n[[modem]]\nname = \"m0\"\nport = \"" + (*pool)[0].Path() +
                            "\"\n[[modem]]\nname = \"found\"\nimei = \"" + SimPool::Imei(2) + "\"\n";
-  auto ports = std::make_shared<ListedPorts>(
-      std::vector<AnsiString>{(*pool)[0].Path(), (*pool)[1].Path(), (*pool)[2].Path()});
+  auto ports =
+      std::make_shared<ListedPorts>(std::vector<AnsiString>{(*pool)[0].Path(), (*pool)[1].Path(), (*pool)[2].Path()});
   StartGateway(ParseConfig(text, dir.Write("gateway.toml", text)), ports);
   ASSERT_TRUE(WaitUntil([&] { return gateway->Worker("found")->Connected(); }, 30s));
   Queue("+15550123", "through the modem found", "found");

@@ -23,9 +23,9 @@ HookCommand Sh(const std::string& line) { return {{"/bin/sh", "-c", line}}; }
 
 TEST(RunProgram, TakesItsInputAndEnvironment) {
   TempDir dir;
-  const HookRun run = RunProgram(Sh("cat > '" + dir.Path("in") + "'; printf %s \"$VESKGSM_EVENT/$VESKGSM_ID\" > '" +
-                                    dir.Path("env") + "'"),
-                                 "{\"id\":7}\n", {{"VESKGSM_EVENT", "sent"}, {"VESKGSM_ID", "7"}}, 5000, -1);
+  const HookRun run = RunProgram(
+      Sh("cat > '" + dir.Path("in") + "'; printf %s \"$VESKGSM_EVENT/$VESKGSM_ID\" > '" + dir.Path("env") + "'"),
+      "{\"id\":7}\n", {{"VESKGSM_EVENT", "sent"}, {"VESKGSM_ID", "7"}}, 5000, -1);
   EXPECT_TRUE(run.ok) << run.error;
   EXPECT_EQ(dir.Read("in"), "{\"id\":7}\n");
   EXPECT_EQ(dir.Read("env"), "sent/7");
@@ -46,8 +46,7 @@ TEST(RunProgram, AHangingHookIsKilledWithItsChildren) {
   TempDir dir;
   const auto start = std::chrono::steady_clock::now();
   // The shell starts a child of its own and waits: both must go.
-  const HookRun run =
-      RunProgram(Sh("sleep 30 & echo $! > '" + dir.Path("child") + "'; wait"), "", {}, 300, -1);
+  const HookRun run = RunProgram(Sh("sleep 30 & echo $! > '" + dir.Path("child") + "'; wait"), "", {}, 300, -1);
   const auto took = std::chrono::steady_clock::now() - start;
   EXPECT_FALSE(run.ok);
   EXPECT_TRUE(run.timedOut);

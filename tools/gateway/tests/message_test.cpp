@@ -19,9 +19,10 @@ TEST(Numbers, InvalidOnesAreRefusedWithTheReason) {
   const struct {
     const char* number;
     const char* reason;
-  } cases[] = {{"", "no digits"},          {"+", "no digits"},         {"12a4", "only digits"},
-               {"1+2", "only digits"},     {"++1", "only digits"},     {"\"; AT+CMGD=1,4", "only digits"},
-               {"1\r2", "only digits"},    {"123456789012345678901", "more than 20"}};
+  } cases[] = {{"", "no digits"},       {"+", "no digits"},
+               {"12a4", "only digits"}, {"1+2", "only digits"},
+               {"++1", "only digits"},  {"\"; AT+CMGD=1,4", "only digits"},
+               {"1\r2", "only digits"}, {"123456789012345678901", "more than 20"}};
   for (const auto& c : cases) {
     try {
       NormaliseNumber(c.number);
@@ -49,7 +50,7 @@ TEST(Parts, CountedAsTheLibrarySplits) {
   // An extension character takes two septets and is never split.
   EXPECT_EQ(CountParts(std::string(80, '['), "auto"), 1);
   EXPECT_EQ(CountParts(std::string(81, '['), "auto"), 2);
-  EXPECT_EQ(CountParts(std::string(152, 'a') + "[", "7bit") , 1);
+  EXPECT_EQ(CountParts(std::string(152, 'a') + "[", "7bit"), 1);
   EXPECT_EQ(CountParts(std::string(152, 'a') + "[" + std::string(8, 'a'), "7bit"), 2);
   // A character outside the GSM alphabet makes the text UCS2.
   std::string ucs2 = "\xE4\xB8\xAD";  // U+4E2D
@@ -114,8 +115,8 @@ TEST(Moments, ReadAsTheCommandLineGivesThem) {
   EXPECT_EQ(ParseMoment("+90s", now), now + 90000);
   EXPECT_EQ(ParseMoment("+1.5h", now), now + 5400000);
   EXPECT_EQ(ParseMoment("@1714564800", 0), now);
-  for (const char* bad : {"", "tomorrow", "2024-02-30", "2024-05-01T25:00", "+10y", "+", "2024-05-01T12:00:00+2",
-                          "@", "2024-05-01X"})
+  for (const char* bad :
+       {"", "tomorrow", "2024-02-30", "2024-05-01T25:00", "+10y", "+", "2024-05-01T12:00:00+2", "@", "2024-05-01X"})
     EXPECT_FALSE(ParseMoment(bad, now)) << bad;
   EXPECT_EQ(IsoUtc(now + 123), "2024-05-01T12:00:00.123Z");
   EXPECT_EQ(IsoUtc(0), "1970-01-01T00:00:00.000Z");
@@ -154,8 +155,7 @@ TEST(MessageJson, HasTheStableFields) {
   e.text = "yo";
   e.modem = "left";
   const nlohmann::json i = InboxJson(e);
-  for (const char* field :
-       {"id", "from", "text", "smsc", "timestamp", "timezone", "modem", "received", "incomplete"})
+  for (const char* field : {"id", "from", "text", "smsc", "timestamp", "timezone", "modem", "received", "incomplete"})
     EXPECT_TRUE(i.contains(field)) << field;
   EXPECT_TRUE(i["timestamp"].is_null());
 }

@@ -322,12 +322,12 @@ TEST_F(StoreTest, AMessageWithTheSameKeyIsNotStoredTwice) {
 TEST_F(StoreTest, EachPartOfTheKeyTellsMessagesApart) {
   const std::int64_t base = store->AddMessage(Received("hello")).id;
   std::vector<IncomingMessage> variants(6, Received("hello"));
-  variants[0].imei = "490154203237519";       // another modem
-  variants[1].sender = "+15550124";           // another sender
+  variants[0].imei = "490154203237519";           // another modem
+  variants[1].sender = "+15550124";               // another sender
   variants[2].timestamp = "2019-03-14T15:09:27";  // another time
-  variants[3].timezone = 4;                   // another zone
-  variants[4].reference = 12;                 // another reference
-  variants[5].text = "hello!";                // another text
+  variants[3].timezone = 4;                       // another zone
+  variants[4].reference = 12;                     // another reference
+  variants[5].text = "hello!";                    // another text
   for (const IncomingMessage& v : variants) {
     const AddResult r = store->AddMessage(v);
     EXPECT_FALSE(r.duplicate);
