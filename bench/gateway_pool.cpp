@@ -189,19 +189,18 @@ int main(int argc, char** argv) {
   std::printf("sum of the modems' own limits: %.0f messages/minute\n", sum);
 
   const PoolRun unlimited = RunPool(dir, pool, 0, modems * perModem, window);
-  std::printf(
-      "pool, no send_rate: %d messages in %.1f s = %.0f messages/minute, %.0f%% of the sum; "
-      "gateway processor time %.2f s (%.2f ms a message)\n",
-      unlimited.sent, unlimited.seconds, unlimited.perMinute, 100 * unlimited.perMinute / sum,
-      unlimited.processorSeconds, 1000 * unlimited.processorSeconds / unlimited.sent);
+  std::printf("pool, no send_rate: %d messages in %.1f s = %.0f messages/minute, %.0f%% of the sum; "
+              "gateway processor time %.2f s (%.2f ms a message)\n",
+              unlimited.sent, unlimited.seconds, unlimited.perMinute, 100 * unlimited.perMinute / sum,
+              unlimited.processorSeconds, 1000 * unlimited.processorSeconds / unlimited.sent);
 
   if (rate > 0) {
     const PoolRun paced = RunPool(dir, pool, rate, modems * rate * (window + 30) / 60, window);
     const double limit = static_cast<double>(modems) * rate;
-    std::printf(
-        "pool, send_rate %d each: %d messages in %.1f s = %.0f messages/minute, %.1f%% of %.0f; "
-        "gateway processor time %.2f s\n",
-        rate, paced.sent, paced.seconds, paced.perMinute, 100 * paced.perMinute / limit, limit, paced.processorSeconds);
+    std::printf("pool, send_rate %d each: %d messages in %.1f s = %.0f messages/minute, %.1f%% of %.0f; "
+                "gateway processor time %.2f s\n",
+                rate, paced.sent, paced.seconds, paced.perMinute, 100 * paced.perMinute / limit, limit,
+                paced.processorSeconds);
   }
   std::filesystem::remove_all(dir);
   return 0;

@@ -8,14 +8,10 @@ namespace {
 
 const char* Name(LogLevel level) {
   switch (level) {
-    case LogLevel::Error:
-      return "error";
-    case LogLevel::Warn:
-      return "warn";
-    case LogLevel::Info:
-      return "info";
-    case LogLevel::Debug:
-      return "debug";
+    case LogLevel::Error: return "error";
+    case LogLevel::Warn: return "warn";
+    case LogLevel::Info: return "info";
+    case LogLevel::Debug: return "debug";
   }
   return "info";
 }

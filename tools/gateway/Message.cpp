@@ -21,10 +21,8 @@ bool IsExtension(char16_t c) {
     case u'~':
     case u']':
     case u'|':
-    case u'\u20AC':
-      return true;
-    default:
-      return false;
+    case u'\u20AC': return true;
+    default: return false;
   }
 }
 

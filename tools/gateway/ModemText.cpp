@@ -159,18 +159,10 @@ PduHeader ReadPduHeader(const std::string& pdu) {
   }
   // TS 23.040 9.2.3.1 TP-MTI, as a mobile station receives it.
   switch (first & 0x03) {
-    case 0:
-      h.type = PduType::Deliver;
-      break;
-    case 1:
-      h.type = PduType::Submit;
-      break;
-    case 2:
-      h.type = PduType::StatusReport;
-      break;
-    default:
-      h.type = PduType::Other;
-      break;
+    case 0: h.type = PduType::Deliver; break;
+    case 1: h.type = PduType::Submit; break;
+    case 2: h.type = PduType::StatusReport; break;
+    default: h.type = PduType::Other; break;
   }
   if (h.type != PduType::Deliver) return h;
   const bool hasHeader = (first & 0x40) != 0;  // TP-UDHI

@@ -302,8 +302,7 @@ void ModemWorker::Run() {
               break;
             case MessageState::Sending:
             case MessageState::Delivered:
-            case MessageState::Expired:
-              break;
+            case MessageState::Expired: break;
           }
           if (ctx_.eventCommitted) ctx_.eventCommitted();
           continue;
@@ -499,8 +498,7 @@ void ModemWorker::ReadStorage(const std::string& storage) {
     const std::string where = storage + " " + std::to_string(listed.index);
     const TakenMessage taken = decoder_->Take(listed, settings_.name, imei_, storage, ctx_.clock());
     switch (taken.kind) {
-      case TakenMessage::Kind::NotReceived:
-        continue;
+      case TakenMessage::Kind::NotReceived: continue;
       case TakenMessage::Kind::Message: {
         const AddResult r = ctx_.store->AddMessage(taken.message);
         if (r.duplicate)

@@ -82,8 +82,7 @@ bool IsTemporaryCms(int n) {
     case 304:  // invalid PDU mode parameter
     case 305:  // invalid text mode parameter
       return false;
-    default:
-      break;
+    default: break;
   }
   // TP-PID, TP-DCS and TP-Command errors: the message itself is wrong.
   if (n >= 128 && n <= 191) return false;
@@ -106,9 +105,7 @@ Failure ClassifyFailure(const ModemError& error, bool bodyWritten, std::size_t p
                    " failed after the parts before it were sent: " + f.error.text;
   } else {
     switch (error.kind) {
-      case ModemError::Kind::Refused:
-        f.cls = FailureClass::Permanent;
-        break;
+      case ModemError::Kind::Refused: f.cls = FailureClass::Permanent; break;
       case ModemError::Kind::Cms:
         f.cls = error.number && !IsTemporaryCms(*error.number) ? FailureClass::Permanent : FailureClass::Temporary;
         break;
@@ -116,21 +113,13 @@ Failure ClassifyFailure(const ModemError& error, bool bodyWritten, std::size_t p
       case ModemError::Kind::Cme:
       case ModemError::Kind::Error:
       case ModemError::Kind::NoAnswer:
-      case ModemError::Kind::Closed:
-        f.cls = FailureClass::Temporary;
-        break;
+      case ModemError::Kind::Closed: f.cls = FailureClass::Temporary; break;
     }
   }
   switch (f.cls) {
-    case FailureClass::Temporary:
-      f.error.kind = "temporary";
-      break;
-    case FailureClass::Permanent:
-      f.error.kind = "permanent";
-      break;
-    case FailureClass::Uncertain:
-      f.error.kind = "uncertain";
-      break;
+    case FailureClass::Temporary: f.error.kind = "temporary"; break;
+    case FailureClass::Permanent: f.error.kind = "permanent"; break;
+    case FailureClass::Uncertain: f.error.kind = "uncertain"; break;
   }
   return f;
 }

@@ -243,8 +243,7 @@ class SqliteStore final : public Store {
         if (!options.create) throw StoreError("there is no store at " + path_);
         break;
       case FileKind::Empty:
-      case FileKind::Ours:
-        break;
+      case FileKind::Ours: break;
       case FileKind::NotSqlite:
         throw StoreError(path_ + " is not an SQLite database (or its header is damaged); it was left as it is");
       case FileKind::Foreign:
@@ -279,10 +278,9 @@ class SqliteStore final : public Store {
   std::int64_t Queue(const NewMessage& m, Millis now) override {
     std::lock_guard<std::mutex> lock(mutex_);
     Transaction tx(*db_);
-    db_->Prepare(
-           "INSERT INTO outbox (recipient, text, encoding, flash, priority, not_before, not_after, modem, parts, "
-           "state, attempts, next_attempt, phase, created, updated) "
-           "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, 'queued', 0, ?10, 0, ?10, ?10)")
+    db_->Prepare("INSERT INTO outbox (recipient, text, encoding, flash, priority, not_before, not_after, modem, parts, "
+                 "state, attempts, next_attempt, phase, created, updated) "
+                 "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, 'queued', 0, ?10, 0, ?10, ?10)")
         .Bind(1, m.to)
         .Bind(2, m.text)
         .Bind(3, m.encoding)
@@ -445,18 +443,17 @@ class SqliteStore final : public Store {
     Transaction tx(*db_);
     Recovered out;
     std::vector<std::tuple<std::int64_t, int, std::string>> left;
-    Statement& s = db_->Prepare(
-        "SELECT id, phase, sent_by FROM outbox WHERE state = 'sending' AND "
-        "(claimed_by = ?1 OR claimed_by IS NULL OR lease_until IS NULL OR lease_until < ?2) ORDER BY id");
+    Statement& s =
+        db_->Prepare("SELECT id, phase, sent_by FROM outbox WHERE state = 'sending' AND "
+                     "(claimed_by = ?1 OR claimed_by IS NULL OR lease_until IS NULL OR lease_until < ?2) ORDER BY id");
     s.Bind(1, claimer).Bind(2, now);
     while (s.Step()) left.emplace_back(s.Int(0), static_cast<int>(s.Int(1)), s.Text(2));
     s.Reset();
     for (const auto& [id, phase, modem] : left) {
       if (phase == 0) {
         // Nothing reached the modem: the attempt does not count.
-        db_->Prepare(
-               "UPDATE outbox SET state = 'queued', phase = 0, claimed_by = NULL, lease_until = NULL, "
-               "attempts = MAX(attempts - 1, 0), updated = ?1 WHERE id = ?2")
+        db_->Prepare("UPDATE outbox SET state = 'queued', phase = 0, claimed_by = NULL, lease_until = NULL, "
+                     "attempts = MAX(attempts - 1, 0), updated = ?1 WHERE id = ?2")
             .Bind(1, now)
             .Bind(2, id)
             .Run();
@@ -488,10 +485,9 @@ class SqliteStore final : public Store {
 
   std::vector<PartCandidate> ReportCandidates(const std::string& modem, int reference) override {
     std::lock_guard<std::mutex> lock(mutex_);
-    Statement& s = db_->Prepare(
-        "SELECT p.message_id, p.number, o.recipient, p.sent_at, p.state FROM outbox_parts p "
-        "JOIN outbox o ON o.id = p.message_id WHERE p.modem = ?1 AND p.reference = ?2 "
-        "ORDER BY p.sent_at DESC, p.message_id DESC LIMIT 64");
+    Statement& s = db_->Prepare("SELECT p.message_id, p.number, o.recipient, p.sent_at, p.state FROM outbox_parts p "
+                                "JOIN outbox o ON o.id = p.message_id WHERE p.modem = ?1 AND p.reference = ?2 "
+                                "ORDER BY p.sent_at DESC, p.message_id DESC LIMIT 64");
     s.Bind(1, modem).Bind(2, reference);
     std::vector<PartCandidate> out;
     while (s.Step()) out.push_back({s.Int(0), static_cast<int>(s.Int(1)), s.Text(2), s.Int(3), s.Text(4)});
@@ -802,9 +798,8 @@ class SqliteStore final : public Store {
 
   void UpdateGateway(const GatewayStatus& g) override {
     std::lock_guard<std::mutex> lock(mutex_);
-    db_->Prepare(
-           "INSERT INTO gateways (name, pid, started, heartbeat, stopped) VALUES (?1, ?2, ?3, ?4, ?5) "
-           "ON CONFLICT (name) DO UPDATE SET pid = ?2, started = ?3, heartbeat = ?4, stopped = ?5")
+    db_->Prepare("INSERT INTO gateways (name, pid, started, heartbeat, stopped) VALUES (?1, ?2, ?3, ?4, ?5) "
+                 "ON CONFLICT (name) DO UPDATE SET pid = ?2, started = ?3, heartbeat = ?4, stopped = ?5")
         .Bind(1, g.name)
         .Bind(2, g.pid)
         .Bind(3, g.started)
@@ -838,9 +833,8 @@ class SqliteStore final : public Store {
 
   std::optional<HookJob> NextHookJob(Millis now) override {
     std::lock_guard<std::mutex> lock(mutex_);
-    Statement& s = db_->Prepare(
-        "SELECT id, at, kind, message_id, inbox_id, modem, detail, hook_attempts FROM events "
-        "WHERE hook_state = 'pending' AND hook_next <= ?1 ORDER BY hook_next, id LIMIT 1");
+    Statement& s = db_->Prepare("SELECT id, at, kind, message_id, inbox_id, modem, detail, hook_attempts FROM events "
+                                "WHERE hook_state = 'pending' AND hook_next <= ?1 ORDER BY hook_next, id LIMIT 1");
     s.Bind(1, now);
     std::optional<HookJob> job;
     if (s.Step()) job = HookJob{EventFromRow(s), static_cast<int>(s.Int(7))};
@@ -912,9 +906,8 @@ class SqliteStore final : public Store {
   void AddEvent(const std::string& kind, std::optional<std::int64_t> message, std::optional<std::int64_t> inbox,
                 const std::string& modem, const std::string& detail, Millis now) {
     const bool hooked = hooked_.count(kind) > 0;
-    db_->Prepare(
-           "INSERT INTO events (at, kind, message_id, inbox_id, modem, detail, hook_state, hook_next) "
-           "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)")
+    db_->Prepare("INSERT INTO events (at, kind, message_id, inbox_id, modem, detail, hook_state, hook_next) "
+                 "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)")
         .Bind(1, now)
         .Bind(2, kind)
         .Bind(3, message)
@@ -944,9 +937,8 @@ class SqliteStore final : public Store {
   }
 
   void Finish(std::int64_t id, const char* state, const SendError* error, Millis now) {
-    db_->Prepare(
-           "UPDATE outbox SET state = ?1, phase = 0, claimed_by = NULL, lease_until = NULL, error_kind = ?2, "
-           "error_code = ?3, error_text = ?4, updated = ?5 WHERE id = ?6")
+    db_->Prepare("UPDATE outbox SET state = ?1, phase = 0, claimed_by = NULL, lease_until = NULL, error_kind = ?2, "
+                 "error_code = ?3, error_text = ?4, updated = ?5 WHERE id = ?6")
         .Bind(1, state)
         .Bind(2, error ? std::optional<std::string>(error->kind) : std::nullopt)
         .Bind(3, error ? error->code : std::nullopt)
@@ -958,9 +950,8 @@ class SqliteStore final : public Store {
 
   void AddParts(std::int64_t id, const std::string& modem, const std::vector<int>& references, Millis now) {
     for (std::size_t i = 0; i < references.size(); ++i)
-      db_->Prepare(
-             "INSERT OR REPLACE INTO outbox_parts (message_id, number, reference, modem, sent_at, state) "
-             "VALUES (?1, ?2, ?3, ?4, ?5, 'sent')")
+      db_->Prepare("INSERT OR REPLACE INTO outbox_parts (message_id, number, reference, modem, sent_at, state) "
+                   "VALUES (?1, ?2, ?3, ?4, ?5, 'sent')")
           .Bind(1, id)
           .Bind(2, static_cast<int>(i + 1))
           .Bind(3, references[i])
@@ -1167,20 +1158,13 @@ class SqliteStore final : public Store {
 
 const char* StateName(MessageState state) {
   switch (state) {
-    case MessageState::Queued:
-      return "queued";
-    case MessageState::Sending:
-      return "sending";
-    case MessageState::Sent:
-      return "sent";
-    case MessageState::Delivered:
-      return "delivered";
-    case MessageState::Failed:
-      return "failed";
-    case MessageState::Expired:
-      return "expired";
-    case MessageState::Uncertain:
-      return "uncertain";
+    case MessageState::Queued: return "queued";
+    case MessageState::Sending: return "sending";
+    case MessageState::Sent: return "sent";
+    case MessageState::Delivered: return "delivered";
+    case MessageState::Failed: return "failed";
+    case MessageState::Expired: return "expired";
+    case MessageState::Uncertain: return "uncertain";
   }
   return "queued";
 }
@@ -1196,13 +1180,11 @@ bool IsFinal(MessageState state) {
   switch (state) {
     case MessageState::Queued:
     case MessageState::Sending:
-    case MessageState::Sent:
-      return false;
+    case MessageState::Sent: return false;
     case MessageState::Delivered:
     case MessageState::Failed:
     case MessageState::Expired:
-    case MessageState::Uncertain:
-      return true;
+    case MessageState::Uncertain: return true;
   }
   return false;
 }

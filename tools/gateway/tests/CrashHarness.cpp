@@ -22,12 +22,12 @@
 
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <csignal>
 #include <map>
 #include <mutex>
 #include <random>
@@ -352,9 +352,7 @@ int main(int argc, char** argv) {
           fail("message " + std::to_string(id) + " is " + state + " but a modem sent it " + std::to_string(times) +
                " times");
         break;
-      case vesk::gateway::MessageState::Uncertain:
-        ++uncertain;
-        break;
+      case vesk::gateway::MessageState::Uncertain: ++uncertain; break;
       case vesk::gateway::MessageState::Queued:
       case vesk::gateway::MessageState::Sending:
         fail("message " + std::to_string(id) + " is still " + state);

@@ -43,17 +43,16 @@ INSTANTIATE_TEST_SUITE_P(
 // ------------------------------------------------------------------ AT+CMGL
 
 TEST(Listing, EntriesWithTheirPdus) {
-  const std::vector<std::string> lines = {
-      "AT+CMGL=4",
-      "+CMGL: 1,0,,23",
-      "0791515510000408915155103200009130415190628005E8329BFD06",
-      "+CMGL: 3,1,\"Bob, Jr\",23",
-      "0791515510000408915155103200009130415190628005e8329bfd06",
-      "+CMTI: \"SM\",4",
-      "+CMGL: 7,2,,5",
-      "+CMGL: 9,3,,17",
-      "0011000891515510000000AA0AE8329BFD4697D9EC37",
-      "OK"};
+  const std::vector<std::string> lines = {"AT+CMGL=4",
+                                          "+CMGL: 1,0,,23",
+                                          "0791515510000408915155103200009130415190628005E8329BFD06",
+                                          "+CMGL: 3,1,\"Bob, Jr\",23",
+                                          "0791515510000408915155103200009130415190628005e8329bfd06",
+                                          "+CMTI: \"SM\",4",
+                                          "+CMGL: 7,2,,5",
+                                          "+CMGL: 9,3,,17",
+                                          "0011000891515510000000AA0AE8329BFD4697D9EC37",
+                                          "OK"};
   const auto listed = ReadListing(lines);
   ASSERT_EQ(listed.size(), 4u);
   EXPECT_EQ(listed[0].index, 1);
@@ -77,13 +76,14 @@ TEST(Listing, JunkIsPassedOver) {
 
 // A DELIVER from the published examples of the PDU format: "hellohello"
 // from +27838890001 (service centre +27831000015).
-const char kPublishedDeliver[] =
-    "07917283010010F5"  // SCA
-    "04"                // first octet: DELIVER, no header
-    "0BC87238880900F1"  // TP-OA (alphanumeric type C8 in the example)
-    "00" "00"           // PID, DCS
-    "99309251619580"    // SCTS
-    "0A" "E8329BFD4697D9EC37";
+const char kPublishedDeliver[] = "07917283010010F5"  // SCA
+                                 "04"                // first octet: DELIVER, no header
+                                 "0BC87238880900F1"  // TP-OA (alphanumeric type C8 in the example)
+                                 "00"
+                                 "00"              // PID, DCS
+                                 "99309251619580"  // SCTS
+                                 "0A"
+                                 "E8329BFD4697D9EC37";
 
 TEST(PduHeaders, ASingleDeliverHasNoPart) {
   const PduHeader h = ReadPduHeader(kPublishedDeliver);
@@ -93,9 +93,19 @@ TEST(PduHeaders, ASingleDeliverHasNoPart) {
 }
 
 TEST(PduHeaders, TheTypeComesFromTheFirstOctet) {
-  EXPECT_EQ(ReadPduHeader("00" "11000891515510000000AA0AE8329BFD4697D9EC37").type, PduType::Submit);
+  EXPECT_EQ(ReadPduHeader("00"
+                          "11000891515510000000AA0AE8329BFD4697D9EC37")
+                .type,
+            PduType::Submit);
   // SMS-STATUS-REPORT (TS 23.040 9.2.2.3): MTI 10.
-  EXPECT_EQ(ReadPduHeader("00" "06" "05" "0B915155102300F0" "91304151906280" "91304151906280" "00").type,
+  EXPECT_EQ(ReadPduHeader("00"
+                          "06"
+                          "05"
+                          "0B915155102300F0"
+                          "91304151906280"
+                          "91304151906280"
+                          "00")
+                .type,
             PduType::StatusReport);
 }
 
@@ -126,8 +136,17 @@ TEST(PduHeaders, PartsOfTheSimulatorsLongMessages) {
 TEST(PduHeaders, HandWrittenHeaderElements) {
   // A DELIVER whose header holds another element before the
   // concatenation: a national single shift (IEI 24) then IEI 00.
-  const std::string pdu = std::string("00") + "44" + "0B915155102300F0" + "00" "00" + "91304151906280" + "0E" +
-                          "08" + "2401" "01" + "0003" "2A" "02" "01" + "E8";
+  const std::string pdu = std::string("00") + "44" + "0B915155102300F0" +
+                          "00"
+                          "00" +
+                          "91304151906280" + "0E" + "08" +
+                          "2401"
+                          "01" +
+                          "0003"
+                          "2A"
+                          "02"
+                          "01" +
+                          "E8";
   const PduHeader h = ReadPduHeader(pdu);
   ASSERT_EQ(h.error, "");
   ASSERT_TRUE(h.part);
@@ -141,17 +160,39 @@ TEST(PduHeaders, HandWrittenHeaderElements) {
 }
 
 TEST(PduHeaders, EachFailureHasAName) {
-  const std::string head = std::string("00") + "44" + "0B915155102300F0" + "00" "00" + "91304151906280" + "0E";
+  const std::string head = std::string("00") + "44" + "0B915155102300F0" +
+                           "00"
+                           "00" +
+                           "91304151906280" + "0E";
   EXPECT_EQ(ReadPduHeader("").error, header_error::kNotHex);
   EXPECT_EQ(ReadPduHeader("0G").error, header_error::kNotHex);
   EXPECT_EQ(ReadPduHeader("079144").error, header_error::kCentreTruncated);
   EXPECT_EQ(ReadPduHeader("00").error, header_error::kNoFirstOctet);
   EXPECT_EQ(ReadPduHeader("00040B9151").error, header_error::kAddressTruncated);
   EXPECT_EQ(ReadPduHeader("00040B915155102300F00000").error, header_error::kFieldsTruncated);
-  EXPECT_EQ(ReadPduHeader(head + "09" "0003").error, header_error::kHeaderTruncated);
-  EXPECT_EQ(ReadPduHeader(head + "03" "0005" "2A").error, header_error::kElementTruncated);
-  EXPECT_EQ(ReadPduHeader(head + "05" "0003" "2A" "02" "03").error, header_error::kBadPart);
-  EXPECT_EQ(ReadPduHeader(head + "05" "0003" "2A" "00" "00").error, header_error::kBadPart);
+  EXPECT_EQ(ReadPduHeader(head + "09"
+                                 "0003")
+                .error,
+            header_error::kHeaderTruncated);
+  EXPECT_EQ(ReadPduHeader(head + "03"
+                                 "0005"
+                                 "2A")
+                .error,
+            header_error::kElementTruncated);
+  EXPECT_EQ(ReadPduHeader(head + "05"
+                                 "0003"
+                                 "2A"
+                                 "02"
+                                 "03")
+                .error,
+            header_error::kBadPart);
+  EXPECT_EQ(ReadPduHeader(head + "05"
+                                 "0003"
+                                 "2A"
+                                 "00"
+                                 "00")
+                .error,
+            header_error::kBadPart);
 }
 
 TEST(PduHeaders, EveryCutOfAValidPduFailsCleanly) {
@@ -195,7 +236,8 @@ TEST(Decoder, PartsDecodeByThemselvesAndTogether) {
     sim::IncomingSms sms;
     sms.encoding = encoding;
     std::string text;
-    for (int i = 0; i < 40; ++i) text += encoding == sim::SmsEncoding::Ucs2 ? "Часть " : "part " + std::to_string(i) + " ";
+    for (int i = 0; i < 40; ++i)
+      text += encoding == sim::SmsEncoding::Ucs2 ? "Часть " : "part " + std::to_string(i) + " ";
     sms.text = text;
     sms.reference = 9;
     const auto pdus = sim::DeliverPdus(sms);
@@ -223,8 +265,16 @@ TEST(Decoder, WhatIsNotAReceivedMessage) {
   IncomingDecoder decoder;
   EXPECT_EQ(decoder.Take({1, 2, "0011000891515510000000AA0AE8329BFD4697D9EC37"}, "m", "1", "SM", 0).kind,
             TakenMessage::Kind::NotReceived);
-  EXPECT_EQ(decoder.Take({1, -1, "00" "06" "05" "0B915155102300F0" "91304151906280" "91304151906280" "00"}, "m", "1",
-                         "SR", 0)
+  EXPECT_EQ(decoder
+                .Take({1, -1,
+                       "00"
+                       "06"
+                       "05"
+                       "0B915155102300F0"
+                       "91304151906280"
+                       "91304151906280"
+                       "00"},
+                      "m", "1", "SR", 0)
                 .kind,
             TakenMessage::Kind::NotReceived);
   const TakenMessage junk = decoder.Take({1, 0, "07913"}, "m", "1", "SM", 0);

@@ -5,9 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include "tools/gateway/tests/TestSupport.h"
 #include "tools/gateway/Sha256.h"
 #include "tools/gateway/Store.h"
+#include "tools/gateway/tests/TestSupport.h"
 
 namespace vesk::gateway {
 namespace {
@@ -518,8 +518,8 @@ TEST_F(StoreTest, MigratesFromTheFirstSchema) {
   EXPECT_EQ(RawQuery(path, "SELECT value FROM meta WHERE key = 'schema'"), "1\n");
   // What a gateway of the first schema left behind: a message being sent,
   // a sent one with its part, a received one.
-  EXPECT_EQ(RawQuery(path,
-                     "INSERT INTO outbox (recipient, text, encoding, flash, priority, parts, state, attempts, "
+  EXPECT_EQ(
+      RawQuery(path, "INSERT INTO outbox (recipient, text, encoding, flash, priority, parts, state, attempts, "
                      "next_attempt, sent_by, phase, created, updated) VALUES "
                      "('+15550123', 'in flight', 'auto', 0, 0, 1, 'sending', 1, 0, 'm1', 1, 10, 10), "
                      "('+15550123', 'done', 'auto', 0, 0, 1, 'sent', 1, 0, 'm1', 0, 10, 10);"
@@ -527,7 +527,7 @@ TEST_F(StoreTest, MigratesFromTheFirstSchema) {
                      "INSERT INTO inbox (modem, imei, sender, smsc, text, timestamp, timezone, reference, parts, "
                      "incomplete, received, dedup_key) VALUES ('m1', '1', '+1', '+2', 'old', NULL, 0, -1, 1, 0, 5, "
                      "'k');"),
-            "");
+      "");
   store = Open();
   EXPECT_EQ(RawQuery(path, "SELECT value FROM meta WHERE key = 'schema'"),
             std::to_string(CurrentSchemaVersion()) + "\n");
