@@ -55,6 +55,7 @@ incoming/*                     component
 sending/*                      component
 detection/*                    component
 tools/simulator/*              simulator
+tools/gateway/*                gateway
 tools/cli/*                    tool
 tools/demo/*                   tool
 examples/*                     application
@@ -71,7 +72,8 @@ serial         framework serial
 connection     framework serial connection
 component      framework codec reassembly at serial connection component
 simulator      simulator                  # the other side of the line: no library code
-tool           framework codec reassembly at serial connection component simulator tool
+gateway        framework codec reassembly at serial connection component simulator gateway
+tool           framework codec reassembly at serial connection component simulator gateway tool
 application    public                     # what an installed package offers
 '
 
