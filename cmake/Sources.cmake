@@ -55,6 +55,7 @@ set(VESK_PLATFORM_SOURCES_WIN32
 set(VESK_CONNECTION_SOURCES
     port/Connection.cpp
     threads/ComThread.cpp
+    threads/LineWatch.cpp
     threads/ReconnectThread.cpp)
 
 set(VESK_COMPONENT_SOURCES

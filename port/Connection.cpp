@@ -22,6 +22,7 @@
 #include <climits>
 
 #include "threads/ComThread.h"
+#include "threads/LineWatch.h"
 #include "threads/ReconnectThread.h"
 
 namespace vesk {
@@ -32,8 +33,8 @@ using Steady = std::chrono::steady_clock;
 
 // How long Close and destruction wait for the reader thread to end.
 constexpr auto kEndWait = std::chrono::seconds(2);
-// With no Delay (0 or less) the reader still looks at the modem lines this
-// often (milliseconds of the component's clock).
+// With no Delay (0 or less) the modem lines are still looked at this often
+// (milliseconds of the component's clock).
 constexpr double kNoDelayCheckMs = 1000;
 // While the dispatcher holds back an incomplete piece, the reader looks
 // again at least this often, so that the piece goes out on time.
@@ -208,7 +209,10 @@ unsigned TConnection::Begin(std::shared_ptr<SerialDevice> device, TCommPort port
     state_ = TLinkState::SettingUp;
     device_ = std::move(device);
     port_ = port;
-    lines_ = TLineStatusSet();
+    {
+      std::lock_guard<std::mutex> lines(linesLock_);
+      lines_ = TLineStatusSet();
+    }
     connectReported_ = false;
     settled_ = false;
     readerRunning_ = true;
@@ -364,19 +368,20 @@ void TConnection::RunReader(unsigned generation, bool skipInit) {
     if (generation_ == generation && state_ == TLinkState::SettingUp) state_ = TLinkState::Open;
   }
 
+  // The lines and the port list are the line watch's from now on.
+  WatchLines(shared_from_this(), generation);
   bool deviceGone = false;
   while (Active(generation)) {
-    TConnectionSettings settings;
-    bool holdsInput = false;
+    bool synchronized = false;
     {
       Visit host(*this);
       if (!host) break;
-      settings = host->ConnectionSettings();
+      synchronized = host->ConnectionSettings().NeedSynchronization;
       // The port, unless a dialogue has it: that reads what comes itself.
       if (TakePortForReader(generation)) {
         auto release = OnScopeExit([&] { ReleasePort(generation, false); });
         try {
-          if (Poll(*host.operator->(), *device, settings, deviceGone) == TPollOutcome::Lost) ReportLost(generation);
+          if (Poll(*host.operator->(), *device, deviceGone) == TPollOutcome::Lost) ReportLost(generation);
         } catch (...) {
           // (1) A log that cannot be written ends the connection.
           EndActive(generation);
@@ -384,16 +389,58 @@ void TConnection::RunReader(unsigned generation, bool skipInit) {
       }
     }
     if (!Active(generation)) break;
-    Dispatch(generation, settings.NeedSynchronization);
+    Dispatch(generation, synchronized);
+    bool holdsInput = false;
     {
       Visit host(*this);
       holdsInput = host && host->InputToDispatch();
     }
-    double interval = settings.Delay > 0 ? settings.Delay : kNoDelayCheckMs;
-    if (holdsInput) interval = std::min(interval, kHeldInputCheckMs);
-    deviceGone = WaitForWork(generation, *device, DeadlineAfter(interval)) == TDeviceEvent::Gone;
+    // Input, a loss and the end wake the reader; only a piece the
+    // dispatcher holds back makes it look again by itself, in time to send
+    // the piece on once its bound has passed.
+    const TDeviceEvent event =
+        WaitForWork(generation, *device, holdsInput ? DeadlineAfter(kHeldInputCheckMs) : Steady::time_point::max());
+    deviceGone = event == TDeviceEvent::Gone;
+    if (event == TDeviceEvent::Lines) CheckLines(generation);
   }
   EndReader(generation);
+}
+
+double TConnection::CheckLines(unsigned generation) {
+  std::shared_ptr<SerialDevice> device;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (generation_ != generation || !Live(state_)) return -1;
+    device = device_;
+  }
+  Visit host(*this);
+  if (!host || !device) return -1;
+  const TConnectionSettings settings = host->ConnectionSettings();
+  const double interval = settings.Delay > 0 ? settings.Delay : kNoDelayCheckMs;
+  // A dialogue has the port: it is left alone this time.
+  if (DialogueUnderWay()) return interval;
+  bool lost = false;
+  {
+    std::lock_guard<std::mutex> lock(linesLock_);
+    // A failing status query counts as all lines low.
+    std::uint32_t bits = 0;
+    if (!device->ModemStatus(bits)) bits = 0;
+    const TLineStatusSet lines = LinesOf(bits);
+    if (lines != lines_) {
+      lines_ = lines;
+      host->LinesChanged(lines);
+      // Lines that were up and have all dropped: the device is gone. Lines
+      // that were never up (a pseudo-terminal, a cable without them) are no
+      // change and no fault.
+      lost = settings.CloseWhenLineStatusIsZero && lines.Empty();
+    }
+  }
+  // (A device that fails or hangs up ends the reader's wait on it: the
+  // reader finds that loss at once.) The port list, only with a Delay long
+  // enough to pay for it.
+  if (!lost && settings.Delay >= settings.MinCheckDisconnectedInterval && !host->PortListed()) lost = true;
+  if (lost) ReportLost(generation);
+  return interval;
 }
 
 bool TConnection::SetUp(unsigned generation, const std::shared_ptr<SerialDevice>& device, bool skipInit) {
@@ -425,33 +472,16 @@ bool TConnection::SetUp(unsigned generation, const std::shared_ptr<SerialDevice>
   return true;
 }
 
-TConnection::TPollOutcome TConnection::Poll(TConnectionHost& host, SerialDevice& device,
-                                            const TConnectionSettings& settings, bool deviceGone) {
-  // A failing status query counts as all lines low.
-  std::uint32_t bits = 0;
-  if (!device.ModemStatus(bits)) bits = 0;
-  const TLineStatusSet lines = LinesOf(bits);
-  if (lines != lines_) {
-    lines_ = lines;
-    host.LinesChanged(lines);
-    // Lines that were up and have all dropped: the device is gone. Lines
-    // that were never up (a pseudo-terminal, a cable without them) are no
-    // change and no fault.
-    if (settings.CloseWhenLineStatusIsZero && lines.Empty()) return TPollOutcome::Lost;
-  }
-
-  // The port still listed; looked at only when nothing came in, and only
-  // with a Delay long enough to pay for it.
-  auto listed = [&] { return settings.Delay < settings.MinCheckDisconnectedInterval || host.PortListed(); };
+TConnection::TPollOutcome TConnection::Poll(TConnectionHost& host, SerialDevice& device, bool deviceGone) {
   std::uint32_t errors = 0, queued = 0;
   // A device that cannot even count its input has failed or hung up.
   if (!device.QueuedInput(errors, queued)) return TPollOutcome::Lost;
-  if (queued == 0) return deviceGone || !listed() ? TPollOutcome::Lost : TPollOutcome::Quiet;
+  if (queued == 0) return deviceGone ? TPollOutcome::Lost : TPollOutcome::Quiet;
   AnsiString chunk(queued, '\0');
   std::uint32_t got = 0;
   bool ok = device.Read(&chunk[0], queued, got);
   chunk.resize(got);
-  if (got == 0) return !ok || deviceGone || !listed() ? TPollOutcome::Lost : TPollOutcome::Quiet;
+  if (got == 0) return !ok || deviceGone ? TPollOutcome::Lost : TPollOutcome::Quiet;
   host.Received(chunk);
   return TPollOutcome::Read;
 }
@@ -486,11 +516,15 @@ TDeviceEvent TConnection::WaitForWork(unsigned generation, SerialDevice& device,
     std::unique_lock<std::mutex> lock(mutex_);
     auto portBusy = [&] { return portDepth_ > 0 && portGeneration_ == generation_; };
     if (portBusy()) {
-      changed_.wait_until(lock, deadline, [&] { return !portBusy() || generation_ != generation || !Live(state_); });
+      auto free = [&] { return !portBusy() || generation_ != generation || !Live(state_); };
+      if (deadline == Steady::time_point::max())
+        changed_.wait(lock, free);
+      else
+        changed_.wait_until(lock, deadline, free);
       return TDeviceEvent::TimedOut;
     }
   }
-  return device.Wait(MillisecondsUntil(deadline));
+  return device.Wait(deadline == Steady::time_point::max() ? -1 : MillisecondsUntil(deadline));
 }
 
 void TConnection::EndReader(unsigned generation) {

@@ -26,8 +26,9 @@
 // The reader sleeps on the port: a wait on the device that input, a change
 // of the modem lines (where the platform reports one), a hang-up and the
 // end of the connection end at once. Text is dispatched as soon as it has
-// come; the lines and the port list are looked at when the wait times out,
-// at least every Delay.
+// come. The modem lines and the port list are looked at at least every
+// Delay by the line watch (threads/LineWatch.h), one thread for every
+// connection of the process, so that an idle reader does not wake at all.
 //
 // Every wait here (pauses, answers, the port, the reconnect interval, Close
 // waiting for the reader) is woken by Close, destruction and loss of the
@@ -193,6 +194,14 @@ class TConnection : public std::enable_shared_from_this<TConnection> {
   // the current connection ends (or none is active).
   bool Pause(double ms);
 
+  // One look at the modem lines and the port list of connection
+  // `generation` (the line watch's, and the reader's when its device says
+  // the lines changed): lines that were up and have all dropped, or a port
+  // that left the list, end the connection as lost. Left out while a dialogue holds the port. Returns the
+  // milliseconds (of the component's clock) until the next look, or less
+  // than 0 once the connection has ended.
+  double CheckLines(unsigned generation);
+
   // ------------------------------------------------ sharing the port
   // The port's one lock: held by a dialogue (a command, a send, the modem
   // set-up) for its whole length, nesting on one thread, and tried by the
@@ -226,9 +235,9 @@ class TConnection : public std::enable_shared_from_this<TConnection> {
   bool SetUp(unsigned generation, const std::shared_ptr<SerialDevice>& device, bool skipInit);
   // Takes the port for one look, unless a dialogue holds it.
   bool TakePortForReader(unsigned generation);
-  // One look at the port: the lines, what is queued, the port list. After
-  // the device said it is gone, only what is still queued is read.
-  TPollOutcome Poll(TConnectionHost& host, SerialDevice& device, const TConnectionSettings& settings, bool deviceGone);
+  // What is queued, read and handed to the host. After the device said it
+  // is gone, what is still queued is read, and nothing queued is a loss.
+  TPollOutcome Poll(TConnectionHost& host, SerialDevice& device, bool deviceGone);
   void Dispatch(unsigned generation, bool synchronized);
   // Waits until input, a line change, a loss, the connection's end or
   // `deadline`; while a dialogue holds the port, until it lets go.
@@ -260,7 +269,9 @@ class TConnection : public std::enable_shared_from_this<TConnection> {
   std::shared_ptr<SerialDevice> device_;
   std::shared_ptr<TComThread> reader_;
   TCommPort port_ = spNone;
-  TLineStatusSet lines_;  // as the reader last saw them
+  // The lines as last looked at, and the lock of a look.
+  std::mutex linesLock_;
+  TLineStatusSet lines_;
 
   std::shared_ptr<TReconnectThread> reconnect_;
   bool reconnectStopped_ = false;

@@ -91,9 +91,9 @@ class SerialDevice {
   virtual bool Purge(std::uint32_t flags) noexcept = 0;
   // The modem lines as kModem* bits.
   virtual bool ModemStatus(std::uint32_t& lines) noexcept = 0;
-  // Blocks up to `realMs` real milliseconds (0: only looks) until input is
-  // waiting, the modem lines change, the device fails or hangs up, or Wake
-  // is called; says which came first. Input already waiting ends it at once.
+  // Blocks up to `realMs` real milliseconds (0: only looks; less than 0: no
+  // time limit) until input is waiting, the modem lines change, the device
+  // fails or hangs up, or Wake is called; says which came first. Input already waiting ends it at once.
   // Where the platform cannot wait for the modem lines (POSIX), Lines never
   // comes: the caller looks at the lines when the time runs out.
   virtual TDeviceEvent Wait(int realMs) noexcept = 0;

@@ -240,12 +240,13 @@ class PosixSerialDevice : public SerialDevice {
     std::shared_lock<std::shared_mutex> lock(closeLock_);
     if (woken_.load()) return TDeviceEvent::Woken;
     if (fd_ < 0) return TDeviceEvent::Gone;
-    auto deadline = SteadyClock::now() + std::chrono::milliseconds(realMs > 0 ? realMs : 0);
+    const bool forever = realMs < 0;
+    auto deadline = SteadyClock::now() + std::chrono::milliseconds(forever ? 0 : realMs);
     for (;;) {
       // The device and the wake-up descriptor: Wake (Close, destruction,
       // loss) ends the wait at once.
       struct pollfd p[2] = {{fd_, POLLIN, 0}, {wake_, POLLIN, 0}};
-      int r = ::poll(p, wake_ >= 0 ? 2 : 1, RemainingMs(deadline));
+      int r = ::poll(p, wake_ >= 0 ? 2 : 1, forever ? -1 : RemainingMs(deadline));
       if (r < 0) {
         if (errno == EINTR) continue;
         Fail(errno);

@@ -187,7 +187,9 @@ class Win32SerialDevice : public SerialDevice {
     std::shared_lock<std::shared_mutex> lock(closeLock_);
     if (Woken()) return TDeviceEvent::Woken;
     if (handle_ == INVALID_HANDLE_VALUE) return TDeviceEvent::Gone;
-    auto deadline = SteadyClock::now() + std::chrono::milliseconds(realMs > 0 ? realMs : 0);
+    // No time limit: a deadline that never comes.
+    auto deadline = realMs < 0 ? SteadyClock::time_point::max()
+                               : SteadyClock::now() + std::chrono::milliseconds(realMs);
     // The event wait reports characters that arrive after it begins; those
     // already queued end the wait at once.
     TDeviceEvent queued = QueuedNow();
@@ -245,8 +247,10 @@ class Win32SerialDevice : public SerialDevice {
   bool Woken() const { return ::WaitForSingleObject(wake_.Get(), 0) == WAIT_OBJECT_0; }
 
   static DWORD RemainingMs(SteadyClock::time_point deadline) {
+    if (deadline == SteadyClock::time_point::max()) return INFINITE;
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
-    return left > 0 ? static_cast<DWORD>(left) : 0;
+    if (left <= 0) return 0;
+    return left >= static_cast<long long>(INFINITE) ? INFINITE - 1 : static_cast<DWORD>(left);
   }
 
   static OVERLAPPED* Prepare(OVERLAPPED& ov, const Event& event) {

@@ -1,7 +1,7 @@
 // The reader thread: owns the open port of a TVeskGSM, waits on it, hands
-// what it reads to the dispatcher as it comes, looks at the modem lines and
-// the port list at least every Delay milliseconds, notices a lost port, and
-// releases the port when it ends. Its body is the connection's
+// what it reads to the dispatcher as it comes, notices a lost port (the line
+// watch, threads/LineWatch.h, looks at the modem lines and the port list for
+// it), and releases the port when it ends. Its body is the connection's
 // (port/Connection.h), where the whole life of a connection is written.
 #pragma once
 

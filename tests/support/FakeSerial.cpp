@@ -251,7 +251,7 @@ class FakeDevice : public SerialDevice {
   TDeviceEvent Wait(int realMs) noexcept override {
     std::unique_lock<std::mutex> lock(modem_->mutex_);
     TDeviceEvent event = TDeviceEvent::TimedOut;
-    modem_->changed_.wait_for(lock, std::chrono::milliseconds(realMs > 0 ? realMs : 0), [&] {
+    auto ready = [&] {
       if (woken_) {
         event = TDeviceEvent::Woken;
       } else if (!Usable()) {
@@ -266,7 +266,11 @@ class FakeDevice : public SerialDevice {
         return false;
       }
       return true;
-    });
+    };
+    if (realMs < 0)
+      modem_->changed_.wait(lock, ready);
+    else
+      modem_->changed_.wait_for(lock, std::chrono::milliseconds(realMs), ready);
     return event;
   }
   void Wake() noexcept override {
