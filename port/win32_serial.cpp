@@ -188,8 +188,8 @@ class Win32SerialDevice : public SerialDevice {
     if (Woken()) return TDeviceEvent::Woken;
     if (handle_ == INVALID_HANDLE_VALUE) return TDeviceEvent::Gone;
     // No time limit: a deadline that never comes.
-    auto deadline = realMs < 0 ? SteadyClock::time_point::max()
-                               : SteadyClock::now() + std::chrono::milliseconds(realMs);
+    auto deadline =
+        realMs < 0 ? SteadyClock::time_point::max() : SteadyClock::now() + std::chrono::milliseconds(realMs);
     // The event wait reports characters that arrive after it begins; those
     // already queued end the wait at once.
     TDeviceEvent queued = QueuedNow();

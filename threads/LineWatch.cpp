@@ -56,9 +56,10 @@ class TWatchThread : public TThread {
         w.running = false;
         return;
       }
-      auto earliest = std::min_element(w.entries.begin(), w.entries.end(),
-                                       [](const TWatchEntry& a, const TWatchEntry& b) { return a.due < b.due; })
-                          ->due;
+      auto earliest =
+          std::min_element(w.entries.begin(), w.entries.end(), [](const TWatchEntry& a, const TWatchEntry& b) {
+            return a.due < b.due;
+          })->due;
       if (Steady::now() < earliest) {
         w.changed.wait_until(lock, earliest);
         continue;
@@ -79,8 +80,8 @@ class TWatchThread : public TThread {
       lock.lock();
       const auto after = Steady::now();
       for (std::size_t i = 0; i < due.size(); ++i) {
-        auto it = std::find_if(w.entries.begin(), w.entries.end(),
-                               [&](const TWatchEntry& e) { return e.id == due[i].id; });
+        auto it =
+            std::find_if(w.entries.begin(), w.entries.end(), [&](const TWatchEntry& e) { return e.id == due[i].id; });
         if (it == w.entries.end()) continue;
         if (next[i] < 0) {
           w.entries.erase(it);
