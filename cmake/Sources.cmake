@@ -17,7 +17,8 @@ list(FILTER VESK_CODEC_SOURCES EXCLUDE REGEX ".*/VeskGSMCodec\\.cpp$")
 
 # The AT answer layer: received text framed into results, and the rules
 # that read them. Pure functions over the codec's header fields.
-set(VESK_AT_SOURCES incoming/Framing.cpp commands/Answers.cpp)
+set(VESK_AT_SOURCES incoming/Framing.cpp commands/Answers.cpp
+    commands/Errors.cpp commands/ModemState.cpp commands/StateAnswers.cpp)
 
 # The serial device layer: one backend per platform.
 if(WIN32)
@@ -32,7 +33,8 @@ file(GLOB VESK_COMPONENT_SOURCES CONFIGURE_DEPENDS
      port/Connection.cpp port/LineSettings.cpp port/PortIO.cpp port/PortList.cpp port/SerialDevice.cpp
      threads/*.cpp commands/*.cpp incoming/*.cpp sending/*.cpp detection/*.cpp codec/VeskGSMCodec.cpp)
 list(FILTER VESK_COMPONENT_SOURCES EXCLUDE REGEX ".*/incoming/Reassembly.*\\.cpp$")
-list(FILTER VESK_COMPONENT_SOURCES EXCLUDE REGEX ".*/(incoming/Framing|commands/Answers)\\.cpp$")
+list(FILTER VESK_COMPONENT_SOURCES EXCLUDE REGEX
+     ".*/(incoming/Framing|commands/Answers|commands/Errors|commands/ModemState|commands/StateAnswers)\\.cpp$")
 
 function(vesk_object_library name)
   add_library(${name} OBJECT ${ARGN})
