@@ -299,8 +299,8 @@ TEST_F(ToolModem, SendFailurePrintsTheModemsReason) {
 TEST_F(ToolModem, ListenPrintsAnInjectedMessage) {
   Outcome o;
   std::thread listener([&] { o = RunTool({"listen", "--json", "--seconds", "3", "--port", Port()}); });
-  // Once the modem is set up to announce messages.
-  const bool ready = modem_.WaitForCommand("ATE0", 10000ms);
+  // Once the modem is set up (its last step switches USSD results on).
+  const bool ready = modem_.WaitForCommand("AT+CUSD=1", 10000ms);
   IncomingSms sms;
   sms.text = "ping from the network";
   sms.sender = "+15550777";
