@@ -35,13 +35,23 @@ bool HexOctets(const AnsiString& hex, std::vector<unsigned char>& octets) {
 }
 
 // UTF-16 big-endian octets as text, up to the first U+0000 (what some
-// modems pad a UCS2 USSD text with).
+// modems pad a UCS2 USSD text with); a surrogate without its other half
+// becomes U+FFFD.
 WideString Utf16Text(const unsigned char* octets, std::size_t size) {
   WideString text;
   for (std::size_t i = 0; i + 1 < size; i += 2) {
     const auto unit = static_cast<char16_t>((octets[i] << 8) | octets[i + 1]);
     if (unit == 0) break;
     text.push_back(unit);
+  }
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char16_t c = text[i];
+    const bool high = c >= 0xD800 && c <= 0xDBFF;
+    if (high && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+      ++i;
+    } else if (high || (c >= 0xDC00 && c <= 0xDFFF)) {
+      text[i] = u'\uFFFD';
+    }
   }
   return text;
 }

@@ -134,6 +134,13 @@ INSTANTIATE_TEST_SUITE_P(
         UssdCase{"NeverClosed", "+CUSD: 0,\"Hello", "IRA", usNoFurtherAction, -1, "Hello", true},
         UssdCase{"DcsNotANumber", "+CUSD: 0,\"Hello\",x", "IRA", usNoFurtherAction, -1, "Hello", true}));
 
+TEST(UssdResultLines, Ucs2SurrogatesComeInPairsOrAsReplacements) {
+  WideString text;
+  // U+1F600 as a pair; then a high surrogate alone, a low one alone.
+  EXPECT_TRUE(DecodeUSSDText("D83DDE00D83D0041DE00", 72, "GSM", text));
+  EXPECT_EQ(text, (WideString{0xD83D, 0xDE00, 0xFFFD, u'A', 0xFFFD}));
+}
+
 TEST(UssdResultLines, MalformedStatusIsNoResult) {
   for (const char* line : {"+CUSD: 6,\"x\",15", "+CUSD: x", "+CUSD:", "+CUSD: ,\"x\"", "+CUSD: 12", "+CSQ: 0"}) {
     const std::vector<TResult> results = FrameWhole(std::string("\r\n") + line + "\r\n");
