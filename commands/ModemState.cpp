@@ -9,8 +9,8 @@ const char* SIMStateName(TSIMState state) {
     case ssPUKNeeded: return "puk";
     case ssPIN2Needed: return "pin2";
     case ssPUK2Needed: return "puk2";
-    case ssPhoneToSIMPINNeeded: return "ph-sim pin";
-    case ssNotInserted: return "not inserted";
+    case ssPhoneToSIMPINNeeded: return "ph_sim_pin";
+    case ssNotInserted: return "not_inserted";
     case ssFailure: return "failure";
     case ssBusy: return "busy";
     case ssUnknown: return "unknown";
@@ -20,7 +20,7 @@ const char* SIMStateName(TSIMState state) {
 
 const char* RegistrationStatusName(TRegistrationStatus status) {
   switch (status) {
-    case rsNotRegistered: return "not registered";
+    case rsNotRegistered: return "not_registered";
     case rsHome: return "home";
     case rsSearching: return "searching";
     case rsDenied: return "denied";

@@ -101,9 +101,9 @@ struct TUSSDResult {
 };
 
 // Names for the tool and logs: "ready", "pin", "puk", "pin2", "puk2",
-// "ph-sim pin", "not inserted", "failure", "busy", "unknown".
+// "ph_sim_pin", "not_inserted", "failure", "busy", "unknown".
 const char* SIMStateName(TSIMState state);
-// "not registered", "home", "searching", "denied", "unknown", "roaming".
+// "not_registered", "home", "searching", "denied", "unknown", "roaming".
 const char* RegistrationStatusName(TRegistrationStatus status);
 // "GSM", "GSM Compact", "UTRAN", "GSM w/EGPRS", "UTRAN w/HSDPA", "UTRAN
 // w/HSUPA", "UTRAN w/HSDPA and HSUPA", "E-UTRAN", "EC-GSM-IoT", "E-UTRAN
