@@ -43,12 +43,12 @@ Steady::time_point DeadlineAfterSeconds(int seconds) {
          std::chrono::duration_cast<Steady::duration>(GetClock()->RealDuration(seconds > 0 ? seconds * 1000.0 : 0));
 }
 
-// A refusal that means "no such command here", not "not now".
+// A refusal that means "no such command here", not "not now" (operation
+// not allowed, a SIM that wants its PIN, may pass).
 bool Unsupported(const at::TCommandAnswer& answer) {
   if (!answer.Failed()) return false;
   const TModemError e = ModemErrorFromLine(answer.FinalLine);
-  return e.Kind == mekError || (e.Kind == mekCME && (e.Number == 3 || e.Number == 4)) ||
-         (e.Kind == mekCMS && (e.Number == 302 || e.Number == 303));
+  return e.Kind == mekError || (e.Kind == mekCME && e.Number == 4) || (e.Kind == mekCMS && e.Number == 303);
 }
 
 }  // namespace
