@@ -331,7 +331,7 @@ TEST(StateArguments, PinsPuksAndUssdCodes) {
   EXPECT_EQ(CheckPUK("12345678"), "");
   for (const char* bad : {"1234567", "123456789", "1234567a", ""}) EXPECT_NE(CheckPUK(bad), "") << bad;
   for (const char* ok : {"*100#", "*#06#", "#123*1#", "+1", "*101*1*2#"}) EXPECT_EQ(CheckUSSDCode(ok), "") << ok;
-  for (const char* bad : {"", "*100#\r", "*100\"#", "AT", "*1 0#", std::string(161, '1').c_str()})
+  for (const std::string& bad : std::vector<std::string>{"", "*100#\r", "*100\"#", "AT", "*1 0#", std::string(161, '1')})
     EXPECT_NE(CheckUSSDCode(bad), "") << bad;
   for (const char* ok : {"1", "yes please", "2"}) EXPECT_EQ(CheckUSSDReply(ok), "") << ok;
   for (const char* bad : {"", "a\"b", "x\ry", "\x1A", "caf\xE9"}) EXPECT_NE(CheckUSSDReply(bad), "") << bad;
