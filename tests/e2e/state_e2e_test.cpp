@@ -10,7 +10,10 @@
 #include <thread>
 
 #include "support/SimulatorFixture.h"
+#include <sstream>
+
 #include "tools/simulator/ModemSimulator.h"
+#include "tools/simulator/SimulatorCommand.h"
 
 namespace vesk {
 namespace {
@@ -90,19 +93,22 @@ TEST_F(StateOnSimulator, ThreeWrongPinsThenThePuk) {
   EXPECT_EQ(gsm->GetPINRetries(), 3);
 }
 
-TEST_F(StateOnSimulator, WaitForNetworkReturnsWhenTheNetworkRegistersTheModem) {
+TEST_F(StateOnSimulator, WaitForNetworkReturnsWhenTheConsoleRegistersTheModem) {
   sim::ModemConfig config;
   config.registration = 2;  // searching
   Start(config);
   OpenAndSetUp();
   EXPECT_EQ(gsm->GetRegistration().Status, rsSearching);
   const std::size_t asked = Sent("AT+CREG?");
+  std::ostringstream console;
   std::thread network([&] {
     std::this_thread::sleep_for(300ms);
-    simulator->SetRegistration(1);  // the console's "register home"
+    bool quit = false;
+    sim::RunConsoleLine(*simulator, "register home", console, quit);
   });
   EXPECT_TRUE(gsm->WaitForNetwork(600));
   network.join();
+  EXPECT_EQ(console.str(), "registration home\n");
   // Asked once on entry, then woken by the unsolicited result.
   EXPECT_EQ(Sent("AT+CREG?"), asked + 1);
   EXPECT_TRUE(WaitUntil([&] { return Events().size() >= 3; }));
@@ -111,7 +117,8 @@ TEST_F(StateOnSimulator, WaitForNetworkReturnsWhenTheNetworkRegistersTheModem) {
   const TRegistration r = gsm->GetRegistration();
   EXPECT_EQ(r.Status, rsHome);
   EXPECT_EQ(r.Area, "1A2B");
-  simulator->SetRegistration(5);
+  bool quit = false;
+  sim::RunConsoleLine(*simulator, "register roaming", console, quit);
   EXPECT_TRUE(gsm->WaitForNetwork(1));
   EXPECT_EQ(gsm->GetRegistration().Status, rsRoaming);
 }

@@ -87,6 +87,8 @@ const char* kConsoleHelp =
     "  unplug | plug              take the modem away, bring it back\n"
     "  state | transcript | help | quit\n";
 
+}  // namespace
+
 void RunConsoleLine(ModemSimulator& sim, const std::string& line, std::ostream& out, bool& quit) {
   std::istringstream in(line);
   std::string verb;
@@ -188,8 +190,6 @@ void RunConsoleLine(ModemSimulator& sim, const std::string& line, std::ostream& 
   }
   out.flush();
 }
-
-}  // namespace
 
 std::string SimulatorUsage(const std::string& program) {
   return "usage: " + program +
