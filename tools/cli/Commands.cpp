@@ -169,6 +169,14 @@ void AddError(json& object, const TModemError& e, const std::string& line) {
   object["error_text"] = AnsiText(e.Text);
 }
 
+json UssdJson(const TUSSDResult& r) {
+  return {{"status", static_cast<int>(r.Status)},
+          {"status_text", USSDStatusName(r.Status)},
+          {"text", WideToUtf8(r.Text)},
+          {"dcs", r.DCS >= 0 ? json(r.DCS) : json()},
+          {"decoded", r.Decoded}};
+}
+
 // "+CMS ERROR: 38 (Network out of order; temporary)" for a person.
 std::string ErrorText(const TModemError& e, const std::string& line) {
   std::string text = line.empty() ? AnsiText(e.Line.empty() ? e.Text : e.Line) : line;
@@ -432,6 +440,22 @@ int RunListen(const CommonOptions& common, const ListenOptions& options, std::os
     if (!reason.empty()) object["reason"] = AnsiText(reason);
     printer.Print(object, "error: " + Printable(line));
   };
+  gsm.OnRegistrationChange = [&](TObject*, const TRegistration& r) {
+    const std::string technology = AccessTechnologyName(r.Technology);
+    printer.Print({{"event", "registration"},
+                   {"status", RegistrationStatusName(r.Status)},
+                   {"source", AnsiText(r.Source)},
+                   {"area", AnsiText(r.Area)},
+                   {"cell", AnsiText(r.Cell)},
+                   {"technology", technology.empty() ? json() : json(technology)}},
+                  "registration " + std::string(RegistrationStatusName(r.Status)) + " (" + AnsiText(r.Source) + ")");
+  };
+  gsm.OnUSSD = [&](TObject*, const TUSSDResult& r) {
+    json object = {{"event", "ussd"}};
+    object.update(UssdJson(r));
+    printer.Print(object, "ussd " + std::string(USSDStatusName(r.Status)) +
+                              (r.Text.empty() ? std::string() : ": " + WideToUtf8(r.Text)));
+  };
   gsm.OnConnect = [&](TObject*, TCommPort) { printer.Print({{"event", "connect"}, {"port", port}}, "connect " + port); };
   gsm.OnDisconnect = [&](TObject*, TCommPort) {
     printer.Print({{"event", "disconnect"}, {"port", port}}, "disconnect " + port);
@@ -455,18 +479,6 @@ int RunListen(const CommonOptions& common, const ListenOptions& options, std::os
 }
 
 // ------------------------------------------------------------------ ussd
-
-namespace {
-
-json UssdJson(const TUSSDResult& r) {
-  return {{"status", static_cast<int>(r.Status)},
-          {"status_text", USSDStatusName(r.Status)},
-          {"text", WideToUtf8(r.Text)},
-          {"dcs", r.DCS >= 0 ? json(r.DCS) : json()},
-          {"decoded", r.Decoded}};
-}
-
-}  // namespace
 
 int RunUssd(const CommonOptions& common, const UssdOptions& options, std::ostream& out, std::ostream& err) {
   if (options.code.empty() && options.replies.empty() && !options.cancel)

@@ -429,6 +429,32 @@ TEST_F(ToolModem, ListenPrintsAnInjectedMessage) {
   EXPECT_TRUE(disconnected) << o.out;
 }
 
+TEST_F(ToolModem, ListenPrintsRegistrationsAndNetworkUssd) {
+  Outcome o;
+  std::thread listener([&] { o = RunTool({"listen", "--json", "--seconds", "3", "--port", Port()}); });
+  const bool ready = modem_.WaitForCommand("AT+CUSD=1", 10000ms);
+  if (ready) {
+    modem_.SetRegistration(5);
+    modem_.SendUssd(0, "Your bonus has arrived");
+  }
+  listener.join();
+  ASSERT_TRUE(ready);
+  EXPECT_EQ(o.status, 0) << o.err;
+  std::vector<json> registrations, ussd;
+  for (const json& e : o.JsonLines()) {
+    if (e["event"] == "registration") registrations.push_back(e);
+    if (e["event"] == "ussd") ussd.push_back(e);
+  }
+  ASSERT_EQ(registrations.size(), 3u) << o.out;  // +CREG, +CGREG, +CEREG
+  EXPECT_EQ(registrations[0]["status"], "roaming");
+  EXPECT_EQ(registrations[0]["source"], "+CREG");
+  EXPECT_EQ(registrations[0]["area"], "1A2B");
+  EXPECT_EQ(registrations[2]["technology"], "E-UTRAN");
+  ASSERT_EQ(ussd.size(), 1u) << o.out;
+  EXPECT_EQ(ussd[0]["status"], 0);
+  EXPECT_EQ(ussd[0]["text"], "Your bonus has arrived");
+}
+
 TEST_F(ToolModem, ListThenDelete) {
   IncomingSms one;
   one.text = "first";
