@@ -7,10 +7,11 @@
 // it every Delay milliseconds and raises the events.
 //
 // Threads and events:
-//   * OnReceive, OnRing, OnNewMessage, OnReadMessage, OnError come from the
-//     reader thread, or from the main thread when NeedSynchronization is
-//     true; text read by a command (ExecuteATCommand, ReadString ...) raises
-//     them on the thread that ran the command.
+//   * OnReceive, OnRing, OnNewMessage, OnReadMessage, OnError (and
+//     OnRegistrationChange, OnUSSD) come from the reader thread, or from the
+//     main thread when NeedSynchronization is true; text read by a command
+//     (ExecuteATCommand, ReadString ...) raises them on the thread that ran
+//     the command.
 //   * OnFault: the main thread with NeedSynchronization, else the reader.
 //   * OnDisconnect: always the reader thread, as it ends.
 //   * OnConnect: the thread that called Open (the reconnect thread when it
