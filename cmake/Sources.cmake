@@ -43,6 +43,9 @@ set(VESK_CODEC_SOURCES
 
 set(VESK_AT_SOURCES
     commands/Answers.cpp
+    commands/Errors.cpp
+    commands/ModemState.cpp
+    commands/StateAnswers.cpp
     incoming/Framing.cpp)
 
 # No portable sources: only the backends.
@@ -61,12 +64,15 @@ set(VESK_COMPONENT_SOURCES
     commands/Device.cpp
     commands/Execute.cpp
     commands/Setup.cpp
+    commands/State.cpp
     commands/Storage.cpp
+    commands/Ussd.cpp
     component/TrafficLog.cpp
     component/VeskGSM.cpp
     detection/Detect.cpp
     incoming/ComponentParts.cpp
     incoming/Dispatcher.cpp
+    incoming/Notices.cpp
     port/LineSettings.cpp
     port/PortIO.cpp
     port/PortList.cpp
@@ -80,6 +86,8 @@ set(VESK_COMPONENT_SOURCES
 # VeskGSM.h comes to include a header missing here.
 set(VESK_PUBLIC_HEADERS
     codec/MessagePlan.h
+    commands/Errors.h
+    commands/ModemState.h
     codec/Submit.h
     component/Component.h
     component/Enums.h

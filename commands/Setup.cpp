@@ -23,7 +23,8 @@ void TVeskGSM::InitGSMModem() {
   ExecuteATCommand("AT+CNMI=2,1,0,0,0", '\r');
   if (!Pause(250)) return;
   ExecuteATCommand("ATE0", '\r');
-  Pause(250);
+  if (!Pause(250)) return;
+  SetUpModemState();
 }
 
 std::uint16_t TVeskGSM::TestGSMModemCapabilities() {

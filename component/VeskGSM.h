@@ -7,10 +7,11 @@
 // it every Delay milliseconds and raises the events.
 //
 // Threads and events:
-//   * OnReceive, OnRing, OnNewMessage, OnReadMessage, OnError come from the
-//     reader thread, or from the main thread when NeedSynchronization is
-//     true; text read by a command (ExecuteATCommand, ReadString ...) raises
-//     them on the thread that ran the command.
+//   * OnReceive, OnRing, OnNewMessage, OnReadMessage, OnError (and
+//     OnRegistrationChange, OnUSSD) come from the reader thread, or from the
+//     main thread when NeedSynchronization is true; text read by a command
+//     (ExecuteATCommand, ReadString ...) raises them on the thread that ran
+//     the command.
 //   * OnFault: the main thread with NeedSynchronization, else the reader.
 //   * OnDisconnect: always the reader thread, as it ends.
 //   * OnConnect: the thread that called Open (the reconnect thread when it
@@ -34,6 +35,8 @@
 
 #include "codec/MessagePlan.h"
 #include "codec/Submit.h"
+#include "commands/Errors.h"
+#include "commands/ModemState.h"
 #include "component/Component.h"
 #include "component/Enums.h"
 #include "component/Framework.h"
@@ -73,6 +76,9 @@ using TReadMessageEvent =
     std::function<void(TObject* Sender, const WideString& MessageText, const AnsiString& PhoneNumber,
                        const AnsiString& CenterNumber, TDateTime TimeStamp, int TimeZone, int Status)>;
 using TDetectEvent = std::function<void(TObject* Sender, TCommPort Port, TBaudRate BaudRate, bool& Cancel)>;
+// ---- the modem's state
+using TRegistrationEvent = std::function<void(TObject* Sender, const TRegistration& Registration)>;
+using TUSSDEvent = std::function<void(TObject* Sender, const TUSSDResult& Result)>;
 
 // An event: assign a handler with `=`, clear it with `= nullptr`, raise it
 // with `()`. Raising without a handler does nothing. Handlers may be set
@@ -289,8 +295,13 @@ class TVeskGSM : public TComponent {
   // The received signal strength indication of the +CSQ line; 99 when none
   // reads.
   int GetSignalStrength();
-  // AT+CPIN="<pin>"; false at once for a PIN that is empty once trimmed.
-  bool EnterPIN(const AnsiString& strPin);
+  // AT+CPIN="<pin>", guarded (commands/State.cpp): a PIN of other than 4
+  // to 8 digits is refused, and so is any PIN when the modem says the SIM
+  // needs its PUK, or when it reports one try left and lastTry is false
+  // (a wrong guess then would lock the SIM); nothing is written then, the
+  // result is false and GetLastModemError().Text says why. Asks AT+CPIN?
+  // and AT+CPINR first. EnterPIN() sends the PIN property.
+  bool EnterPIN(const AnsiString& strPin, bool lastTry = false);
   bool EnterPIN();
   bool HideMyPhoneNumber(bool hideNumber);
   bool SetAutoAnswer(int noRings);
@@ -447,6 +458,79 @@ class TVeskGSM : public TComponent {
   // delivered, in order; -1 for a part accepted without one.
   std::vector<int> GetLastMessageReferences() const;
 
+  // ================================================ the modem's state
+  // The SIM, the network, the service centre, USSD, and the modem's errors
+  // with their meaning (commands/State.cpp, commands/Ussd.cpp). Every call
+  // runs its commands through the command engine on the caller's thread,
+  // serialised with the other commands, and raises "%s is not open. GSM
+  // Modem is not connected." when no port is open. A malformed answer gives
+  // the "unknown" value (ssUnknown, rsUnknown, -1, ""), never an exception.
+
+  // The error of the last command or send that this thread ran: every
+  // command (ExecuteATCommand and all built on it) and every send sets it,
+  // to mekNone after a success. Kept per calling thread (the last 64
+  // threads): it never reports another thread's error. A call that refuses
+  // its arguments before writing anything leaves mekNone with the reason in
+  // Text. GetLastSendError() keeps its text as before.
+  TModemError GetLastModemError() const;
+
+  // AT+CPIN? (see TSIMState).
+  TSIMState GetSIMState();
+  // AT+CPINR (TS 27.007 8.65): the SIM PIN tries left; -1 when the modem
+  // does not say.
+  int GetPINRetries();
+  // AT+CPIN="<puk>","<newPin>": unblocks the SIM with its PUK (8 digits)
+  // and sets a new PIN (4 to 8 digits); other values are refused before
+  // anything is written.
+  bool EnterPUK(const AnsiString& puk, const AnsiString& newPin);
+
+  // The best of AT+CREG?, AT+CGREG? and AT+CEREG? (a modem on LTE may
+  // report only the last): registered before searching, denied, not
+  // registered and unknown. A report the modem refuses is not asked again
+  // on this connection.
+  TRegistration GetRegistration();
+  // AT+COPS=3,0 then AT+COPS?: the operator's long name and the access
+  // technology.
+  TOperator GetOperator();
+  // True once the modem is registered (home or roaming), false at the
+  // time-out (seconds), when the connection closes or is lost. Asks once,
+  // then waits for the unsolicited +CREG/+CGREG/+CEREG results the set-up
+  // switched on (AT+CREG=2 ...), or, without them, asks again every second.
+  // The port is free while it waits. On the main thread it runs pending
+  // synchronized calls meanwhile.
+  bool WaitForNetwork(int timeoutSeconds);
+  // An unsolicited +CREG, +CGREG or +CEREG result (as the set-up switches
+  // them on): from the thread that dispatches it, like OnReceive. A
+  // command's own answer to AT+CREG? never raises it.
+  TEvent<TRegistrationEvent> OnRegistrationChange;
+
+  // AT+CSCA?: the service centre's number, decoded from the modem's
+  // character set (IRA, GSM or UCS2 hexadecimal); "" when none is set or
+  // it does not read.
+  AnsiString GetServiceCenter();
+  // AT+CSCA="<number>",<type> in the modem's character set; a number that
+  // is blank or holds a control character or double quote is refused.
+  bool SetServiceCenter(const AnsiString& number);
+
+  // USSD (TS 27.007 7.15): AT+CUSD=1,"<code>",15, then the +CUSD answer,
+  // which may come seconds after the OK. The call waits for it (woken by
+  // it, without polling) up to timeoutSeconds; the port is free meanwhile,
+  // so commands and sends from other threads go on. One USSD call at a
+  // time: a second waits for the first. The code must be digits, '*', '#'
+  // and '+' (else usFailed, nothing written). Status usTimeOut when no
+  // answer came, usCancelled when CancelUSSD or the end of the connection
+  // ended the wait, usFailed when the modem refused (GetLastModemError).
+  TUSSDResult SendUSSD(const AnsiString& code, int timeoutSeconds = 30);
+  // Answers a menu (status usFurtherAction): printable ASCII, no quote.
+  TUSSDResult ReplyUSSD(const AnsiString& text, int timeoutSeconds = 30);
+  // AT+CUSD=2: ends the session; a call waiting for an answer returns
+  // usCancelled.
+  bool CancelUSSD();
+  // A +CUSD that no call waits for (network-initiated), from the thread
+  // that dispatches it.
+  TEvent<TUSSDEvent> OnUSSD;
+  // ================================================ end of the modem's state
+
   // ================================================ modem detection
   // Finds a modem without knowing its port or line speed: opens the listed
   // serial ports one after another, tries line speeds from endBaudRate down
@@ -520,8 +604,11 @@ class TVeskGSM : public TComponent {
   // Writes a command line and reads its answer up to its own final result
   // (a read or listing still on its way is taken in first). The text read
   // (dispatched as the session ends) is returned; `answer` says what it
-  // holds. Raises the not-open exception when no port is open.
-  AnsiString RunCommand(const AnsiString& line, char terminator, int timeOutSeconds, at::TCommandAnswer& answer);
+  // holds. Raises the not-open exception when no port is open. A `probe`
+  // (a question the component asks for itself, which the modem may lack)
+  // that the modem refuses raises no OnError.
+  AnsiString RunCommand(const AnsiString& line, char terminator, int timeOutSeconds, at::TCommandAnswer& answer,
+                        bool probe = false);
   int ExtractStrings(const AnsiString& separators, const AnsiString& whiteSpace, const char* text, TStrings* list);
   // Takes and empties the read buffer and dispatches it.
   void ProcessAT();
@@ -607,6 +694,8 @@ class TVeskGSM : public TComponent {
   AnsiString PeekReadBuffer() const;
   void ReapplyLineSettings();
   bool PauseThreadFlag() const { return FPauseThread; }
+  // Whether the connection is open with its modem set-up done (or skipped).
+  bool IsSetUp() const;
   void SetPauseThreadFlag(bool paused) { FPauseThread = paused; }
   TLineStatusSet LastLineStatus() const { return TLineStatusSet::FromBits(FLineStatus); }
 
@@ -690,6 +779,32 @@ class TVeskGSM : public TComponent {
   mutable std::mutex FLastSendLock;
   AnsiString FLastSendError;
   std::vector<int> FLastMessageReferences;
+
+  // ------------------------------------------------ the modem's state: internals
+  // commands/State.cpp, commands/Ussd.cpp, incoming/Notices.cpp. Under
+  // FStateLock, never held while a command or an event handler runs.
+  struct TStateData;
+  std::shared_ptr<TStateData> FState;
+  mutable std::mutex FStateLock;
+  // One USSD request at a time.
+  std::mutex FUSSDCallLock;
+  // The state of connection `generation` (what an earlier connection learnt
+  // is forgotten); FStateLock held.
+  TStateData& StateData(unsigned generation);
+  // The set-up's last steps (InitGSMModem): numeric errors, the character
+  // set, the unsolicited registration results, USSD results presented.
+  void SetUpModemState();
+  // Every command's outcome, for GetLastModemError (RunCommand).
+  void NoteCommandOutcome(const at::TCommandAnswer& answer, int timeOutSeconds);
+  void SetLastModemError(const TModemError& error);
+  // An unsolicited +CREG/+CGREG/+CEREG or +CUSD from the dispatcher; false
+  // when a handler destroyed the component.
+  bool HandleStateNotice(const at::TResult& result);
+  AnsiString CharacterSet();
+  bool KnownRegistered();
+  bool RegistrationNoticesOn();
+  int PINRetriesFor(const char* code);
+  TUSSDResult RunUSSD(const AnsiString& str, int timeoutSeconds);
 
   // ------------------------------------------------ dispatcher state
   // All under FDispatchLock, which is never held while an event runs.

@@ -370,10 +370,13 @@ bool TVeskGSM::HandleResult(const at::TResult& result, const AnsiString& framed,
       OnError(this, Trim(result.Line));
       return DispatchMayContinue();
 
+    case at::TResultKind::Information:
+      // +CREG, +CGREG, +CEREG, +CUSD (incoming/Notices.cpp).
+      return HandleStateNotice(result);
+
     case at::TResultKind::DirectMessage:
     case at::TResultKind::StatusReport:
     case at::TResultKind::Prompt:
-    case at::TResultKind::Information:
       return true;
   }
   return true;

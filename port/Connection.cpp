@@ -245,6 +245,31 @@ bool TConnection::WaitForInput(const std::shared_ptr<SerialDevice>& device, doub
   }
 }
 
+// ---------------------------------------------------------------- news
+
+unsigned TConnection::NewsCount() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return news_;
+}
+
+void TConnection::ReportNews() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++news_;
+  changed_.notify_all();
+}
+
+bool TConnection::WaitForNews(unsigned seen, std::chrono::steady_clock::time_point deadline) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  const unsigned generation = generation_;
+  auto ended = [&] { return generation_ != generation || !Live(state_) || ownerGone_; };
+  auto done = [&] { return news_ != seen || ended(); };
+  if (IsMainThread())
+    WaitRunningMainThread(lock, done, deadline);
+  else
+    changed_.wait_until(lock, deadline, done);
+  return !ended();
+}
+
 // ---------------------------------------------------------------- the port's lock
 
 bool TConnection::AcquirePort(bool wait) {

@@ -161,6 +161,7 @@ class TVeskGSM::TSendDialogue {
 };
 
 void TVeskGSM::SetLastSend(const AnsiString& error, const std::vector<int>& references) {
+  SetLastModemError(error.empty() ? TModemError() : ModemErrorFromLine(error));
   std::lock_guard<std::mutex> lock(FLastSendLock);
   FLastSendError = error;
   FLastMessageReferences = references;

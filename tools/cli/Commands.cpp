@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "commands/Answers.h"
+#include "commands/StateAnswers.h"
 #include "component/VeskGSM.h"
 #include "port/SerialDevice.h"
 #include "incoming/Reassembly.h"
@@ -219,6 +220,34 @@ struct MessageFields {
   }
 };
 
+// The typed error of a failed call as JSON fields: `error` the modem's line
+// (or why the call failed without one), `error_kind`, `error_code` (null
+// when none), `error_text` (the standard's text).
+void AddError(json& object, const TModemError& e, const std::string& line) {
+  object["error"] = line.empty() ? AnsiText(e.Line.empty() ? e.Text : e.Line) : line;
+  object["error_kind"] = ModemErrorKindName(e.Kind);
+  object["error_code"] = e.Number >= 0 ? json(e.Number) : json();
+  object["error_text"] = AnsiText(e.Text);
+}
+
+json UssdJson(const TUSSDResult& r) {
+  return {{"status", static_cast<int>(r.Status)},
+          {"status_text", USSDStatusName(r.Status)},
+          {"text", WideToUtf8(r.Text)},
+          {"dcs", r.DCS >= 0 ? json(r.DCS) : json()},
+          {"decoded", r.Decoded}};
+}
+
+// "+CMS ERROR: 38 (Network out of order; temporary)" for a person.
+std::string ErrorText(const TModemError& e, const std::string& line) {
+  std::string text = line.empty() ? AnsiText(e.Line.empty() ? e.Text : e.Line) : line;
+  if (e.IsError() && !e.Text.empty() && AnsiText(e.Text) != text)
+    text += " (" + AnsiText(e.Text) + (e.IsTemporary() ? "; temporary" : "") + ")";
+  else if (e.IsTemporary())
+    text += " (temporary)";
+  return text;
+}
+
 std::string IndexText(const std::vector<int>& indexes) {
   std::string text;
   for (int i : indexes) text += (text.empty() ? "" : ",") + std::to_string(i);
@@ -359,14 +388,34 @@ int RunInfo(const CommonOptions& common, std::ostream& out, std::ostream& err) {
   if (!OpenModem(gsm, common, true, err)) return kExitFailed;
   const AnsiString imei = gsm.GetIMEI();
   const int signal = gsm.GetSignalStrength();
+  const TSIMState sim = gsm.GetSIMState();
+  const int retries = gsm.GetPINRetries();
+  const TRegistration registration = gsm.GetRegistration();
+  const TOperator op = gsm.GetOperator();
+  const AnsiString smsc = gsm.GetServiceCenter();
   if (!common.json) err << "probing the modem's capabilities (about 8 s)..." << std::endl;
   const int mask = gsm.TestGSMModemCapabilities();
   gsm.Close();
   Printer printer(out, common.json);
-  printer.Print({{"imei", AnsiText(imei)}, {"signal", signal}, {"capabilities", mask}},
-                "IMEI " + (imei.empty() ? std::string("(none)") : AnsiText(imei)) + "\nsignal " +
-                    std::to_string(signal) + (signal == 99 ? " (not known)" : " of 31") + "\ncapabilities " +
-                    std::to_string(mask) + " (" + CapabilityNames(mask) + ")");
+  const std::string technology = AccessTechnologyName(op.Technology);
+  const std::string operatorName = op.Format >= 0 ? WideToUtf8(op.Name) : std::string();
+  const json object = {{"imei", AnsiText(imei)},
+                       {"signal", signal},
+                       {"capabilities", mask},
+                       {"sim", SIMStateName(sim)},
+                       {"pin_retries", retries},
+                       {"registration", RegistrationStatusName(registration.Status)},
+                       {"operator", operatorName.empty() ? json() : json(operatorName)},
+                       {"technology", technology.empty() ? json() : json(technology)},
+                       {"smsc", AnsiText(smsc)}};
+  std::string network = RegistrationStatusName(registration.Status);
+  if (!operatorName.empty()) network += " on " + operatorName;
+  if (!technology.empty()) network += " (" + technology + ")";
+  printer.Print(object, "IMEI " + (imei.empty() ? std::string("(none)") : AnsiText(imei)) + "\nsignal " +
+                            std::to_string(signal) + (signal == 99 ? " (not known)" : " of 31") + "\ncapabilities " +
+                            std::to_string(mask) + " (" + CapabilityNames(mask) + ")\nSIM " + SIMStateName(sim) +
+                            (retries >= 0 ? " (" + std::to_string(retries) + " PIN tries left)" : "") + "\nnetwork " +
+                            network + "\nservice centre " + (smsc.empty() ? std::string("(none)") : AnsiText(smsc)));
   if (imei.empty()) {
     err << "veskgsm: the modem did not answer\n";
     return kExitFailed;
@@ -394,6 +443,7 @@ int RunSend(const CommonOptions& common, const SendOptions& options, std::ostrea
   else
     sent = gsm.SendSMSAsPDU(options.number, options.smsc, Utf8ToWide(text), encoding, options.flash);
   const AnsiString error = gsm.GetLastSendError();
+  const TModemError modemError = gsm.GetLastModemError();
   const std::vector<int> references = gsm.GetLastMessageReferences();
   gsm.Close();
   Printer printer(out, common.json);
@@ -404,8 +454,9 @@ int RunSend(const CommonOptions& common, const SendOptions& options, std::ostrea
                   "sent" + (refs.empty() ? std::string() : ", message reference(s)" + refs));
     return kExitOk;
   }
-  printer.Print({{"sent", false}, {"error", AnsiText(error)}, {"references", references}},
-                "not sent: " + AnsiText(error));
+  json failure = {{"sent", false}, {"references", references}};
+  AddError(failure, modemError, AnsiText(error));
+  printer.Print(failure, "not sent: " + ErrorText(modemError, AnsiText(error)));
   return kExitFailed;
 }
 
@@ -453,6 +504,22 @@ int RunListen(const CommonOptions& common, const ListenOptions& options, std::os
     if (!reason.empty()) object["reason"] = AnsiText(reason);
     printer.Print(object, "error: " + Printable(line));
   };
+  gsm.OnRegistrationChange = [&](TObject*, const TRegistration& r) {
+    const std::string technology = AccessTechnologyName(r.Technology);
+    printer.Print({{"event", "registration"},
+                   {"status", RegistrationStatusName(r.Status)},
+                   {"source", AnsiText(r.Source)},
+                   {"area", AnsiText(r.Area)},
+                   {"cell", AnsiText(r.Cell)},
+                   {"technology", technology.empty() ? json() : json(technology)}},
+                  "registration " + std::string(RegistrationStatusName(r.Status)) + " (" + AnsiText(r.Source) + ")");
+  };
+  gsm.OnUSSD = [&](TObject*, const TUSSDResult& r) {
+    json object = {{"event", "ussd"}};
+    object.update(UssdJson(r));
+    printer.Print(object, "ussd " + std::string(USSDStatusName(r.Status)) +
+                              (r.Text.empty() ? std::string() : ": " + WideToUtf8(r.Text)));
+  };
   gsm.OnConnect = [&](TObject*, TCommPort) { printer.Print({{"event", "connect"}, {"port", port}}, "connect " + port); };
   gsm.OnDisconnect = [&](TObject*, TCommPort) {
     printer.Print({{"event", "disconnect"}, {"port", port}}, "disconnect " + port);
@@ -473,6 +540,85 @@ int RunListen(const CommonOptions& common, const ListenOptions& options, std::os
   while (CheckSynchronize(0)) {
   }
   return kExitOk;
+}
+
+// ------------------------------------------------------------------ ussd
+
+int RunUssd(const CommonOptions& common, const UssdOptions& options, std::ostream& out, std::ostream& err) {
+  if (options.code.empty() && options.replies.empty() && !options.cancel)
+    throw UsageError("ussd needs a CODE, --reply TEXT or --cancel");
+  const AnsiString why = options.code.empty() ? AnsiString() : at::CheckUSSDCode(options.code);
+  if (!why.empty()) throw UsageError(AnsiText(why) + ": " + options.code);
+  for (const std::string& reply : options.replies)
+    if (const AnsiString bad = at::CheckUSSDReply(reply); !bad.empty()) throw UsageError(AnsiText(bad) + ": " + reply);
+  TVeskGSM gsm;
+  Configure(gsm, common);
+  if (!OpenModem(gsm, common, true, err)) return kExitFailed;
+  Printer printer(out, common.json);
+  int status = kExitOk;
+  auto print = [&](const TUSSDResult& r) {
+    json object = UssdJson(r);
+    std::string plain = std::string(USSDStatusName(r.Status));
+    if (!r.Text.empty()) plain += ": " + WideToUtf8(r.Text);
+    if (r.Status == usFailed || r.Status == usTimeOut || r.Status == usCancelled) {
+      const TModemError e = gsm.GetLastModemError();
+      AddError(object, e, "");
+      plain += ": " + ErrorText(e, "");
+    }
+    printer.Print(object, plain);
+  };
+  // An answer from the network that it means as one: a text, a menu, or
+  // the end of the session.
+  auto answered = [](const TUSSDResult& r) {
+    return r.Status == usNoFurtherAction || r.Status == usFurtherAction || r.Status == usTerminated;
+  };
+  TUSSDResult last;
+  last.Status = usFurtherAction;  // replies alone continue a menu opened before
+  if (!options.code.empty()) {
+    last = gsm.SendUSSD(options.code, options.timeout);
+    print(last);
+    if (!answered(last)) status = kExitFailed;
+  }
+  for (const std::string& reply : options.replies) {
+    if (last.Status != usFurtherAction) break;
+    last = gsm.ReplyUSSD(reply, options.timeout);
+    print(last);
+    if (!answered(last)) status = kExitFailed;
+  }
+  if (options.cancel) {
+    const bool cancelled = gsm.CancelUSSD();
+    printer.Print({{"cancelled", cancelled}}, cancelled ? "session ended" : "the modem refused to end the session");
+    if (!cancelled) status = kExitFailed;
+  }
+  gsm.Close();
+  return status;
+}
+
+// ------------------------------------------------------------------ pin
+
+int RunPin(const CommonOptions& common, const PinOptions& options, std::ostream& out, std::ostream& err) {
+  const bool puk = !options.puk.empty();
+  if (puk == !options.pin.empty()) throw UsageError("pin needs a PIN, or --puk PUK with --new-pin PIN");
+  if (puk && options.newPin.empty()) throw UsageError("--puk needs --new-pin");
+  TVeskGSM gsm;
+  Configure(gsm, common);
+  if (!OpenModem(gsm, common, true, err)) return kExitFailed;
+  const bool unlocked =
+      puk ? gsm.EnterPUK(options.puk, options.newPin) : gsm.EnterPIN(options.pin, options.lastTry);
+  const TModemError e = gsm.GetLastModemError();
+  const TSIMState sim = gsm.GetSIMState();
+  const int retries = gsm.GetPINRetries();
+  gsm.Close();
+  Printer printer(out, common.json);
+  json object = {{"unlocked", unlocked}, {"sim", SIMStateName(sim)}, {"pin_retries", retries}};
+  std::string plain = std::string(unlocked ? "unlocked" : "not unlocked") + "; SIM " + SIMStateName(sim) +
+                      (retries >= 0 ? ", " + std::to_string(retries) + " PIN tries left" : "");
+  if (!unlocked) {
+    AddError(object, e, "");
+    plain += ": " + ErrorText(e, "");
+  }
+  printer.Print(object, plain);
+  return unlocked ? kExitOk : kExitFailed;
 }
 
 // ------------------------------------------------------------------ list and delete

@@ -67,8 +67,26 @@ int main(int argc, char** argv) {
   at->add_option("--timeout", atOptions.timeout, "seconds to wait for each answer")->check(CLI::Range(1, 600));
   at->add_option("COMMAND", atOptions.commands, "commands, such as AT+CSQ")->required();
 
-  CLI::App* info = app.add_subcommand("info", "the modem's IMEI, signal strength and capability mask");
+  CLI::App* info = app.add_subcommand(
+      "info", "the modem's IMEI, signal strength, capabilities, SIM, network, operator and service centre");
   AddPort(*info, common);
+
+  UssdOptions ussdOptions;
+  CLI::App* ussd = app.add_subcommand("ussd", "send a USSD code (a balance, a menu) and print the network's answer");
+  AddPort(*ussd, common);
+  ussd->add_option("--timeout", ussdOptions.timeout, "seconds to wait for each answer (default 30)")
+      ->check(CLI::Range(1, 600));
+  ussd->add_option("--reply", ussdOptions.replies, "answer a menu with TEXT (again for each further menu)");
+  ussd->add_flag("--cancel", ussdOptions.cancel, "end the USSD session (AT+CUSD=2)");
+  ussd->add_option("CODE", ussdOptions.code, "the code, such as *100# (digits, *, #, +)");
+
+  PinOptions pinOptions;
+  CLI::App* pin = app.add_subcommand("pin", "unlock the SIM with its PIN, or with its PUK and a new PIN");
+  AddPort(*pin, common);
+  pin->add_flag("--last-try", pinOptions.lastTry, "send the PIN even when it is the last try left");
+  CLI::Option* pukOption = pin->add_option("--puk", pinOptions.puk, "the PUK (8 digits)");
+  pin->add_option("--new-pin", pinOptions.newPin, "the new PIN set with the PUK (4 to 8 digits)")->needs(pukOption);
+  pin->add_option("PIN", pinOptions.pin, "the PIN (4 to 8 digits)")->excludes(pukOption);
 
   SendOptions sendOptions;
   CLI::App* send = app.add_subcommand("send", "send a short message");
@@ -197,6 +215,8 @@ int main(int argc, char** argv) {
     if (*detect) return RunDetect(common, detectOptions, std::cout, std::cerr);
     if (*at) return RunAt(common, atOptions, std::cout, std::cerr);
     if (*info) return RunInfo(common, std::cout, std::cerr);
+    if (*ussd) return RunUssd(common, ussdOptions, std::cout, std::cerr);
+    if (*pin) return RunPin(common, pinOptions, std::cout, std::cerr);
     if (*send) return RunSend(common, sendOptions, std::cout, std::cerr);
     if (*listen) return RunListen(common, listenOptions, std::cout, std::cerr);
     if (*list) return RunList(common, storageOptions, std::cout, std::cerr);

@@ -24,13 +24,17 @@ struct CmeText {
   int code;
   const char* text;
 };
-constexpr std::array<CmeText, 8> kCmeTexts = {{
+constexpr std::array<CmeText, 12> kCmeTexts = {{
     {3, "operation not allowed"},
     {4, "operation not supported"},
     {10, "SIM not inserted"},
     {11, "SIM PIN required"},
     {12, "SIM PUK required"},
+    {13, "SIM failure"},
+    {14, "SIM busy"},
     {16, "incorrect password"},
+    {17, "SIM PIN2 required"},
+    {18, "SIM PUK2 required"},
     {30, "no network service"},
     {100, "unknown"},
 }};
@@ -148,14 +152,29 @@ void AtEngine::ResetSettings() {
   clir_ = 0;
   crc_ = false;
   creg_ = 0;
+  cgreg_ = 0;
+  cereg_ = 0;
+  copsFormat_ = 0;
+  cusd_ = 0;
   mem1_ = mem2_ = mem3_ = "SM";
 }
 
 void AtEngine::PowerOn() {
   ResetSettings();
-  pin_ = currentPin_.empty() ? PinState::Ready : PinState::SimPin;
+  // The SIM keeps its counts of tries: one that wants its PUK still does.
+  if (!config_.simInserted) {
+    pin_ = PinState::NoSim;
+  } else if (pukAttempts_ <= 0) {
+    pin_ = PinState::Blocked;
+  } else if (pinAttempts_ <= 0) {
+    pin_ = PinState::SimPuk;
+  } else {
+    pin_ = currentPin_.empty() ? PinState::Ready : PinState::SimPin;
+  }
   cfun_ = 1;
-  pinAttempts_ = kPinAttempts;
+  ussdMenu_ = 0;
+  ++ussdSerial_;
+  later_.clear();
   call_ = CallState::Idle;
   ringsHeard_ = 0;
   lineState_ = LineState::Command;
@@ -282,6 +301,9 @@ void AtEngine::RunLine(const std::string& line, Emissions& out) {
   Response response;
   const Result result = Execute(std::string_view(command).substr(2), response);
   Emit(out, Emission::Kind::Answer, Format(response, result));
+  // What the network answers later (USSD) goes after the final result.
+  for (Emission& e : later_) out.push_back(std::move(e));
+  later_.clear();
   if (flushCnmi_) {
     flushCnmi_ = false;
     for (std::string& held : cnmiBuffer_) Emit(out, Emission::Kind::Unsolicited, std::move(held));
@@ -452,7 +474,7 @@ AtEngine::Result AtEngine::Dial(std::string_view dial, bool voice) {
     }
   }
   if (number.empty()) return Result::Error();
-  if (pin_ != PinState::Ready) return Result::Cme(pin_ == PinState::SimPin ? 11 : 12);
+  if (const Result sim = SimCheck(false); sim.kind != Result::Kind::Ok) return sim;
   if (call_ != CallState::Idle) return Result::Cme(3);
   lastDialled_ = number;
   if (voice) {
@@ -474,8 +496,9 @@ AtEngine::Result AtEngine::Dial(std::string_view dial, bool voice) {
 }
 
 const AtEngine::CommandEntry* AtEngine::FindExtended(std::string_view name) {
-  static constexpr std::array<CommandEntry, 32> kCommands = {{
-      {"+CFUN", &AtEngine::Cfun},
+  static constexpr std::array<CommandEntry, 36> kCommands = {{
+      {"+CEREG", &AtEngine::Cereg}, {"+CFUN", &AtEngine::Cfun},   {"+CGREG", &AtEngine::Cgreg},
+      {"+CPINR", &AtEngine::Cpinr}, {"+CUSD", &AtEngine::Cusd},
       {"+CGMI", &AtEngine::Gmi},  {"+CGMM", &AtEngine::Gmm},  {"+CGMR", &AtEngine::Gmr},
       {"+CGSN", &AtEngine::Gsn},  {"+CHUP", &AtEngine::Chup}, {"+CIMI", &AtEngine::Cimi},
       {"+CLIP", &AtEngine::Clip}, {"+CLIR", &AtEngine::Clir}, {"+CMEE", &AtEngine::Cmee},
@@ -587,6 +610,29 @@ void AtEngine::FlushHeldUnsolicited(Emissions& out) {
 
 void AtEngine::Unsolicited(const std::string& text, Emissions& out) { EmitUnsolicited({Line{text}}, out); }
 
+void AtEngine::SetRegistration(int stat, Emissions& out) {
+  const int before = CurrentRegistration();
+  config_.registration = stat;
+  if (CurrentRegistration() == before) return;
+  const int modes[] = {creg_, cgreg_, cereg_};
+  for (int family = 0; family < 3; ++family)
+    if (modes[family] > 0) EmitUnsolicited({Line{RegistrationFields(family, false)}}, out);
+}
+
+void AtEngine::NetworkUssd(int m, const std::string& utf8, Emissions& out) {
+  if (cusd_ == 0) return;  // not presented
+  EmitUnsolicited({Line{UssdPlain(m, utf8), true}}, out);
+}
+
+void AtEngine::DeliverLater(const Emission& later, Emissions& out) {
+  if (later.ussdSerial != ussdSerial_) return;  // cancelled, or another request since
+  if (lineState_ != LineState::Command) {
+    held_.push_back(later.bytes);
+    return;
+  }
+  Emit(out, Emission::Kind::Unsolicited, later.bytes);
+}
+
 std::string AtEngine::TeString(const std::string& utf8) const {
   return ToTeCharacterSet(Utf8ToCodePoints(utf8), cscs_);
 }
@@ -654,6 +700,8 @@ AtEngine::Result AtEngine::SimCheck(bool messageService) const {
     case PinState::Ready: return Result::Ok();
     case PinState::SimPin: return messageService ? Result::Cms(311) : Result::Cme(11);
     case PinState::SimPuk: return messageService ? Result::Cms(316) : Result::Cme(12);
+    case PinState::Blocked: return messageService ? Result::Cms(313) : Result::Cme(13);
+    case PinState::NoSim: return messageService ? Result::Cms(310) : Result::Cme(10);
   }
   return Result::Ok();
 }
@@ -695,6 +743,13 @@ ModemState AtEngine::State() const {
   s.receiveStorage = mem3_;
   s.serviceCentre = serviceCentre_;
   s.pin = pin_;
+  s.pinAttempts = pinAttempts_;
+  s.pukAttempts = pukAttempts_;
+  s.registration = config_.registration;
+  s.cregMode = creg_;
+  s.cgregMode = cgreg_;
+  s.ceregMode = cereg_;
+  s.ussdMenu = ussdMenu_;
   s.call = call_;
   s.lastDialled = lastDialled_;
   return s;

@@ -30,6 +30,11 @@ struct Emission {
   };
   Kind kind = Kind::Answer;
   std::string bytes;
+  // Unsolicited results the network sends later (a USSD answer): due
+  // `delay` from now, and only if USSD request `ussdSerial` is still the
+  // one under way then (AtEngine::DeliverLater).
+  Milliseconds delay{0};
+  std::uint64_t ussdSerial = 0;
 };
 using Emissions = std::vector<Emission>;
 
@@ -54,6 +59,13 @@ class AtEngine {
   // A framed unsolicited line ("\r\n<text>\r\n"), buffered like the others
   // while a message body is being taken.
   void Unsolicited(const std::string& text, Emissions& out);
+  // The network's registration changes: +CREG, +CGREG and +CEREG as
+  // AT+CREG=<n> and the like asked for.
+  void SetRegistration(int stat, Emissions& out);
+  // A network-initiated USSD: +CUSD: <m>,"<text>",15 (when presentation is on).
+  void NetworkUssd(int m, const std::string& utf8, Emissions& out);
+  // A delayed emission came due: emitted if its USSD request still stands.
+  void DeliverLater(const Emission& later, Emissions& out);
 
   // Power-on: settings back to the configured values, SIM locked again when
   // it has a PIN, no call, nothing half-typed. Stored messages stay.
@@ -168,6 +180,17 @@ class AtEngine {
   std::string TextHeaderCmgl(int index, const StoredMessage& m) const;
   std::string TextHeaderCmt(const SmsPdu& pdu) const;
 
+  // Registration reports (TS 27.007 7.2, 10.1.19, 10.1.22): <n> of
+  // `family` 0 (+CREG), 1 (+CGREG), 2 (+CEREG).
+  Result Registration(int family, Form form, const Args& args, Response& response);
+  int CurrentRegistration() const;
+  std::string RegistrationFields(int family, bool withN) const;
+  // USSD (TS 27.007 7.15): the scripted network's answer to a request or
+  // a menu choice, sent `delay` later.
+  void UssdRequest(const std::string& text, Response& response);
+  void UssdAnswerLater(const std::string& line, Milliseconds delay);
+  std::string UssdPlain(int m, const std::string& utf8) const;
+
   // Helpers.
   bool Supported(const std::string& name) const;
   Result SimCheck(bool messageService) const;
@@ -199,6 +222,10 @@ class AtEngine {
   Result Csms(Form, const Args&, Response&);
   Result Csq(Form, const Args&, Response&);
   Result Cfun(Form, const Args&, Response&);
+  Result Cgreg(Form, const Args&, Response&);
+  Result Cereg(Form, const Args&, Response&);
+  Result Cpinr(Form, const Args&, Response&);
+  Result Cusd(Form, const Args&, Response&);
   Result Cimi(Form, const Args&, Response&);
   Result Gmi(Form, const Args&, Response&);
   Result Gmm(Form, const Args&, Response&);
@@ -224,6 +251,10 @@ class AtEngine {
   int clir_ = 0;
   bool crc_ = false;
   int creg_ = 0;
+  int cgreg_ = 0;
+  int cereg_ = 0;
+  int copsFormat_ = 0;
+  int cusd_ = 0;  // AT+CUSD <n>: results presented
   int cfun_ = 1;  // AT+CFUN: 1 full, 0 minimum, 4 radio off; kept by ATZ
   std::string mem1_ = "SM", mem2_ = "SM", mem3_ = "SM";
   std::string serviceCentre_;
@@ -232,7 +263,15 @@ class AtEngine {
   // SIM.
   PinState pin_ = PinState::Ready;
   std::string currentPin_;
+  // Tries left; a SIM keeps them through power-on.
   int pinAttempts_ = 3;
+  int pukAttempts_ = 10;
+
+  // USSD: the scripted menu's level (0 none) and the request under way.
+  int ussdMenu_ = 0;
+  std::uint64_t ussdSerial_ = 0;
+  // Answers to send later, taken by RunLine into its emissions.
+  std::vector<Emission> later_;
 
   // Calls.
   CallState call_ = CallState::Idle;

@@ -253,6 +253,18 @@ struct ModemSimulator::Impl {
   void Schedule(const Emissions& emissions, Clock::time_point now) {
     const Quirks quirks = engine.GetQuirks();
     for (const Emission& e : emissions) {
+      if (e.delay.count() > 0) {
+        // The network answers later; the engine decides then whether the
+        // answer still stands.
+        timers.push_back({now + e.delay, [this, e](Clock::time_point at) {
+                            Emission due = e;
+                            due.delay = Milliseconds(0);
+                            Emissions out;
+                            engine.DeliverLater(due, out);
+                            Schedule(out, at);
+                          }});
+        continue;
+      }
       switch (e.kind) {
         case Emission::Kind::Echo:
           Enqueue(now, e.bytes);
@@ -450,6 +462,22 @@ void ModemSimulator::SendUnsolicited(const std::string& text) {
   std::lock_guard<std::mutex> lock(impl_->mutex);
   Emissions out;
   impl_->engine.Unsolicited(text, out);
+  impl_->Schedule(out, Clock::now());
+  impl_->Wake();
+}
+
+void ModemSimulator::SetRegistration(int stat) {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  Emissions out;
+  impl_->engine.SetRegistration(stat, out);
+  impl_->Schedule(out, Clock::now());
+  impl_->Wake();
+}
+
+void ModemSimulator::SendUssd(int m, const std::string& utf8) {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  Emissions out;
+  impl_->engine.NetworkUssd(m, utf8, out);
   impl_->Schedule(out, Clock::now());
   impl_->Wake();
 }

@@ -83,6 +83,13 @@ class ModemSimulator {
   // An unsolicited result "\r\n<text>\r\n", held back like the modem's own
   // while a message body is being typed.
   void SendUnsolicited(const std::string& text);
+  // The network registers the modem (<stat> of TS 27.007 7.2: 0 not
+  // registered, 1 home, 2 searching, 3 denied, 5 roaming): +CREG, +CGREG
+  // and +CEREG as the client switched them on, when the status changes.
+  void SetRegistration(int stat);
+  // A network-initiated USSD: +CUSD: <m>,"<text>",15, when the client has
+  // switched presentation on (AT+CUSD=1).
+  void SendUssd(int m, const std::string& utf8);
   // Removes the path, then closes the modem's side: the client sees end of
   // file, EIO or POLLHUP. Pending output and rings are dropped.
   void Unplug();

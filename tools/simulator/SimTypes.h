@@ -32,7 +32,9 @@ enum class WrongSpeedReply { Silence, Garbage };
 // TS 27.005 3.1 <stat>, in its numeric order.
 enum class SmsStatus { ReceivedUnread, ReceivedRead, StoredUnsent, StoredSent };
 
-enum class PinState { Ready, SimPin, SimPuk };
+// The SIM: ready, asking for its PIN (3 tries), asking for its PUK (10
+// tries), blocked for good after the last wrong PUK, or missing.
+enum class PinState { Ready, SimPin, SimPuk, Blocked, NoSim };
 
 enum class CallState { Idle, Ringing, Voice, DataOnline, DataCommand };
 
@@ -83,6 +85,7 @@ struct ModemConfig {
   int messageFormat = 0;          // AT+CMGF: 0 PDU, 1 text
 
   // The SIM. An empty PIN means the SIM is ready at power-on.
+  bool simInserted = true;         // false: AT+CPIN? answers +CME ERROR: 10
   std::string pin;
   std::string puk = "12345678";
   std::string imsi = "001010123456789";
@@ -97,8 +100,17 @@ struct ModemConfig {
   std::string imei = "490154203237518";
   int rssi = 23;
   int ber = 99;
-  int registration = 1;            // AT+CREG <stat>: 1 registered, home network
-  std::string operatorName = "VESK";
+  // <stat> of +CREG, +CGREG and +CEREG (TS 27.007 7.2): 0 not registered,
+  // 1 home, 2 searching, 3 denied, 5 roaming. Changed while running with
+  // ModemSimulator::SetRegistration (console: register ...).
+  int registration = 1;
+  std::string operatorName = "VESK";     // AT+COPS? <format> 0 and 1
+  std::string operatorNumeric = "00101"; // <format> 2
+  int accessTechnology = 7;              // <AcT> of AT+COPS? (7 E-UTRAN); -1 leaves it out
+  // How long the network takes to answer a USSD request (real time), and
+  // to give up on *103# (the scripted network time-out).
+  Milliseconds ussdDelay{300};
+  Milliseconds ussdTimeout{1500};
   DataCallOutcome dataCall = DataCallOutcome::Connect;
   int firstMessageReference = 0;   // TP-MR of the first message sent
   // The phonebook: a number's name, shown as <alpha> in read answers,
@@ -235,6 +247,13 @@ struct ModemState {
   std::string readStorage, writeStorage, receiveStorage;
   std::string serviceCentre;
   PinState pin = PinState::Ready;
+  int pinAttempts = 3;           // tries left
+  int pukAttempts = 10;
+  int registration = 1;          // <stat>, as the network gives it
+  int cregMode = 0;              // <n> of AT+CREG, AT+CGREG, AT+CEREG
+  int cgregMode = 0;
+  int ceregMode = 0;
+  int ussdMenu = 0;              // 0 no USSD session, 1 the menu of *101#, 2 its bundles
   CallState call = CallState::Idle;
   std::string lastDialled;
 };

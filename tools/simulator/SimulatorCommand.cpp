@@ -78,11 +78,16 @@ const char* kConsoleHelp =
     "  call <number> [rings]      incoming call\n"
     "  hangup                     the other party ends the call\n"
     "  unsolicited <text>         an unsolicited result line\n"
+    "  register <status>          the network registers the modem: home, roaming, searching,\n"
+    "                             denied or none (+CREG/+CGREG/+CEREG as switched on)\n"
+    "  ussd [0|1] <text>          a network-initiated USSD (1: asks for an answer)\n"
     "  raw <text>                 bytes as given (\\r \\n \\xHH understood)\n"
     "  errors <count> [line]      an error burst\n"
     "  garbage <count>            arbitrary bytes\n"
     "  unplug | plug              take the modem away, bring it back\n"
     "  state | transcript | help | quit\n";
+
+}  // namespace
 
 void RunConsoleLine(ModemSimulator& sim, const std::string& line, std::ostream& out, bool& quit) {
   std::istringstream in(line);
@@ -113,6 +118,32 @@ void RunConsoleLine(ModemSimulator& sim, const std::string& line, std::ostream& 
       sim.Ring(call);
     } else if (verb == "hangup") {
       sim.RemoteHangUp();
+    } else if (verb == "register") {
+      static const struct {
+        const char* name;
+        int stat;
+      } kStatuses[] = {{"none", 0}, {"home", 1}, {"searching", 2}, {"denied", 3}, {"roaming", 5}};
+      int stat = -1;
+      for (const auto& s : kStatuses)
+        if (first == s.name) stat = s.stat;
+      if (stat < 0) {
+        out << "register: home, roaming, searching, denied or none\n";
+        return;
+      }
+      sim.SetRegistration(stat);
+      out << "registration " << first << "\n";
+    } else if (verb == "ussd") {
+      int m = 0;
+      std::string text = first + (rest.empty() ? "" : " " + rest);
+      if ((first == "0" || first == "1") && !rest.empty()) {
+        m = first == "1" ? 1 : 0;
+        text = rest;
+      }
+      if (text.empty()) {
+        out << "ussd: give a text\n";
+        return;
+      }
+      sim.SendUssd(m, text);
     } else if (verb == "unsolicited") {
       sim.SendUnsolicited(first + (rest.empty() ? "" : " " + rest));
     } else if (verb == "raw") {
@@ -139,9 +170,12 @@ void RunConsoleLine(ModemSimulator& sim, const std::string& line, std::ostream& 
       out << "plugged: " << sim.Path() << " -> " << sim.DevicePath() << "\n";
     } else if (verb == "state") {
       const ModemState s = sim.State();
+      static const char* const kPins[] = {"ready", "SIM PIN", "SIM PUK", "blocked", "no SIM"};
       out << "plugged " << s.plugged << ", client speed " << s.clientLineSpeed << ", echo " << s.echo
           << ", format " << (s.messageFormat ? "text" : "PDU") << ", CNMI " << s.cnmi[0] << "," << s.cnmi[1]
-          << ", stored " << sim.Stored().size() << ", sent " << sim.Submitted().size() << "\n";
+          << ", stored " << sim.Stored().size() << ", sent " << sim.Submitted().size() << ", SIM "
+          << kPins[static_cast<int>(s.pin)] << " (PIN tries " << s.pinAttempts << ", PUK tries " << s.pukAttempts
+          << "), registration " << s.registration << "\n";
     } else if (verb == "transcript") {
       out << sim.TranscriptText();
     } else if (verb == "help") {
@@ -157,8 +191,6 @@ void RunConsoleLine(ModemSimulator& sim, const std::string& line, std::ostream& 
   out.flush();
 }
 
-}  // namespace
-
 std::string SimulatorUsage(const std::string& program) {
   return "usage: " + program +
          " [--path PATH] [options]\n"
@@ -170,6 +202,9 @@ std::string SimulatorUsage(const std::string& program) {
          "  --wrong-speed-garbage  answer noise at other speeds (default: silence)\n"
          "  --pin PIN              the SIM asks for this PIN (AT+CPIN)\n"
          "  --puk PUK              the SIM's PUK (default 12345678)\n"
+         "  --no-sim               no SIM inserted (AT+CPIN? answers +CME ERROR: 10)\n"
+         "  --registration STAT    the network's <stat> at power-on: 0 none, 1 home (default),\n"
+         "                         2 searching, 3 denied, 5 roaming\n"
          "  --no-echo              echo off at power-on (ATE0)\n"
          "  --text-mode            text mode at power-on (AT+CMGF=1)\n"
          "  --imei DIGITS          the serial number of AT+CGSN\n"
@@ -220,6 +255,11 @@ bool ParseSimulatorOptions(const std::vector<std::string>& args, SimulatorOption
       if (!value(c.pin) || c.pin.empty()) return fail("--pin needs a PIN");
     } else if (a == "--puk") {
       if (!value(c.puk) || c.puk.empty()) return fail("--puk needs a PUK");
+    } else if (a == "--no-sim") {
+      c.simInserted = false;
+    } else if (a == "--registration") {
+      if (!value(v) || !ParseNumber(v, 0, 5, n) || n == 4) return fail("--registration needs 0, 1, 2, 3 or 5");
+      c.registration = static_cast<int>(n);
     } else if (a == "--no-echo") {
       c.echo = false;
     } else if (a == "--text-mode") {

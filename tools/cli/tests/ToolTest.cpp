@@ -293,6 +293,99 @@ TEST_F(ToolModem, InfoReadsIdentityAndSignal) {
   EXPECT_EQ(info["signal"], 23);
   // Every probe succeeds on the simulator.
   EXPECT_EQ(info["capabilities"], 2 + 4 + 8 + 16 + 32 + 64 + 128);
+  // The modem's state.
+  EXPECT_EQ(info["sim"], "ready");
+  EXPECT_EQ(info["pin_retries"], 3);
+  EXPECT_EQ(info["registration"], "home");
+  EXPECT_EQ(info["operator"], "VESK");
+  EXPECT_EQ(info["technology"], "E-UTRAN");
+  EXPECT_EQ(info["smsc"], "+15550100");
+}
+
+TEST(ToolState, InfoOfALockedSimOffTheNetwork) {
+  ModemConfig config;
+  config.pin = "1234";
+  config.registration = 2;
+  ModemSimulator modem(config);
+  const Outcome o = RunTool({"info", "--json", "--port", modem.Path()});
+  ASSERT_EQ(o.JsonLines().size(), 1u) << o.err;
+  const json info = o.JsonLines()[0];
+  EXPECT_EQ(info["sim"], "pin");
+  EXPECT_EQ(info["pin_retries"], 3);
+  EXPECT_EQ(info["registration"], "searching");
+  EXPECT_EQ(info["operator"], nullptr);
+  EXPECT_EQ(info["technology"], nullptr);
+  const Outcome plain = RunTool({"info", "--port", modem.Path()});
+  EXPECT_NE(plain.out.find("SIM pin (3 PIN tries left)"), std::string::npos) << plain.out;
+  EXPECT_NE(plain.out.find("network searching"), std::string::npos) << plain.out;
+}
+
+TEST_F(ToolModem, UssdPrintsTheNetworksAnswer) {
+  Outcome o = RunTool({"ussd", "--json", "--port", Port(), "*100#"});
+  ASSERT_EQ(o.status, 0) << o.err;
+  ASSERT_EQ(o.JsonLines().size(), 1u);
+  EXPECT_EQ(o.JsonLines()[0]["status"], 0);
+  EXPECT_EQ(o.JsonLines()[0]["text"], "Your balance is 12.34 EUR, valid until 31/12/2026.");
+  EXPECT_EQ(o.JsonLines()[0]["dcs"], 15);
+  // A menu in one go, each reply to the menu before it.
+  o = RunTool({"ussd", "--json", "--port", Port(), "*101#", "--reply", "2", "--reply", "1"});
+  ASSERT_EQ(o.status, 0) << o.err;
+  ASSERT_EQ(o.JsonLines().size(), 3u);
+  EXPECT_EQ(o.JsonLines()[0]["status"], 1);
+  EXPECT_EQ(o.JsonLines()[0]["text"], "Menu\n1 Balance\n2 Bundles");
+  EXPECT_EQ(o.JsonLines()[1]["text"], "Bundles\n1 Daily 1 GB\n2 Weekly 5 GB");
+  EXPECT_EQ(o.JsonLines()[2]["status"], 0);
+  EXPECT_EQ(o.JsonLines()[2]["text"], "Daily 1 GB bundle activated");
+  // Or one step a run: the session stays open in between.
+  o = RunTool({"ussd", "--port", Port(), "*101#"});
+  ASSERT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(o.out, "further action required: Menu\n1 Balance\n2 Bundles\n");
+  o = RunTool({"ussd", "--json", "--port", Port(), "--reply", "1"});
+  ASSERT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(o.JsonLines()[0]["text"], "Balance: 12.34 EUR");
+}
+
+TEST_F(ToolModem, UssdFailuresAndUsage) {
+  Outcome o = RunTool({"ussd", "--json", "--port", Port(), "*103#"});
+  EXPECT_EQ(o.status, 1);
+  ASSERT_EQ(o.JsonLines().size(), 1u);
+  EXPECT_EQ(o.JsonLines()[0]["status"], 5);
+  EXPECT_EQ(o.JsonLines()[0]["status_text"], "network time-out");
+  EXPECT_EQ(RunTool({"ussd", "--port", Port(), "*100#;ATH"}).status, 2);
+  EXPECT_EQ(RunTool({"ussd", "--port", Port()}).status, 2);
+  o = RunTool({"ussd", "--json", "--port", Port(), "--cancel"});
+  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(o.JsonLines()[0]["cancelled"], true);
+}
+
+TEST(ToolState, PinAndPuk) {
+  ModemConfig config;
+  config.pin = "1234";
+  ModemSimulator modem(config);
+  Outcome o = RunTool({"pin", "--json", "--port", modem.Path(), "0000"});
+  EXPECT_EQ(o.status, 1);
+  ASSERT_EQ(o.JsonLines().size(), 1u) << o.err;
+  EXPECT_EQ(o.JsonLines()[0]["unlocked"], false);
+  EXPECT_EQ(o.JsonLines()[0]["error"], "+CME ERROR: 16");
+  EXPECT_EQ(o.JsonLines()[0]["error_kind"], "cme");
+  EXPECT_EQ(o.JsonLines()[0]["error_code"], 16);
+  EXPECT_EQ(o.JsonLines()[0]["error_text"], "incorrect password");
+  EXPECT_EQ(o.JsonLines()[0]["pin_retries"], 2);
+  EXPECT_EQ(RunTool({"pin", "--port", modem.Path(), "1111"}).status, 1);
+  // One try left: refused unless it is meant to be the last.
+  o = RunTool({"pin", "--json", "--port", modem.Path(), "2222"});
+  EXPECT_EQ(o.status, 1);
+  EXPECT_EQ(o.JsonLines()[0]["error_kind"], "none");
+  EXPECT_EQ(o.JsonLines()[0]["error_code"], nullptr);
+  EXPECT_EQ(o.JsonLines()[0]["pin_retries"], 1);
+  o = RunTool({"pin", "--json", "--port", modem.Path(), "--last-try", "2222"});
+  EXPECT_EQ(o.JsonLines()[0]["sim"], "puk");
+  o = RunTool({"pin", "--json", "--port", modem.Path(), "--puk", "12345678", "--new-pin", "4321"});
+  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(o.JsonLines()[0]["unlocked"], true);
+  EXPECT_EQ(o.JsonLines()[0]["sim"], "ready");
+  EXPECT_EQ(RunTool({"pin", "--port", modem.Path(), "--puk", "12345678"}).status, 2);
+  EXPECT_EQ(RunTool({"pin", "--port", modem.Path()}).status, 2);
 }
 
 TEST_F(ToolModem, SendReturnsZeroAndTheModemHoldsThePdu) {
@@ -335,13 +428,16 @@ TEST_F(ToolModem, SendFailurePrintsTheModemsReason) {
   ASSERT_EQ(o.JsonLines().size(), 1u);
   EXPECT_EQ(o.JsonLines()[0]["sent"], false);
   EXPECT_EQ(o.JsonLines()[0]["error"], "+CMS ERROR: 38");
+  EXPECT_EQ(o.JsonLines()[0]["error_kind"], "cms");
+  EXPECT_EQ(o.JsonLines()[0]["error_code"], 38);
+  EXPECT_EQ(o.JsonLines()[0]["error_text"], "Network out of order");
 }
 
 TEST_F(ToolModem, ListenPrintsAnInjectedMessage) {
   Outcome o;
   std::thread listener([&] { o = RunTool({"listen", "--json", "--seconds", "3", "--port", Port()}); });
-  // Once the modem is set up to announce messages.
-  const bool ready = modem_.WaitForCommand("ATE0", 10000ms);
+  // Once the modem is set up (its last step switches USSD results on).
+  const bool ready = modem_.WaitForCommand("AT+CUSD=1", 10000ms);
   IncomingSms sms;
   sms.text = "ping from the network";
   sms.sender = "+15550777";
@@ -372,6 +468,32 @@ TEST_F(ToolModem, ListenPrintsAnInjectedMessage) {
   EXPECT_TRUE(announced) << o.out;
   EXPECT_TRUE(read) << o.out;
   EXPECT_TRUE(disconnected) << o.out;
+}
+
+TEST_F(ToolModem, ListenPrintsRegistrationsAndNetworkUssd) {
+  Outcome o;
+  std::thread listener([&] { o = RunTool({"listen", "--json", "--seconds", "3", "--port", Port()}); });
+  const bool ready = modem_.WaitForCommand("AT+CUSD=1", 10000ms);
+  if (ready) {
+    modem_.SetRegistration(5);
+    modem_.SendUssd(0, "Your bonus has arrived");
+  }
+  listener.join();
+  ASSERT_TRUE(ready);
+  EXPECT_EQ(o.status, 0) << o.err;
+  std::vector<json> registrations, ussd;
+  for (const json& e : o.JsonLines()) {
+    if (e["event"] == "registration") registrations.push_back(e);
+    if (e["event"] == "ussd") ussd.push_back(e);
+  }
+  ASSERT_EQ(registrations.size(), 3u) << o.out;  // +CREG, +CGREG, +CEREG
+  EXPECT_EQ(registrations[0]["status"], "roaming");
+  EXPECT_EQ(registrations[0]["source"], "+CREG");
+  EXPECT_EQ(registrations[0]["area"], "1A2B");
+  EXPECT_EQ(registrations[2]["technology"], "E-UTRAN");
+  ASSERT_EQ(ussd.size(), 1u) << o.out;
+  EXPECT_EQ(ussd[0]["status"], 0);
+  EXPECT_EQ(ussd[0]["text"], "Your bonus has arrived");
 }
 
 TEST_F(ToolModem, ListThenDelete) {

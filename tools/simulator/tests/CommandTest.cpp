@@ -84,6 +84,14 @@ TEST(CommandOptions, MistakesAreNamed) {
   EXPECT_EQ(ParseError({"--frobnicate"}), "unknown option --frobnicate");
 }
 
+TEST(CommandOptions, TheSimAndTheNetwork) {
+  const SimulatorOptions o = Parse({"--no-sim", "--registration", "5"});
+  EXPECT_FALSE(o.config.simInserted);
+  EXPECT_EQ(o.config.registration, 5);
+  EXPECT_EQ(ParseError({"--registration", "4"}), "--registration needs 0, 1, 2, 3 or 5");
+  EXPECT_EQ(ParseError({"--registration"}), "--registration needs 0, 1, 2, 3 or 5");
+}
+
 TEST(CommandOptions, HelpListsTheOptions) {
   const std::string usage = SimulatorUsage("veskgsm-sim");
   for (const char* option : {"--path", "--speed", "--pin", "--no-echo", "--lower-case", "--split", "--delay",
@@ -204,6 +212,23 @@ TEST_F(Binary, ConsoleInjectsEvents) {
   pid_ = -1;
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+TEST_F(Binary, ConsoleRegistersTheModemAndSendsUssd) {
+  Run({"--path", path_, "--no-echo", "--console", "--registration", "2"});
+  SimClient client(path_);
+  EXPECT_EQ(client.Ask("AT+CREG=1"), "\r\nOK\r\n");
+  EXPECT_EQ(client.Ask("AT+CUSD=1"), "\r\nOK\r\n");
+  Console("register home");
+  EXPECT_EQ(client.ReadUntil("+CREG: 1\r\n"), "\r\n+CREG: 1\r\n");
+  Console("register roaming");
+  EXPECT_EQ(client.ReadUntil("+CREG: 5\r\n"), "\r\n+CREG: 5\r\n");
+  Console("register nowhere");  // not a status: nothing changes
+  Console("ussd 1 Top up now? 1 yes");
+  EXPECT_EQ(client.ReadUntil(",15\r\n"), "\r\n+CUSD: 1,\"Top up now? 1 yes\",15\r\n");
+  Console("ussd Your bonus has arrived");
+  EXPECT_EQ(client.ReadUntil(",15\r\n"), "\r\n+CUSD: 0,\"Your bonus has arrived\",15\r\n");
+  EXPECT_EQ(client.Ask("AT+CREG?"), "\r\n+CREG: 1,5\r\n\r\nOK\r\n");
 }
 
 TEST_F(Binary, BadOptionExitsWithTwo) {
