@@ -17,7 +17,7 @@ list(FILTER VESK_CODEC_SOURCES EXCLUDE REGEX ".*/VeskGSMCodec\\.cpp$")
 
 # The AT answer layer: received text framed into results, and the rules
 # that read them. Pure functions over the codec's header fields.
-set(VESK_AT_SOURCES incoming/Framing.cpp commands/Answers.cpp)
+set(VESK_AT_SOURCES incoming/Framing.cpp commands/Answers.cpp commands/Indications.cpp)
 
 # The serial device layer: one backend per platform.
 if(WIN32)
@@ -32,7 +32,7 @@ file(GLOB VESK_COMPONENT_SOURCES CONFIGURE_DEPENDS
      port/Connection.cpp port/LineSettings.cpp port/PortIO.cpp port/PortList.cpp port/SerialDevice.cpp
      threads/*.cpp commands/*.cpp incoming/*.cpp sending/*.cpp detection/*.cpp codec/VeskGSMCodec.cpp)
 list(FILTER VESK_COMPONENT_SOURCES EXCLUDE REGEX ".*/incoming/Reassembly.*\\.cpp$")
-list(FILTER VESK_COMPONENT_SOURCES EXCLUDE REGEX ".*/(incoming/Framing|commands/Answers)\\.cpp$")
+list(FILTER VESK_COMPONENT_SOURCES EXCLUDE REGEX ".*/(incoming/Framing|commands/Answers|commands/Indications)\\.cpp$")
 
 function(vesk_object_library name)
   add_library(${name} OBJECT ${ARGN})
