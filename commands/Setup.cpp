@@ -19,8 +19,9 @@ void TVeskGSM::InitGSMModem() {
   ExecuteATCommand("AT+CSCS=\"GSM\"", '\r');
   if (!Pause(250)) return;
   if (FMessageFormat != mfDefault) SetMessageFormat(FMessageFormat);
-  // New messages stored and announced with +CMTI.
-  ExecuteATCommand("AT+CNMI=2,1,0,0,0", '\r');
+  // New messages stored and announced with +CMTI, or routed directly;
+  // status reports routed as asked (commands/Indication.cpp).
+  SetUpMessageIndication();
   if (!Pause(250)) return;
   ExecuteATCommand("ATE0", '\r');
   Pause(250);

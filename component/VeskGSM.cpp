@@ -277,6 +277,18 @@ std::vector<TPropertyInfo> TVeskGSM::PublishedProperties() {
           "Interval", [this] { return GetInterval(); }, [this](int v) { SetInterval(v); }, 600),
       StringProperty(
           "PIN", [this] { return GetPIN(); }, [this](const AnsiString& v) { SetPIN(v); }, ""),
+      // Delivery reports and direct delivery.
+      BoolProperty(
+          "StatusReportRequest", [this] { return GetStatusReportRequest(); },
+          [this](bool v) { SetStatusReportRequest(v); }, false),
+      IntProperty(
+          "ValidityPeriod", [this] { return GetValidityPeriod(); }, [this](int v) { SetValidityPeriod(v); }, 0),
+      EnumProperty<TNewMessageIndication>(
+          "NewMessageIndication", [this] { return GetNewMessageIndication(); },
+          [this](TNewMessageIndication v) { SetNewMessageIndication(v); }, nmStore),
+      IntProperty(
+          "StoredMessageCheckInterval", [this] { return GetStoredMessageCheckInterval(); },
+          [this](int v) { SetStoredMessageCheckInterval(v); }, 0),
   };
 }
 
