@@ -22,6 +22,7 @@
 #include <chrono>
 #include <deque>
 #include <set>
+#include <thread>
 #include <utility>
 
 #include "codec/Deliver.h"
@@ -216,20 +217,46 @@ bool TVeskGSM::TReportsState::RaiseReport(TVeskGSM& g, const Fields& report, boo
 bool TVeskGSM::TReportsState::Acknowledge(TVeskGSM& g) {
   {
     std::lock_guard<std::mutex> lock(g.FReportsLock);
-    const TReportsState& st = g.ReportsState();
+    TReportsState& st = g.ReportsState();
     if (!st.acknowledge || st.setUpGeneration != g.FLink->Generation()) return true;
+    // An acknowledgement's command reads what came meanwhile, and the
+    // deliveries in it are dispatched on this thread: theirs are owed to
+    // the loop below, not sent from further down the stack.
+    ++st.acksOwed;
+    if (!st.ackingThreads.insert(std::this_thread::get_id()).second) return true;
   }
-  at::TCommandAnswer answer;
-  try {
-    g.RunCommand("AT+CNMA", '\r', 15, answer);
-  } catch (const EVeskGSMException&) {
-    return DispatchMayContinue();  // the port went away meanwhile
+  struct Done {
+    TVeskGSM& g;
+    ~Done() {
+      if (!DispatchMayContinue()) return;
+      std::lock_guard<std::mutex> lock(g.FReportsLock);
+      g.ReportsState().ackingThreads.erase(std::this_thread::get_id());
+    }
+  } done{g};
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> lock(g.FReportsLock);
+      TReportsState& st = g.ReportsState();
+      if (st.acksOwed == 0) return true;
+      --st.acksOwed;
+    }
+    at::TCommandAnswer answer;
+    try {
+      g.RunCommand("AT+CNMA", '\r', 15, answer);
+    } catch (const EVeskGSMException&) {
+      // The port went away meanwhile: nothing is owed to it any more.
+      std::lock_guard<std::mutex> lock(g.FReportsLock);
+      g.ReportsState().acksOwed = 0;
+      return DispatchMayContinue();
+    }
+    if (!DispatchMayContinue()) return false;
+    // A refusal ("+CMS ERROR: 340") raised OnError as the command's answer
+    // was dispatched; silence is told here.
+    if (!answer.Complete) {
+      g.OnError(&g, "no answer to AT+CNMA within 15 seconds");
+      if (!DispatchMayContinue()) return false;
+    }
   }
-  if (!DispatchMayContinue()) return false;
-  // A refusal ("+CMS ERROR: 340") raised OnError as the command's answer
-  // was dispatched; silence is told here.
-  if (!answer.Complete) g.OnError(&g, "no answer to AT+CNMA within 15 seconds");
-  return DispatchMayContinue();
 }
 
 bool TVeskGSM::TReportsState::ReadReport(const at::TResult& result, int tpduLength, Fields& out, AnsiString& error) {
@@ -345,18 +372,43 @@ bool TVeskGSM::HandleStoredStatusReport(const at::TResult& result, const AnsiStr
     return TReportsState::DecodeFailed(*this, error, at::ResultText(framed, result));
   if (!TReportsState::RaiseReport(*this, report, result.Kind == at::TResultKind::ListEntry, location, index))
     return false;
-  // A report read because its notice came is deleted once reported.
-  bool remove;
+  // A report read because its notice came is deleted once reported. The
+  // deletion's commands read what came meanwhile (the next report read,
+  // perhaps), dispatched on this thread: its deletion is queued for the
+  // loop below, not run from further down the stack.
   {
     std::lock_guard<std::mutex> lock(FReportsLock);
-    remove = index >= 0 && ReportsState().deleteAfter.erase(PlaceOf(location, index)) > 0;
+    TReportsState& st = ReportsState();
+    if (index < 0 || st.deleteAfter.erase(PlaceOf(location, index)) == 0) return true;
+    st.deletionsOwed.push_back(PlaceOf(location, index));
+    if (!st.deletingThreads.insert(std::this_thread::get_id()).second) return true;
   }
-  if (!remove) return true;
-  try {
-    DeleteSMS(location, index);
-  } catch (const EVeskGSMException&) {
+  struct Done {
+    TVeskGSM& g;
+    ~Done() {
+      if (!DispatchMayContinue()) return;
+      std::lock_guard<std::mutex> lock(g.FReportsLock);
+      g.ReportsState().deletingThreads.erase(std::this_thread::get_id());
+    }
+  } done{*this};
+  for (;;) {
+    Place place;
+    {
+      std::lock_guard<std::mutex> lock(FReportsLock);
+      std::deque<Place>& owed = ReportsState().deletionsOwed;
+      if (owed.empty()) return true;
+      place = owed.front();
+      owed.pop_front();
+    }
+    try {
+      DeleteSMS(place.first, place.second);
+    } catch (const EVeskGSMException&) {
+      std::lock_guard<std::mutex> lock(FReportsLock);
+      ReportsState().deletionsOwed.clear();
+      return DispatchMayContinue();
+    }
+    if (!DispatchMayContinue()) return false;
   }
-  return DispatchMayContinue();
 }
 
 bool TVeskGSM::NoteFinalError(const at::TResult& result) {

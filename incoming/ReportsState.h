@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <deque>
 #include <set>
+#include <thread>
 #include <utility>
 
 #include "component/VeskGSM.h"
@@ -68,6 +69,14 @@ struct TVeskGSM::TReportsState {
   // (+CDSI) to delete once reported.
   std::set<reports::Place> autoReads;
   std::set<reports::Place> deleteAfter;
+  // Acknowledgements and deletions owed, and the threads sending them:
+  // such a thread dispatches what its commands read meanwhile, and the
+  // deliveries and reports in it add to what is owed instead of nesting
+  // commands deeper.
+  int acksOwed = 0;
+  std::set<std::thread::id> ackingThreads;
+  std::deque<reports::Place> deletionsOwed;
+  std::set<std::thread::id> deletingThreads;
   // The stored message check.
   bool checkDue = false;
   unsigned checkedGeneration = 0;
