@@ -235,6 +235,33 @@ bool AcknowledgementsNeeded(const TCommandAnswer& answer) {
   return f.size() > at && ToInt(f[at], mt) && mt == 1;
 }
 
+// ---------------------------------------------------------------- deliveries routed to the client
+
+int TpduLength(const TResult& result) {
+  if (result.TextMode) return -1;
+  const std::vector<AnsiString> f = codec::SplitHeaderFields(result.Fields);
+  int length;
+  switch (result.Kind) {
+    case TResultKind::DirectMessage:
+    case TResultKind::StatusReport:
+      return !f.empty() && ToInt(f.back(), length) ? length : -1;
+    case TResultKind::ReadAnswer:
+    case TResultKind::ListEntry:
+      return PduHeader(result).Length;
+    default:
+      return -1;
+  }
+}
+
+bool TpduAlone(const TResult& result) {
+  const int length = TpduLength(result);
+  return result.HasBody && length > 0 && result.Body.size() == 2 * static_cast<std::size_t>(length);
+}
+
+AnsiString DirectTextModeMessage(const TResult& result) {
+  return "\"REC UNREAD\"," + result.Fields + "\r\n" + result.Body + "\r\n";
+}
+
 // ---------------------------------------------------------------- status reports in text mode
 
 bool IsTextStatusReport(const TResult& result) {

@@ -89,6 +89,24 @@ AnsiString StandardIndicationCommand();
 // there is one) says the mobile terminated service is supported.
 bool AcknowledgementsNeeded(const TCommandAnswer& answer);
 
+// ---------------------------------------------------------------- deliveries routed to the client
+
+// The TPDU length a PDU-mode header gives (TS 27.005 3.4.1, 3.4.2,
+// 3.4.3): +CMT: [<alpha>],<length>, +CDS: <length>, +CMGR: <stat>,
+// [<alpha>],<length>, +CMGL: <index>,<stat>,[<alpha>],<length>; -1 when
+// it does not read, or for a text-mode result.
+int TpduLength(const TResult& result);
+// Whether a PDU that came after such a header is the TPDU alone, without
+// the service centre address TS 27.005 3.1 puts first (some modems leave
+// it out of +CMT and +CDS): it has exactly the length the header gives.
+bool TpduAlone(const TResult& result);
+
+// A text-mode +CMT: <oa>,[<alpha>],<scts>[,<tooa>,<fo>,<pid>,<dcs>,<sca>,
+// <tosca>,<length>] and its text, as the text-mode parser reads a
+// message: the header with a <stat> of "REC UNREAD" before it (the fields
+// after it are those of a +CMGR), a line end, the text, a line end.
+AnsiString DirectTextModeMessage(const TResult& result);
+
 // ---------------------------------------------------------------- status reports in text mode
 
 // +CDS: <fo>,<mr>,[<ra>],[<tora>],<scts>,<dt>,<st> (TS 27.005 3.4.1), or

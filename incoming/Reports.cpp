@@ -43,17 +43,6 @@ using reports::Place;
 using reports::PlaceOf;
 using reports::kMaxWaiting;
 
-int IntOr(const AnsiString& field, int fallback) {
-  int value;
-  return TryStrToInt(Trim(field), value) ? value : fallback;
-}
-
-// The PDU after a header that gives the TPDU length: with its service
-// centre address, or without it (some modems print the TPDU alone).
-bool TpduAlone(const AnsiString& pdu, int length) {
-  return length > 0 && pdu.size() == 2 * static_cast<std::size_t>(length);
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------- state
@@ -259,7 +248,7 @@ bool TVeskGSM::TReportsState::Acknowledge(TVeskGSM& g) {
   }
 }
 
-bool TVeskGSM::TReportsState::ReadReport(const at::TResult& result, int tpduLength, Fields& out, AnsiString& error) {
+bool TVeskGSM::TReportsState::ReadReport(const at::TResult& result, Fields& out, AnsiString& error) {
   if (result.TextMode || (!result.HasBody && at::IsTextStatusReport(result))) {
     const at::TTextStatusReport t = at::TextStatusReport(result);
     if (!t.Error.empty()) {
@@ -273,8 +262,8 @@ bool TVeskGSM::TReportsState::ReadReport(const at::TResult& result, int tpduLeng
     error = "the status report has no PDU";
     return false;
   }
-  const codec::StatusReportPDU r = TpduAlone(result.Body, tpduLength) ? codec::DecodeStatusReportTpdu(result.Body)
-                                                                      : codec::DecodeStatusReport(result.Body);
+  const codec::StatusReportPDU r =
+      at::TpduAlone(result) ? codec::DecodeStatusReportTpdu(result.Body) : codec::DecodeStatusReport(result.Body);
   if (r.Error != nullptr) {
     error = r.Error;
     return false;
@@ -284,12 +273,11 @@ bool TVeskGSM::TReportsState::ReadReport(const at::TResult& result, int tpduLeng
 }
 
 bool TVeskGSM::HandleStatusReportResult(const at::TResult& result, const AnsiString& framed) {
-  const int length = result.TextMode ? -1 : IntOr(result.Fields, -1);
   const AnsiString key = "CDS\x1F" + (result.TextMode ? Trim(result.Fields) : UpperCase(result.Body));
   if (!TReportsState::Repeated(*this, key)) {
     TReportsState::Fields report;
     AnsiString error;
-    if (!TReportsState::ReadReport(result, length, report, error)) {
+    if (!TReportsState::ReadReport(result, report, error)) {
       if (!TReportsState::DecodeFailed(*this, error, at::ResultText(framed, result))) return false;
     } else if (!TReportsState::RaiseReport(*this, report, false, AnsiString(), -1)) {
       return false;
@@ -305,21 +293,17 @@ bool TVeskGSM::HandleDirectMessage(const at::TResult& result, const AnsiString& 
   if (!TReportsState::Repeated(*this, key)) {
     if (result.TextMode) {
       // The fields of +CMT are those of a read answer after its <stat>.
-      const codec::TextSMS parsed =
-          codec::TextSMSToString("\"REC UNREAD\"," + result.Fields + "\r\n" + result.Body + "\r\n");
+      const codec::TextSMS parsed = codec::TextSMSToString(at::DirectTextModeMessage(result));
       if (!ReportMessage(parsed.Text, parsed.PhoneNumber, parsed.CenterNumber, parsed.TimeStamp.value_or(0),
                          parsed.TimeZone.value_or(0), 0, false, AnsiString(), {}))
         return false;
     } else if (!result.HasBody) {
       if (!TReportsState::DecodeFailed(*this, "the +CMT has no PDU", at::ResultText(framed, result))) return false;
     } else {
-      // +CMT: [<alpha>],<length>: the TPDU length, which tells a PDU
-      // printed without its service centre address.
-      const std::vector<AnsiString> f = codec::SplitHeaderFields(result.Fields);
-      const int length = f.empty() ? -1 : IntOr(f.back(), -1);
+      // A PDU printed without its service centre address gets an empty one.
       codec::DecodedSMS decoded;
       try {
-        decoded = DecodeDeliverPDU(TpduAlone(result.Body, length) ? "00" + result.Body : result.Body);
+        decoded = DecodeDeliverPDU(at::TpduAlone(result) ? "00" + result.Body : result.Body);
       } catch (const std::exception& e) {
         decoded.Error = e.what();
       }
@@ -367,8 +351,7 @@ bool TVeskGSM::HandleStoredStatusReport(const at::TResult& result, const AnsiStr
                                         const AnsiString& location, int index) {
   TReportsState::Fields report;
   AnsiString error;
-  const int length = result.TextMode ? -1 : at::PduHeader(result).Length;
-  if (!TReportsState::ReadReport(result, length, report, error))
+  if (!TReportsState::ReadReport(result, report, error))
     return TReportsState::DecodeFailed(*this, error, at::ResultText(framed, result));
   if (!TReportsState::RaiseReport(*this, report, result.Kind == at::TResultKind::ListEntry, location, index))
     return false;

@@ -93,7 +93,7 @@ struct TVeskGSM::TReportsState {
   };
   // Decodes a report from its PDU or its text-mode fields; false, with
   // `error` set, when it does not decode.
-  static bool ReadReport(const at::TResult& result, int tpduLength, Fields& out, AnsiString& error);
+  static bool ReadReport(const at::TResult& result, Fields& out, AnsiString& error);
   // OnStatusReport, and OnMessageStatus when the report completed a sent
   // message. False when the component was destroyed meanwhile.
   static bool RaiseReport(TVeskGSM& g, const Fields& report, bool listing, const AnsiString& location, int index);

@@ -208,6 +208,51 @@ TEST(Acknowledgements, PhaseTwoPlusWithMobileTerminatedService) {
   EXPECT_FALSE(AcknowledgementsNeeded(Answer("\r\nERROR\r\n", "AT+CSMS=1")));
 }
 
+// ------------------------------------------------ deliveries routed to the client
+
+struct LengthCase {
+  const char* name;
+  std::string wire;
+  int length;
+  bool alone;
+};
+void PrintTo(const LengthCase& c, std::ostream* os) { *os << c.name; }
+
+class Lengths : public ::testing::TestWithParam<LengthCase> {};
+
+TEST_P(Lengths, TheHeadersTpduLength) {
+  const TFraming f = Frame(GetParam().wire, true);
+  ASSERT_FALSE(f.Results.empty());
+  EXPECT_EQ(TpduLength(f.Results.front()), GetParam().length);
+  EXPECT_EQ(TpduAlone(f.Results.front()), GetParam().alone);
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(
+    Wire, Lengths,
+    ::testing::Values(
+        LengthCase{"CmtWithCentre", "\r\n+CMT: ,22\r\n0591515510000408915155103200009130415190628005E8329BFD06\r\n", 22, false},
+        LengthCase{"CmtWithAnAlpha", "\r\n+CMT: \"Ringo, Ltd\",22\r\n0591515510000408915155103200009130415190628005E8329BFD06\r\n",
+                   22, false},
+        LengthCase{"CmtTpduAlone", "\r\n+CMT: ,22\r\n0408915155103200009130415190628005E8329BFD06\r\n", 22, true},
+        LengthCase{"CdsWithCentre", "\r\n+CDS: 25\r\n0791246030500200" "06E80C91666666666666909070618422809090706184628000\r\n", 25, false},
+        LengthCase{"CdsTpduAlone", "\r\n+CDS: 25\r\n06E80C91666666666666909070618422809090706184628000\r\n", 25, true},
+        // python-gsmmodem, the ZTE capture: a length that fits neither form.
+        LengthCase{"ZteCmgr", "\r\n+CMGR: ,,27\r\n0297F1061C0F910B487228297020F5317062419272803170624192138000\r\n\r\nOK\r\n", 27, false},
+        LengthCase{"CmglEntry", "\r\n+CMGL: 2,0,,25\r\n0791246030500200" "06E80C91666666666666909070618422809090706184628000\r\n", 25, false},
+        LengthCase{"LengthNotANumber", "\r\n+CMT: ,x\r\n0408\r\n", -1, false},
+        LengthCase{"TextMode", "\r\n+CDS: 6,46,\"+15550100\",145,\"19/03/14,15:09:26+08\",\"19/03/14,15:09:27+08\",0\r\n", -1,
+                   false}),
+    [](const auto& tc) { return std::string(tc.param.name); });
+// clang-format on
+
+TEST(DirectTextMode, ReadsLikeAReadAnswer) {
+  const TFraming f = Frame("\r\n+CMT: \"+15550123\",,\"19/03/14,15:09:26+08\",145,4,0,0,\"+15550100\",145,6\r\nline 1\r\n", true);
+  ASSERT_EQ(f.Results.size(), 1u);
+  EXPECT_EQ(DirectTextModeMessage(f.Results[0]),
+            "\"REC UNREAD\",\"+15550123\",,\"19/03/14,15:09:26+08\",145,4,0,0,\"+15550100\",145,6\r\nline 1\r\n");
+}
+
 // ------------------------------------------------ status reports in text mode
 
 struct TextReportCase {
