@@ -99,6 +99,18 @@ void TVeskGSM::SetUpMessageIndication() {
   st.csmsSet = csmsSet;
 }
 
+void TVeskGSM::RestoreMessageIndication() {
+  AnsiString chosen;
+  {
+    std::lock_guard<std::mutex> lock(FReportsLock);
+    const TReportsState& st = ReportsState();
+    if (st.setUpGeneration == FLink->Generation()) chosen = st.indicationCommand;
+  }
+  if (chosen.empty() || chosen == at::StandardIndicationCommand()) return;
+  ExecuteATCommand(chosen, '\r');
+  Pause(250);
+}
+
 // ---------------------------------------------------------------- the stored message check
 
 bool TVeskGSM::IdleWorkDue() {

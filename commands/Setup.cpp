@@ -47,6 +47,8 @@ std::uint16_t TVeskGSM::TestGSMModemCapabilities() {
     SetMessageFormat(FMessageFormat);
     Pause(500);
   }
+  // And the indication, when the set-up had chosen another.
+  RestoreMessageIndication();
   return mask;
 }
 

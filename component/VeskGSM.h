@@ -816,6 +816,9 @@ class TVeskGSM : public TComponent {
   // The set-up of AT+CNMI (and AT+CSMS) for the current properties; from
   // InitGSMModem and the setters above.
   void SetUpMessageIndication();
+  // After TestGSMModemCapabilities, whose probe sends the standard AT+CNMI:
+  // the indication this connection's set-up chose, when it was another.
+  void RestoreMessageIndication();
   // What each SMS-SUBMIT asks for, and in text mode the AT+CSMP that asks
   // it of the modem (empty when none is needed).
   TSubmitOptions SubmitOptions() const;

@@ -294,6 +294,17 @@ TEST_F(Direct, AFlashMessageArrivesTheSameWay) {
   EXPECT_EQ(Events(), (Lines{"read:flash|+15550123|0"}));
 }
 
+TEST_F(Direct, TheCapabilityTestPutsTheIndicationBack) {
+  OpenAndSetUp();
+  const std::size_t before = modem->Lines().size();
+  gsm->TestGSMModemCapabilities();
+  const Lines lines = modem->Lines();
+  // Its probes, with the standard AT+CNMI among them, then the chosen one.
+  ASSERT_EQ(lines.size(), before + 8);
+  EXPECT_EQ(lines[before + 4], "AT+CNMI=2,1,0,0,0");
+  EXPECT_EQ(lines.back(), "AT+CNMI=2,2,0,1,0");
+}
+
 TEST_F(Direct, BackToStoredMessagesWhileOpen) {
   OpenAndSetUp();
   modem->On("AT+CNMI=2,1,0,0,0", "\r\nOK\r\n");
