@@ -1,11 +1,21 @@
 # make demo   -- the modem simulator and a walk through the library's features
+#                (installs only what the tool needs: no test packages)
 # make test   -- build everything and run the whole test suite
+# make check-fast -- the layer check and the pure tests (framework, codec,
+#                AT answer layer): seconds, for the edit loop
+# make check-layers -- each file includes only what its layer may use
+# make format-check -- the C++ lines changed since main (or the previous
+#                commit) against .clang-format; make format rewrites them
+# make crash-test -- the gateway killed 20 times at random moments while 4
+#                simulated modems receive 200 messages and send 200 (CI)
 # make tsan   -- the test suite under ThreadSanitizer
 # make asan   -- the test suite under AddressSanitizer and UBSan
 # make bench  -- the benchmarks (with the peer library's comparison when
 #                its development package is present: make bench-deps)
 # make fuzz   -- each libFuzzer target for FUZZ_SECONDS (60) seconds
-# make install -- the library's tool `veskgsm` into PREFIX/bin (PREFIX=/usr/local)
+# make install -- the library (static; CMAKE_ARGS=-DVESK_SHARED=ON for a shared
+#                one), its headers under PREFIX/include/veskgsm, its CMake and
+#                pkg-config files, and the tool `veskgsm` (PREFIX=/usr/local)
 # make windows      -- cross-build the library, tests and examples as Windows
 #                      executables with mingw-w64 (in build-windows)
 # make test-windows -- run the Windows tests under Wine, COM5 mapped to the
@@ -24,11 +34,17 @@ JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_ARGS ?=
 PREFIX     ?= /usr/local
 
-# CLI11 and nlohmann-json are for the `veskgsm` tool only, and gammu, a
-# common AT client, is run against the simulator by the tests; the library
-# needs none of them.
-APT_PACKAGES := cmake g++ make googletest libgtest-dev libgmock-dev libbenchmark-dev \
-                libcli11-dev nlohmann-json3-dev gammu
+# What the demo and the tool need: CLI11 and nlohmann-json are for the
+# `veskgsm` tool only, SQLite and toml++ for its gateway (`veskgsm serve`);
+# the library needs none of them.
+DEMO_APT_PACKAGES := cmake g++ make libcli11-dev nlohmann-json3-dev libsqlite3-dev libtomlplusplus-dev
+# What the tests need besides: GoogleTest, Google Benchmark (the benchmarks
+# build with the tests), pkg-config for the installed package's test, and
+# gammu, a common AT client the tests run against the simulator (it brings
+# systemd and udev onto a fresh machine, so the demo does without it).
+TEST_APT_PACKAGES := googletest libgtest-dev libgmock-dev libbenchmark-dev pkg-config gammu
+APT_PACKAGES := $(DEMO_APT_PACKAGES) $(TEST_APT_PACKAGES)
+FORMAT_PACKAGES := clang-format git
 # The "-posix" mingw compilers: the default ones lack std::thread.
 WINDOWS_APT_PACKAGES := cmake make googletest g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine wine64
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
@@ -38,7 +54,8 @@ FUZZ_PACKAGES := clang libclang-rt-dev
 # Only the benchmarks use it, to compare with; the library never does.
 BENCH_PACKAGES := libgammu-dev
 
-.PHONY: all deps deps-windows fuzz-deps bench-deps configure build test tsan asan bench fuzz demo install windows test-windows clean
+.PHONY: all deps demo-deps deps-windows fuzz-deps bench-deps format-deps configure configure-demo build test \
+        check-fast check-layers format-check format crash-test tsan asan bench fuzz demo install windows test-windows clean
 
 all: build
 
@@ -58,6 +75,12 @@ endef
 deps:
 	$(call apt_install,$(APT_PACKAGES),)
 
+demo-deps:
+	$(call apt_install,$(DEMO_APT_PACKAGES),)
+
+format-deps:
+	$(call apt_install,$(FORMAT_PACKAGES),--no-install-recommends)
+
 deps-windows:
 	$(call apt_install,$(WINDOWS_APT_PACKAGES),--no-install-recommends)
 
@@ -67,16 +90,52 @@ fuzz-deps:
 bench-deps:
 	@$(MAKE) --no-print-directory deps APT_PACKAGES="$(APT_PACKAGES) $(BENCH_PACKAGES)"
 
-$(BUILD)/CMakeCache.txt: | deps
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVESK_WERROR=ON $(CMAKE_ARGS)
+CONFIG_ARGS := -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVESK_WERROR=ON
 
-configure: $(BUILD)/CMakeCache.txt
+# One build folder for both: the demo configures it without the tests when
+# it is new (GoogleTest then need not be installed), and everything that
+# runs tests turns them on.
+configure: deps
+	@if [ ! -f $(BUILD)/CMakeCache.txt ] || grep -q '^VESK_BUILD_TESTS:BOOL=OFF' $(BUILD)/CMakeCache.txt; then \
+	  echo cmake -S . -B $(BUILD) $(CONFIG_ARGS) -DVESK_BUILD_TESTS=ON $(CMAKE_ARGS); \
+	  cmake -S . -B $(BUILD) $(CONFIG_ARGS) -DVESK_BUILD_TESTS=ON $(CMAKE_ARGS); \
+	fi
+
+configure-demo: demo-deps
+	@if [ ! -f $(BUILD)/CMakeCache.txt ]; then \
+	  echo cmake -S . -B $(BUILD) $(CONFIG_ARGS) -DVESK_BUILD_TESTS=OFF $(CMAKE_ARGS); \
+	  cmake -S . -B $(BUILD) $(CONFIG_ARGS) -DVESK_BUILD_TESTS=OFF $(CMAKE_ARGS); \
+	fi
 
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 300
+
+# The tests of the pure layers run in well under a second; building them is
+# the rest.
+check-fast: configure check-layers
+	cmake --build $(BUILD) -j $(JOBS) --target framework_tests codec_tests at_tests
+	$(BUILD)/tests/framework_tests --gtest_brief=1
+	$(BUILD)/tests/codec_tests --gtest_brief=1
+	$(BUILD)/tests/at_tests --gtest_brief=1
+
+check-layers:
+	tools/check-layers.sh
+
+format-check: format-deps
+	tools/check-format.sh
+
+format: format-deps
+	tools/check-format.sh --fix
+
+# make test runs a short round of it (4 kills); this is the full one.
+crash-test: build
+	@start=$$(date +%s); \
+	$(BUILD)/tools/gateway/gateway_crash_harness --binary $(BUILD)/tools/cli/veskgsm \
+	  --kills 20 --modems 4 --incoming 200 --outgoing 200; status=$$?; \
+	echo "crash-test took $$(( $$(date +%s) - start )) s"; exit $$status
 
 tsan: deps
 	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DVESK_TSAN=ON -DVESK_WERROR=ON -DVESK_BUILD_BENCH=OFF $(CMAKE_ARGS)
@@ -113,12 +172,12 @@ fuzz: fuzz-deps
 	  if [ $$status -ne 0 ]; then tail -40 $(FUZZ_BUILD)/$$name.log; exit 1; fi; \
 	done
 
-demo: configure
+demo: configure-demo
 	cmake --build $(BUILD) -j $(JOBS) --target veskgsm-tool
 	$(BUILD)/tools/cli/veskgsm demo
 
-install: configure
-	cmake --build $(BUILD) -j $(JOBS) --target veskgsm-tool
+install: configure-demo
+	cmake --build $(BUILD) -j $(JOBS) --target veskgsm veskgsm-tool
 	$(SUDO) cmake --install $(BUILD) --prefix $(PREFIX)
 
 windows: deps-windows

@@ -1,17 +1,26 @@
 // Encode and decode throughput of the SMS codec: a full 7-bit message (160
 // characters), a full UCS2 message (70 characters) and a three-part 7-bit
-// message, with the heap allocations each call makes.
+// message, with the heap allocations each call makes; and the cost of the
+// national language tables: a full message in the Turkish locking table
+// (155 characters behind its shift element) next to one of the same
+// length in the default alphabet, encoded alone and planned then encoded
+// as a send does.
 
 #include <benchmark/benchmark.h>
 
+#include <time.h>
+
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <functional>
 #include <new>
 #include <string>
 #include <vector>
 
 #include "codec/Deliver.h"
 #include "codec/Hex.h"
+#include "codec/MessagePlan.h"
 #include "codec/Packing.h"
 #include "codec/Submit.h"
 #include "incoming/Reassembly.h"
@@ -102,6 +111,88 @@ void BM_DecodeConcatenated3x153(benchmark::State& state) {
   Count(state, gAllocations.load() - before, kText459.size());
 }
 
+// 155 characters: Turkish letters of the locking table among plain ones,
+// and the same length of plain text.
+const WideString kTurkish155 =
+    Repeat(u"A\u011Fa\u00E7l\u0131 \u015Fehirde b\u00FCy\u00FCk \u0131\u015F\u0131\u011F\u0131; ", 155);
+const WideString kPlain155 = kText160.substr(0, 155);
+
+void EncodeWith(benchmark::State& state, const WideString& text, TNationalLanguageShiftTables locking,
+                TNationalLanguageShiftTables single) {
+  const long long before = gAllocations.load();
+  for (auto _ : state)
+    benchmark::DoNotOptimize(codec::StringToPDUSMS(kPhone, u"", text, me7bit, false, nullptr, locking, single));
+  Count(state, gAllocations.load() - before, text.size());
+}
+
+void PlanAndEncode(benchmark::State& state, const WideString& text, TNationalLanguageShiftTablesSet allowed) {
+  const codec::MessagePlan check = codec::PlanMessage(text, meAuto, allowed);
+  if (check.Info.Parts != 1 || check.Info.Encoding != me7bit) state.SkipWithError("not one 7-bit message");
+  const long long before = gAllocations.load();
+  for (auto _ : state) {
+    const codec::MessagePlan plan = codec::PlanMessage(text, meAuto, allowed);
+    const TSMSInfo& how = plan.Info;
+    benchmark::DoNotOptimize(codec::StringToPDUSMS(kPhone, u"", plan.Parts[0], how.Encoding, false, nullptr,
+                                                   how.LockingShift, how.SingleShift));
+  }
+  Count(state, gAllocations.load() - before, text.size());
+}
+
+// Processor nanoseconds of this thread per call, over `calls` calls.
+double NsPerCall(const std::function<void()>& call, int calls) {
+  timespec t0{}, t1{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t0);
+  for (int i = 0; i < calls; ++i) call();
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t1);
+  return ((t1.tv_sec - t0.tv_sec) * 1e9 + static_cast<double>(t1.tv_nsec - t0.tv_nsec)) / calls;
+}
+
+// The cost of the tables as a ratio, the two taken in turn, best of five
+// rounds each: with the Turkish tables over without (target at most 1.5).
+void TablesCost(benchmark::State& state, const std::function<void()>& with, const std::function<void()>& without) {
+  constexpr int kCalls = 20000;
+  double withNs = 0, withoutNs = 0;
+  for (auto _ : state) {
+    NsPerCall(with, kCalls / 10);
+    NsPerCall(without, kCalls / 10);
+    withNs = withoutNs = 1e18;
+    for (int round = 0; round < 5; ++round) {
+      withNs = std::min(withNs, NsPerCall(with, kCalls));
+      withoutNs = std::min(withoutNs, NsPerCall(without, kCalls));
+    }
+    state.SetIterationTime((withNs + withoutNs) * kCalls * 5e-9);
+  }
+  state.counters["tables_ns"] = withNs;
+  state.counters["default_ns"] = withoutNs;
+  state.counters["ratio"] = withNs / withoutNs;
+}
+
+void BM_EncodeTablesCost(benchmark::State& state) {
+  TablesCost(
+      state,
+      [] {
+        benchmark::DoNotOptimize(
+            codec::StringToPDUSMS(kPhone, u"", kTurkish155, me7bit, false, nullptr, stTurkish, stDefault));
+      },
+      [] { benchmark::DoNotOptimize(codec::StringToPDUSMS(kPhone, u"", kPlain155, me7bit, false, nullptr)); });
+}
+
+void BM_PlanAndEncodeTablesCost(benchmark::State& state) {
+  auto planAndEncode = [](const WideString& text, TNationalLanguageShiftTablesSet allowed) {
+    const codec::MessagePlan plan = codec::PlanMessage(text, meAuto, allowed);
+    const TSMSInfo& how = plan.Info;
+    benchmark::DoNotOptimize(codec::StringToPDUSMS(kPhone, u"", plan.Parts[0], how.Encoding, false, nullptr,
+                                                   how.LockingShift, how.SingleShift));
+  };
+  TablesCost(
+      state, [&] { planAndEncode(kTurkish155, {stTurkish}); }, [&] { planAndEncode(kPlain155, {}); });
+}
+
+void BM_Encode7bit155(benchmark::State& state) { EncodeWith(state, kPlain155, stDefault, stDefault); }
+void BM_EncodeTurkishLocking155(benchmark::State& state) { EncodeWith(state, kTurkish155, stTurkish, stDefault); }
+void BM_PlanAndEncode7bit155(benchmark::State& state) { PlanAndEncode(state, kPlain155, {}); }
+void BM_PlanAndEncodeTurkish155(benchmark::State& state) { PlanAndEncode(state, kTurkish155, {stTurkish}); }
+
 }  // namespace
 
 BENCHMARK(BM_Encode7bit160);
@@ -110,5 +201,11 @@ BENCHMARK(BM_EncodeUcs2_70);
 BENCHMARK(BM_DecodeUcs2_70);
 BENCHMARK(BM_EncodeConcatenated3x153);
 BENCHMARK(BM_DecodeConcatenated3x153);
+BENCHMARK(BM_Encode7bit155);
+BENCHMARK(BM_EncodeTurkishLocking155);
+BENCHMARK(BM_PlanAndEncode7bit155);
+BENCHMARK(BM_PlanAndEncodeTurkish155);
+BENCHMARK(BM_EncodeTablesCost)->Iterations(1)->UseManualTime();
+BENCHMARK(BM_PlanAndEncodeTablesCost)->Iterations(1)->UseManualTime();
 
 BENCHMARK_MAIN();

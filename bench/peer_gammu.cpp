@@ -2,7 +2,10 @@
 // by the modem simulator, which shares no code with either) decoded by
 // both, and the same texts encoded as SMS-SUBMIT PDUs by both, for a
 // 160-character 7-bit message, a 70-character UCS2 message and a
-// three-part 7-bit message. Both start from and end in what travels on
+// three-part 7-bit message. Each case twice: through the codec's own
+// functions, and through the component's public calls an application
+// makes (TVeskGSM::PDUSMSToString, with its reassembly collection, clock
+// and locks; TVeskGSM::StringToPDUSMS). Both start from and end in what travels on
 // the AT line (hex text); libgammu's binary frames are converted with its
 // own hex functions. Counters: processor nanoseconds per call for each
 // (the best of five rounds, taken in turn), the ratio
@@ -32,6 +35,7 @@ extern "C" {
 
 #include "codec/Deliver.h"
 #include "codec/Submit.h"
+#include "component/VeskGSM.h"
 #include "incoming/Reassembly.h"
 #include "tools/simulator/ModemSimulator.h"
 
@@ -144,8 +148,45 @@ void DecodeOne(benchmark::State& state, const std::string& text, sim::SmsEncodin
       });
 }
 
+// The component an application holds, for the public calls.
+TVeskGSM& Component() {
+  static TVeskGSM gsm;
+  return gsm;
+}
+
+// The public call's outputs, kept between calls as an application keeps
+// its variables.
+struct PublicDecode {
+  AnsiString phone, centre;
+  TDateTime stamp = 0;
+  int zone = 0;
+  bool skip = false;
+  WideString operator()(const AnsiString& pdu) {
+    return Component().PDUSMSToString(pdu, phone, centre, stamp, zone, skip);
+  }
+};
+
+void DecodeOnePublic(benchmark::State& state, const std::string& text, sim::SmsEncoding encoding) {
+  const std::string pdu = DeliverPdus(text, encoding).at(0);
+  PublicDecode decode;
+  if (decode(pdu) != Utf8ToWide(text)) return state.SkipWithError("ours decodes otherwise");
+  static GSM_SMSMessage sms;
+  Compare(
+      state, [&] { benchmark::DoNotOptimize(decode(pdu)); },
+      [&] {
+        GammuDecode(pdu, sms);
+        benchmark::DoNotOptimize(sms.Text[0]);
+      });
+}
+
 void BM_Decode7bit160_VeskVsLibgammu(benchmark::State& state) { DecodeOne(state, kText160, sim::SmsEncoding::Gsm7Bit); }
 void BM_DecodeUcs2_70_VeskVsLibgammu(benchmark::State& state) { DecodeOne(state, kText70, sim::SmsEncoding::Ucs2); }
+void BM_Decode7bit160_PublicVsLibgammu(benchmark::State& state) {
+  DecodeOnePublic(state, kText160, sim::SmsEncoding::Gsm7Bit);
+}
+void BM_DecodeUcs2_70_PublicVsLibgammu(benchmark::State& state) {
+  DecodeOnePublic(state, kText70, sim::SmsEncoding::Ucs2);
+}
 
 // All three parts decoded and joined into the whole text.
 void BM_DecodeConcatenated3x153_VeskVsLibgammu(benchmark::State& state) {
@@ -174,6 +215,60 @@ void BM_DecodeConcatenated3x153_VeskVsLibgammu(benchmark::State& state) {
       },
       [&] { theirs(false); });
 }
+
+void BM_DecodeConcatenated3x153_PublicVsLibgammu(benchmark::State& state) {
+  const std::vector<std::string> pdus = DeliverPdus(kText459, sim::SmsEncoding::Gsm7Bit);
+  const WideString expected = Utf8ToWide(kText459);
+  PublicDecode decode;
+  WideString whole;
+  for (const auto& p : pdus) whole = decode(p);
+  if (pdus.size() != 3 || whole != expected) return state.SkipWithError("ours decodes otherwise");
+  static GSM_MultiSMSMessage multi;
+  GSM_MultiPartSMSInfo info;
+  Compare(
+      state,
+      [&] {
+        for (const auto& p : pdus) benchmark::DoNotOptimize(decode(p));
+      },
+      [&] {
+        multi.Number = static_cast<int>(pdus.size());
+        for (std::size_t i = 0; i < pdus.size(); ++i) GammuDecode(pdus[i], multi.SMS[i]);
+        GSM_ClearMultiPartSMSInfo(&info);
+        GSM_DecodeMultiPartSMS(GSM_GetGlobalDebug(), &info, &multi, FALSE);
+        GSM_FreeMultiPartSMSInfo(&info);
+      });
+}
+
+// The public call's own cost: TVeskGSM::PDUSMSToString against the codec
+// function it wraps, taken in turns as above (best of five rounds each),
+// for a message in one part. Counters: both times and their difference.
+void PublicOverhead(benchmark::State& state, const std::string& text, sim::SmsEncoding encoding) {
+  const std::string pdu = DeliverPdus(text, encoding).at(0);
+  PublicDecode decode;
+  if (decode(pdu) != Utf8ToWide(text)) return state.SkipWithError("ours decodes otherwise");
+  constexpr int kCalls = 20000;
+  auto publicCall = [&] { benchmark::DoNotOptimize(decode(pdu)); };
+  auto codecCall = [&] { benchmark::DoNotOptimize(codec::PDUSMSToString(pdu, nullptr, 0)); };
+  double publicNs = 0, codecNs = 0;
+  for (auto _ : state) {
+    NsPerCall(publicCall, kCalls / 10);
+    NsPerCall(codecCall, kCalls / 10);
+    publicNs = codecNs = 1e18;
+    for (int round = 0; round < 5; ++round) {
+      publicNs = std::min(publicNs, NsPerCall(publicCall, kCalls));
+      codecNs = std::min(codecNs, NsPerCall(codecCall, kCalls));
+    }
+    state.SetIterationTime((publicNs + codecNs) * kCalls * 5e-9);
+  }
+  state.counters["public_ns"] = publicNs;
+  state.counters["codec_ns"] = codecNs;
+  state.counters["overhead_ns"] = publicNs - codecNs;
+}
+
+void BM_PublicOverhead_Decode7bit160(benchmark::State& state) {
+  PublicOverhead(state, kText160, sim::SmsEncoding::Gsm7Bit);
+}
+void BM_PublicOverhead_DecodeUcs2_70(benchmark::State& state) { PublicOverhead(state, kText70, sim::SmsEncoding::Ucs2); }
 
 // ---------------------------------------------------------------- encoding
 
@@ -211,11 +306,30 @@ void EncodeOne(benchmark::State& state, const std::string& utf8, TMessageEncodin
       [&] { benchmark::DoNotOptimize(GammuEncode(sms)); });
 }
 
+void EncodeOnePublic(benchmark::State& state, const std::string& utf8, TMessageEncoding encoding,
+                     GSM_Coding_Type coding) {
+  const WideString text = Utf8ToWide(utf8);
+  const WideString phone = Utf8ToWide(kPhone);
+  static GSM_SMSMessage sms;
+  PrepareGammu(sms, text, coding);
+  if (GammuEncode(sms).empty()) return state.SkipWithError("libgammu does not encode");
+  TVeskGSM& gsm = Component();
+  Compare(
+      state, [&] { benchmark::DoNotOptimize(gsm.StringToPDUSMS(phone, u"", text, encoding, false, nullptr)); },
+      [&] { benchmark::DoNotOptimize(GammuEncode(sms)); });
+}
+
 void BM_Encode7bit160_VeskVsLibgammu(benchmark::State& state) {
   EncodeOne(state, kText160, me7bit, SMS_Coding_Default_No_Compression);
 }
 void BM_EncodeUcs2_70_VeskVsLibgammu(benchmark::State& state) {
   EncodeOne(state, kText70, meUCS2, SMS_Coding_Unicode_No_Compression);
+}
+void BM_Encode7bit160_PublicVsLibgammu(benchmark::State& state) {
+  EncodeOnePublic(state, kText160, me7bit, SMS_Coding_Default_No_Compression);
+}
+void BM_EncodeUcs2_70_PublicVsLibgammu(benchmark::State& state) {
+  EncodeOnePublic(state, kText70, meUCS2, SMS_Coding_Unicode_No_Compression);
 }
 
 // The text cut into three parts with a concatenation header, each encoded.
@@ -256,12 +370,57 @@ void BM_EncodeConcatenated3x153_VeskVsLibgammu(benchmark::State& state) {
       [&] { theirs(); });
 }
 
+void BM_EncodeConcatenated3x153_PublicVsLibgammu(benchmark::State& state) {
+  const WideString text = Utf8ToWide(kText459);
+  const WideString phone = Utf8ToWide(kPhone);
+  static unsigned char buffer[(3 * 153 + 1) * 2];
+  ToGammuText(text, buffer);
+  static GSM_MultiSMSMessage multi;
+  auto theirs = [&] {
+    GSM_MultiPartSMSInfo info;
+    GSM_ClearMultiPartSMSInfo(&info);
+    info.EntriesNum = 1;
+    info.UnicodeCoding = FALSE;
+    info.Entries[0].ID = SMS_ConcatenatedTextLong;
+    info.Entries[0].Buffer = buffer;
+    if (GSM_EncodeMultiPartSMS(GSM_GetGlobalDebug(), &info, &multi) != ERR_NONE) return -1;
+    int made = 0;
+    for (int i = 0; i < multi.Number; ++i) {
+      multi.SMS[i].PDU = SMS_Submit;
+      ToGammuText(phone, multi.SMS[i].Number);
+      multi.SMS[i].SMSC.Number[0] = multi.SMS[i].SMSC.Number[1] = 0;
+      made += !GammuEncode(multi.SMS[i]).empty();
+    }
+    return made;
+  };
+  if (theirs() != 3) return state.SkipWithError("libgammu does not make three parts");
+  const WideString pieces[3] = {text.substr(0, 153), text.substr(153, 153), text.substr(306, 153)};
+  TVeskGSM& gsm = Component();
+  Compare(
+      state,
+      [&] {
+        for (std::uint8_t part = 1; part <= 3; ++part) {
+          TUDH udh(0x42, part, 3);
+          benchmark::DoNotOptimize(gsm.StringToPDUSMS(phone, u"", pieces[part - 1], me7bit, false, &udh));
+        }
+      },
+      [&] { theirs(); });
+}
+
 BENCHMARK(BM_Decode7bit160_VeskVsLibgammu)->Iterations(1)->UseManualTime();
 BENCHMARK(BM_DecodeUcs2_70_VeskVsLibgammu)->Iterations(1)->UseManualTime();
 BENCHMARK(BM_DecodeConcatenated3x153_VeskVsLibgammu)->Iterations(1)->UseManualTime();
 BENCHMARK(BM_Encode7bit160_VeskVsLibgammu)->Iterations(1)->UseManualTime();
 BENCHMARK(BM_EncodeUcs2_70_VeskVsLibgammu)->Iterations(1)->UseManualTime();
 BENCHMARK(BM_EncodeConcatenated3x153_VeskVsLibgammu)->Iterations(1)->UseManualTime();
+BENCHMARK(BM_Decode7bit160_PublicVsLibgammu)->Iterations(1)->UseManualTime();
+BENCHMARK(BM_DecodeUcs2_70_PublicVsLibgammu)->Iterations(1)->UseManualTime();
+BENCHMARK(BM_DecodeConcatenated3x153_PublicVsLibgammu)->Iterations(1)->UseManualTime();
+BENCHMARK(BM_Encode7bit160_PublicVsLibgammu)->Iterations(1)->UseManualTime();
+BENCHMARK(BM_EncodeUcs2_70_PublicVsLibgammu)->Iterations(1)->UseManualTime();
+BENCHMARK(BM_EncodeConcatenated3x153_PublicVsLibgammu)->Iterations(1)->UseManualTime();
+BENCHMARK(BM_PublicOverhead_Decode7bit160)->Iterations(1)->UseManualTime();
+BENCHMARK(BM_PublicOverhead_DecodeUcs2_70)->Iterations(1)->UseManualTime();
 
 }  // namespace
 

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstddef>
+#include <vector>
 
 #include "codec/NationalTables.h"
 
@@ -11,6 +12,7 @@ namespace {
 
 // ---------------------------------------------------------------- source tables
 
+// clang-format off
 // TS 23.038 6.2.1, indexed by code. 0x1B is the escape and stands for no
 // character of its own.
 constexpr std::array<char16_t, 128> kDefaultAlphabet = {
@@ -47,6 +49,7 @@ constexpr std::array<char16_t, 128> kDefaultAlphabet = {
     // x       y       z       ä       ö       ñ       ü       à
     u'x',   u'y',   u'z',   0x00E4, 0x00F6, 0x00F1, 0x00FC, 0x00E0,
 };
+// clang-format on
 
 // One entry of a table reached through the escape.
 using national::ShiftEntry;
@@ -166,6 +169,15 @@ static_assert(stDefault == 0 && stSpanish == 1 && stPortuguese == 2 && stTurkish
                   stGujarati == 5 && stHindi == 6 && stKannada == 7 && stMalayalam == 8 && stOriya == 9 &&
                   stPunjabi == 10 && stTamil == 11 && stTelugu == 12 && stUrdu == 13,
               "table order");
+
+// A character no table of a message holds goes as "?": every locking table
+// has it where the default alphabet has it.
+constexpr bool EveryLockingTableHasAQuestionMark() {
+  for (const ShiftTable* t : kLockingTables)
+    if ((*t)[0x3F] != u'?') return false;
+  return true;
+}
+static_assert(EveryLockingTableHasAQuestionMark(), "0x3F is \"?\" in every locking table");
 
 // Whether a locking table has a character at every code.
 constexpr std::array<bool, kNationalTableCount> MakeLockingComplete() {
@@ -367,6 +379,10 @@ int NationalLanguageIdentifier(TNationalLanguageShiftTables table) {
   return 0;
 }
 
+bool HasLockingTable(TNationalLanguageShiftTables table) {
+  return table < kNationalTableCount && (table == stDefault || kLockingTables[table] != &kDefaultAlphabet);
+}
+
 char16_t LockingShiftCharacter(TNationalLanguageShiftTables table, unsigned char code) {
   if (code >= 0x80 || code == kGsmEscape) return 0;
   return (*kLockingTables[TableIndex(table)])[code];
@@ -377,6 +393,70 @@ char16_t SingleShiftCharacter(TNationalLanguageShiftTables table, unsigned char 
 }
 
 namespace {
+
+// The reverse of the decoding tables, built once: for a character, its
+// NationalCodes, through a page of 256 characters (two loads a lookup).
+class NationalCodeIndex {
+ public:
+  NationalCodeIndex() {
+    // Entries are numbered first, then pointed to, so that nothing moves.
+    std::array<int, 256> pageNumber;
+    pageNumber.fill(-1);
+    std::vector<std::array<std::uint16_t, 256>> numbers;
+    for (std::size_t t = 0; t < kNationalTableCount; ++t) {
+      const auto table = static_cast<TNationalLanguageShiftTables>(t);
+      for (std::size_t code = 0; code < 128; ++code) {
+        if (code == kGsmEscape) continue;
+        if (HasLockingTable(table))
+          Note((*kLockingTables[t])[code], t, static_cast<std::uint8_t>(code), true, pageNumber, numbers);
+        Note(kShiftTables[t][code], t, static_cast<std::uint8_t>(code), false, pageNumber, numbers);
+      }
+    }
+    pages_.resize(numbers.size());
+    for (std::size_t p = 0; p < numbers.size(); ++p)
+      for (std::size_t i = 0; i < 256; ++i) pages_[p][i] = numbers[p][i] == 0 ? nullptr : &entries_[numbers[p][i] - 1u];
+    pageOf_.fill(nullptr);
+    for (std::size_t high = 0; high < 256; ++high)
+      if (pageNumber[high] >= 0) pageOf_[high] = &pages_[static_cast<std::size_t>(pageNumber[high])];
+  }
+  const NationalCodes* Find(char16_t c) const {
+    const Page* page = pageOf_[c >> 8];
+    return page == nullptr ? nullptr : (*page)[c & 0xFF];
+  }
+
+ private:
+  using Page = std::array<const NationalCodes*, 256>;
+  void Note(char16_t c, std::size_t table, std::uint8_t code, bool locking, std::array<int, 256>& pageNumber,
+            std::vector<std::array<std::uint16_t, 256>>& numbers) {
+    if (c == 0) return;
+    int& page = pageNumber[c >> 8];
+    if (page < 0) {
+      page = static_cast<int>(numbers.size());
+      numbers.emplace_back();
+      numbers.back().fill(0);
+    }
+    std::uint16_t& entry = numbers[static_cast<std::size_t>(page)][c & 0xFF];
+    if (entry == 0) {
+      entries_.emplace_back();
+      entry = static_cast<std::uint16_t>(entries_.size());
+    }
+    NationalCodes& e = entries_[entry - 1u];
+    const auto bit = static_cast<std::uint16_t>(1u << table);
+    std::uint16_t& mask = locking ? e.lockingMask : e.singleMask;
+    if (mask & bit) return;  // held twice: the first code stands
+    mask = static_cast<std::uint16_t>(mask | bit);
+    (locking ? e.locking : e.single)[table] = code;
+  }
+
+  std::vector<NationalCodes> entries_;
+  std::vector<Page> pages_;
+  std::array<const Page*, 256> pageOf_;
+};
+
+const NationalCodeIndex& TheNationalCodeIndex() {
+  static const NationalCodeIndex index;
+  return index;
+}
 
 // Writes the text of the codes at dst and returns the end. kMayReserve:
 // the main table leaves some codes without a character.
@@ -407,6 +487,64 @@ char16_t* WriteGsmText(char16_t* dst, const char* codes, std::size_t count, cons
 }
 
 }  // namespace
+
+const NationalCodes* NationalCodesOf(char16_t c) { return TheNationalCodeIndex().Find(c); }
+
+void NationalCodesOf(const char16_t* text, std::size_t count, const NationalCodes** out) {
+  const NationalCodeIndex& index = TheNationalCodeIndex();
+  for (std::size_t i = 0; i < count; ++i) out[i] = index.Find(text[i]);
+}
+
+int AppendGsmCodes(AnsiString& codes, char16_t c, TNationalLanguageShiftTables lockingShift,
+                   TNationalLanguageShiftTables singleShift, bool* held) {
+  const std::size_t locking = TableIndex(lockingShift), single = TableIndex(singleShift);
+  if (const NationalCodes* e = NationalCodesOf(c)) {
+    if (e->lockingMask & (1u << locking)) {
+      if (held != nullptr) *held = true;
+      codes.push_back(static_cast<char>(e->locking[locking]));
+      return 1;
+    }
+    if (e->singleMask & (1u << single)) {
+      if (held != nullptr) *held = true;
+      codes.push_back(static_cast<char>(kGsmEscape));
+      codes.push_back(static_cast<char>(e->single[single]));
+      return 2;
+    }
+  }
+  if (held != nullptr) *held = false;
+  if (locking == stDefault) return AppendGsmCodes(codes, c);
+  // The locking table's "?" (every one has it, at 0x3F).
+  codes.push_back('?');
+  return 1;
+}
+
+void AppendGsmCodes(AnsiString& codes, const WideString& text, TNationalLanguageShiftTables lockingShift,
+                    TNationalLanguageShiftTables singleShift) {
+  const NationalCodeIndex& index = TheNationalCodeIndex();
+  const std::size_t locking = TableIndex(lockingShift), single = TableIndex(singleShift);
+  const unsigned lockingBit = 1u << locking, singleBit = 1u << single;
+  const std::size_t n = codes.size();
+  codes.resize(n + 2 * text.size());
+  char* const begin = &codes[0] + n;
+  char* dst = begin;
+  for (char16_t c : text) {
+    const NationalCodes* e = index.Find(c);
+    if (e != nullptr && (e->lockingMask & lockingBit)) {
+      *dst++ = static_cast<char>(e->locking[locking]);
+    } else if (e != nullptr && (e->singleMask & singleBit)) {
+      *dst++ = static_cast<char>(kGsmEscape);
+      *dst++ = static_cast<char>(e->single[single]);
+    } else if (locking != stDefault) {
+      *dst++ = '?';
+    } else {
+      // Through the code page, as the default alphabet has it.
+      char out[2];
+      const int count = PutByteCodes(out, AnsiByteOf(c));
+      for (int k = 0; k < count; ++k) *dst++ = out[k];
+    }
+  }
+  codes.resize(n + static_cast<std::size_t>(dst - begin));
+}
 
 void AppendGsmText(WideString& out, const char* codes, std::size_t count,
                    TNationalLanguageShiftTables singleShiftTable, TNationalLanguageShiftTables lockingShiftTable) {

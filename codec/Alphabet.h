@@ -66,6 +66,39 @@ int AppendGsmCodesViaAnsi(AnsiString& codes, char16_t c);
 // The same for every character of text.
 void AppendGsmCodesViaAnsi(AnsiString& codes, const WideString& text);
 
+// The encoding side of the national language tables: where one character
+// stands in each locking shift table (stDefault: the default alphabet) and
+// in each single shift table (stDefault: the extension table alone), bit t
+// of a mask standing for the table of TNationalLanguageShiftTables t.
+// Spanish has no locking table: its locking bit is never set. The escape
+// is no character; a character a table holds twice takes its first code.
+struct NationalCodes {
+  std::uint16_t lockingMask = 0;
+  std::uint16_t singleMask = 0;
+  std::uint8_t locking[kNationalTableCount] = {};
+  std::uint8_t single[kNationalTableCount] = {};
+};
+// What the tables hold of c; nullptr when none holds it.
+const NationalCodes* NationalCodesOf(char16_t c);
+// The same for each of `count` characters, into out.
+void NationalCodesOf(const char16_t* text, std::size_t count, const NationalCodes** out);
+// Whether a table value has a locking shift table of its own (stDefault
+// has the default alphabet).
+bool HasLockingTable(TNationalLanguageShiftTables table);
+
+// Appends the GSM codes of c as a message written with the two tables
+// writes it: its code in the locking table, else the escape and its code
+// in the single shift table. A character neither holds goes as
+// AppendGsmCodes makes it when the locking table is the default alphabet
+// (through the code page: '?' or nothing), as the locking table's "?"
+// otherwise. Returns the number of codes appended (0, 1 or 2); `held` is
+// false when neither table holds c.
+int AppendGsmCodes(AnsiString& codes, char16_t c, TNationalLanguageShiftTables lockingShift,
+                   TNationalLanguageShiftTables singleShift, bool* held = nullptr);
+// The same for every character of text.
+void AppendGsmCodes(AnsiString& codes, const WideString& text, TNationalLanguageShiftTables lockingShift,
+                    TNationalLanguageShiftTables singleShift);
+
 // Appends the GSM codes of one UTF-16 character taken as it stands: every
 // character of the default alphabet and the extension table gets its code,
 // the Greek capitals (U+0394 ...) and the euro sign included. Any other

@@ -24,6 +24,7 @@ struct ShiftEntry {
   char16_t ch;
 };
 
+// clang-format off
 // TS 23.038 A.3.1, the Turkish national language locking shift table.
 constexpr std::array<char16_t, 128> kTurkishLocking = {
     // @       £       $       ¥       €       é       ù       ı
@@ -894,5 +895,6 @@ constexpr std::array<ShiftEntry, 80> kUrduSingleShift = {{
     // 57 W              58 X              59 Y              5A Z
     {0x57, 0x0057}, {0x58, 0x0058}, {0x59, 0x0059}, {0x5A, 0x005A},
 }};
+// clang-format on
 
 }  // namespace vesk::codec::national

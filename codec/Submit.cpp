@@ -61,8 +61,16 @@ const char* DataCodingScheme(TMessageEncoding encoding, bool flash) {
   return "00";
 }
 
-// TS 23.040 9.2.3.24.1: concatenated short messages, 8-bit reference.
-constexpr int kConcatHeaderOctets = 6;
+// Whether the two tables hold every character of the text.
+bool HeldByTables(const WideString& text, TNationalLanguageShiftTables locking, TNationalLanguageShiftTables single) {
+  if (locking == stDefault && single == stDefault) return IsGSM7bitDefaultAlphabet(text);
+  const unsigned lockingBit = 1u << locking, singleBit = 1u << single;
+  for (char16_t c : text) {
+    const NationalCodes* e = NationalCodesOf(c);
+    if (e == nullptr || ((e->lockingMask & lockingBit) == 0 && (e->singleMask & singleBit) == 0)) return false;
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -85,16 +93,51 @@ int RelativeValidityMinutes(int octet) {
 
 TPDUSMS StringToPDUSMS(const WideString& PhoneNumber, const WideString& CenterNumber, const WideString& MessageText,
                        TMessageEncoding Encoding, bool Flash, const TUDH* UserDataHeader) {
-  return StringToPDUSMS(PhoneNumber, CenterNumber, MessageText, Encoding, Flash, UserDataHeader, TSubmitOptions());
+  return StringToPDUSMS(PhoneNumber, CenterNumber, MessageText, Encoding, Flash, UserDataHeader, stDefault, stDefault,
+                        TSubmitOptions());
 }
 
 TPDUSMS StringToPDUSMS(const WideString& PhoneNumber, const WideString& CenterNumber, const WideString& MessageText,
                        TMessageEncoding Encoding, bool Flash, const TUDH* UserDataHeader,
                        const TSubmitOptions& Options) {
+  return StringToPDUSMS(PhoneNumber, CenterNumber, MessageText, Encoding, Flash, UserDataHeader, stDefault, stDefault,
+                        Options);
+}
+
+TPDUSMS StringToPDUSMS(const WideString& PhoneNumber, const WideString& CenterNumber, const WideString& MessageText,
+                       TMessageEncoding Encoding, bool Flash, const TUDH* UserDataHeader,
+                       TNationalLanguageShiftTables lockingShift, TNationalLanguageShiftTables singleShift) {
+  return StringToPDUSMS(PhoneNumber, CenterNumber, MessageText, Encoding, Flash, UserDataHeader, lockingShift,
+                        singleShift, TSubmitOptions());
+}
+
+TPDUSMS StringToPDUSMS(const WideString& PhoneNumber, const WideString& CenterNumber, const WideString& MessageText,
+                       TMessageEncoding Encoding, bool Flash, const TUDH* UserDataHeader,
+                       TNationalLanguageShiftTables lockingShift, TNationalLanguageShiftTables singleShift,
+                       const TSubmitOptions& Options) {
   const PreparedNumber center = PrepareNumber(CenterNumber);
   const PreparedNumber destination = PrepareNumber(PhoneNumber);
-  const bool header = UserDataHeader != nullptr;
-  if (Encoding == meAuto) Encoding = IsGSM7bitDefaultAlphabet(MessageText) ? me7bit : meUCS2;
+  if (Encoding == meAuto) Encoding = HeldByTables(MessageText, lockingShift, singleShift) ? me7bit : meUCS2;
+  if (Encoding != me7bit) lockingShift = singleShift = stDefault;
+  // TS 23.040 9.2.3.24: the concatenation element, then a shift element
+  // for each national table.
+  AnsiString elements;
+  if (UserDataHeader != nullptr) {
+    elements += "0003";
+    AppendHexOctet(elements, UserDataHeader->ReferenceNo());
+    AppendHexOctet(elements, UserDataHeader->Count());
+    AppendHexOctet(elements, UserDataHeader->Index());
+  }
+  if (lockingShift != stDefault) {
+    elements += "2501";
+    AppendHexOctet(elements, static_cast<unsigned>(NationalLanguageIdentifier(lockingShift)));
+  }
+  if (singleShift != stDefault) {
+    elements += "2401";
+    AppendHexOctet(elements, static_cast<unsigned>(NationalLanguageIdentifier(singleShift)));
+  }
+  const int headerOctets = elements.empty() ? 0 : static_cast<int>(elements.size() / 2) + 1;
+  const bool header = headerOctets > 0;
 
   AnsiString pdu;
   pdu.reserve(64 + 4 * MessageText.size());
@@ -123,36 +166,36 @@ TPDUSMS StringToPDUSMS(const WideString& PhoneNumber, const WideString& CenterNu
     pdu += "AA";
 
   // TP-UDL counts septets in 7-bit, octets otherwise, the header included:
-  // in 7-bit the six header octets and one fill bit take seven septets.
+  // in 7-bit the header and its fill bits take whole septets (the six
+  // octets of a concatenation header and one fill bit, seven).
   AnsiString userData;
   std::size_t udl = 0;
   switch (Encoding) {
     case meAuto:
     case me7bit: {
       AnsiString codes;
-      AppendGsmCodes(codes, MessageText);
-      const int fill = header ? (7 - (kConcatHeaderOctets * 8) % 7) % 7 : 0;
-      udl = codes.size() + (header ? 7 : 0);
+      AppendGsmCodes(codes, MessageText, lockingShift, singleShift);
+      const int headerBits = headerOctets * 8;
+      const int fill = (7 - headerBits % 7) % 7;
+      udl = codes.size() + static_cast<std::size_t>((headerBits + fill) / 7);
       // Septets start after the fill bits and the last one gets an octet
       // of its own when it needs one (ceil((fill + 7 * L) / 8) octets).
       userData = PackSeptets(codes.data(), std::min<std::size_t>(codes.size(), kMaxSeptets), fill);
       break;
     }
     case me8bit:
-      udl = MessageText.size() + (header ? kConcatHeaderOctets : 0);
+      udl = MessageText.size() + static_cast<std::size_t>(headerOctets);
       userData = StringToPDU8(WideToAnsi(MessageText));
       break;
     case meUCS2:
-      udl = 2 * MessageText.size() + (header ? kConcatHeaderOctets : 0);
+      udl = 2 * MessageText.size() + static_cast<std::size_t>(headerOctets);
       userData = StringToPDU16(MessageText);
       break;
   }
   pdu += IntToHex(udl, 2);
   if (header) {
-    pdu += "050003";
-    AppendHexOctet(pdu, UserDataHeader->ReferenceNo());
-    AppendHexOctet(pdu, UserDataHeader->Count());
-    AppendHexOctet(pdu, UserDataHeader->Index());
+    AppendHexOctet(pdu, static_cast<unsigned>(headerOctets - 1));
+    pdu += elements;
   }
   AppendHexOctets(pdu, userData);
 

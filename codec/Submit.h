@@ -73,6 +73,25 @@ TPDUSMS StringToPDUSMS(const WideString& PhoneNumber, const WideString& CenterNu
                        TMessageEncoding Encoding, bool Flash, const TUDH* UserDataHeader,
                        const TSubmitOptions& Options);
 
+// The same, the 7-bit text written with the national language tables:
+// every character in the locking shift table `lockingShift` or, escaped, in
+// the single shift table `singleShift` (stDefault: the default alphabet,
+// the extension table), and the header names each table that is not
+// stDefault in its own element (TS 23.040 9.2.3.24.16 locking, .15 single),
+// after the concatenation element. A character neither table holds goes
+// as "?" (through the code page, as above, with the default alphabet).
+// meAuto picks 7-bit when the two tables hold every character, UCS2
+// otherwise; with 8-bit and UCS2 the tables play no part. The text must
+// fit one message behind that header (codec/MessagePlan.h cuts texts).
+TPDUSMS StringToPDUSMS(const WideString& PhoneNumber, const WideString& CenterNumber, const WideString& MessageText,
+                       TMessageEncoding Encoding, bool Flash, const TUDH* UserDataHeader,
+                       TNationalLanguageShiftTables lockingShift, TNationalLanguageShiftTables singleShift);
+// The same with the national language tables and the options.
+TPDUSMS StringToPDUSMS(const WideString& PhoneNumber, const WideString& CenterNumber, const WideString& MessageText,
+                       TMessageEncoding Encoding, bool Flash, const TUDH* UserDataHeader,
+                       TNationalLanguageShiftTables lockingShift, TNationalLanguageShiftTables singleShift,
+                       const TSubmitOptions& Options);
+
 }  // namespace codec
 
 }  // namespace vesk

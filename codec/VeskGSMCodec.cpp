@@ -1,19 +1,18 @@
 // TVeskGSM's SMS codec methods: thin calls into the pure functions of
 // codec/. Only PDUSMSToString touches the component: the last decode
-// error (under FFieldsLock, taken only when it changes from or to a
-// failure) and, for a part of a long message alone, its reassembly
-// collection (under FSMSContainerLock), its limits and the clock. A
-// message in one part costs no lock and no clock reading.
+// error and, for a part of a long message alone, its reassembly
+// collection (incoming/ComponentParts.cpp). A message in one part costs
+// no lock and no clock reading.
 
 #include <mutex>
 
 #include "codec/Alphabet.h"
 #include "codec/Deliver.h"
+#include "codec/MessagePlan.h"
 #include "codec/Packing.h"
 #include "codec/Submit.h"
 #include "codec/TextMode.h"
 #include "component/VeskGSM.h"
-#include "incoming/Reassembly.h"
 
 namespace vesk {
 
@@ -52,29 +51,24 @@ TPDUSMS TVeskGSM::StringToPDUSMS(const WideString& PhoneNumber, const WideString
   return codec::StringToPDUSMS(PhoneNumber, CenterNumber, MessageText, Encoding, Flash, UserDataHeader);
 }
 
-codec::DecodedSMS TVeskGSM::DecodeDeliverPDU(const AnsiString& pdu) {
-  codec::DeliverPDU fields = codec::DecodeDeliver(pdu);
-  codec::DecodedSMS decoded;
-  if (fields.Error != nullptr || !fields.Key.IsPart()) {
-    decoded = codec::DecodeAlone(std::move(fields));
-  } else {
-    std::lock_guard<std::mutex> lock(FSMSContainerLock);
-    const TDateTime now = Now();
-    FSMSContainer->RemoveExpired(now, FConcatenatedSMSMaxAge);
-    decoded = codec::Reassemble(std::move(fields), FSMSContainer.get(), now, FConcatenatedSMSMaxEntries);
-  }
-  // Two decodes that succeed one after the other leave the error as it was.
-  if (!decoded.Error.empty() || FDecodeFailed.load(std::memory_order_relaxed)) {
-    std::lock_guard<std::mutex> lock(FFieldsLock);
-    FLastDecodeError = decoded.Error;
-    FDecodeFailed.store(!decoded.Error.empty(), std::memory_order_relaxed);
-  }
-  return decoded;
+TSMSInfo TVeskGSM::GetSMSInfo(const WideString& MessageText, TMessageEncoding Encoding) const {
+  return codec::GetSMSInfo(MessageText, Encoding, GetNationalLanguageTables());
 }
 
 WideString TVeskGSM::PDUSMSToString(const AnsiString& MessageText, AnsiString& PhoneNumber,
                                     AnsiString& CenterNumber, TDateTime& TimeStamp, int& TimeZone, bool& Skip) {
-  codec::DecodedSMS decoded = DecodeDeliverPDU(MessageText);
+  codec::DeliverPDU fields = codec::DecodeDeliver(MessageText);
+  if (fields.Error == nullptr && !fields.Key.IsPart()) {
+    // A message in one part: its fields straight to the caller.
+    NoteDecodeError(AnsiString());
+    PhoneNumber = std::move(fields.PhoneNumber);
+    CenterNumber = std::move(fields.CenterNumber);
+    if (fields.TimeStamp) TimeStamp = *fields.TimeStamp;
+    if (fields.TimeZone) TimeZone = *fields.TimeZone;
+    Skip = false;
+    return codec::UserDataText(fields);
+  }
+  codec::DecodedSMS decoded = Reassemble(std::move(fields));
   PhoneNumber = std::move(decoded.PhoneNumber);
   CenterNumber = std::move(decoded.CenterNumber);
   if (decoded.TimeStamp) TimeStamp = *decoded.TimeStamp;

@@ -18,6 +18,9 @@ constexpr const char* kSw[] = {"sfNONE", "sfXONXOFF"};
 constexpr const char* kFormat[] = {"mfPDU", "mfText", "mfDefault"};
 constexpr const char* kPriority[] = {"tpIdle",   "tpLowest",  "tpLower",       "tpNormal",
                                      "tpHigher", "tpHighest", "tpTimeCritical"};
+constexpr const char* kNationalTables[] = {"stDefault", "stSpanish",   "stPortuguese", "stTurkish", "stBengali",
+                                           "stGujarati", "stHindi",    "stKannada",    "stMalayalam", "stOriya",
+                                           "stPunjabi", "stTamil",     "stTelugu",     "stUrdu"};
 
 template <class E, std::size_t N>
 bool FromTable(const AnsiString& name, const char* const (&table)[N], E& v) {
@@ -52,6 +55,7 @@ AnsiString EnumName(THwFlowControl v) { return kHw[v]; }
 AnsiString EnumName(TSwFlowControl v) { return kSw[v]; }
 AnsiString EnumName(TMessageFormat v) { return kFormat[v]; }
 AnsiString EnumName(TThreadPriority v) { return kPriority[v]; }
+AnsiString EnumName(TNationalLanguageShiftTables v) { return kNationalTables[v]; }
 
 bool EnumFromName(const AnsiString& name, TCommPort& v) {
   for (int i = 0; i <= spCustom; ++i)
@@ -78,5 +82,8 @@ bool EnumFromName(const AnsiString& name, THwFlowControl& v) { return FromTable(
 bool EnumFromName(const AnsiString& name, TSwFlowControl& v) { return FromTable(name, kSw, v); }
 bool EnumFromName(const AnsiString& name, TMessageFormat& v) { return FromTable(name, kFormat, v); }
 bool EnumFromName(const AnsiString& name, TThreadPriority& v) { return FromTable(name, kPriority, v); }
+bool EnumFromName(const AnsiString& name, TNationalLanguageShiftTables& v) {
+  return FromTable(name, kNationalTables, v);
+}
 
 }  // namespace vesk

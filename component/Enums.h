@@ -10,6 +10,7 @@
 
 namespace vesk {
 
+// clang-format off
 // spNone (0), spCOM1 ... spCOM254 (1 to 254), spCustom (255).
 enum TCommPort : std::uint8_t {
   spNone = 0, spCOM1, spCOM2, spCOM3, spCOM4, spCOM5, spCOM6, spCOM7, spCOM8, spCOM9,
@@ -71,10 +72,13 @@ enum TNationalLanguageShiftTables : std::uint8_t {
   stDefault, stSpanish, stPortuguese, stTurkish,
   stBengali, stGujarati, stHindi, stKannada, stMalayalam, stOriya, stPunjabi, stTamil, stTelugu, stUrdu,
 };
+// One bit per member, stDefault lowest.
+using TNationalLanguageShiftTablesSet = TSet<TNationalLanguageShiftTables, 14>;
 
 enum TThreadPriority : std::uint8_t {
   tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical,
 };
+// clang-format on
 
 // Names of the enumeration values, as written by the persistence of
 // published properties ("br115200", "spCOM3"), and back. The From* calls
@@ -88,6 +92,7 @@ AnsiString EnumName(THwFlowControl v);
 AnsiString EnumName(TSwFlowControl v);
 AnsiString EnumName(TMessageFormat v);
 AnsiString EnumName(TThreadPriority v);
+AnsiString EnumName(TNationalLanguageShiftTables v);
 bool EnumFromName(const AnsiString& name, TCommPort& v);
 bool EnumFromName(const AnsiString& name, TBaudRate& v);
 bool EnumFromName(const AnsiString& name, TStopBits& v);
@@ -97,6 +102,7 @@ bool EnumFromName(const AnsiString& name, THwFlowControl& v);
 bool EnumFromName(const AnsiString& name, TSwFlowControl& v);
 bool EnumFromName(const AnsiString& name, TMessageFormat& v);
 bool EnumFromName(const AnsiString& name, TThreadPriority& v);
+bool EnumFromName(const AnsiString& name, TNationalLanguageShiftTables& v);
 
 // The speed of a table value in bit/s; 0 for brCustom.
 int BaudRateSpeed(TBaudRate v);

@@ -7,6 +7,7 @@
 // otherwise (the lists are not internally locked).
 #pragma once
 
+#include <bitset>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -337,7 +338,7 @@ class TSet {
   }
   std::size_t Size() const {
     std::size_t n = 0;
-    for (auto w : bits_) n += static_cast<std::size_t>(__builtin_popcountll(w));
+    for (auto w : bits_) n += std::bitset<64>(w).count();
     return n;
   }
   constexpr bool operator==(const TSet& o) const {

@@ -222,6 +222,37 @@ TPropertyInfo IntProperty(const char* name, std::function<int()> get, std::funct
   return Property<int>(name, get, set, def, [](int v) { return IntToStr(v); }, TryStrToInt);
 }
 
+// A set of table values, written as the framework writes sets:
+// "[stSpanish,stTurkish]", members in their declared order.
+AnsiString TablesToText(TNationalLanguageShiftTablesSet set) {
+  AnsiString text = "[";
+  for (int i = 0; i <= stUrdu; ++i) {
+    const auto v = static_cast<TNationalLanguageShiftTables>(i);
+    if (!set.Contains(v)) continue;
+    if (text.size() > 1) text += ",";
+    text += EnumName(v);
+  }
+  return text + "]";
+}
+
+bool TextToTables(const AnsiString& text, TNationalLanguageShiftTablesSet& set) {
+  const AnsiString t = Trim(text);
+  if (t.size() < 2 || t.front() != '[' || t.back() != ']') return false;
+  set = TNationalLanguageShiftTablesSet();
+  const AnsiString inside = t.substr(1, t.size() - 2);
+  std::size_t from = 0;
+  while (from <= inside.size() && !Trim(inside).empty()) {
+    const std::size_t comma = inside.find(',', from);
+    const AnsiString name = Trim(inside.substr(from, comma == AnsiString::npos ? AnsiString::npos : comma - from));
+    TNationalLanguageShiftTables v;
+    if (!EnumFromName(name, v)) return false;
+    set.Include(v);
+    if (comma == AnsiString::npos) break;
+    from = comma + 1;
+  }
+  return true;
+}
+
 TPropertyInfo StringProperty(const char* name, std::function<AnsiString()> get,
                              std::function<void(const AnsiString&)> set, const AnsiString& def) {
   return Property<AnsiString>(name, get, set, def, QuoteString, UnquoteString);
@@ -277,6 +308,10 @@ std::vector<TPropertyInfo> TVeskGSM::PublishedProperties() {
           "Interval", [this] { return GetInterval(); }, [this](int v) { SetInterval(v); }, 600),
       StringProperty(
           "PIN", [this] { return GetPIN(); }, [this](const AnsiString& v) { SetPIN(v); }, ""),
+      Property<TNationalLanguageShiftTablesSet>(
+          "NationalLanguageTables", [this] { return GetNationalLanguageTables(); },
+          [this](TNationalLanguageShiftTablesSet v) { SetNationalLanguageTables(v); },
+          TNationalLanguageShiftTablesSet(), TablesToText, TextToTables),
       // Delivery reports and direct delivery.
       BoolProperty(
           "StatusReportRequest", [this] { return GetStatusReportRequest(); },

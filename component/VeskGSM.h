@@ -32,6 +32,7 @@
 #include <mutex>
 #include <vector>
 
+#include "codec/MessagePlan.h"
 #include "codec/Submit.h"
 #include "component/Component.h"
 #include "component/DeliveryReports.h"
@@ -48,6 +49,7 @@ class TConnection;
 class TConcatenatedSMSCollection;
 namespace codec {
 struct DecodedSMS;
+struct DeliverPDU;
 }
 namespace at {
 struct TResult;
@@ -405,11 +407,30 @@ class TVeskGSM : public TComponent {
   // septets, 134 octets or 67 units, sharing one random reference (0 to
   // 254); no extension character or surrogate pair is split and no
   // character is lost. With meAuto the whole text decides the encoding,
-  // and every part goes in it. Flash (message class 0) applies to single
+  // and every part goes in it. With NationalLanguageTables set, a text may
+  // go in those tables instead, every part naming them in its header and
+  // holding fewer septets for it. Flash (message class 0) applies to single
   // messages only.
   // At most 255 parts: a longer text gives false without touching the port.
   bool SendSMSAsPDU(const AnsiString& PhoneNumber, const AnsiString& CenterNumber, const WideString& MessageText,
                     TMessageEncoding Encoding = meAuto, bool Flash = false);
+  // The national language tables (TS 23.038 annex A) SendSMSAsPDU may
+  // write a text with: stSpanish ... stUrdu; stDefault means nothing.
+  // Empty by default, so texts go as they always have (some older phones
+  // show national-table messages wrongly). With meAuto the send chooses,
+  // for the whole text, the default alphabet, a single shift table, a
+  // locking shift table, both, or UCS2, whichever takes the fewest parts
+  // (GetSMSInfo tells which); with me7bit the tables replace fewer
+  // characters by "?". Any thread; applies from the next send.
+  TNationalLanguageShiftTablesSet GetNationalLanguageTables() const {
+    return TNationalLanguageShiftTablesSet::FromBits(FNationalLanguageTables.load());
+  }
+  void SetNationalLanguageTables(TNationalLanguageShiftTablesSet value) { FNationalLanguageTables = value.Bits(); }
+  // How SendSMSAsPDU would send MessageText now: the encoding, the tables,
+  // the parts, what a part holds and what is left in the last one. A pure
+  // function of the text, the encoding and NationalLanguageTables; any
+  // thread.
+  TSMSInfo GetSMSInfo(const WideString& MessageText, TMessageEncoding Encoding = meAuto) const;
   // False (the default): the dialogue waits fixed pauses between its steps
   // (about 3 s per message, 6.2 s per part of a long one) before reading
   // the final answer. True: each step waits for the modem instead, OK after
@@ -664,6 +685,7 @@ class TVeskGSM : public TComponent {
 
   // ---- sending
   std::atomic<bool> FWaitForPrompt{false};
+  std::atomic<std::uint64_t> FNationalLanguageTables{0};
   // Guards the two below: a send on one thread writes them while another
   // may read them.
   mutable std::mutex FLastSendLock;
@@ -680,6 +702,11 @@ class TVeskGSM : public TComponent {
   // Decodes one PDU through the reassembly collection, as PDUSMSToString
   // does, and keeps the concatenation details the dispatcher needs.
   codec::DecodedSMS DecodeDeliverPDU(const AnsiString& pdu);
+  // The reassembly's part of that, for a PDU already read: a part of a
+  // long message under FSMSContainerLock with the clock, any other PDU
+  // without either; records the decode error.
+  codec::DecodedSMS Reassemble(codec::DeliverPDU&& fields);
+  void NoteDecodeError(const AnsiString& error);
   // Handling of the pieces (incoming/Dispatcher.cpp). A read answer comes
   // with the storage and index of the read it answers ("" and -1 when
   // not known).

@@ -21,6 +21,7 @@
 #include "commands/Answers.h"
 #include "fuzz/FuzzChecks.h"
 #include "incoming/Framing.h"
+#include "incoming/Reassembly.h"
 
 namespace {
 

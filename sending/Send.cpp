@@ -215,8 +215,11 @@ bool TVeskGSM::SendSMSAsText(const AnsiString& PhoneNumber, const AnsiString& Ce
 bool TVeskGSM::SendSMSAsPDU(const AnsiString& PhoneNumber, const AnsiString& CenterNumber,
                             const WideString& MessageText, TMessageEncoding Encoding, bool Flash) {
   AnsiString refused = CheckNumbers(PhoneNumber, CenterNumber);
-  std::vector<WideString> parts;
-  if (refused.empty()) sending::SplitMessage(MessageText, Encoding, parts, refused);
+  // How the text goes: one encoding and one choice of tables for every part.
+  codec::MessagePlan plan;
+  if (refused.empty()) sending::SplitMessage(MessageText, Encoding, GetNationalLanguageTables(), plan, refused);
+  const std::vector<WideString>& parts = plan.Parts;
+  const TSMSInfo& how = plan.Info;
   if (!refused.empty()) {
     SetLastSend(refused, {});
     return false;
@@ -234,7 +237,8 @@ bool TVeskGSM::SendSMSAsPDU(const AnsiString& PhoneNumber, const AnsiString& Cen
       sent = dialogue.Escape(500) && dialogue.Command("AT", 500) && dialogue.Command("AT+CMGF=0", 600) &&
              (!withCentre || dialogue.Command(setCentre, 600)) && dialogue.Drain();
       if (sent) {
-        const TPDUSMS pdu = codec::StringToPDUSMS(phone, centre, MessageText, Encoding, Flash, nullptr, options);
+        const TPDUSMS pdu = codec::StringToPDUSMS(phone, centre, MessageText, how.Encoding, Flash, nullptr,
+                                                  how.LockingShift, how.SingleShift, options);
         sent = dialogue.StartBody("AT+CMGS=" + pdu.Length, 600) && dialogue.Submit(pdu.Data, 800);
       }
     } else {
@@ -248,10 +252,9 @@ bool TVeskGSM::SendSMSAsPDU(const AnsiString& PhoneNumber, const AnsiString& Cen
         if (!sent) break;
         const TUDH header(reference, static_cast<std::uint8_t>(i + 1), count);
         // Never flash: a class 0 part would be shown alone. Every part goes
-        // in the encoding of the whole text.
-        const TPDUSMS pdu = codec::StringToPDUSMS(phone, centre, parts[i],
-                                                  sending::ResolveEncoding(MessageText, Encoding), false, &header,
-                                                  options);
+        // in the encoding and the tables of the whole text.
+        const TPDUSMS pdu = codec::StringToPDUSMS(phone, centre, parts[i], how.Encoding, false, &header,
+                                                  how.LockingShift, how.SingleShift, options);
         sent = dialogue.StartBody("AT+CMGS=" + pdu.Length, 500) && dialogue.Submit(pdu.Data, 4700);
       }
     }

@@ -1,13 +1,12 @@
 #include "sending/Split.h"
 
+#include <utility>
+
 #include "codec/Alphabet.h"
 
 namespace vesk::sending {
 
 namespace {
-
-bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
 // What one UTF-16 code unit takes in the resolved encoding.
 int UnitCost(char16_t c, TMessageEncoding resolved) {
@@ -64,35 +63,20 @@ bool FitsOneMessage(const WideString& text, TMessageEncoding encoding, bool head
 
 bool SplitMessage(const WideString& text, TMessageEncoding encoding, std::vector<WideString>& parts,
                   AnsiString& error) {
+  codec::MessagePlan plan;
   parts.clear();
-  const TMessageEncoding resolved = ResolveEncoding(text, encoding);
-  int single = 0, partSize = 0;
-  Limits(resolved, single, partSize);
-  if (MessageUnits(text, resolved) <= single) {
-    parts.push_back(text);
-    return true;
-  }
-  // Greedy filling, one character (a surrogate pair counts as one) at a time.
-  std::size_t start = 0;
-  int used = 0;
-  for (std::size_t i = 0; i < text.size();) {
-    std::size_t length = 1;
-    if (IsHighSurrogate(text[i]) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) length = 2;
-    int cost = 0;
-    for (std::size_t k = i; k < i + length; ++k) cost += UnitCost(text[k], resolved);
-    if (used + cost > partSize && i > start) {
-      parts.push_back(text.substr(start, i - start));
-      start = i;
-      used = 0;
-    }
-    used += cost;
-    i += length;
-  }
-  if (start < text.size()) parts.push_back(text.substr(start));
-  if (parts.size() > static_cast<std::size_t>(kMaxParts)) {
-    error = "the text needs " + IntToStr(static_cast<long long>(parts.size())) + " parts; at most " +
+  if (!SplitMessage(text, encoding, TNationalLanguageShiftTablesSet(), plan, error)) return false;
+  parts = std::move(plan.Parts);
+  return true;
+}
+
+bool SplitMessage(const WideString& text, TMessageEncoding encoding, TNationalLanguageShiftTablesSet allowed,
+                  codec::MessagePlan& plan, AnsiString& error) {
+  plan = codec::PlanMessage(text, encoding, allowed);
+  if (plan.Info.Parts > kMaxParts) {
+    error = "the text needs " + IntToStr(static_cast<long long>(plan.Info.Parts)) + " parts; at most " +
             IntToStr(kMaxParts) + " can be sent";
-    parts.clear();
+    plan.Parts.clear();
     return false;
   }
   return true;

@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "codec/MessagePlan.h"
 #include "component/Enums.h"
 #include "component/Framework.h"
 
@@ -42,5 +43,12 @@ bool FitsOneMessage(const WideString& text, TMessageEncoding encoding, bool head
 // False, with `error` set, when the text needs more than 255 parts.
 bool SplitMessage(const WideString& text, TMessageEncoding encoding, std::vector<WideString>& parts,
                   AnsiString& error);
+
+// The same for a sender that may use the national language tables of
+// `allowed`: the plan gives the encoding and the tables every part goes
+// in (TSMSInfo) and the part texts; an escaped character is never cut
+// from its escape. With no table allowed the parts are the ones above.
+bool SplitMessage(const WideString& text, TMessageEncoding encoding, TNationalLanguageShiftTablesSet allowed,
+                  codec::MessagePlan& plan, AnsiString& error);
 
 }  // namespace vesk::sending

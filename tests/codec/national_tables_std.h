@@ -19,6 +19,7 @@ namespace vesk::codec::test {
 // The mark of an empty code.
 constexpr char16_t kNoCharacter = 0x25A1;
 
+// clang-format off
 struct StdNationalLanguage {
   const char* name;
   int identifier;                      // TS 23.038 6.2.1.2.4
@@ -310,6 +311,7 @@ inline const std::vector<StdNationalLanguage>& StdNationalLanguages() {
   };
   return languages;
 }
+// clang-format on
 
 inline void PrintTo(const StdNationalLanguage& l, std::ostream* os) { *os << l.name; }
 

@@ -82,6 +82,67 @@ TMessageEncoding EncodingFromName(const std::string& name) {
   throw UsageError("unknown encoding '" + name + "' (auto, 7bit, 8bit or ucs2)");
 }
 
+// ISO 639-1 codes and the national language tables they name.
+struct LanguageCode {
+  const char* code;
+  TNationalLanguageShiftTables table;
+};
+constexpr LanguageCode kLanguageCodes[] = {
+    {"tr", stTurkish}, {"es", stSpanish},   {"pt", stPortuguese}, {"bn", stBengali}, {"gu", stGujarati},
+    {"hi", stHindi},   {"kn", stKannada},   {"ml", stMalayalam},  {"or", stOriya},   {"pa", stPunjabi},
+    {"ta", stTamil},   {"te", stTelugu},    {"ur", stUrdu},
+};
+
+TNationalLanguageShiftTablesSet TablesFromCodes(const std::vector<std::string>& codes) {
+  TNationalLanguageShiftTablesSet set;
+  for (const std::string& code : codes) {
+    bool known = false;
+    for (const LanguageCode& l : kLanguageCodes)
+      if (code == l.code) {
+        set.Include(l.table);
+        known = true;
+      }
+    if (!known)
+      throw UsageError("unknown language '" + code + "' (tr, es, pt, bn, gu, hi, kn, ml, or, pa, ta, te, ur)");
+  }
+  return set;
+}
+
+// The code of a table; null for none (stDefault).
+json TableCode(TNationalLanguageShiftTables table) {
+  for (const LanguageCode& l : kLanguageCodes)
+    if (table == l.table) return l.code;
+  return nullptr;
+}
+
+const char* EncodingName(TMessageEncoding encoding) {
+  switch (encoding) {
+    case meAuto: return "auto";
+    case me7bit: return "7bit";
+    case me8bit: return "8bit";
+    case meUCS2: return "ucs2";
+  }
+  return "auto";
+}
+
+// How a text goes, as one line.
+void PrintInfo(Printer& printer, const TSMSInfo& info) {
+  const char* units = info.Encoding == me7bit ? "septets" : "octets";
+  const char* left = info.Encoding == me7bit ? "septets" : info.Encoding == meUCS2 ? "characters" : "octets";
+  std::string tables;
+  if (info.LockingShift != stDefault) tables += ", locking " + TableCode(info.LockingShift).get<std::string>();
+  if (info.SingleShift != stDefault) tables += ", single " + TableCode(info.SingleShift).get<std::string>();
+  printer.Print({{"encoding", EncodingName(info.Encoding)},
+                 {"locking", TableCode(info.LockingShift)},
+                 {"single", TableCode(info.SingleShift)},
+                 {"parts", info.Parts},
+                 {"units_per_part", info.UnitsPerPart},
+                 {"remaining", info.Remaining}},
+                std::string(EncodingName(info.Encoding)) + tables + ": " + std::to_string(info.Parts) +
+                    (info.Parts == 1 ? " part of " : " parts of ") + std::to_string(info.UnitsPerPart) + " " + units +
+                    ", " + std::to_string(info.Remaining) + " " + left + " left");
+}
+
 // The component set up from the common options: the settings file first,
 // then the options given on the command line.
 void Configure(TVeskGSM& gsm, const CommonOptions& common) {
@@ -397,9 +458,12 @@ int RunSend(const CommonOptions& common, const SendOptions& options, std::ostrea
   const std::string text = MessageText(options.text);
   if (options.textMode && (options.encoding != "auto" || options.flash))
     throw UsageError("--encoding and --flash apply to PDU mode, not with --text-mode");
+  const TNationalLanguageShiftTablesSet tables = TablesFromCodes(options.languages);
+  if (options.textMode && !tables.Empty()) throw UsageError("--language applies to PDU mode, not with --text-mode");
   TVeskGSM gsm;
   Configure(gsm, common);
   gsm.SetWaitForPrompt(options.waitForPrompt);
+  if (!options.languages.empty()) gsm.SetNationalLanguageTables(tables);
   // Asked before the set-up, which then routes the reports.
   if (options.report) gsm.SetStatusReportRequest(true);
   DeliveryWatch watch(gsm);
@@ -622,32 +686,39 @@ int RunDelete(const CommonOptions& common, const StorageOptions& options, std::o
 int RunEncode(const CommonOptions& common, const EncodeOptions& options, std::ostream& out, std::ostream& err) {
   const TMessageEncoding encoding = EncodingFromName(options.encoding);
   const WideString text = Utf8ToWide(MessageText(options.text));
-  std::vector<WideString> parts;
+  TVeskGSM gsm;
+  Configure(gsm, common);
+  if (!options.languages.empty()) gsm.SetNationalLanguageTables(TablesFromCodes(options.languages));
+  // As a send would go: one encoding and one choice of tables for every part.
+  codec::MessagePlan plan;
   AnsiString error;
-  if (!sending::SplitMessage(text, encoding, parts, error)) {
+  if (!sending::SplitMessage(text, encoding, gsm.GetNationalLanguageTables(), plan, error)) {
     err << "veskgsm: " << AnsiText(error) << "\n";
     return kExitFailed;
   }
-  TVeskGSM gsm;
   const WideString number = Utf8ToWide(options.number);
   const WideString centre = Utf8ToWide(options.smsc);
   Printer printer(out, common.json);
+  if (options.info) PrintInfo(printer, plan.Info);
+  const TSMSInfo& how = plan.Info;
   auto print = [&](const TPDUSMS& pdu) {
     int length = 0;
     TryStrToInt(pdu.Length, length);
     printer.Print({{"length", length}, {"pdu", pdu.Data}}, pdu.Length + " " + pdu.Data);
   };
-  if (parts.size() == 1) {
-    print(gsm.StringToPDUSMS(number, centre, text, encoding, options.flash, nullptr));
+  if (plan.Parts.size() == 1) {
+    print(codec::StringToPDUSMS(number, centre, text, how.Encoding, options.flash, nullptr, how.LockingShift,
+                                how.SingleShift));
     return kExitOk;
   }
   // The reference a send picks: random, one for all parts.
   Randomize();
   const auto reference = static_cast<std::uint8_t>(options.reference >= 0 ? options.reference : Random(255));
-  const auto count = static_cast<std::uint8_t>(parts.size());
-  for (std::size_t i = 0; i < parts.size(); ++i) {
+  const auto count = static_cast<std::uint8_t>(plan.Parts.size());
+  for (std::size_t i = 0; i < plan.Parts.size(); ++i) {
     const TUDH header(reference, static_cast<std::uint8_t>(i + 1), count);
-    print(gsm.StringToPDUSMS(number, centre, parts[i], encoding, false, &header));
+    print(codec::StringToPDUSMS(number, centre, plan.Parts[i], how.Encoding, false, &header, how.LockingShift,
+                                how.SingleShift));
   }
   return kExitOk;
 }

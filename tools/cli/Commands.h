@@ -38,6 +38,8 @@ struct AtOptions {
 struct SendOptions {
   std::string smsc;
   std::string encoding = "auto";
+  // ISO 639-1 codes of the national language tables the text may go in.
+  std::vector<std::string> languages;
   bool flash = false;
   bool textMode = false;
   bool waitForPrompt = false;
@@ -62,6 +64,8 @@ struct StorageOptions {
 struct EncodeOptions {
   std::string smsc;
   std::string encoding = "auto";
+  std::vector<std::string> languages;  // as for send
+  bool info = false;                   // how the text goes, before the PDUs
   bool flash = false;
   int reference = -1;  // -1: random
   std::string number;

@@ -16,6 +16,8 @@
 #include <CLI/CLI.hpp>
 
 #include "tools/cli/Commands.h"
+#include "tools/gateway/Commands.h"
+#include "tools/gateway/Gateway.h"
 
 namespace {
 
@@ -32,6 +34,10 @@ void AddPort(CLI::App& sub, vesk::cli::CommonOptions& common) {
   AddCommon(sub, common);
   sub.add_option("--port,-p", common.port, "the modem's port: a device path, or COMn")->required();
 }
+
+const char* const kLanguageHelp =
+    "national language tables the text may go in, ISO 639-1 codes: tr,es,pt,bn,gu,hi,kn,ml,or,pa,ta,te,ur";
+const CLI::IsMember kLanguageCheck({"tr", "es", "pt", "bn", "gu", "hi", "kn", "ml", "or", "pa", "ta", "te", "ur"});
 
 }  // namespace
 
@@ -70,6 +76,7 @@ int main(int argc, char** argv) {
   send->add_option("--smsc", sendOptions.smsc, "the service centre's number");
   send->add_option("--encoding", sendOptions.encoding, "auto, 7bit, 8bit or ucs2")
       ->check(CLI::IsMember({"auto", "7bit", "8bit", "ucs2"}));
+  send->add_option("--language", sendOptions.languages, kLanguageHelp)->delimiter(',')->check(kLanguageCheck);
   send->add_flag("--flash", sendOptions.flash, "a class 0 message, shown at once");
   send->add_flag("--text-mode", sendOptions.textMode, "send in the modem's text mode");
   send->add_flag("--wait-for-prompt", sendOptions.waitForPrompt, "wait for the modem at each step, not fixed pauses");
@@ -110,6 +117,9 @@ int main(int argc, char** argv) {
   encode->add_option("--smsc", encodeOptions.smsc, "the service centre's number");
   encode->add_option("--encoding", encodeOptions.encoding, "auto, 7bit, 8bit or ucs2")
       ->check(CLI::IsMember({"auto", "7bit", "8bit", "ucs2"}));
+  encode->add_option("--language", encodeOptions.languages, kLanguageHelp)->delimiter(',')->check(kLanguageCheck);
+  encode->add_flag("--info", encodeOptions.info,
+                   "first how the text goes: encoding, tables, parts, units a part holds, room left in the last");
   encode->add_flag("--flash", encodeOptions.flash, "a class 0 message");
   encode->add_option("--reference", encodeOptions.reference,
                      "the concatenation reference of a long message (default: random, as a send picks it)")
@@ -131,6 +141,46 @@ int main(int argc, char** argv) {
 
   CLI::App* demo = app.add_subcommand("demo", "walk through the library on the simulator");
   (void)demo;
+
+  // The gateway: a pool of modems and a store (tools/gateway/).
+  std::string serveConfig, logLevel = "info", logFile;
+  CLI::App* serve = app.add_subcommand("serve", "run the SMS gateway over the modems of a configuration");
+  serve->add_option("--config,-c", serveConfig, "the gateway's configuration (TOML)")->required();
+  serve->add_option("--log-level", logLevel, "error, warn, info or debug")
+      ->check(CLI::IsMember({"error", "warn", "info", "debug"}));
+  serve->add_option("--log", logFile, "append the log to FILE (reopened on SIGHUP), not standard error");
+
+  vesk::gateway::QueueOptions queueOptions;
+  CLI::App* queue = app.add_subcommand("queue", "queue a message for the gateway to send; prints its id");
+  queue->add_option("--config,-c", queueOptions.config, "the gateway's configuration (TOML)")->required();
+  queue->add_option("--priority", queueOptions.priority, "higher goes first (default 0)");
+  queue->add_option("--not-before", queueOptions.notBefore, "not sent before: 2024-05-01T12:00:00Z, +30m, @EPOCH");
+  queue->add_option("--not-after", queueOptions.notAfter, "expires unsent after this time");
+  queue->add_option("--modem", queueOptions.modem, "only this modem may send it");
+  queue->add_option("--encoding", queueOptions.encoding, "auto, 7bit, 8bit or ucs2")
+      ->check(CLI::IsMember({"auto", "7bit", "8bit", "ucs2"}));
+  queue->add_flag("--flash", queueOptions.flash, "a class 0 message, shown at once");
+  queue->add_flag("--json", queueOptions.json, "print {\"id\", \"state\", \"parts\"}");
+  queue->add_option("NUMBER", queueOptions.number, "the recipient's number")->required();
+  queue->add_option("TEXT", queueOptions.text, "the message in UTF-8, or - for standard input")->required();
+
+  vesk::gateway::MessagesOptions messagesOptions;
+  CLI::App* messages = app.add_subcommand("messages", "the gateway's outgoing messages and their states");
+  messages->add_option("--config,-c", messagesOptions.config, "the gateway's configuration (TOML)")->required();
+  messages->add_option("--state", messagesOptions.state, "only messages in this state");
+  messages->add_option("--id", messagesOptions.id, "only this message")->check(CLI::PositiveNumber);
+  messages->add_flag("--json", messagesOptions.json, "one JSON object per line");
+
+  vesk::gateway::InboxOptions inboxOptions;
+  CLI::App* inbox = app.add_subcommand("inbox", "the messages the gateway received");
+  inbox->add_option("--config,-c", inboxOptions.config, "the gateway's configuration (TOML)")->required();
+  inbox->add_option("--after", inboxOptions.after, "only entries after this id")->check(CLI::NonNegativeNumber);
+  inbox->add_flag("--json", inboxOptions.json, "one JSON object per line");
+
+  vesk::gateway::StatusOptions statusOptions;
+  CLI::App* status = app.add_subcommand("status", "the gateway's modems, queue and last errors, from its store");
+  status->add_option("--config,-c", statusOptions.config, "the gateway's configuration (TOML)")->required();
+  status->add_flag("--json", statusOptions.json, "one JSON object");
 
   try {
     app.parse(argc, argv);
@@ -167,6 +217,18 @@ int main(int argc, char** argv) {
       return RunSimulate(simulateOptions, std::cout, std::cerr);
     }
     if (*demo) return RunDemoCommand();
+    if (*serve) return vesk::gateway::Serve(serveConfig, logLevel, logFile, std::cerr);
+    if (*queue) {
+      if (queueOptions.text == "-") {
+        queueOptions.text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+        if (!queueOptions.text.empty() && queueOptions.text.back() == '\n') queueOptions.text.pop_back();
+        if (!queueOptions.text.empty() && queueOptions.text.back() == '\r') queueOptions.text.pop_back();
+      }
+      return vesk::gateway::RunQueue(queueOptions, std::cout, std::cerr);
+    }
+    if (*messages) return vesk::gateway::RunMessages(messagesOptions, std::cout, std::cerr);
+    if (*inbox) return vesk::gateway::RunInbox(inboxOptions, std::cout, std::cerr);
+    if (*status) return vesk::gateway::RunStatus(statusOptions, std::cout, std::cerr);
   } catch (const UsageError& e) {
     std::cerr << "veskgsm: " << e.what() << "\n";
     return kExitUsage;

@@ -757,6 +757,23 @@ std::vector<DeliveredPart> AtEngine::DeliverSms(const IncomingSms& sms, Emission
   return delivered;
 }
 
+int AtEngine::StoreRawPdu(const std::string& storage, const std::string& hex, SmsStatus status, bool announce,
+                          Emissions& out) {
+  SmsPdu pdu;
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+    const auto digit = [](char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; };
+    pdu.octets.push_back(static_cast<std::uint8_t>(digit(hex[i]) * 16 + digit(hex[i + 1])));
+  }
+  pdu.serviceCentreOctets = pdu.octets.empty() ? 0 : std::min<std::size_t>(pdu.octets[0] + 1u, pdu.octets.size());
+  const std::string name = Upper(storage.empty() ? mem3_ : storage);
+  MessageStore* store = Storage(name);
+  if (store == nullptr) return -1;
+  const int index = store->Add({status, pdu});
+  if (index > 0 && announce && (cnmi_[1] == 1 || cnmi_[1] == 3))
+    EmitUnsolicited({Line{"+CMTI: \"" + name + "\"," + Number(index)}}, out, true);
+  return index;
+}
+
 void AtEngine::StartIncomingCall(const IncomingCall& call) {
   if (call_ != CallState::Idle) return;  // no call waiting on this line
   incoming_ = call;
@@ -889,6 +906,8 @@ AtEngine::Result AtEngine::SendBody(const PendingBody& body, Response& response)
   m.encoding = EncodingOfDcs(f.dcs);
   m.text = CodePointsToUtf8(f.text);
   m.concat = f.concat;
+  m.lockingShift = f.lockingShift;
+  m.singleShift = f.singleShift;
   m.messageReference = nextReference_;
   m.answered = !config_.quirks.sendNeverAnswered;
   // TS 23.040 9.2.3.5 TP-SRR: the SC owes a status report for this part.

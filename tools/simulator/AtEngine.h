@@ -44,6 +44,10 @@ class AtEngine {
 
   // Events from the network.
   std::vector<DeliveredPart> DeliverSms(const IncomingSms& sms, Emissions& out);
+  // A PDU stored exactly as given (hex, service centre part first), valid
+  // or not, and announced as AT+CNMI asks. The index, -1 when the storage
+  // is unknown or full.
+  int StoreRawPdu(const std::string& storage, const std::string& hex, SmsStatus status, bool announce, Emissions& out);
   void StartIncomingCall(const IncomingCall& call);
   // One ring of the incoming call; false when it no longer rings.
   bool Ring(Emissions& out);

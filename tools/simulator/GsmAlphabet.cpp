@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "tools/simulator/NationalTables.h"
+
 namespace vesk::sim {
 
 namespace {
@@ -150,6 +152,28 @@ std::u32string FromGsmCodes(const std::vector<std::uint8_t>& codes) {
     } else {
       out.push_back(kGsmDefaultAlphabet[code]);
     }
+  }
+  return out;
+}
+
+std::u32string FromGsmCodes(const std::vector<std::uint8_t>& codes, int lockingLanguage, int singleLanguage) {
+  auto main = [&](std::uint8_t code) -> char32_t {
+    if (HasNationalLockingTable(lockingLanguage)) return NationalLockingCharacter(lockingLanguage, code).value_or(0);
+    return kGsmDefaultAlphabet[code];
+  };
+  std::u32string out;
+  for (std::size_t i = 0; i < codes.size(); ++i) {
+    const std::uint8_t code = codes[i] & 0x7F;
+    char32_t c = 0;
+    if (code == kGsmEscape && i + 1 < codes.size()) {
+      const std::uint8_t next = codes[++i] & 0x7F;
+      std::optional<char32_t> shifted = NationalSingleShiftCharacter(singleLanguage, next);
+      if (!shifted) shifted = ExtensionCharacter(next);
+      c = shifted ? *shifted : main(next);
+    } else if (code != kGsmEscape) {
+      c = main(code);
+    }
+    if (c != 0) out.push_back(c);
   }
   return out;
 }

@@ -11,6 +11,7 @@
 
 namespace vesk::sim {
 
+// clang-format off
 // TS 23.038 6.2.1: code -> character. Row n holds codes 8n to 8n+7.
 inline constexpr std::array<char16_t, 128> kGsmDefaultAlphabet = {
     // @       £       $       ¥       è       é       ù       ì
@@ -46,6 +47,7 @@ inline constexpr std::array<char16_t, 128> kGsmDefaultAlphabet = {
     // x       y       z       ä       ö       ñ       ü       à
     u'x',    u'y',    u'z',    u'\u00E4', u'\u00F6', u'\u00F1', u'\u00FC', u'\u00E0',
 };
+// clang-format on
 
 // Code 0x1B escapes to the extension table; it has no character of its own
 // (the table above shows it as a no-break space, the fallback TS 23.038
@@ -90,6 +92,13 @@ std::vector<std::uint8_t> ToGsmCodes(std::u32string_view text, bool* lossless = 
 // Codes -> text. An escape with an unknown follower gives the follower's
 // default-alphabet character (TS 23.038 6.2.1.1).
 std::u32string FromGsmCodes(const std::vector<std::uint8_t>& codes);
+// Codes -> text in a national language's tables (TS 23.038 6.2.1.2): each
+// code in the locking shift table of `lockingLanguage`, the code after an
+// escape in the single shift table of `singleLanguage` (identifiers of
+// 6.2.1.2.4; 0, or a language without such a table, keeps the default
+// alphabet or the extension table). A code the single shift table lacks
+// gives the locking table's character (6.2.1.1).
+std::u32string FromGsmCodes(const std::vector<std::uint8_t>& codes, int lockingLanguage, int singleLanguage);
 // Whether every character has a code in the two tables.
 bool IsGsmText(std::u32string_view text);
 

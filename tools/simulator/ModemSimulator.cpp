@@ -422,6 +422,15 @@ std::vector<DeliveredPart> ModemSimulator::DeliverSms(const IncomingSms& sms) {
   return parts;
 }
 
+int ModemSimulator::StoreRawPdu(const std::string& storage, const std::string& hex, SmsStatus status, bool announce) {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  Emissions out;
+  const int index = impl_->engine.StoreRawPdu(storage, hex, status, announce, out);
+  impl_->Schedule(out, Clock::now());
+  impl_->Wake();
+  return index;
+}
+
 void ModemSimulator::Ring(const IncomingCall& call) {
   std::lock_guard<std::mutex> lock(impl_->mutex);
   impl_->engine.StartIncomingCall(call);

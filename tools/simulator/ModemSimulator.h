@@ -65,6 +65,12 @@ class ModemSimulator {
   // Stores the message (each part of a long one, in partOrder) and announces
   // it as AT+CNMI asks. Returns what became of each part.
   std::vector<DeliveredPart> DeliverSms(const IncomingSms& sms);
+  // Stores a PDU exactly as given (hex, service centre part first), valid
+  // or not, in `storage` (empty: the receive storage), announced like a
+  // delivered message when `announce`. Returns its index, -1 when the
+  // storage is unknown or full.
+  int StoreRawPdu(const std::string& storage, const std::string& hex, SmsStatus status = SmsStatus::ReceivedUnread,
+                  bool announce = true);
   // Rings call.rings times, call.interval apart, the first ring at once:
   // "RING" (or "+CRING: VOICE" after AT+CRC=1), then "+CLIP: ..." after
   // AT+CLIP=1. ATA answers; ATS0=n answers by itself after n rings.

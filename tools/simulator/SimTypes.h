@@ -228,6 +228,11 @@ struct SubmittedMessage {
   SmsEncoding encoding = SmsEncoding::Gsm7Bit;
   std::string text;              // UTF-8; 8-bit data as Latin-1 code points
   std::optional<ConcatInfo> concat;
+  // The national language identifiers (TS 23.038 6.2.1.2.4) of the
+  // locking and single shift elements in the PDU's header, by which its
+  // text was read; 0 when absent.
+  int lockingShift = 0;
+  int singleShift = 0;
   int messageReference = 0;      // the <mr> answered
   bool answered = true;          // false with Quirks::sendNeverAnswered
   bool reportRequested = false;  // TP-SRR set

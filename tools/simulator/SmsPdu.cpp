@@ -141,6 +141,21 @@ std::optional<ConcatInfo> ConcatFromHeader(const Octets& header) {
   return std::nullopt;
 }
 
+// TS 23.040 9.2.3.24.15 (IEI 24, single shift) and .16 (IEI 25, locking
+// shift): the language each names; 0 when absent. The last one counts.
+void ShiftTablesFromHeader(const Octets& header, int& locking, int& single) {
+  locking = single = 0;
+  std::size_t i = 0;
+  while (i + 2 <= header.size()) {
+    const int iei = header[i];
+    const std::size_t len = header[i + 1];
+    if (i + 2 + len > header.size()) break;
+    if (len == 1 && iei == 0x25) locking = header[i + 2];
+    if (len == 1 && iei == 0x24) single = header[i + 2];
+    i += 2 + len;
+  }
+}
+
 // A bounds-checked reader over a PDU.
 class Cursor {
  public:
@@ -549,7 +564,9 @@ std::optional<SmsPdu> DecodeSubmit(const Octets& octets, std::string* error) {
       return Failure(error, "user data header runs past the user data");
     }
     headerOctets = ud[0] + 1u;
-    f.concat = ConcatFromHeader(Octets(ud.begin() + 1, ud.begin() + static_cast<std::ptrdiff_t>(headerOctets)));
+    const Octets elements(ud.begin() + 1, ud.begin() + static_cast<std::ptrdiff_t>(headerOctets));
+    f.concat = ConcatFromHeader(elements);
+    ShiftTablesFromHeader(elements, f.lockingShift, f.singleShift);
   }
   if (encoding == SmsEncoding::Gsm7Bit) {
     const std::size_t headerSeptets = (headerOctets * 8 + 6) / 7;
@@ -558,7 +575,8 @@ std::optional<SmsPdu> DecodeSubmit(const Octets& octets, std::string* error) {
       return Failure(error, "user data header longer than TP-UDL");
     }
     f.text = FromGsmCodes(std::vector<std::uint8_t>(septets->begin() + static_cast<std::ptrdiff_t>(headerSeptets),
-                                                    septets->end()));
+                                                    septets->end()),
+                          f.lockingShift, f.singleShift);
   } else {
     f.text = TextOf(encoding, std::vector<std::uint8_t>(ud.begin() + static_cast<std::ptrdiff_t>(headerOctets), ud.end()));
   }

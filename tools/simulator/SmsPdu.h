@@ -65,6 +65,10 @@ struct MessageFields {
   bool hasHeader = false;            // TP-UDHI
   std::u32string text;               // the text, header left out
   std::optional<ConcatInfo> concat;
+  // TS 23.040 9.2.3.24.16 and .15: the national language identifiers of the
+  // locking and single shift elements of the header; 0 when absent.
+  int lockingShift = 0;
+  int singleShift = 0;
   // An SMS-STATUS-REPORT (address is TP-RA, timestamp TP-SCTS).
   bool statusReport = false;
   int messageReference = 0;          // <mr>

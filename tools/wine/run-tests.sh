@@ -110,7 +110,7 @@ failed_tests() {
 MAX_RERUN=3
 
 status=0
-for exe in framework_tests codec_tests component_tests windows_tests; do
+for exe in framework_tests codec_tests at_tests component_tests windows_tests; do
   bin="$BUILD/tests/$exe.exe"
   [ -f "$bin" ] || { echo "missing $bin" >&2; status=1; continue; }
   echo "== $exe"

@@ -196,6 +196,36 @@ TEST(ToolPdu, EncodeSplitsALongTextAsASendDoes) {
   EXPECT_EQ(back.JsonLines()[0]["text"], text);
 }
 
+// --info first says how the text goes; --language allows the national
+// language tables (ISO 639-1 codes). 280 letters of the Turkish locking
+// table: two parts with "tr", five UCS2 parts without.
+TEST(ToolPdu, EncodeInfoAndLanguages) {
+  std::string text;
+  for (int i = 0; i < 10; ++i) text += "Ağaçlı şehirde büyük ışığı; ";
+  Outcome o = RunTool({"pdu", "encode", "--info", "--json", "--language", "tr", "--reference", "42", "+15550100", text});
+  ASSERT_EQ(o.status, 0) << o.err;
+  auto lines = o.JsonLines();
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0], json::parse(R"({"encoding":"7bit","locking":"tr","single":null,"parts":2,
+                                      "units_per_part":149,"remaining":18})"));
+  // UDHL 8: the concatenation element, then the Turkish locking shift element.
+  EXPECT_NE(lines[1]["pdu"].get<std::string>().find("0800032A0201250101"), std::string::npos);
+  EXPECT_NE(lines[2]["pdu"].get<std::string>().find("0800032A0202250101"), std::string::npos);
+  const Outcome back = RunTool({"pdu", "decode", "--json", lines[1]["pdu"], lines[2]["pdu"]});
+  ASSERT_EQ(back.JsonLines().size(), 1u);
+  EXPECT_EQ(back.JsonLines()[0]["text"], text);
+
+  o = RunTool({"pdu", "encode", "--info", "+15550100", text});
+  ASSERT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(o.out.substr(0, o.out.find('\n')), "ucs2: 5 parts of 134 octets, 55 characters left");
+
+  o = RunTool({"pdu", "encode", "--info", "--language", "es,hi", "+15550100", "Señor García"});
+  EXPECT_EQ(o.out.substr(0, o.out.find('\n')), "7bit, single es: 1 part of 155 septets, 142 septets left");
+
+  o = RunTool({"pdu", "encode", "--language", "xx", "+15550100", "hi"});
+  EXPECT_EQ(o.status, 2);
+}
+
 TEST(ToolPdu, EncodeReadsStandardInput) {
   const Outcome o = RunTool({"pdu", "encode", "+15550100", "-"}, "hellohello\n");
   EXPECT_EQ(o.status, 0) << o.err;
@@ -274,6 +304,17 @@ TEST_F(ToolModem, SendReturnsZeroAndTheModemHoldsThePdu) {
   ASSERT_EQ(sent.size(), 1u);
   EXPECT_EQ(sent[0].pdu, "0011000891515510000000AA0AE8329BFD4697D9EC37");
   EXPECT_EQ(sent[0].text, "hellohello");
+}
+
+TEST_F(ToolModem, SendWithALanguage) {
+  const Outcome o =
+      RunTool({"send", "--wait-for-prompt", "--language", "tr", "--port", Port(), "+15550100", "Ağrı ışığı"});
+  EXPECT_EQ(o.status, 0) << o.err;
+  const auto sent = modem_.Submitted();
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0].singleShift, 1);
+  EXPECT_EQ(sent[0].text, "Ağrı ışığı");
+  EXPECT_EQ(RunTool({"send", "--text-mode", "--language", "tr", "--port", Port(), "+15550100", "hi"}).status, 2);
 }
 
 TEST_F(ToolModem, SendInTextModeFromStandardInput) {

@@ -282,6 +282,17 @@ TEST_F(Messages, FullStorageTakesNoMore) {
   EXPECT_EQ(Client().ReadFor(300ms), "\r\n+CMTI: \"SM\",1\r\n\r\n+CMTI: \"SM\",2\r\n");
 }
 
+TEST_F(Messages, RawPduIsStoredAndListedAsGiven) {
+  ASSERT_EQ(Client().Ask("AT+CNMI=2,1,0,0,0"), "\r\nOK\r\n");
+  // Not a message at all: the service centre part, then two octets.
+  EXPECT_EQ(Sim().StoreRawPdu("SM", "079151551000040404"), 1);
+  EXPECT_EQ(Client().ReadUntil("+CMTI: \"SM\",1\r\n"), "\r\n+CMTI: \"SM\",1\r\n");
+  EXPECT_EQ(Client().Ask("AT+CMGL=4"), "\r\n+CMGL: 1,0,,1\r\n079151551000040404\r\n\r\nOK\r\n");
+  EXPECT_EQ(Sim().StoreRawPdu("XX", "00"), -1) << "no such storage";
+  EXPECT_EQ(Sim().StoreRawPdu("ME", "0004", SmsStatus::StoredSent, false), 1);
+  EXPECT_EQ(Client().ReadFor(200ms), "") << "not announced";
+}
+
 TEST_F(Messages, PreloadedSilently) {
   ASSERT_EQ(Client().Ask("AT+CNMI=2,1,0,0,0"), "\r\nOK\r\n");
   IncomingSms sms;

@@ -391,6 +391,46 @@ TEST(SubmitDecoder, ConcatenatedUcs2Part) {
   EXPECT_EQ(CodePointsToUtf8(pdu->fields.text), "Hi");
 }
 
+// TS 23.040 9.2.3.24.15 and .16: the shift elements name the tables the
+// 7-bit text is read with; the simulator records them.
+struct ShiftedSubmit {
+  const char* name;
+  const char* hex;
+  int locking, single;
+  const char* text;
+};
+
+class SubmitDecoderShifts : public ::testing::TestWithParam<ShiftedSubmit> {};
+
+TEST_P(SubmitDecoderShifts, ReadsWithTheNamedTables) {
+  const auto octets = FromHex(GetParam().hex);
+  ASSERT_TRUE(octets);
+  std::string error;
+  const auto pdu = DecodeSubmit(*octets, &error);
+  ASSERT_TRUE(pdu) << error;
+  EXPECT_EQ(pdu->fields.lockingShift, GetParam().locking);
+  EXPECT_EQ(pdu->fields.singleShift, GetParam().single);
+  EXPECT_EQ(CodePointsToUtf8(pdu->fields.text), GetParam().text);
+}
+
+// Built from the TS 23.040 layout and the TS 23.038 annex A tables.
+INSTANTIATE_TEST_SUITE_P(
+    AnnexA, SubmitDecoderShifts,
+    ::testing::Values(
+        ShiftedSubmit{"TurkishSingleShift", "00" "51" "00" "0891" "51551000" "00" "00" "AA" "0B" "03240101" "486EE69BF41A",
+                      0, 1, "Işık"},
+        ShiftedSubmit{"TurkishLockingShift", "00" "51" "00" "0891" "51551000" "00" "00" "AA" "09" "03250101" "0832E407",
+                      1, 0, "Ağrı"},
+        ShiftedSubmit{"HindiLockingAndSingleShift",
+                      "00" "51" "00" "0891" "51551000" "00" "00" "AA" "13" "06250106240106" "2F21F37BCA826430190D",
+                      6, 6, "नमस्ते 2024"},
+        // After a concatenation element; the Spanish "locking" element names
+        // a void table: the default alphabet stands.
+        ShiftedSubmit{"SpanishAfterConcatenation",
+                      "00" "51" "00" "0891" "51551000" "00" "00" "AA" "0E" "0800032A0101250102" "20E80E03",
+                      2, 0, "Ana"}),
+    [](const auto& p) { return std::string(p.param.name); });
+
 struct BadSubmit {
   const char* name;
   const char* hex;

@@ -1,0 +1,74 @@
+// What the gateway reads of the modem's answers itself: the storages
+// AT+CPMS=? offers, a PDU-mode listing (AT+CMGL), and the header of a
+// stored SMS-DELIVER far enough to know whether it is a part of a long
+// message, and which.
+//
+// The component decodes the messages (TVeskGSM::PDUSMSToString) but keeps
+// the parts of a long message in memory and reports only whole messages;
+// the gateway keeps parts in its store, so it reads the concatenation
+// element itself. Every read goes through one bounds-checked cursor, and
+// each way a header fails has a name.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vesk::gateway {
+
+// The memories AT+CPMS=? offers for reading and deleting (<mem1>), from its
+// answer lines: "+CPMS: (\"SM\",\"ME\",\"MT\"),(...),(...)". Empty when no
+// line reads.
+std::vector<std::string> ReadableStorages(const std::vector<std::string>& lines);
+
+// One stored message of a PDU-mode listing (TS 27.005 3.4.2).
+struct ListedMessage {
+  int index = 0;
+  int status = -1;  // 0 received unread, 1 received read, 2 stored unsent, 3 stored sent
+  std::string pdu;  // hexadecimal, service centre part first
+};
+
+// The entries of an AT+CMGL (PDU mode) answer: each "+CMGL: <index>,<stat>,
+// [<alpha>],<length>" line with the PDU on the line after it. Other lines
+// (echo, OK, unsolicited results) are passed over; an entry whose PDU line
+// is missing or not hexadecimal is returned with an empty PDU.
+std::vector<ListedMessage> ReadListing(const std::vector<std::string>& lines);
+
+// The concatenation element of a part (TS 23.040 9.2.3.24.1 and .8).
+struct Concatenation {
+  int reference = 0;
+  int referenceBits = 8;  // 8 or 16
+  int total = 0;
+  int number = 0;
+  // Where the total and number octets start in the PDU's hex text.
+  std::size_t totalAt = 0, numberAt = 0;
+};
+
+enum class PduType { Deliver, Submit, StatusReport, Other };
+
+struct PduHeader {
+  PduType type = PduType::Other;
+  std::optional<Concatenation> part;  // set for a part of a long message
+  std::string error;                  // empty when the header read
+};
+
+namespace header_error {
+constexpr const char kNotHex[] = "PDU is not hexadecimal";
+constexpr const char kCentreTruncated[] = "PDU ends inside the service centre address";
+constexpr const char kNoFirstOctet[] = "PDU ends before its first octet";
+constexpr const char kAddressTruncated[] = "PDU ends inside the originating address";
+constexpr const char kFieldsTruncated[] = "PDU ends before its user data";
+constexpr const char kHeaderTruncated[] = "user data header runs past the end of the PDU";
+constexpr const char kElementTruncated[] = "a header element runs past the user data header";
+constexpr const char kBadPart[] = "concatenation part number is not between 1 and the part count";
+}  // namespace header_error
+
+// Reads the header of a PDU as the modem stores it (TS 27.005 3.1: the
+// service centre address first). Never throws; `error` names what failed.
+PduHeader ReadPduHeader(const std::string& pdu);
+
+// The same PDU with its concatenation element saying "part 1 of 1": a
+// decoder then gives this part's own text at once.
+std::string AsSinglePart(const std::string& pdu, const Concatenation& part);
+
+}  // namespace vesk::gateway
