@@ -175,8 +175,7 @@ DeliverPDU DecodeDeliver(const AnsiString& MessageText) {
 
   // TP-OA (TP-DA of an SMS-SUBMIT), TS 23.040 9.1.2.5.
   int addressType;
-  if (const char* error = ReadAddress(c, r.PhoneNumber, addressType, kOriginatingAddressErrors))
-    return Fail(r, error);
+  if (const char* error = ReadAddress(c, r.PhoneNumber, addressType, kOriginatingAddressErrors)) return Fail(r, error);
 
   // TP-PID (not reported), TP-DCS.
   if (!c.HasOctets(2)) return Fail(r, decode_error::kNoCodingScheme);

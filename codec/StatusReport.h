@@ -56,10 +56,10 @@ constexpr const char kUserDataCut[] = "user data is shorter than its length";
 
 // TS 23.040 9.2.3.15 TP-Status, by the classes of its bits 6-5.
 enum class ReportStatusClass {
-  Completed,         // 0x00-0x1F: the transaction completed (received, forwarded, replaced)
-  StillTrying,       // 0x20-0x3F: temporary error, the SC still tries
-  PermanentError,    // 0x40-0x5F: permanent error, no more attempts
-  GaveUp,            // 0x60-0x7F: temporary error, no more attempts
+  Completed,       // 0x00-0x1F: the transaction completed (received, forwarded, replaced)
+  StillTrying,     // 0x20-0x3F: temporary error, the SC still tries
+  PermanentError,  // 0x40-0x5F: permanent error, no more attempts
+  GaveUp,          // 0x60-0x7F: temporary error, no more attempts
 };
 // Reserved values (bit 7 set) are read as 0x63 "service rejected", as the
 // standard tells a receiving SME to.

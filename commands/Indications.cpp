@@ -243,13 +243,10 @@ int TpduLength(const TResult& result) {
   int length;
   switch (result.Kind) {
     case TResultKind::DirectMessage:
-    case TResultKind::StatusReport:
-      return !f.empty() && ToInt(f.back(), length) ? length : -1;
+    case TResultKind::StatusReport: return !f.empty() && ToInt(f.back(), length) ? length : -1;
     case TResultKind::ReadAnswer:
-    case TResultKind::ListEntry:
-      return PduHeader(result).Length;
-    default:
-      return -1;
+    case TResultKind::ListEntry: return PduHeader(result).Length;
+    default: return -1;
   }
 }
 

@@ -41,9 +41,8 @@ AnsiString OutcomeName(TMessageOutcome v);
 // to 255) of the part it is about, the recipient as the report gives it,
 // TP-ST as received, when the service centre received the part and when
 // it delivered it (or last tried), in the centre's local time.
-using TStatusReportEvent =
-    std::function<void(TObject* Sender, int Reference, const AnsiString& Recipient, int Status,
-                       TDateTime SCTimeStamp, TDateTime DischargeTime)>;
+using TStatusReportEvent = std::function<void(TObject* Sender, int Reference, const AnsiString& Recipient, int Status,
+                                              TDateTime SCTimeStamp, TDateTime DischargeTime)>;
 // One sent message, every part of it final: the recipient as the send
 // gave it, the reference of every part in part order (as
 // GetLastMessageReferences gave them after the send), and the outcome.

@@ -379,15 +379,12 @@ bool TVeskGSM::HandleResult(const at::TResult& result, const AnsiString& framed,
       OnError(this, Trim(result.Line));
       return DispatchMayContinue() && NoteFinalError(result);
 
-    case at::TResultKind::DirectMessage:
-      return HandleDirectMessage(result, framed);
-    case at::TResultKind::StatusReport:
-      return HandleStatusReportResult(result, framed);
+    case at::TResultKind::DirectMessage: return HandleDirectMessage(result, framed);
+    case at::TResultKind::StatusReport: return HandleStatusReportResult(result, framed);
     case at::TResultKind::Information:
       if (result.Name == "+CDSI") return HandleReportNotice(result);
       return true;
-    case at::TResultKind::Prompt:
-      return true;
+    case at::TResultKind::Prompt: return true;
   }
   return true;
 }

@@ -39,9 +39,9 @@ namespace vesk {
 
 namespace {
 
+using reports::kMaxWaiting;
 using reports::Place;
 using reports::PlaceOf;
-using reports::kMaxWaiting;
 
 }  // namespace
 
@@ -347,8 +347,8 @@ bool TVeskGSM::IsStoredStatusReport(const at::TResult& result) {
   return result.HasBody && !result.TextMode ? codec::IsStatusReportPDU(result.Body) : at::IsTextStatusReport(result);
 }
 
-bool TVeskGSM::HandleStoredStatusReport(const at::TResult& result, const AnsiString& framed,
-                                        const AnsiString& location, int index) {
+bool TVeskGSM::HandleStoredStatusReport(const at::TResult& result, const AnsiString& framed, const AnsiString& location,
+                                        int index) {
   TReportsState::Fields report;
   AnsiString error;
   if (!TReportsState::ReadReport(result, report, error))
@@ -416,7 +416,8 @@ void TVeskGSM::NoteAutoRead(const AnsiString& location, int index) {
 bool TVeskGSM::SkipRepeatedStoredMessage(const at::TResult& result, const AnsiString& location, int index) {
   if (Trim(location).empty() || index < 0) return false;
   const Place place = PlaceOf(location, index);
-  const AnsiString key = place.first + "\x1F" + IntToStr(index) + "\x1F" + (result.TextMode ? result.Body : UpperCase(result.Body));
+  const AnsiString key =
+      place.first + "\x1F" + IntToStr(index) + "\x1F" + (result.TextMode ? result.Body : UpperCase(result.Body));
   std::lock_guard<std::mutex> lock(FReportsLock);
   TReportsState& st = ReportsState();
   const bool automatic = st.autoReads.erase(place) > 0;

@@ -12,9 +12,7 @@ namespace {
 
 using Values = std::array<std::vector<int>, 5>;
 
-TCommandAnswer Answer(const std::string& wire, const std::string& command) {
-  return ReadCommandAnswer(wire, command);
-}
+TCommandAnswer Answer(const std::string& wire, const std::string& command) { return ReadCommandAnswer(wire, command); }
 
 // ------------------------------------------------ AT+CNMI=?
 
@@ -247,7 +245,8 @@ INSTANTIATE_TEST_SUITE_P(
 // clang-format on
 
 TEST(DirectTextMode, ReadsLikeAReadAnswer) {
-  const TFraming f = Frame("\r\n+CMT: \"+15550123\",,\"19/03/14,15:09:26+08\",145,4,0,0,\"+15550100\",145,6\r\nline 1\r\n", true);
+  const TFraming f =
+      Frame("\r\n+CMT: \"+15550123\",,\"19/03/14,15:09:26+08\",145,4,0,0,\"+15550100\",145,6\r\nline 1\r\n", true);
   ASSERT_EQ(f.Results.size(), 1u);
   EXPECT_EQ(DirectTextModeMessage(f.Results[0]),
             "\"REC UNREAD\",\"+15550123\",,\"19/03/14,15:09:26+08\",145,4,0,0,\"+15550100\",145,6\r\nline 1\r\n");
@@ -334,7 +333,8 @@ INSTANTIATE_TEST_SUITE_P(
 // clang-format on
 
 TEST(TextReports, FieldsThatDoNotReadAreNamed) {
-  const TFraming f = Frame("\r\n+CDS: 6,46\r\n\r\n+CDS: 6,x,\"+1\",145,\"a\",\"b\",0\r\n\r\n+CDS: 6,7,\"+1\",145,\"a\",\"b\",z\r\n", true);
+  const TFraming f = Frame(
+      "\r\n+CDS: 6,46\r\n\r\n+CDS: 6,x,\"+1\",145,\"a\",\"b\",0\r\n\r\n+CDS: 6,7,\"+1\",145,\"a\",\"b\",z\r\n", true);
   ASSERT_EQ(f.Results.size(), 3u);
   for (const TResult& r : f.Results) EXPECT_NE(TextStatusReport(r).Error, "") << r.Line;
   // Stamps that do not read are 0, and the report stands.
@@ -346,11 +346,10 @@ TEST(TextReports, FieldsThatDoNotReadAreNamed) {
 }
 
 TEST(TextReports, MessagesAreNotReports) {
-  const TFraming f = Frame(
-      "\r\n+CMGR: \"REC READ\",\"+15550123\",,\"19/03/14,15:09:26+08\"\r\nhello\r\n\r\n"
-      "+CMGL: 1,\"REC READ\",\"+15550123\",,\"19/03/14,15:09:26+08\"\r\nhello\r\n\r\n"
-      "+CMGR: 1,,23\r\n0791\r\n\r\nOK\r\n",
-      true);
+  const TFraming f = Frame("\r\n+CMGR: \"REC READ\",\"+15550123\",,\"19/03/14,15:09:26+08\"\r\nhello\r\n\r\n"
+                           "+CMGL: 1,\"REC READ\",\"+15550123\",,\"19/03/14,15:09:26+08\"\r\nhello\r\n\r\n"
+                           "+CMGR: 1,,23\r\n0791\r\n\r\nOK\r\n",
+                           true);
   ASSERT_GE(f.Results.size(), 3u);
   for (std::size_t i = 0; i < 3; ++i) EXPECT_FALSE(IsTextStatusReport(f.Results[i])) << f.Results[i].Line;
 }

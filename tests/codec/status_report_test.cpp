@@ -29,7 +29,7 @@ struct ReportCase {
   const char* discharged;  // TP-DT
   int dischargedZone;
   int status;
-  int indicator;  // TP-PI, -1 when absent
+  int indicator;    // TP-PI, -1 when absent
   const char* cut;  // report_note, or nullptr
 };
 void PrintTo(const ReportCase& c, std::ostream* os) { *os << c.name; }
@@ -218,6 +218,8 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& tc) { return std::string(tc.param.name); });
 // clang-format on
 
+// PDUs split by field:
+// clang-format off
 // ------------------------------------------------ the optional parameters
 
 TEST(StatusReportParameters, SevenBitTextAfterTheStatus) {
@@ -266,6 +268,8 @@ TEST(StatusReportParameters, TheFirstOctetsFlags) {
   EXPECT_TRUE(more.MoreMessagesToSend);
 }
 
+// clang-format on
+
 // ------------------------------------------------ TP-ST, every class
 
 struct StatusCase {
@@ -297,12 +301,14 @@ TEST(StatusClasses, EveryValueHasItsClass) {
 }
 
 TEST(StatusClasses, EachClassDecodesFromAReport) {
+  // clang-format off
   const std::string head = "00" "06" "07" "0891" "51551032" "91304151906280" "91304151907280";
-  const StatusCase cases[] = {{0x00, ReportStatusClass::Completed},    {0x01, ReportStatusClass::Completed},
-                              {0x02, ReportStatusClass::Completed},    {0x20, ReportStatusClass::StillTrying},
-                              {0x25, ReportStatusClass::StillTrying},  {0x40, ReportStatusClass::PermanentError},
+  // clang-format on
+  const StatusCase cases[] = {{0x00, ReportStatusClass::Completed},      {0x01, ReportStatusClass::Completed},
+                              {0x02, ReportStatusClass::Completed},      {0x20, ReportStatusClass::StillTrying},
+                              {0x25, ReportStatusClass::StillTrying},    {0x40, ReportStatusClass::PermanentError},
                               {0x46, ReportStatusClass::PermanentError}, {0x49, ReportStatusClass::PermanentError},
-                              {0x60, ReportStatusClass::GaveUp},       {0x65, ReportStatusClass::GaveUp},
+                              {0x60, ReportStatusClass::GaveUp},         {0x65, ReportStatusClass::GaveUp},
                               {0xA0, ReportStatusClass::GaveUp}};
   for (const StatusCase& c : cases) {
     std::string pdu = head;
@@ -422,7 +428,7 @@ Built RandomReport(std::mt19937& rng) {
       break;
     }
   }
-  for (int (*f)[7] : {&b.scts, &b.dt}) {
+  for (int(*f)[7] : {&b.scts, &b.dt}) {
     (*f)[0] = 2000 + pick(0, 95);
     (*f)[1] = pick(1, 12);
     (*f)[2] = pick(1, 28);
@@ -464,9 +470,7 @@ Built RandomReport(std::mt19937& rng) {
   return b;
 }
 
-std::string StampOf(const int (&f)[7]) {
-  return Stamp(EncodeDateTime(f[0], f[1], f[2], f[3], f[4], f[5], 0));
-}
+std::string StampOf(const int (&f)[7]) { return Stamp(EncodeDateTime(f[0], f[1], f[2], f[3], f[4], f[5], 0)); }
 
 TEST(StatusReportProperty, RandomReportsDecodeToWhatWasEncoded) {
   std::mt19937 rng(20240526);
@@ -491,7 +495,8 @@ TEST(StatusReportProperty, RandomReportsDecodeToWhatWasEncoded) {
     EXPECT_EQ(test::Utf8(r.Text), b.text);
     EXPECT_TRUE(IsStatusReportPDU(b.hex));
     // Every prefix fails by name or keeps what the status decided.
-    const std::size_t cut = static_cast<std::size_t>(std::uniform_int_distribution<int>(0, static_cast<int>(b.hex.size()))(rng));
+    const std::size_t cut =
+        static_cast<std::size_t>(std::uniform_int_distribution<int>(0, static_cast<int>(b.hex.size()))(rng));
     const StatusReportPDU p = DecodeStatusReport(b.hex.substr(0, cut));
     if (p.Error == nullptr) {
       EXPECT_EQ(p.Status, b.status);

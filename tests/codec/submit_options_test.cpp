@@ -20,11 +20,26 @@ struct ValidityCase {
 // of TS 23.040 9.2.3.12.1, each rounded up to the next value it holds.
 TEST(RelativeValidity, PublishedValuesAndTheEdgesOfEachRange) {
   const ValidityCase cases[] = {
-      {30, 5},          {16 * 60, 151},     {3 * 1440, 169},  {5 * 10080, 197},  // python-gsmmodem
-      {1, 0},           {5, 0},             {6, 1},           {720, 143},        // 5-minute steps
-      {721, 144},       {750, 144},         {751, 145},       {1440, 167},       // 30-minute steps
-      {1441, 168},      {2880, 168},        {2881, 169},      {30 * 1440, 196},  // days
-      {30 * 1440 + 1, 197}, {63 * 10080, 255}, {63 * 10080 + 1, 255}, {1 << 30, 255},  // weeks
+      {30, 5},
+      {16 * 60, 151},
+      {3 * 1440, 169},
+      {5 * 10080, 197},  // python-gsmmodem
+      {1, 0},
+      {5, 0},
+      {6, 1},
+      {720, 143},  // 5-minute steps
+      {721, 144},
+      {750, 144},
+      {751, 145},
+      {1440, 167},  // 30-minute steps
+      {1441, 168},
+      {2880, 168},
+      {2881, 169},
+      {30 * 1440, 196},  // days
+      {30 * 1440 + 1, 197},
+      {63 * 10080, 255},
+      {63 * 10080 + 1, 255},
+      {1 << 30, 255},  // weeks
   };
   for (const ValidityCase& c : cases) {
     SCOPED_TRACE(c.minutes);
@@ -74,8 +89,8 @@ TEST_P(SubmitWithOptions, FirstOctetAndValidityAsAsked) {
   TSubmitOptions options;
   options.StatusReportRequest = p.report;
   options.ValidityMinutes = p.minutes;
-  const TPDUSMS pdu = StringToPDUSMS(W("+15550100"), W(""), W("hello"), meAuto, false, p.header ? &udh : nullptr,
-                                     options);
+  const TPDUSMS pdu =
+      StringToPDUSMS(W("+15550100"), W(""), W("hello"), meAuto, false, p.header ? &udh : nullptr, options);
   const test::SubmitFields f = test::ReadSubmit(pdu.Data);
   // TS 23.040 9.2.3.1-5: SMS-SUBMIT, relative TP-VPF, TP-SRR in bit 5.
   EXPECT_EQ(f.firstOctet, p.firstOctet);
@@ -87,15 +102,14 @@ TEST_P(SubmitWithOptions, FirstOctetAndValidityAsAsked) {
   EXPECT_EQ(f.septets, codes);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Options, SubmitWithOptions,
-    ::testing::Values(OptionsCase{"Defaults", false, 0, false, 0x11, 0xAA},
-                      OptionsCase{"ReportRequested", true, 0, false, 0x31, 0xAA},
-                      OptionsCase{"ReportRequestedWithHeader", true, 0, true, 0x71, 0xAA},
-                      OptionsCase{"ThirtyMinutes", false, 30, false, 0x11, 5},
-                      OptionsCase{"ReportAndOneDay", true, 1440, true, 0x71, 167},
-                      OptionsCase{"NegativeMinutesKeepFourDays", false, -5, false, 0x11, 0xAA}),
-    [](const auto& tc) { return std::string(tc.param.name); });
+INSTANTIATE_TEST_SUITE_P(Options, SubmitWithOptions,
+                         ::testing::Values(OptionsCase{"Defaults", false, 0, false, 0x11, 0xAA},
+                                           OptionsCase{"ReportRequested", true, 0, false, 0x31, 0xAA},
+                                           OptionsCase{"ReportRequestedWithHeader", true, 0, true, 0x71, 0xAA},
+                                           OptionsCase{"ThirtyMinutes", false, 30, false, 0x11, 5},
+                                           OptionsCase{"ReportAndOneDay", true, 1440, true, 0x71, 167},
+                                           OptionsCase{"NegativeMinutesKeepFourDays", false, -5, false, 0x11, 0xAA}),
+                         [](const auto& tc) { return std::string(tc.param.name); });
 
 // Default options give exactly the PDU of the six-argument form.
 TEST(SubmitWithOptions, DefaultOptionsChangeNothing) {

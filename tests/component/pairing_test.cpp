@@ -54,7 +54,7 @@ TEST(Pairing, ATemporaryStatusKeepsThePartOpen) {
 
 TEST(Pairing, TheNewestOpenPartFirstWhenAReferenceComesRoundAgain) {
   TPendingMessages pending;
-  pending.Add("+15550100", {0}, kSent);               // A
+  pending.Add("+15550100", {0}, kSent);                // A
   pending.Add("+15550100", {255}, kSent + kSecond);    // B
   pending.Add("+15550100", {0}, kSent + 2 * kSecond);  // C, after the wrap
   TPairing r = pending.Report(0, "+15550100", 0x00, kSent + 3 * kSecond);

@@ -30,8 +30,8 @@ class Reports : public testing::ModemTest {
   void SetUp() override {
     ModemTest::SetUp();
     gsm->OnError = [this](TObject*, const AnsiString& text) { Note("error:" + text); };
-    gsm->OnReadMessage = [this](TObject*, const WideString& text, const AnsiString& phone, const AnsiString&,
-                                TDateTime, int, int status) {
+    gsm->OnReadMessage = [this](TObject*, const WideString& text, const AnsiString& phone, const AnsiString&, TDateTime,
+                                int, int status) {
       Note("read:" + WideToUtf8(text) + "|" + phone + "|" + std::to_string(status) +
            (gsm->GetIsListing() ? "|listing" : ""));
       linesInHandler = modem->Lines().size();
@@ -169,7 +169,8 @@ TEST_F(Reports, AStoredReportInAListing) {
 TEST_F(Reports, AStoredReportReadInTextMode) {
   // python-gsmmodem test/test_modem.py test_receiveStatusReportTextMode:
   // <stat> left empty.
-  modem->On("AT+CMGR=57", "\r\n+CMGR: ,6,20,\"0870000000\",129,\"13/04/29,19:58:00+04\",\"13/04/29,19:59:00+04\",0\r\n\r\nOK\r\n");
+  modem->On("AT+CMGR=57",
+            "\r\n+CMGR: ,6,20,\"0870000000\",129,\"13/04/29,19:58:00+04\",\"13/04/29,19:59:00+04\",0\r\n\r\nOK\r\n");
   OpenQuiet();
   gsm->GetSMS("SR", 57);
   ASSERT_TRUE(WaitUntil([&] { return !Events().empty(); }));
@@ -418,8 +419,8 @@ TEST_F(Reports, ReferenceWrapsFrom255To0) {
   Lines outcomes;
   for (const std::string& e : Events())
     if (e.rfind("status:", 0) == 0) outcomes.push_back(e);
-  EXPECT_EQ(outcomes, (Lines{"status:+15550100|0|delivered", "status:+15550100|255|delivered",
-                             "status:+15550100|0|failed"}));
+  EXPECT_EQ(outcomes,
+            (Lines{"status:+15550100|0|delivered", "status:+15550100|255|delivered", "status:+15550100|0|failed"}));
   EXPECT_EQ(gsm->GetPendingMessageCount(), 0);
 }
 
@@ -552,7 +553,7 @@ TEST_F(Reports, AFullStorageIsReported) {
   OpenQuiet();
   ASSERT_TRUE(WaitUntil([&] { return !Events().empty(); }));
   ASSERT_TRUE(WaitUntil([&] { return modem->Lines().size() >= 6; }));  // a second check
-  EXPECT_EQ(Events(), (Lines{"error:SMS storage full"}));                // told once
+  EXPECT_EQ(Events(), (Lines{"error:SMS storage full"}));              // told once
 }
 
 TEST_F(Reports, ErrorThreeTwoTwoIsAFullStorageAndChecksAtOnce) {

@@ -37,8 +37,8 @@ class ReportsOnSimulator : public testing::SimulatorTest {
       std::lock_guard<std::mutex> lock(mutex);
       outcomes.push_back({recipient, references, outcome});
     };
-    gsm->OnReadMessage = [this](TObject*, const WideString& text, const AnsiString&, const AnsiString&, TDateTime,
-                                int, int) {
+    gsm->OnReadMessage = [this](TObject*, const WideString& text, const AnsiString&, const AnsiString&, TDateTime, int,
+                                int) {
       std::lock_guard<std::mutex> lock(mutex);
       read.push_back(WideToUtf8(text));
       listed.push_back(gsm->GetIsListing());
@@ -75,7 +75,8 @@ TEST_F(ReportsOnSimulator, OneHundredMessagesWithReportsEachOutcomeOnce) {
   config.firstMessageReference = 200;  // the references wrap from 255 to 0 on the way
   config.reports.delay = 30ms;
   for (int i = 0; i < 100; ++i) {
-    if (Expected(i) == moFailed) config.reports.byDestination[Recipient(i)] = sim::report_status::kIncompatibleDestination;
+    if (Expected(i) == moFailed)
+      config.reports.byDestination[Recipient(i)] = sim::report_status::kIncompatibleDestination;
     if (Expected(i) == moExpired) config.reports.byDestination[Recipient(i)] = sim::report_status::kValidityExpired;
   }
   Start(config);

@@ -12,6 +12,8 @@ namespace vesk::testing {
 // "+" first when international): received by the SC 2019-03-14 15:09:26
 // +08, discharged a second later, TP-ST `status`. With `centre` the
 // service centre address +15550100 comes first, as modems print it.
+// The PDU's fields stand apart:
+// clang-format off
 inline std::string StatusReportPdu(int reference, int status, const std::string& recipient = "+15550100",
                                    bool centre = true) {
   const bool international = !recipient.empty() && recipient[0] == '+';
@@ -28,6 +30,7 @@ inline std::string StatusReportPdu(int reference, int status, const std::string&
   pdu += HexOctets({status});
   return pdu;
 }
+// clang-format on
 
 // The TPDU length of a PDU that starts with its service centre address:
 // what +CDS, +CMT and +CMGR give as <length>.

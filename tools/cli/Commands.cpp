@@ -17,8 +17,8 @@
 #include "codec/StatusReport.h"
 #include "commands/Answers.h"
 #include "component/VeskGSM.h"
-#include "port/SerialDevice.h"
 #include "incoming/Reassembly.h"
+#include "port/SerialDevice.h"
 #include "sending/Split.h"
 #include "tools/cli/Format.h"
 #include "tools/demo/Demo.h"
@@ -409,8 +409,8 @@ class DeliveryWatch {
   bool Wait(const std::vector<int>& references, double seconds, AnsiString& recipient, TMessageOutcome& outcome,
             int& status) {
     std::unique_lock<std::mutex> lock(mutex_);
-    const auto deadline = std::chrono::steady_clock::now() +
-                          std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
     for (;;) {
       for (const Told& t : told_) {
         if (t.references != references) continue;

@@ -51,8 +51,8 @@ struct SendOptions {
 
 struct ListenOptions {
   double seconds = 0;  // 0: until interrupted
-  bool direct = false;        // NewMessageIndication nmDirect
-  int checkInterval = -1;     // StoredMessageCheckInterval; -1: as the settings have it
+  bool direct = false;     // NewMessageIndication nmDirect
+  int checkInterval = -1;  // StoredMessageCheckInterval; -1: as the settings have it
 };
 
 struct StorageOptions {

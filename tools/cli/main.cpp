@@ -94,8 +94,9 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(0.0, 1e7));
   listen->add_flag("--direct", listenOptions.direct,
                    "messages and reports routed straight to the tool (+CMT, +CDS), never stored");
-  listen->add_option("--check-interval", listenOptions.checkInterval,
-                     "list the storage's unread messages every N seconds (0: never)")
+  listen
+      ->add_option("--check-interval", listenOptions.checkInterval,
+                   "list the storage's unread messages every N seconds (0: never)")
       ->check(CLI::Range(0, 86400));
 
   StorageOptions storageOptions;

@@ -477,18 +477,14 @@ AtEngine::Result AtEngine::Dial(std::string_view dial, bool voice) {
 
 const AtEngine::CommandEntry* AtEngine::FindExtended(std::string_view name) {
   static constexpr std::array<CommandEntry, 33> kCommands = {{
-      {"+CFUN", &AtEngine::Cfun},
-      {"+CGMI", &AtEngine::Gmi},  {"+CGMM", &AtEngine::Gmm},  {"+CGMR", &AtEngine::Gmr},
-      {"+CGSN", &AtEngine::Gsn},  {"+CHUP", &AtEngine::Chup}, {"+CIMI", &AtEngine::Cimi},
-      {"+CLIP", &AtEngine::Clip}, {"+CLIR", &AtEngine::Clir}, {"+CMEE", &AtEngine::Cmee},
-      {"+CMGD", &AtEngine::Cmgd}, {"+CMGF", &AtEngine::Cmgf}, {"+CMGL", &AtEngine::Cmgl},
-      {"+CMGR", &AtEngine::Cmgr}, {"+CMGS", &AtEngine::Cmgs}, {"+CMGW", &AtEngine::Cmgw},
-      {"+CNMA", &AtEngine::Cnma}, {"+CNMI", &AtEngine::Cnmi}, {"+COPS", &AtEngine::Cops},
-      {"+CPIN", &AtEngine::Cpin},
-      {"+CPMS", &AtEngine::Cpms}, {"+CRC", &AtEngine::Crc},   {"+CREG", &AtEngine::Creg},
-      {"+CSCA", &AtEngine::Csca}, {"+CSCS", &AtEngine::Cscs}, {"+CSDH", &AtEngine::Csdh},
-      {"+CSMP", &AtEngine::Csmp}, {"+CSMS", &AtEngine::Csms}, {"+CSQ", &AtEngine::Csq},
-      {"+GMI", &AtEngine::Gmi},   {"+GMM", &AtEngine::Gmm},   {"+GMR", &AtEngine::Gmr},
+      {"+CFUN", &AtEngine::Cfun}, {"+CGMI", &AtEngine::Gmi},  {"+CGMM", &AtEngine::Gmm},  {"+CGMR", &AtEngine::Gmr},
+      {"+CGSN", &AtEngine::Gsn},  {"+CHUP", &AtEngine::Chup}, {"+CIMI", &AtEngine::Cimi}, {"+CLIP", &AtEngine::Clip},
+      {"+CLIR", &AtEngine::Clir}, {"+CMEE", &AtEngine::Cmee}, {"+CMGD", &AtEngine::Cmgd}, {"+CMGF", &AtEngine::Cmgf},
+      {"+CMGL", &AtEngine::Cmgl}, {"+CMGR", &AtEngine::Cmgr}, {"+CMGS", &AtEngine::Cmgs}, {"+CMGW", &AtEngine::Cmgw},
+      {"+CNMA", &AtEngine::Cnma}, {"+CNMI", &AtEngine::Cnmi}, {"+COPS", &AtEngine::Cops}, {"+CPIN", &AtEngine::Cpin},
+      {"+CPMS", &AtEngine::Cpms}, {"+CRC", &AtEngine::Crc},   {"+CREG", &AtEngine::Creg}, {"+CSCA", &AtEngine::Csca},
+      {"+CSCS", &AtEngine::Cscs}, {"+CSDH", &AtEngine::Csdh}, {"+CSMP", &AtEngine::Csmp}, {"+CSMS", &AtEngine::Csms},
+      {"+CSQ", &AtEngine::Csq},   {"+GMI", &AtEngine::Gmi},   {"+GMM", &AtEngine::Gmm},   {"+GMR", &AtEngine::Gmr},
       {"+GSN", &AtEngine::Gsn},
   }};
   for (const CommandEntry& e : kCommands) {
@@ -638,8 +634,7 @@ std::string AtEngine::TextHeaderCmgr(const StoredMessage& m) const {
 
 std::string AtEngine::TextHeaderCmgl(int index, const StoredMessage& m) const {
   const MessageFields& f = m.pdu.fields;
-  if (f.statusReport)
-    return "+CMGL: " + Number(index) + ",\"" + StatusWord(m.status) + "\"," + TextReportFields(f);
+  if (f.statusReport) return "+CMGL: " + Number(index) + ",\"" + StatusWord(m.status) + "\"," + TextReportFields(f);
   std::string h = "+CMGL: " + Number(index) + ",\"" + StatusWord(m.status) + "\"," + Quoted(f.address) + "," +
                   Alpha(f.address) + ",";
   if (f.incoming) h += "\"" + f.timestamp + "\"";

@@ -74,10 +74,10 @@ struct Quirks {
 // TS 23.040 9.2.3.15 TP-ST values a status report may carry.
 namespace report_status {
 constexpr int kDelivered = 0x00;
-constexpr int kStillTryingBusy = 0x21;      // SME busy, the SC tries again
+constexpr int kStillTryingBusy = 0x21;  // SME busy, the SC tries again
 constexpr int kIncompatibleDestination = 0x41;
 constexpr int kValidityExpired = 0x46;
-constexpr int kGaveUpNoResponse = 0x62;     // no response from the SME, no more attempts
+constexpr int kGaveUpNoResponse = 0x62;  // no response from the SME, no more attempts
 }  // namespace report_status
 
 // The status reports the network sends for messages sent with TP-SRR
@@ -115,7 +115,7 @@ struct ModemConfig {
   std::string imsi = "001010123456789";
   std::size_t simCapacity = 30;    // storage "SM"
   std::size_t phoneCapacity = 100; // storage "ME"
-  std::size_t reportCapacity = 50; // storage "SR", status reports
+  std::size_t reportCapacity = 50;  // storage "SR", status reports
   std::string serviceCentre = "+15550100";
 
   // The device.
@@ -267,7 +267,7 @@ struct ModemState {
   int messageFormat = 0;
   bool showTextHeader = false;   // AT+CSDH
   int cnmi[5] = {0, 0, 0, 0, 0};
-  int csms = 0;                  // AT+CSMS <service>
+  int csms = 0;  // AT+CSMS <service>
   bool clip = false;
   int clir = 0;
   bool crc = false;

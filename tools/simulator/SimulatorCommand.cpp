@@ -82,23 +82,22 @@ std::string Unescape(const std::string& text) {
   return out;
 }
 
-const char* kConsoleHelp =
-    "console commands:\n"
-    "  sms <sender> <text>        incoming message, GSM 7-bit (long texts in parts)\n"
-    "  sms8 <sender> <text>       the same as 8-bit data\n"
-    "  ucs2 <sender> <text>       the same in UCS2\n"
-    "  flash <sender> <text>      a class 0 message\n"
-    "  call <number> [rings]      incoming call\n"
-    "  hangup                     the other party ends the call\n"
-    "  unsolicited <text>         an unsolicited result line\n"
-    "  raw <text>                 bytes as given (\\r \\n \\xHH understood)\n"
-    "  errors <count> [line]      an error burst\n"
-    "  drop-notice [count]        the next new-message notices (+CMTI) go missing\n"
-    "  reports <delay-ms> <st>    status reports: their delay, and TP-ST (0 delivered,\n"
-    "                             0x41 failed, 0x46 expired; decimal or 0x hex)\n"
-    "  garbage <count>            arbitrary bytes\n"
-    "  unplug | plug              take the modem away, bring it back\n"
-    "  state | transcript | help | quit\n";
+const char* kConsoleHelp = "console commands:\n"
+                           "  sms <sender> <text>        incoming message, GSM 7-bit (long texts in parts)\n"
+                           "  sms8 <sender> <text>       the same as 8-bit data\n"
+                           "  ucs2 <sender> <text>       the same in UCS2\n"
+                           "  flash <sender> <text>      a class 0 message\n"
+                           "  call <number> [rings]      incoming call\n"
+                           "  hangup                     the other party ends the call\n"
+                           "  unsolicited <text>         an unsolicited result line\n"
+                           "  raw <text>                 bytes as given (\\r \\n \\xHH understood)\n"
+                           "  errors <count> [line]      an error burst\n"
+                           "  drop-notice [count]        the next new-message notices (+CMTI) go missing\n"
+                           "  reports <delay-ms> <st>    status reports: their delay, and TP-ST (0 delivered,\n"
+                           "                             0x41 failed, 0x46 expired; decimal or 0x hex)\n"
+                           "  garbage <count>            arbitrary bytes\n"
+                           "  unplug | plug              take the modem away, bring it back\n"
+                           "  state | transcript | help | quit\n";
 
 void RunConsoleLine(ModemSimulator& sim, const std::string& line, std::ostream& out, bool& quit) {
   std::istringstream in(line);
@@ -174,10 +173,10 @@ void RunConsoleLine(ModemSimulator& sim, const std::string& line, std::ostream& 
       out << "plugged: " << sim.Path() << " -> " << sim.DevicePath() << "\n";
     } else if (verb == "state") {
       const ModemState s = sim.State();
-      out << "plugged " << s.plugged << ", client speed " << s.clientLineSpeed << ", echo " << s.echo
-          << ", format " << (s.messageFormat ? "text" : "PDU") << ", CNMI " << s.cnmi[0] << "," << s.cnmi[1]
-          << "," << s.cnmi[2] << "," << s.cnmi[3] << ", CSMS " << s.csms
-          << ", stored " << sim.Stored().size() << ", sent " << sim.Submitted().size() << "\n";
+      out << "plugged " << s.plugged << ", client speed " << s.clientLineSpeed << ", echo " << s.echo << ", format "
+          << (s.messageFormat ? "text" : "PDU") << ", CNMI " << s.cnmi[0] << "," << s.cnmi[1] << "," << s.cnmi[2] << ","
+          << s.cnmi[3] << ", CSMS " << s.csms << ", stored " << sim.Stored().size() << ", sent "
+          << sim.Submitted().size() << "\n";
     } else if (verb == "transcript") {
       out << sim.TranscriptText();
     } else if (verb == "help") {

@@ -71,9 +71,9 @@ struct MessageFields {
   int singleShift = 0;
   // An SMS-STATUS-REPORT (address is TP-RA, timestamp TP-SCTS).
   bool statusReport = false;
-  int messageReference = 0;          // <mr>
-  std::string dischargeTime;         // <dt>
-  int reportStatus = 0;              // <st>
+  int messageReference = 0;   // <mr>
+  std::string dischargeTime;  // <dt>
+  int reportStatus = 0;       // <st>
 };
 
 // A whole PDU with its service centre part, and what text mode shows of it.
@@ -115,9 +115,9 @@ struct StatusReportRequest {
   int messageReference = 0;
   std::string recipient;
   int recipientType = 0;
-  SmsTimestamp received;             // TP-SCTS
-  SmsTimestamp discharged;           // TP-DT
-  int status = 0;                    // TP-ST
+  SmsTimestamp received;    // TP-SCTS
+  SmsTimestamp discharged;  // TP-DT
+  int status = 0;           // TP-ST
 };
 SmsPdu EncodeStatusReport(const StatusReportRequest& request);
 

@@ -467,8 +467,9 @@ TEST_F(ToolReports, ListenWithACheckIntervalFindsAMessageWithoutItsNotice) {
   Start({});
   modem_->DropNextNotices(1);
   Outcome o;
-  std::thread listener(
-      [&] { o = RunTool({"listen", "--json", "--check-interval", "1", "--seconds", "4", "--port", Port()}); });
+  std::thread listener([&] {
+    o = RunTool({"listen", "--json", "--check-interval", "1", "--seconds", "4", "--port", Port()});
+  });
   const bool ready = modem_->WaitForCommand("ATE0", 10000ms);
   IncomingSms sms;
   sms.text = "found by the check";

@@ -11,6 +11,8 @@
 namespace vesk::sim::test {
 namespace {
 
+// PDUs split by field:
+// clang-format off
 // The widely published SMS-SUBMIT example ("hellohello" to +46708251358)
 // with TP-SRR set: first octet 0x31.
 constexpr const char* kSubmitWithReport = "00" "31" "00" "0B916407281553F8" "00" "00" "AA" "0A" "E8329BFD4697D9EC37";
@@ -30,6 +32,7 @@ std::string ReportPdu(int reference, int status, const std::string& recipient = 
   std::snprintf(octets, sizeof octets, "%02X", status);
   return pdu + octets;
 }
+// clang-format on
 
 class Reports : public SimTest {
  protected:
