@@ -37,6 +37,7 @@ set(VESK_CODEC_SOURCES
     codec/Deliver.cpp
     codec/MessagePlan.cpp
     codec/Packing.cpp
+    codec/StatusReport.cpp
     codec/Submit.cpp
     codec/TextMode.cpp
     incoming/Reassembly.cpp)
@@ -44,6 +45,7 @@ set(VESK_CODEC_SOURCES
 set(VESK_AT_SOURCES
     commands/Answers.cpp
     commands/Errors.cpp
+    commands/Indications.cpp
     commands/ModemState.cpp
     commands/StateAnswers.cpp
     incoming/Framing.cpp)
@@ -63,6 +65,7 @@ set(VESK_COMPONENT_SOURCES
     codec/VeskGSMCodec.cpp
     commands/Device.cpp
     commands/Execute.cpp
+    commands/Indication.cpp
     commands/Setup.cpp
     commands/State.cpp
     commands/Storage.cpp
@@ -73,6 +76,8 @@ set(VESK_COMPONENT_SOURCES
     incoming/ComponentParts.cpp
     incoming/Dispatcher.cpp
     incoming/Notices.cpp
+    incoming/Pairing.cpp
+    incoming/Reports.cpp
     port/LineSettings.cpp
     port/PortIO.cpp
     port/PortList.cpp
@@ -90,6 +95,7 @@ set(VESK_PUBLIC_HEADERS
     commands/ModemState.h
     codec/Submit.h
     component/Component.h
+    component/DeliveryReports.h
     component/Enums.h
     component/Framework.h
     component/Thread.h

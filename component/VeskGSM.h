@@ -38,6 +38,7 @@
 #include "commands/Errors.h"
 #include "commands/ModemState.h"
 #include "component/Component.h"
+#include "component/DeliveryReports.h"
 #include "component/Enums.h"
 #include "component/Framework.h"
 #include "component/Thread.h"
@@ -848,6 +849,149 @@ class TVeskGSM : public TComponent {
   bool NextDeferredRead(AnsiString& location, int& index);
   void EndRead();
   void SendReadCommand(const AnsiString& location, int index);
+
+  // ================================================ delivery reports and direct delivery
+  // Status reports of sent messages, messages and reports routed to the
+  // component without being stored, and a periodic look at the storage
+  // so that no message waits on a notice that never came
+  // (incoming/Reports.cpp, commands/Indication.cpp, incoming/Pairing.h).
+ public:
+  // ---- published properties (any thread; what they change applies from
+  // the next send or, for the indication, at once while the port is open)
+
+  // Each SMS-SUBMIT asks for a status report (TP-SRR; in text mode
+  // AT+CSMP=49,...). False by default: some operators charge for reports.
+  // Setting it while open in nmStore, where reports are not routed yet,
+  // sets the indication up again (AT+CNMI) so that they are.
+  bool GetStatusReportRequest() const { return FStatusReportRequest; }
+  void SetStatusReportRequest(bool value);
+  // The validity period each SMS-SUBMIT asks for, in minutes, as a
+  // relative TP-VP rounded up to the next span the format holds (5
+  // minutes to 63 weeks). 0, the default: none of the application's own;
+  // each PDU keeps the standing four days (TP-VP 0xAA), as before.
+  int GetValidityPeriod() const { return FValidityPeriod; }
+  void SetValidityPeriod(int minutes) { FValidityPeriod = minutes; }
+  // nmStore (the default): new messages stored and announced (+CMTI),
+  // read automatically with AutoReadNewMessage. nmDirect: messages and
+  // reports routed straight to the component (+CMT, +CDS), never stored,
+  // so no storage fills up; where the modem takes AT+CSMS=1 each one is
+  // acknowledged (AT+CNMA) once OnReadMessage or OnStatusReport has
+  // returned, and one the network delivers again for want of an
+  // acknowledgement is reported once. A class 0 (flash) message arrives
+  // this way too. Setting it while open sets the indication up at once.
+  TNewMessageIndication GetNewMessageIndication() const { return FNewMessageIndication; }
+  void SetNewMessageIndication(TNewMessageIndication value);
+  // Seconds; 0 (the default) is off. While open and idle, the reader
+  // thread lists the receive storage's unread messages this often (once
+  // right after the set-up too) and reports them as a listing
+  // (OnReadMessage with IsListing true), so a lost or never-sent +CMTI
+  // strands nothing; a message the automatic read of its notice reports
+  // afterwards is not reported twice. The check also reads the storage's
+  // counts: a storage that has become full is reported through OnError
+  // as "SMS storage full", as is "+CMS ERROR: 322" wherever it comes (in
+  // nmStore the check then runs at once).
+  int GetStoredMessageCheckInterval() const { return FStoredMessageCheckInterval; }
+  void SetStoredMessageCheckInterval(int seconds);
+
+  // ---- properties
+  // At most this many sent messages wait for their reports (default
+  // 1000); the oldest go first, and are then never told.
+  int GetMaxPendingMessages() const { return FMaxPendingMessages; }
+  void SetMaxPendingMessages(int count);
+  int GetPendingMessageCount() const;
+
+  // ---- events
+  // Both come from the dispatcher, like OnReadMessage: on the reader
+  // thread, or on the main thread with NeedSynchronization; a report read
+  // by a command (a send, ExecuteATCommand) on that command's thread. No
+  // lock of the component is held while they run: a handler may run
+  // commands (DeleteSMS ...) but must not destroy the component.
+  //
+  // OnStatusReport: once per status report received, whichever way it
+  // came (+CDS in PDU or text mode; +CDSI, after which the report is
+  // read and then deleted from its storage; a report among stored
+  // messages read by GetSMS or GetAllSMS, with GetMessageLocation,
+  // GetMessageIndexes and IsListing as for OnReadMessage). A report that
+  // matches no message sent here is raised too. A report the network
+  // delivers again because its acknowledgement went missing is raised
+  // once. One that does not decode raises OnError with the text as
+  // received, and GetLastDecodeError() names why.
+  TEvent<TStatusReportEvent> OnStatusReport;
+  // OnMessageStatus: once per message sent with StatusReportRequest on
+  // and accepted in full (every part with a reference), when every part
+  // has a final status, right after the OnStatusReport of the report
+  // that completed it; never for a message that left the pending set
+  // (MaxPendingMessages) or whose reports never come. Recipient is the
+  // number as given to the send; References are the parts' references,
+  // as GetLastMessageReferences() gave them after that send. A report is
+  // paired with a part by its reference (which wraps from 255 to 0), the
+  // recipient in normalised form and the send time (the newest part
+  // still open first).
+  TEvent<TMessageStatusEvent> OnMessageStatus;
+
+  // ---- what the set-up chose
+  // The AT+CNMI command the last set-up of the indication sent and the
+  // modem accepted ("AT+CNMI=2,1,0,0,0"); empty before one, or when the
+  // modem refused every form tried. The set-up sends the standard
+  // AT+CNMI=2,1,0,0,0 when nothing more is asked (nmStore, no reports);
+  // otherwise, or when the modem refuses that, it asks what the modem
+  // offers (AT+CNMI=?, AT+CPMS=?) and sends the nearest supported values.
+  AnsiString GetNewMessageIndicationCommand() const;
+  // Whether deliveries are acknowledged with AT+CNMA (nmDirect, and the
+  // modem took AT+CSMS=1).
+  bool GetAcknowledgesDeliveries() const;
+
+ private:
+  struct TReportsState;
+  // Made on first use, freed with the component; under FReportsLock,
+  // which is never held while an event or a command runs.
+  std::shared_ptr<TReportsState> FReports;
+  mutable std::mutex FReportsLock;
+  TReportsState& ReportsState();
+
+  std::atomic<bool> FStatusReportRequest{false};
+  std::atomic<int> FValidityPeriod{0};
+  std::atomic<TNewMessageIndication> FNewMessageIndication{nmStore};
+  std::atomic<int> FStoredMessageCheckInterval{0};
+  std::atomic<int> FMaxPendingMessages{1000};
+
+  // The set-up of AT+CNMI (and AT+CSMS) for the current properties; from
+  // InitGSMModem and the setters above.
+  void SetUpMessageIndication();
+  // After TestGSMModemCapabilities, whose probe sends the standard AT+CNMI:
+  // the indication this connection's set-up chose, when it was another.
+  void RestoreMessageIndication();
+  // What each SMS-SUBMIT asks for, and in text mode the AT+CSMP that asks
+  // it of the modem (empty when none is needed).
+  TSubmitOptions SubmitOptions() const;
+  AnsiString TextSubmitParameters();
+  // A send accepted in full, with the reference of each part.
+  void NoteSentMessage(const AnsiString& recipient, const std::vector<int>& references);
+
+  // The dispatcher's part (incoming/Reports.cpp).
+  bool HandleDirectMessage(const at::TResult& result, const AnsiString& framed);
+  bool HandleStatusReportResult(const at::TResult& result, const AnsiString& framed);
+  bool HandleReportNotice(const at::TResult& result);
+  static bool IsStoredStatusReport(const at::TResult& result);
+  bool HandleStoredStatusReport(const at::TResult& result, const AnsiString& framed, const AnsiString& location,
+                                int index);
+  bool NoteFinalError(const at::TResult& result);
+  void NoteAutoRead(const AnsiString& location, int index);
+  bool SkipRepeatedStoredMessage(const at::TResult& result, const AnsiString& location, int index);
+  // Raises an event with IsListing, GetMessageLocation and
+  // GetMessageIndexes showing these, and puts back what they showed
+  // (incoming/Dispatcher.cpp). False when the component was destroyed.
+  bool RaiseWithPlace(const AnsiString& location, std::vector<int> indexes, bool listing,
+                      const std::function<void()>& raise);
+
+  // Runs `work` as one of the dispatcher's own: inside it,
+  // DispatchMayContinue() tells whether an event handler destroyed the
+  // component (incoming/Dispatcher.cpp).
+  void AsDispatch(const std::function<void()>& work);
+  // The reader thread's idle work: the stored message check
+  // (commands/Indication.cpp), called between polls.
+  bool IdleWorkDue();
+  void DoIdleWork();
 };
 
 // The package's registration: TVeskGSM on the palette page "Vesk Soft".

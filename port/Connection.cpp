@@ -364,6 +364,7 @@ void TConnection::RunReader(unsigned generation, bool skipInit) {
     }
     if (!Active(generation)) break;
     Dispatch(generation);
+    IdleWork(generation);
     if (!WaitInterval(generation, delay, device)) break;
   }
   EndReader(generation);
@@ -455,6 +456,41 @@ void TConnection::Dispatch(unsigned generation) {
   } catch (...) {
     // An event handler that fails ends the connection, which is then
     // reported like any other end (OnDisconnect).
+    EndActive(generation);
+  }
+}
+
+void TConnection::IdleWork(unsigned generation) {
+  bool synchronized;
+  {
+    Visit owner(*this);
+    if (!owner || !owner->IdleWorkDue()) return;
+    synchronized = owner->FNeedSynchronization;
+  }
+  // The work runs commands and may raise events: on the main thread when
+  // the application wants its events there.
+  auto run = [this] {
+    Visit owner(*this);
+    if (owner) owner->DoIdleWork();
+  };
+  try {
+    if (!synchronized) {
+      run();
+      return;
+    }
+    TThread::Synchronize(
+        [this, &run] {
+          const TConnection* outer = tSyncFor;
+          tSyncFor = this;
+          struct Restore {
+            const TConnection* outer;
+            ~Restore() { tSyncFor = outer; }
+          } restore{outer};
+          run();
+        },
+        [this, generation] { return !Active(generation) || OwnerGone(); });
+  } catch (...) {
+    // As in Dispatch: a handler that fails ends the connection.
     EndActive(generation);
   }
 }

@@ -167,6 +167,9 @@ class TConnection : public std::enable_shared_from_this<TConnection> {
   bool ReaderWaitsForCaller() const;
   bool Poll(unsigned generation, TVeskGSM* owner, const std::shared_ptr<SerialDevice>& device);
   void Dispatch(unsigned generation);
+  // The component's work between polls while the port is idle (the
+  // stored message check), on the thread events go to.
+  void IdleWork(unsigned generation);
   bool WaitInterval(unsigned generation, double ms, const std::shared_ptr<SerialDevice>& device);
   int OwnVisits() const;
   // Waits (lock held) until `done` or the deadline; on the main thread it

@@ -45,6 +45,7 @@ commands/Answers.*             at
 commands/Errors.*              at
 commands/ModemState.*          at
 commands/StateAnswers.*        at
+commands/Indications.*         at
 port/SerialDevice.h            serial
 port/PosixSerial.h             serial
 port/Win32Serial.h             serial

@@ -2,21 +2,24 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <map>
 #include <mutex>
 #include <sstream>
 #include <thread>
 
 #include <nlohmann/json.hpp>
 
+#include "codec/StatusReport.h"
 #include "commands/Answers.h"
 #include "commands/StateAnswers.h"
 #include "component/VeskGSM.h"
-#include "port/SerialDevice.h"
 #include "incoming/Reassembly.h"
+#include "port/SerialDevice.h"
 #include "sending/Split.h"
 #include "tools/cli/Format.h"
 #include "tools/demo/Demo.h"
@@ -248,6 +251,13 @@ std::string ErrorText(const TModemError& e, const std::string& line) {
   return text;
 }
 
+// "120" or "0.5".
+std::string FormatSeconds(double seconds) {
+  std::ostringstream text;
+  text << seconds;
+  return text.str();
+}
+
 std::string IndexText(const std::vector<int>& indexes) {
   std::string text;
   for (int i : indexes) text += (text.empty() ? "" : ",") + std::to_string(i);
@@ -425,6 +435,73 @@ int RunInfo(const CommonOptions& common, std::ostream& out, std::ostream& err) {
 
 // ------------------------------------------------------------------ send
 
+namespace {
+
+// What the reports said of the message a send made: its outcome once every
+// part had a final status, and the status that decided it.
+class DeliveryWatch {
+ public:
+  explicit DeliveryWatch(TVeskGSM& gsm) {
+    gsm.OnStatusReport = [this](TObject*, int reference, const AnsiString&, int status, TDateTime, TDateTime) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      statuses_[reference] = status;
+    };
+    gsm.OnMessageStatus = [this](TObject*, const AnsiString& recipient, const std::vector<int>& references,
+                                 TMessageOutcome outcome) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      told_.push_back({recipient, references, outcome});
+      changed_.notify_all();
+    };
+  }
+  // Waits up to `seconds` for the outcome of the message whose parts have
+  // these references; false when none came.
+  bool Wait(const std::vector<int>& references, double seconds, AnsiString& recipient, TMessageOutcome& outcome,
+            int& status) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
+    for (;;) {
+      for (const Told& t : told_) {
+        if (t.references != references) continue;
+        recipient = t.recipient;
+        outcome = t.outcome;
+        status = Deciding(t);
+        return true;
+      }
+      if (changed_.wait_until(lock, deadline) == std::cv_status::timeout) return false;
+    }
+  }
+
+ private:
+  struct Told {
+    AnsiString recipient;
+    std::vector<int> references;
+    TMessageOutcome outcome;
+  };
+  // The failed part's status, else an expired one, else the last part's.
+  int Deciding(const Told& t) const {
+    int status = -1;
+    for (int reference : t.references) {
+      const auto it = statuses_.find(reference);
+      if (it == statuses_.end()) continue;
+      const int st = it->second;
+      if (t.outcome == moFailed && st != codec::kStatusValidityExpired &&
+          codec::ClassOfStatus(st) != codec::ReportStatusClass::Completed)
+        return st;
+      if (t.outcome == moExpired && st == codec::kStatusValidityExpired) return st;
+      status = st;
+    }
+    return status;
+  }
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::map<int, int> statuses_;
+  std::vector<Told> told_;
+};
+
+}  // namespace
+
 int RunSend(const CommonOptions& common, const SendOptions& options, std::ostream& out, std::ostream& err) {
   const TMessageEncoding encoding = EncodingFromName(options.encoding);
   const std::string text = MessageText(options.text);
@@ -436,6 +513,9 @@ int RunSend(const CommonOptions& common, const SendOptions& options, std::ostrea
   Configure(gsm, common);
   gsm.SetWaitForPrompt(options.waitForPrompt);
   if (!options.languages.empty()) gsm.SetNationalLanguageTables(tables);
+  // Asked before the set-up, which then routes the reports.
+  if (options.report) gsm.SetStatusReportRequest(true);
+  DeliveryWatch watch(gsm);
   if (!OpenModem(gsm, common, true, err)) return kExitFailed;
   bool sent;
   if (options.textMode)
@@ -445,10 +525,34 @@ int RunSend(const CommonOptions& common, const SendOptions& options, std::ostrea
   const AnsiString error = gsm.GetLastSendError();
   const TModemError modemError = gsm.GetLastModemError();
   const std::vector<int> references = gsm.GetLastMessageReferences();
+  AnsiString recipient;
+  TMessageOutcome outcome = moFailed;
+  int status = -1;
+  bool told = false;
+  if (sent && options.report) {
+    if (!common.json) err << "waiting for the status report (up to " << options.reportTimeout << " s)..." << std::endl;
+    told = watch.Wait(references, options.reportTimeout, recipient, outcome, status);
+  }
   gsm.Close();
   Printer printer(out, common.json);
   std::string refs;
   for (int r : references) refs += " " + std::to_string(r);
+  if (sent && options.report) {
+    const std::string delivery = told ? std::string(OutcomeName(outcome)) : "unknown";
+    json object = {{"sent", true},
+                   {"references", references},
+                   {"delivery", delivery},
+                   {"status", told && status >= 0 ? json(status) : json()}};
+    object["message_status"] =
+        told ? json({{"recipient", AnsiText(recipient)}, {"references", references}, {"outcome", delivery}}) : json();
+    std::string plain = "sent" + (refs.empty() ? std::string() : ", message reference(s)" + refs) + "\n";
+    if (told)
+      plain += delivery + (status >= 0 ? " (status " + std::to_string(status) + ")" : std::string());
+    else
+      plain += "delivery unknown: no status report within " + FormatSeconds(options.reportTimeout) + " s";
+    printer.Print(object, plain);
+    return told && outcome == moDelivered ? kExitOk : kExitFailed;
+  }
   if (sent) {
     printer.Print({{"sent", true}, {"references", references}},
                   "sent" + (refs.empty() ? std::string() : ", message reference(s)" + refs));
@@ -495,6 +599,19 @@ int RunListen(const CommonOptions& common, const ListenOptions& options, std::os
       where = " [" + AnsiText(g->GetMessageLocation()) + " " + IndexText(g->GetMessageIndexes()) + "]";
     printer.Print(object, "message" + where + " " + m.Plain());
   };
+  gsm.OnStatusReport = [&](TObject*, int reference, const AnsiString& recipient, int status, TDateTime,
+                           TDateTime discharged) {
+    const bool delivered = codec::ClassOfStatus(status) == codec::ReportStatusClass::Completed;
+    printer.Print({{"event", "status_report"},
+                   {"reference", reference},
+                   {"recipient", AnsiText(recipient)},
+                   {"status", status},
+                   {"delivered", delivered},
+                   {"discharge", discharged == 0 ? json() : json(IsoTimestamp(discharged))}},
+                  "status report " + std::to_string(reference) + " to " + AnsiText(recipient) + ": " +
+                      (delivered ? "delivered" : "not delivered") + " (status " + std::to_string(status) + ")" +
+                      (discharged == 0 ? std::string() : " at " + IsoTimestamp(discharged)));
+  };
   gsm.OnError = [&](TObject*, const AnsiString& text) {
     const std::string line = AnsiText(Trim(text));
     json object = {{"event", "error"}, {"text", line}};
@@ -527,6 +644,9 @@ int RunListen(const CommonOptions& common, const ListenOptions& options, std::os
   gsm.OnFault = [&](TObject*, TCommPort) {
     printer.Print({{"event", "fault"}, {"port", port}}, "fault: " + port + " went away");
   };
+
+  if (options.direct) gsm.SetNewMessageIndication(nmDirect);
+  if (options.checkInterval >= 0) gsm.SetStoredMessageCheckInterval(options.checkInterval);
 
   CatchInterrupts();
   if (!OpenModem(gsm, common, true, err)) return kExitFailed;

@@ -43,12 +43,16 @@ struct SendOptions {
   bool flash = false;
   bool textMode = false;
   bool waitForPrompt = false;
+  bool report = false;         // ask for a status report and wait for the outcome
+  double reportTimeout = 120;  // seconds
   std::string number;
   std::string text;
 };
 
 struct ListenOptions {
   double seconds = 0;  // 0: until interrupted
+  bool direct = false;     // NewMessageIndication nmDirect
+  int checkInterval = -1;  // StoredMessageCheckInterval; -1: as the settings have it
 };
 
 struct StorageOptions {

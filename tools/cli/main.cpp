@@ -98,6 +98,10 @@ int main(int argc, char** argv) {
   send->add_flag("--flash", sendOptions.flash, "a class 0 message, shown at once");
   send->add_flag("--text-mode", sendOptions.textMode, "send in the modem's text mode");
   send->add_flag("--wait-for-prompt", sendOptions.waitForPrompt, "wait for the modem at each step, not fixed pauses");
+  send->add_flag("--report", sendOptions.report, "ask for a status report and wait for the message's outcome");
+  send->add_option("--report-timeout", sendOptions.reportTimeout,
+                   "seconds to wait for the outcome with --report (default 120)")
+      ->check(CLI::Range(0.0, 1e7));
   send->add_option("NUMBER", sendOptions.number, "the recipient's number")->required();
   send->add_option("TEXT", sendOptions.text, "the message in UTF-8, or - for standard input")->required();
 
@@ -106,6 +110,12 @@ int main(int argc, char** argv) {
   AddPort(*listen, common);
   listen->add_option("--seconds", listenOptions.seconds, "stop after this many seconds (default: until interrupted)")
       ->check(CLI::Range(0.0, 1e7));
+  listen->add_flag("--direct", listenOptions.direct,
+                   "messages and reports routed straight to the tool (+CMT, +CDS), never stored");
+  listen
+      ->add_option("--check-interval", listenOptions.checkInterval,
+                   "list the storage's unread messages every N seconds (0: never)")
+      ->check(CLI::Range(0, 86400));
 
   StorageOptions storageOptions;
   CLI::App* list = app.add_subcommand("list", "list the stored messages");

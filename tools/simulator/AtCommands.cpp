@@ -353,6 +353,7 @@ AtEngine::Result AtEngine::Csms(Form form, const Args& args, Response& response)
     case Form::Set:
       if (args.Count() != 1 || !args.Int(0, n) || n > 1) return Result::Error();
       csms_ = n;
+      if (n == 0) unacknowledged_.clear();
       response.Info("+CSMS: 1,1,1");
       return Result::Ok();
     case Form::Action: return Result::Error();
@@ -361,9 +362,9 @@ AtEngine::Result AtEngine::Csms(Form form, const Args& args, Response& response)
 }
 
 AtEngine::Result AtEngine::Cnmi(Form form, const Args& args, Response& response) {
-  static constexpr std::array<int, 5> kMaximum = {3, 3, 2, 1, 1};
+  static constexpr std::array<int, 5> kMaximum = {3, 3, 2, 2, 1};
   switch (form) {
-    case Form::Test: response.Info("+CNMI: (0-3),(0-3),(0,2),(0,1),(0,1)"); return Result::Ok();
+    case Form::Test: response.Info("+CNMI: (0-3),(0-3),(0,2),(0-2),(0,1)"); return Result::Ok();
     case Form::Read:
       response.Info("+CNMI: " + Number(cnmi_[0]) + "," + Number(cnmi_[1]) + "," + Number(cnmi_[2]) + "," +
                     Number(cnmi_[3]) + "," + Number(cnmi_[4]));
@@ -390,6 +391,28 @@ AtEngine::Result AtEngine::Cnmi(Form form, const Args& args, Response& response)
     case Form::Action: return Result::Error();
   }
   return Result::Error();
+}
+
+// TS 27.005 3.4.4: a message or report routed to the client under
+// AT+CSMS=1 is acknowledged, the oldest first. <n> 0 or 1 acknowledge
+// (2, a negative acknowledgement, is taken as one too); nothing waiting,
+// or phase 2 service, is +CMS ERROR: 340.
+AtEngine::Result AtEngine::Cnma(Form form, const Args& args, Response& response) {
+  int n = 0;
+  switch (form) {
+    case Form::Test:
+      if (cmgf_ == 0) response.Info("+CNMA: (0-2)");
+      return Result::Ok();
+    case Form::Read: return Result::Error();
+    case Form::Set:
+      if (cmgf_ == 1 || args.Count() > 1 || !args.Int(0, n) || n > 2) return Result::Error();
+      break;
+    case Form::Action: break;
+  }
+  if (csms_ != 1 || unacknowledged_.empty()) return Result::Cms(340);
+  unacknowledged_.pop_front();
+  ++acknowledgements_;
+  return Result::Ok();
 }
 
 AtEngine::Result AtEngine::Csca(Form form, const Args& args, Response& response) {
@@ -426,7 +449,9 @@ std::string AtEngine::StorageReport() const {
 
 AtEngine::Result AtEngine::Cpms(Form form, const Args& args, Response& response) {
   if (form == Form::Test) {
-    response.Info("+CPMS: (\"SM\",\"ME\"),(\"SM\",\"ME\"),(\"SM\",\"ME\")");
+    // Status reports are read and deleted from "SR"; nothing is written
+    // or received there.
+    response.Info("+CPMS: (\"SM\",\"ME\",\"SR\"),(\"SM\",\"ME\"),(\"SM\",\"ME\")");
     return Result::Ok();
   }
   const Result sim = SimCheck(true);
@@ -474,6 +499,8 @@ AtEngine::Result AtEngine::Cmgr(Form form, const Args& args, Response& response)
     response.blocks.push_back({Line{"+CMGR: " + Number(StatusNumber(m->status)) + "," + Alpha(m->pdu.fields.address) + "," +
                                     Number(static_cast<int>(m->pdu.TpduLength()))},
                                Line{m->pdu.Hex()}});
+  } else if (m->pdu.fields.statusReport) {
+    response.blocks.push_back({Line{TextHeaderCmgr(*m)}});
   } else {
     response.blocks.push_back({Line{TextHeaderCmgr(*m)}, Line{TextData(m->pdu.fields), true}});
   }
@@ -517,7 +544,7 @@ AtEngine::Result AtEngine::Cmgl(Form form, const Args& args, Response& response)
       lines.push_back({m.pdu.Hex()});
     } else {
       lines.push_back({TextHeaderCmgl(index, m)});
-      lines.push_back({TextData(m.pdu.fields), true});
+      if (!m.pdu.fields.statusReport) lines.push_back({TextData(m.pdu.fields), true});
     }
     if (m.status == SmsStatus::ReceivedUnread) m.status = SmsStatus::ReceivedRead;
   }

@@ -10,6 +10,8 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
+#include <deque>
 #include <map>
 #include <optional>
 #include <string>
@@ -70,6 +72,41 @@ class AtEngine {
   // Power-on: settings back to the configured values, SIM locked again when
   // it has a PIN, no call, nothing half-typed. Stored messages stay.
   void PowerOn();
+
+  // Status reports (TS 23.040 9.2.2.3) owed for parts sent with TP-SRR:
+  // the statuses to report, interim ones first, for ModemSimulator to
+  // schedule by the policy's delay.
+  struct ReportJob {
+    int reference = 0;
+    std::string destination;
+    int destinationType = 0;
+    std::vector<int> statuses;
+  };
+  std::vector<ReportJob> TakeReportJobs();
+  // The network's report with `status` for the job's part, routed by
+  // AT+CNMI <ds>.
+  void DeliverStatusReport(const ReportJob& job, int status, Emissions& out);
+  void SetReportPolicy(const ReportPolicy& policy) { config_.reports = policy; }
+  const ReportPolicy& GetReportPolicy() const { return config_.reports; }
+
+  // Deliveries routed to the client under AT+CSMS=1 (+CMT, +CDS) that
+  // now wait for an AT+CNMA: ModemSimulator calls AckTimedOut with each
+  // after ModemConfig::ackTimeout.
+  std::vector<std::uint64_t> TakeAckWatches();
+  // Delivers again what is still not acknowledged (within the bound of
+  // redeliveries); false when nothing waits under that id any more.
+  bool AckTimedOut(std::uint64_t id, Emissions& out);
+  Milliseconds AckTimeout() const { return config_.ackTimeout; }
+
+  // The next `count` new-message notices (+CMTI) are not sent; the
+  // messages are stored as ever.
+  void DropNextNotices(int count) { dropNotices_ = count; }
+
+  // Counts: deliveries made again, acknowledgements taken, status reports
+  // sent.
+  int Redeliveries() const { return redeliveries_; }
+  int Acknowledgements() const { return acknowledgements_; }
+  int StatusReportsSent() const { return reportsSent_; }
 
   // Changes while running.
   void SetQuirks(const Quirks& quirks) { config_.quirks = quirks; }
@@ -179,6 +216,11 @@ class AtEngine {
   std::string TextHeaderCmgr(const StoredMessage& m) const;
   std::string TextHeaderCmgl(int index, const StoredMessage& m) const;
   std::string TextHeaderCmt(const SmsPdu& pdu) const;
+  // <fo>,<mr>,<ra>,<tora>,<scts>,<dt>,<st> of a stored status report.
+  std::string TextReportFields(const MessageFields& f) const;
+  // A +CMT or +CDS routed to the client: under AT+CSMS=1 it waits for an
+  // AT+CNMA.
+  void EmitDelivery(std::vector<Line> lines, Emissions& out);
 
   // Registration reports (TS 27.007 7.2, 10.1.19, 10.1.22): <n> of
   // `family` 0 (+CREG), 1 (+CGREG), 2 (+CEREG).
@@ -209,6 +251,7 @@ class AtEngine {
   Result Cmgr(Form, const Args&, Response&);
   Result Cmgs(Form, const Args&, Response&);
   Result Cmgw(Form, const Args&, Response&);
+  Result Cnma(Form, const Args&, Response&);
   Result Cnmi(Form, const Args&, Response&);
   Result Cops(Form, const Args&, Response&);
   Result Cpin(Form, const Args&, Response&);
@@ -298,6 +341,21 @@ class AtEngine {
 
   std::vector<std::string> commandLines_;
   std::vector<SubmittedMessage> submitted_;
+
+  // Status reports and acknowledgements.
+  std::vector<ReportJob> reportJobs_;
+  struct Unacknowledged {
+    std::uint64_t id;
+    std::vector<Line> lines;
+    int redeliveries = 0;
+  };
+  std::deque<Unacknowledged> unacknowledged_;
+  std::vector<std::uint64_t> newWatches_;
+  std::uint64_t nextDeliveryId_ = 1;
+  int dropNotices_ = 0;
+  int redeliveries_ = 0;
+  int acknowledgements_ = 0;
+  int reportsSent_ = 0;
 };
 
 }  // namespace vesk::sim

@@ -6,7 +6,10 @@
 // ("AT+CLIP=1;+CRC=1"), echo (of each byte as it arrives), "OK" / "ERROR" /
 // "+CME ERROR: n" / "+CMS ERROR: n" finals framed with CR LF, message sending
 // with the "> " prompt in PDU and text mode, storages "SM" and "ME", incoming
-// messages announced with "+CMTI:", calls with RING / "+CRING:" and "+CLIP:".
+// messages announced with "+CMTI:" (or routed as "+CMT:", acknowledged with
+// AT+CNMA under AT+CSMS=1), status reports for messages sent with TP-SRR
+// ("+CDS:", "+CDSI:" or stored in "SR"), calls with RING / "+CRING:" and
+// "+CLIP:".
 // ModemConfig and Quirks (SimTypes.h) give its settings and misbehaviour.
 //
 // Clients reach it under a stable path (a symbolic link to /dev/pts/N) that
@@ -111,6 +114,12 @@ class ModemSimulator {
   void FailNextSends(int count, const std::string& finalResult = "+CMS ERROR: 321");
   void SetSignal(int rssi, int ber);
   void SetDataCallOutcome(DataCallOutcome outcome);
+  // How the network reports on messages sent with TP-SRR, from the next
+  // one on.
+  void SetReportPolicy(const ReportPolicy& policy);
+  // The next `count` new-message notices (+CMTI) go missing: the messages
+  // are stored, never announced.
+  void DropNextNotices(int count);
 
   // --- What happened --------------------------------------------------------
 
@@ -132,6 +141,11 @@ class ModemSimulator {
   // Messages in the storages.
   std::vector<StoredSms> Stored() const;
   ModemState State() const;
+  // Deliveries made again for want of an AT+CNMA, acknowledgements taken,
+  // status reports sent (stored ones included).
+  int Redeliveries() const;
+  int Acknowledgements() const;
+  int StatusReportsSent() const;
   // Called on the I/O thread with each new transcript entry.
   void SetTraceSink(std::function<void(const TranscriptEntry&)> sink);
 

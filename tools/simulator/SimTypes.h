@@ -73,6 +73,33 @@ struct Quirks {
   WrongSpeedReply wrongSpeedReply = WrongSpeedReply::Silence;
 };
 
+// TS 23.040 9.2.3.15 TP-ST values a status report may carry.
+namespace report_status {
+constexpr int kDelivered = 0x00;
+constexpr int kStillTryingBusy = 0x21;  // SME busy, the SC tries again
+constexpr int kIncompatibleDestination = 0x41;
+constexpr int kValidityExpired = 0x46;
+constexpr int kGaveUpNoResponse = 0x62;  // no response from the SME, no more attempts
+}  // namespace report_status
+
+// The status reports the network sends for messages sent with TP-SRR
+// (TS 23.040 9.2.3.5): one per part, `delay` after the part was accepted
+// (and each interim status `delay` apart before it), routed as AT+CNMI
+// <ds> asks: 1 as +CDS, 2 stored in "SR" and announced with +CDSI, 0
+// stored in "SR" silently.
+struct ReportPolicy {
+  Milliseconds delay{500};
+  // The final TP-ST, unless a part or a destination has its own.
+  int status = report_status::kDelivered;
+  // The final TP-ST of a part (numbered from 1) of any long message.
+  std::map<int, int> byPart;
+  // The final TP-ST of every part sent to a destination, as the PDU gives
+  // it ("+15550100").
+  std::map<std::string, int> byDestination;
+  // Temporary statuses (0x20 to 0x3F) reported first, in order.
+  std::vector<int> interim;
+};
+
 struct ModemConfig {
   // Where clients find the modem: a symbolic link to the pseudo-terminal,
   // replaced atomically. Empty: a fresh path under the temporary directory.
@@ -91,6 +118,7 @@ struct ModemConfig {
   std::string imsi = "001010123456789";
   std::size_t simCapacity = 30;    // storage "SM"
   std::size_t phoneCapacity = 100; // storage "ME"
+  std::size_t reportCapacity = 50;  // storage "SR", status reports
   std::string serviceCentre = "+15550100";
 
   // The device.
@@ -125,6 +153,15 @@ struct ModemConfig {
   // Commands that answer ERROR as if the modem lacked them, named as they
   // follow "AT": "+CMGS", "+CRC", "D", "A", "E", "S0" ... (case-insensitive).
   std::set<std::string> unsupported;
+
+  // Status reports of messages sent with TP-SRR.
+  ReportPolicy reports;
+  // With AT+CSMS=1, a message or report routed to the client (+CMT, +CDS)
+  // that no AT+CNMA acknowledges within this time is delivered again, at
+  // most maxRedeliveries times (TS 27.005 3.4.4 leaves what the network
+  // does to it; this is what a client must be ready for).
+  Milliseconds ackTimeout{10000};
+  int maxRedeliveries = 3;
 
   Quirks quirks;
 };
@@ -210,6 +247,7 @@ struct SubmittedMessage {
   int singleShift = 0;
   int messageReference = 0;      // the <mr> answered
   bool answered = true;          // false with Quirks::sendNeverAnswered
+  bool reportRequested = false;  // TP-SRR set
 };
 
 // A message in one of the storages, as AT+CMGR would show it in PDU mode.
@@ -241,6 +279,7 @@ struct ModemState {
   int messageFormat = 0;
   bool showTextHeader = false;   // AT+CSDH
   int cnmi[5] = {0, 0, 0, 0, 0};
+  int csms = 0;  // AT+CSMS <service>
   bool clip = false;
   int clir = 0;
   bool crc = false;

@@ -18,6 +18,7 @@
 
 #include "component/VeskGSM.h"
 #include "tools/simulator/ModemSimulator.h"
+#include "tools/simulator/SmsPdu.h"
 
 namespace vesk::sim {
 namespace {
@@ -494,6 +495,116 @@ TEST_F(ToolModem, ListenPrintsRegistrationsAndNetworkUssd) {
   ASSERT_EQ(ussd.size(), 1u) << o.out;
   EXPECT_EQ(ussd[0]["status"], 0);
   EXPECT_EQ(ussd[0]["text"], "Your bonus has arrived");
+}
+
+// ------------------------------------------------------------------ delivery reports and direct delivery
+
+class ToolReports : public ::testing::Test {
+ protected:
+  static ModemConfig Config(int status, std::chrono::milliseconds delay) {
+    ModemConfig config;
+    config.reports.status = status;
+    config.reports.delay = delay;
+    return config;
+  }
+  void Start(const ModemConfig& config) { modem_ = std::make_unique<ModemSimulator>(config); }
+  const std::string& Port() const { return modem_->Path(); }
+  std::unique_ptr<ModemSimulator> modem_;
+};
+
+TEST_F(ToolReports, SendWithReportWaitsForTheOutcome) {
+  Start(Config(report_status::kDelivered, 200ms));
+  const Outcome o =
+      RunTool({"send", "--json", "--report", "--wait-for-prompt", "--port", Port(), "+15550100", "hellohello"});
+  EXPECT_EQ(o.status, 0) << o.err;
+  ASSERT_EQ(o.JsonLines().size(), 1u) << o.out;
+  EXPECT_EQ(o.JsonLines()[0], json::parse(R"({"sent":true,"references":[0],"delivery":"delivered","status":0,
+      "message_status":{"recipient":"+15550100","references":[0],"outcome":"delivered"}})"));
+  // TP-SRR went with the message.
+  EXPECT_EQ(modem_->Submitted().at(0).pdu, "0031000891515510000000AA0AE8329BFD4697D9EC37");
+}
+
+TEST_F(ToolReports, SendWithReportTellsAFailure) {
+  Start(Config(report_status::kIncompatibleDestination, 100ms));
+  const Outcome o = RunTool({"send", "--report", "--wait-for-prompt", "--port", Port(), "+15550100", "hi"});
+  EXPECT_EQ(o.status, 1);
+  EXPECT_EQ(o.out, "sent, message reference(s) 0\nfailed (status 65)\n");
+}
+
+TEST_F(ToolReports, SendWithReportGivesUpAfterItsTimeout) {
+  Start(Config(report_status::kDelivered, 60000ms));
+  const Outcome o = RunTool({"send", "--json", "--report", "--report-timeout", "0.5", "--wait-for-prompt", "--port",
+                             Port(), "+15550100", "hi"});
+  EXPECT_EQ(o.status, 1);
+  ASSERT_EQ(o.JsonLines().size(), 1u) << o.out;
+  EXPECT_EQ(o.JsonLines()[0]["delivery"], "unknown");
+  EXPECT_TRUE(o.JsonLines()[0]["status"].is_null());
+  EXPECT_TRUE(o.JsonLines()[0]["message_status"].is_null());
+}
+
+TEST_F(ToolReports, ListenPrintsStatusReports) {
+  Start({});
+  Outcome o;
+  std::thread listener([&] { o = RunTool({"listen", "--json", "--seconds", "3", "--port", Port()}); });
+  const bool ready = modem_->WaitForCommand("AT+CUSD=1", 10000ms);  // the set-up's last
+  StatusReportRequest report;
+  report.serviceCentre = "+15550100";
+  report.messageReference = 77;
+  report.recipient = "+15550199";
+  report.status = report_status::kValidityExpired;
+  report.discharged.second = 40;
+  const SmsPdu pdu = EncodeStatusReport(report);
+  if (ready) modem_->SendRaw("\r\n+CDS: " + std::to_string(pdu.TpduLength()) + "\r\n" + pdu.Hex() + "\r\n");
+  listener.join();
+  ASSERT_TRUE(ready);
+  EXPECT_EQ(o.status, 0) << o.err;
+  std::vector<json> reports;
+  for (const json& e : o.JsonLines())
+    if (e["event"] == "status_report") reports.push_back(e);
+  ASSERT_EQ(reports.size(), 1u) << o.out;
+  EXPECT_EQ(reports[0], json::parse(R"({"event":"status_report","reference":77,"recipient":"+15550199","status":70,
+      "delivered":false,"discharge":"2019-03-14T15:09:40"})"));
+}
+
+TEST_F(ToolReports, ListenDirect) {
+  Start({});
+  Outcome o;
+  std::thread listener([&] { o = RunTool({"listen", "--json", "--direct", "--seconds", "3", "--port", Port()}); });
+  const bool ready = modem_->WaitForCommand("AT+CUSD=1", 10000ms);  // the set-up's last
+  IncomingSms sms;
+  sms.text = "straight through";
+  if (ready) modem_->DeliverSms(sms);
+  listener.join();
+  ASSERT_TRUE(ready);
+  EXPECT_EQ(o.status, 0) << o.err;
+  std::vector<std::string> texts;
+  for (const json& e : o.JsonLines())
+    if (e["event"] == "message") texts.push_back(e["text"]);
+  EXPECT_EQ(texts, std::vector<std::string>{"straight through"}) << o.out;
+  EXPECT_TRUE(modem_->Stored().empty());
+  EXPECT_EQ(modem_->Acknowledgements(), 1);
+}
+
+TEST_F(ToolReports, ListenWithACheckIntervalFindsAMessageWithoutItsNotice) {
+  Start({});
+  modem_->DropNextNotices(1);
+  Outcome o;
+  std::thread listener([&] {
+    o = RunTool({"listen", "--json", "--check-interval", "1", "--seconds", "4", "--port", Port()});
+  });
+  const bool ready = modem_->WaitForCommand("AT+CUSD=1", 10000ms);  // the set-up's last
+  IncomingSms sms;
+  sms.text = "found by the check";
+  if (ready) modem_->DeliverSms(sms);
+  listener.join();
+  ASSERT_TRUE(ready);
+  EXPECT_EQ(o.status, 0) << o.err;
+  std::vector<json> messages;
+  for (const json& e : o.JsonLines())
+    if (e["event"] == "message") messages.push_back(e);
+  ASSERT_EQ(messages.size(), 1u) << o.out;
+  EXPECT_EQ(messages[0]["text"], "found by the check");
+  EXPECT_EQ(messages[0]["listing"], true);
 }
 
 TEST_F(ToolModem, ListThenDelete) {

@@ -72,7 +72,7 @@ TEST_F(ClientCommands, NetworkAndCharacterSet) {
   EXPECT_EQ(Client().Ask("AT+CSCS?"), "\r\n+CSCS: \"IRA\"\r\n\r\nOK\r\n");
   EXPECT_EQ(Client().Ask("AT+CSCS=\"GSM\""), "\r\nOK\r\n");
   EXPECT_EQ(Client().Ask("AT+CSCS?"), "\r\n+CSCS: \"GSM\"\r\n\r\nOK\r\n");
-  EXPECT_EQ(Client().Ask("AT+CNMI=?"), "\r\n+CNMI: (0-3),(0-3),(0,2),(0,1),(0,1)\r\n\r\nOK\r\n");
+  EXPECT_EQ(Client().Ask("AT+CNMI=?"), "\r\n+CNMI: (0-3),(0-3),(0,2),(0-2),(0,1)\r\n\r\nOK\r\n");
   EXPECT_EQ(Client().Ask("AT+CMGF=?"), "\r\n+CMGF: (0,1)\r\n\r\nOK\r\n");
 }
 

@@ -75,6 +75,17 @@ TEST(CommandOptions, EveryOptionReachesTheConfiguration) {
   EXPECT_TRUE(o.console);
 }
 
+TEST(CommandOptions, StatusReportsAndAcknowledgements) {
+  const SimulatorOptions o = Parse({"--report-delay", "250", "--report-status", "0x46", "--ack-timeout", "900"});
+  EXPECT_EQ(o.config.reports.delay, Milliseconds(250));
+  EXPECT_EQ(o.config.reports.status, 0x46);
+  EXPECT_EQ(o.config.ackTimeout, Milliseconds(900));
+  EXPECT_EQ(Parse({"--report-status", "65"}).config.reports.status, 65);
+  EXPECT_EQ(ParseError({"--report-status", "0x100"}), "--report-status needs a status from 0 to 255");
+  EXPECT_EQ(ParseError({"--report-delay", "soon"}), "--report-delay needs milliseconds");
+  EXPECT_EQ(ParseError({"--ack-timeout", "0"}), "--ack-timeout needs milliseconds");
+}
+
 TEST(CommandOptions, MistakesAreNamed) {
   EXPECT_EQ(ParseError({"--speed"}), "--speed needs a speed in bits per second");
   EXPECT_EQ(ParseError({"--speed", "fast"}), "--speed needs a speed in bits per second");
@@ -229,6 +240,29 @@ TEST_F(Binary, ConsoleRegistersTheModemAndSendsUssd) {
   Console("ussd Your bonus has arrived");
   EXPECT_EQ(client.ReadUntil(",15\r\n"), "\r\n+CUSD: 0,\"Your bonus has arrived\",15\r\n");
   EXPECT_EQ(client.Ask("AT+CREG?"), "\r\n+CREG: 1,5\r\n\r\nOK\r\n");
+}
+
+TEST_F(Binary, ConsoleDropsANoticeAndSetsTheReports) {
+  Run({"--path", path_, "--no-echo", "--console"});
+  SimClient client(path_);
+  EXPECT_EQ(client.Ask("AT+CNMI=2,1,0,1,0"), "\r\nOK\r\n");
+  Console("drop-notice");
+  Console("sms +15550123 lost on its way");
+  Console("sms +15550123 announced");
+  EXPECT_EQ(client.ReadUntil("+CMTI: \"SM\",2\r\n"), "\r\n+CMTI: \"SM\",2\r\n");
+  // Reports at once, with TP-ST 0x46 (validity period expired).
+  Console("reports 0 0x46");
+  std::this_thread::sleep_for(100ms);  // the console line is taken in before the send
+  EXPECT_EQ(client.Ask("AT+CMGS=23"), "\r\n> ");
+  client.Type("0031000B916407281553F80000AA0AE8329BFD4697D9EC37\x1A");
+  EXPECT_EQ(client.ReadAnswer(), "\r\n+CMGS: 0\r\n\r\nOK\r\n");
+  const std::string report = client.ReadUntil("46\r\n");
+  EXPECT_EQ(report.substr(0, 12), "\r\n+CDS: 25\r\n") << report;
+  Console("quit");
+  int status = 0;
+  ::waitpid(pid_, &status, 0);
+  pid_ = -1;
+  EXPECT_TRUE(WIFEXITED(status));
 }
 
 TEST_F(Binary, BadOptionExitsWithTwo) {
