@@ -232,8 +232,9 @@ class Direct : public Reports {
 
 TEST_F(Direct, TheSetUpAsksForAcknowledgedRouting) {
   OpenAndSetUp();
-  EXPECT_EQ(modem->Lines(), (Lines{"AT+CLIP=1;+CRC=1", "AT+CSCS=\"GSM\"", "AT+CNMI=?", "AT+CPMS=?", "AT+CSMS=1",
-                                   "AT+CNMI=2,2,0,1,0", "ATE0", "AT+CMEE=1", "AT+CSCS?", "AT+CREG=2", "AT+CGREG=2", "AT+CEREG=2", "AT+CUSD=1"}));
+  EXPECT_EQ(modem->Lines(),
+            (Lines{"AT+CLIP=1;+CRC=1", "AT+CSCS=\"GSM\"", "AT+CNMI=?", "AT+CPMS=?", "AT+CSMS=1", "AT+CNMI=2,2,0,1,0",
+                   "ATE0", "AT+CMEE=1", "AT+CSCS?", "AT+CREG=2", "AT+CGREG=2", "AT+CEREG=2", "AT+CUSD=1"}));
   EXPECT_EQ(gsm->GetNewMessageIndicationCommand(), "AT+CNMI=2,2,0,1,0");
   EXPECT_TRUE(gsm->GetAcknowledgesDeliveries());
 }
@@ -323,7 +324,8 @@ TEST_F(Reports, AModemThatRefusesModeTwo) {
   ASSERT_TRUE(gsm->Open(false));
   ASSERT_TRUE(WaitUntil([&] { return gsm->IsSetUp(); }));
   EXPECT_EQ(modem->Lines(), (Lines{"AT+CLIP=1;+CRC=1", "AT+CSCS=\"GSM\"", "AT+CNMI=2,1,0,0,0", "AT+CNMI=?", "AT+CPMS=?",
-                                   "AT+CNMI=1,1,0,0,0", "ATE0", "AT+CMEE=1", "AT+CSCS?", "AT+CREG=2", "AT+CGREG=2", "AT+CEREG=2", "AT+CUSD=1"}));
+                                   "AT+CNMI=1,1,0,0,0", "ATE0", "AT+CMEE=1", "AT+CSCS?", "AT+CREG=2", "AT+CGREG=2",
+                                   "AT+CEREG=2", "AT+CUSD=1"}));
   EXPECT_EQ(gsm->GetNewMessageIndicationCommand(), "AT+CNMI=1,1,0,0,0");
 }
 

@@ -82,26 +82,25 @@ std::string Unescape(const std::string& text) {
   return out;
 }
 
-const char* kConsoleHelp =
-    "console commands:\n"
-    "  sms <sender> <text>        incoming message, GSM 7-bit (long texts in parts)\n"
-    "  sms8 <sender> <text>       the same as 8-bit data\n"
-    "  ucs2 <sender> <text>       the same in UCS2\n"
-    "  flash <sender> <text>      a class 0 message\n"
-    "  call <number> [rings]      incoming call\n"
-    "  hangup                     the other party ends the call\n"
-    "  unsolicited <text>         an unsolicited result line\n"
-    "  register <status>          the network registers the modem: home, roaming, searching,\n"
-    "                             denied or none (+CREG/+CGREG/+CEREG as switched on)\n"
-    "  ussd [0|1] <text>          a network-initiated USSD (1: asks for an answer)\n"
-    "  raw <text>                 bytes as given (\\r \\n \\xHH understood)\n"
-    "  errors <count> [line]      an error burst\n"
-    "  drop-notice [count]        the next new-message notices (+CMTI) go missing\n"
-    "  reports <delay-ms> <st>    status reports: their delay, and TP-ST (0 delivered,\n"
-    "                             0x41 failed, 0x46 expired; decimal or 0x hex)\n"
-    "  garbage <count>            arbitrary bytes\n"
-    "  unplug | plug              take the modem away, bring it back\n"
-    "  state | transcript | help | quit\n";
+const char* kConsoleHelp = "console commands:\n"
+                           "  sms <sender> <text>        incoming message, GSM 7-bit (long texts in parts)\n"
+                           "  sms8 <sender> <text>       the same as 8-bit data\n"
+                           "  ucs2 <sender> <text>       the same in UCS2\n"
+                           "  flash <sender> <text>      a class 0 message\n"
+                           "  call <number> [rings]      incoming call\n"
+                           "  hangup                     the other party ends the call\n"
+                           "  unsolicited <text>         an unsolicited result line\n"
+                           "  register <status>          the network registers the modem: home, roaming, searching,\n"
+                           "                             denied or none (+CREG/+CGREG/+CEREG as switched on)\n"
+                           "  ussd [0|1] <text>          a network-initiated USSD (1: asks for an answer)\n"
+                           "  raw <text>                 bytes as given (\\r \\n \\xHH understood)\n"
+                           "  errors <count> [line]      an error burst\n"
+                           "  drop-notice [count]        the next new-message notices (+CMTI) go missing\n"
+                           "  reports <delay-ms> <st>    status reports: their delay, and TP-ST (0 delivered,\n"
+                           "                             0x41 failed, 0x46 expired; decimal or 0x hex)\n"
+                           "  garbage <count>            arbitrary bytes\n"
+                           "  unplug | plug              take the modem away, bring it back\n"
+                           "  state | transcript | help | quit\n";
 }  // namespace
 
 void RunConsoleLine(ModemSimulator& sim, const std::string& line, std::ostream& out, bool& quit) {
