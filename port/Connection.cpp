@@ -296,6 +296,41 @@ bool TConnection::Pause(double ms) {
   return !changed_.wait_until(lock, deadline, ended);
 }
 
+// ---------------------------------------------------------------- news
+
+unsigned TConnection::NewsCount() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return news_;
+}
+
+void TConnection::ReportNews() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++news_;
+  changed_.notify_all();
+}
+
+bool TConnection::WaitForNews(unsigned seen, std::chrono::steady_clock::time_point deadline) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  const unsigned generation = generation_;
+  auto ended = [&] { return generation_ != generation || !Live(state_) || ownerGone_; };
+  auto done = [&] { return news_ != seen || ended(); };
+  if (IsMainThread())
+    WaitRunningMainThread(lock, done, deadline);
+  else
+    changed_.wait_until(lock, deadline, done);
+  return !ended();
+}
+
+void TConnection::WakeReader() {
+  std::shared_ptr<SerialDevice> device;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!Live(state_)) return;
+    device = device_;
+  }
+  if (device) device->Nudge();
+}
+
 // ---------------------------------------------------------------- the port's lock
 
 unsigned TConnection::AcquirePort(bool wait, bool dialogue) {
@@ -390,16 +425,24 @@ void TConnection::RunReader(unsigned generation, bool skipInit) {
     }
     if (!Active(generation)) break;
     Dispatch(generation, synchronized);
+    IdleWork(generation);
+    if (!Active(generation)) break;
     bool holdsInput = false;
+    double idleIn = -1;
     {
       Visit host(*this);
-      holdsInput = host && host->InputToDispatch();
+      if (host) {
+        holdsInput = host->InputToDispatch();
+        idleIn = host->IdleWorkDueIn();
+      }
     }
-    // Input, a loss and the end wake the reader; only a piece the
-    // dispatcher holds back makes it look again by itself, in time to send
-    // the piece on once its bound has passed.
+    // Input, a loss, the end and WakeReader wake the reader; by itself it
+    // looks again only for a piece the dispatcher holds back (in time to
+    // send it on once its bound has passed) and for idle work planned.
+    double waitMs = holdsInput ? kHeldInputCheckMs : -1;
+    if (idleIn >= 0) waitMs = waitMs < 0 ? idleIn : std::min(waitMs, idleIn);
     const TDeviceEvent event =
-        WaitForWork(generation, *device, holdsInput ? DeadlineAfter(kHeldInputCheckMs) : Steady::time_point::max());
+        WaitForWork(generation, *device, waitMs < 0 ? Steady::time_point::max() : DeadlineAfter(waitMs));
     deviceGone = event == TDeviceEvent::Gone;
     if (event == TDeviceEvent::Lines) CheckLines(generation);
   }
@@ -525,6 +568,32 @@ TDeviceEvent TConnection::WaitForWork(unsigned generation, SerialDevice& device,
     }
   }
   return device.Wait(deadline == Steady::time_point::max() ? -1 : MillisecondsUntil(deadline));
+}
+
+void TConnection::IdleWork(unsigned generation) {
+  bool synchronized = false;
+  {
+    Visit host(*this);
+    // Only while the port is idle: no dialogue, nothing left to dispatch.
+    if (!host || DialogueUnderWay() || host->InputToDispatch() || host->IdleWorkDueIn() != 0) return;
+    synchronized = host->ConnectionSettings().NeedSynchronization;
+  }
+  // The work runs commands and may raise events: on the main thread when
+  // the application wants its events there.
+  auto run = [this](TVisitKind kind) {
+    Visit host(*this, kind);
+    if (host) host->DoIdleWork();
+  };
+  try {
+    if (!synchronized)
+      run(TVisitKind::Inside);
+    else
+      TThread::Synchronize([&run] { run(TVisitKind::ForReader); },
+                           [this, generation] { return !Active(generation) || OwnerGone(); });
+  } catch (...) {
+    // (2) As in Dispatch: a handler that fails ends the connection.
+    EndActive(generation);
+  }
 }
 
 void TConnection::EndReader(unsigned generation) {

@@ -118,6 +118,13 @@ class TConnectionHost {
   virtual void Released() noexcept = 0;
   // Whether the system still lists the configured port.
   virtual bool PortListed() noexcept = 0;
+  // Milliseconds (of the component's clock) until the host's idle work is
+  // due: 0 when it is due now, less than 0 when none is planned (the host
+  // calls WakeReader when some falls due later).
+  virtual double IdleWorkDueIn() noexcept = 0;
+  // The idle work, on the thread events go to, while the reader holds off
+  // the port: commands, and application code in events.
+  virtual void DoIdleWork() = 0;
   // One reconnection attempt (the reconnect thread): true when a new
   // connection is up.
   virtual bool Reopen() = 0;
@@ -201,6 +208,9 @@ class TConnection : public std::enable_shared_from_this<TConnection> {
   // milliseconds (of the component's clock) until the next look, or less
   // than 0 once the connection has ended.
   double CheckLines(unsigned generation);
+  // Wakes the reader of the current connection once, so that it looks
+  // again at what the host has to do (idle work that fell due).
+  void WakeReader();
 
   // ------------------------------------------------ sharing the port
   // The port's one lock: held by a dialogue (a command, a send, the modem
@@ -218,6 +228,18 @@ class TConnection : public std::enable_shared_from_this<TConnection> {
   bool ReleasePort(unsigned generation, bool dialogue = true);
   // Whether anyone but the reader holds the port.
   bool DialogueUnderWay() const;
+
+  // ------------------------------------------------ waiting for news
+  // A thread that waits for something the dispatcher reports (an
+  // unsolicited result: a registration, a USSD answer) reads the count,
+  // looks at what it waits for, and waits for the count to move.
+  unsigned NewsCount() const;
+  void ReportNews();
+  // Waits until the count is no longer `seen`, or the deadline; on the main
+  // thread it runs synchronized calls meanwhile (the news may come through
+  // one). False when the current connection ended (Close, loss,
+  // destruction) before or during the wait.
+  bool WaitForNews(unsigned seen, std::chrono::steady_clock::time_point deadline);
 
   // ------------------------------------------------ reconnecting
   void StopReconnect();
@@ -249,6 +271,9 @@ class TConnection : public std::enable_shared_from_this<TConnection> {
   void EndLocked(TLinkState state);
   void StartReconnectLocked();
   bool ReaderWaitsForCaller() const;
+  // The host's work between reads while the port is idle (the stored
+  // message check), on the thread events go to.
+  void IdleWork(unsigned generation);
   int OwnVisits() const;
   // Waits (lock held) until `done` or the deadline; on the main thread it
   // runs synchronized calls meanwhile.
@@ -283,6 +308,8 @@ class TConnection : public std::enable_shared_from_this<TConnection> {
   int dialogueDepth_ = 0;
   unsigned portGeneration_ = 0;
   bool portHeldByReader_ = false;
+
+  unsigned news_ = 0;
 };
 
 }  // namespace vesk

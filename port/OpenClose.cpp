@@ -75,6 +75,16 @@ class TVeskGSM::TLinkHost final : public TConnectionHost {
 
   bool Reopen() override { return PortListed() && gsm_.Open(false); }
 
+  double IdleWorkDueIn() noexcept override {
+    try {
+      return gsm_.IdleWorkDueIn();
+    } catch (...) {
+      return -1;  // (a clock that cannot say: no idle work this time)
+    }
+  }
+
+  void DoIdleWork() override { gsm_.DoIdleWork(); }
+
  private:
   TVeskGSM& gsm_;
 };

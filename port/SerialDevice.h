@@ -101,6 +101,9 @@ class SerialDevice {
   // Woken at once too: for the end of a connection (Close, destruction,
   // loss), after which nobody waits for input on this device any more.
   virtual void Wake() noexcept = 0;
+  // Ends one Wait under way (or the next one) with Woken, and no more: for
+  // a waiter that has more to do than read (work that fell due).
+  virtual void Nudge() noexcept = 0;
   // Releases the device (waking every Wait first); later operations fail.
   // Safe to call twice.
   virtual void Close() noexcept = 0;

@@ -253,7 +253,12 @@ class PosixSerialDevice : public SerialDevice {
         return TDeviceEvent::Gone;
       }
       if (r == 0) return TDeviceEvent::TimedOut;
-      if (p[1].revents != 0 || woken_.load()) return TDeviceEvent::Woken;
+      if (p[1].revents != 0 || woken_.load()) {
+        // A nudge is taken off the counter; a wake stays.
+        std::uint64_t count = 0;
+        if (!woken_.load()) [[maybe_unused]] ssize_t taken = ::read(wake_, &count, sizeof count);
+        return TDeviceEvent::Woken;
+      }
       if (p[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
         // Hung up (the USB adapter pulled out, the other end of a
         // pseudo-terminal closed): what is still queued comes first.
@@ -270,6 +275,12 @@ class PosixSerialDevice : public SerialDevice {
     std::uint64_t one = 1;
     // A full counter (never, in practice) still leaves the descriptor
     // readable, which is all a waiter looks at.
+    [[maybe_unused]] ssize_t w = ::write(wake_, &one, sizeof one);
+  }
+
+  void Nudge() noexcept override {
+    if (wake_ < 0 || woken_.load()) return;
+    std::uint64_t one = 1;
     [[maybe_unused]] ssize_t w = ::write(wake_, &one, sizeof one);
   }
 

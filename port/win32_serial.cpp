@@ -205,12 +205,12 @@ class Win32SerialDevice : public SerialDevice {
         Fail(error);
         return TDeviceEvent::Gone;
       }
-      HANDLE events[2] = {waitEvent_.Get(), wake_.Get()};
-      DWORD r = ::WaitForMultipleObjects(2, events, FALSE, RemainingMs(deadline));
+      HANDLE events[3] = {waitEvent_.Get(), wake_.Get(), nudge_.Get()};
+      DWORD r = ::WaitForMultipleObjects(3, events, FALSE, RemainingMs(deadline));
       if (r != WAIT_OBJECT_0) ::CancelIoEx(handle_, ov);
       DWORD ignored = 0;
       BOOL done = ::GetOverlappedResult(handle_, ov, &ignored, TRUE);
-      if (r == WAIT_OBJECT_0 + 1) return TDeviceEvent::Woken;
+      if (r == WAIT_OBJECT_0 + 1 || r == WAIT_OBJECT_0 + 2) return TDeviceEvent::Woken;
       if (r != WAIT_OBJECT_0) {
         // The time ran out (or the wait failed); an event that completed
         // meanwhile still counts.
@@ -227,6 +227,8 @@ class Win32SerialDevice : public SerialDevice {
   }
 
   void Wake() noexcept override { ::SetEvent(wake_.Get()); }
+  // The nudge event resets itself as the one wait it ends returns.
+  void Nudge() noexcept override { ::SetEvent(nudge_.Get()); }
 
   void Close() noexcept override {
     Wake();
@@ -289,7 +291,9 @@ class Win32SerialDevice : public SerialDevice {
       if (now != TDeviceEvent::TimedOut) return now;
       DWORD left = RemainingMs(deadline);
       if (left == 0) return TDeviceEvent::TimedOut;
-      if (::WaitForSingleObject(wake_.Get(), std::min(left, kInputPollMs)) == WAIT_OBJECT_0) return TDeviceEvent::Woken;
+      HANDLE events[2] = {wake_.Get(), nudge_.Get()};
+      const DWORD r = ::WaitForMultipleObjects(2, events, FALSE, std::min(left, kInputPollMs));
+      if (r == WAIT_OBJECT_0 || r == WAIT_OBJECT_0 + 1) return TDeviceEvent::Woken;
     }
   }
 
@@ -304,6 +308,8 @@ class Win32SerialDevice : public SerialDevice {
   OVERLAPPED readOverlapped_ = {}, writeOverlapped_ = {}, waitOverlapped_ = {};
   // Set by Wake and Close, never reset: every wait ends at once from then on.
   Event wake_{true};
+  // Set by Nudge; reset (automatically) by the one wait it ends.
+  Event nudge_{false};
 };
 
 // Closes a registry key on every path out.

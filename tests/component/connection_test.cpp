@@ -8,9 +8,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -76,6 +78,27 @@ class FakeHost final : public TConnectionHost {
     Note("reopen");
     return reopen && reopen();
   }
+  // Idle work due at a point of the real clock, or none.
+  double IdleWorkDueIn() noexcept override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!idleAt_) return -1;
+    const auto left = *idleAt_ - std::chrono::steady_clock::now();
+    return left.count() <= 0 ? 0 : std::chrono::duration<double, std::milli>(left).count();
+  }
+  void IdleDueAfter(double realMs) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    idleAt_ = std::chrono::steady_clock::now() +
+              std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                  std::chrono::duration<double, std::milli>(realMs));
+  }
+  void DoIdleWork() override {
+    {
+      // Done: not due again until the test says so.
+      std::lock_guard<std::mutex> lock(mutex_);
+      idleAt_.reset();
+    }
+    Note(std::string("idle") + (IsMainThread() ? "@main" : ""));
+  }
 
   void Set(const std::function<void(TConnectionSettings&)>& change) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -113,6 +136,7 @@ class FakeHost final : public TConnectionHost {
   std::function<bool()> reopen;
 
  private:
+  std::optional<std::chrono::steady_clock::time_point> idleAt_;
   std::mutex mutex_;
   TConnectionSettings settings_;
   AnsiString pending_;
@@ -156,6 +180,26 @@ class LinkStates : public testing::FastClockTest {
 };
 
 // ---------------------------------------------------------------- Closed -> SettingUp -> Open
+
+// Idle work: planned for later, the reader wakes for it by itself; falling
+// due from another thread, WakeReader wakes the reader, which sleeps on the
+// port with no time limit otherwise.
+TEST_F(LinkStates, TheReaderWakesForIdleWork) {
+  ASSERT_NE(Connect(), 0u);
+  ASSERT_TRUE(WaitUntil([&] { return link->State() == TLinkState::Open; }));
+  host.IdleDueAfter(0);
+  link->WakeReader();
+  ASSERT_TRUE(WaitUntil([&] { return host.Has("idle"); }));
+  host.IdleDueAfter(100);
+  link->WakeReader();
+  ASSERT_TRUE(WaitUntil([&] {
+    int n = 0;
+    for (const std::string& e : host.Journal()) n += e == "idle";
+    return n == 2;
+  }));
+  // Text to dispatch goes first; idle work waits for a quiet port.
+  EXPECT_EQ(host.Transitions(), (Events{"connected:3", "idle", "idle"}));
+}
 
 TEST_F(LinkStates, OpenGoesThroughSettingUpToOpen) {
   EXPECT_EQ(link->State(), TLinkState::Closed);

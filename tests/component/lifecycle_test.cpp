@@ -233,6 +233,7 @@ class CountingPlatform : public SerialPlatform {
     bool ModemStatus(std::uint32_t& l) noexcept override { return d_->ModemStatus(l); }
     TDeviceEvent Wait(int ms) noexcept override { return d_->Wait(ms); }
     void Wake() noexcept override { d_->Wake(); }
+    void Nudge() noexcept override { d_->Nudge(); }
     void Close() noexcept override { d_->Close(); }
     int LastError() const noexcept override { return d_->LastError(); }
 

@@ -252,7 +252,8 @@ class FakeDevice : public SerialDevice {
     std::unique_lock<std::mutex> lock(modem_->mutex_);
     TDeviceEvent event = TDeviceEvent::TimedOut;
     auto ready = [&] {
-      if (woken_) {
+      if (woken_ || nudged_) {
+        nudged_ = false;
         event = TDeviceEvent::Woken;
       } else if (!Usable()) {
         event = TDeviceEvent::Gone;
@@ -278,6 +279,11 @@ class FakeDevice : public SerialDevice {
     woken_ = true;
     modem_->changed_.notify_all();
   }
+  void Nudge() noexcept override {
+    std::lock_guard<std::mutex> lock(modem_->mutex_);
+    nudged_ = true;
+    modem_->changed_.notify_all();
+  }
   void Close() noexcept override {
     std::lock_guard<std::mutex> lock(modem_->mutex_);
     woken_ = true;
@@ -299,6 +305,7 @@ class FakeDevice : public SerialDevice {
   std::uint32_t linesSeen_;  // the lines when last reported
   bool closed_ = false;
   bool woken_ = false;
+  bool nudged_ = false;
   int error_ = 0;
 };
 
