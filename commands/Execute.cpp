@@ -5,8 +5,8 @@
 
 namespace vesk {
 
-AnsiString TVeskGSM::RunCommand(const AnsiString& line, char terminator, int timeOutSeconds,
-                                at::TCommandAnswer& answer, bool probe) {
+AnsiString TVeskGSM::RunCommand(const AnsiString& line, char terminator, int timeOutSeconds, at::TCommandAnswer& answer,
+                                bool probe) {
   if (!PortDevice()) throw EVeskGSMException(NotOpenMessage());
   answer = at::TCommandAnswer();
   // What was waiting before the command is read and dispatched first, so
@@ -26,11 +26,12 @@ AnsiString TVeskGSM::RunCommand(const AnsiString& line, char terminator, int tim
   bool completed = false;
   // The command's own answer to a read such as AT+CREG? is not news, nor
   // a probe's refusal: the dispatcher gets the rest.
-  AnsiString text = ReadAnswer([&](const AnsiString& read) { return watch.Feed(read); }, timeOutSeconds, completed,
-                               false, [&](const AnsiString& read) {
-                                 const AnsiString rest = at::WithoutOwnAnswers(read, line);
-                                 return probe ? at::WithoutFinalError(rest) : rest;
-                               });
+  AnsiString text =
+      ReadAnswer([&](const AnsiString& read) { return watch.Feed(read); }, timeOutSeconds, completed, false,
+                 [&](const AnsiString& read) {
+                   const AnsiString rest = at::WithoutOwnAnswers(read, line);
+                   return probe ? at::WithoutFinalError(rest) : rest;
+                 });
   if (completed) answer = at::ReadCommandAnswer(text, line);
   NoteCommandOutcome(answer, timeOutSeconds);
   session.End();

@@ -359,8 +359,7 @@ bool TVeskGSM::HandleResult(const at::TResult& result, const AnsiString& framed,
       // +CREG, +CGREG, +CEREG, +CUSD (incoming/Notices.cpp).
       return HandleStateNotice(result);
 
-    case at::TResultKind::Prompt:
-      return true;
+    case at::TResultKind::Prompt: return true;
   }
   return true;
 }

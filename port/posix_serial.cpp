@@ -256,7 +256,8 @@ class PosixSerialDevice : public SerialDevice {
       if (p[1].revents != 0 || woken_.load()) {
         // A nudge is taken off the counter; a wake stays.
         std::uint64_t count = 0;
-        if (!woken_.load()) [[maybe_unused]] ssize_t taken = ::read(wake_, &count, sizeof count);
+        if (!woken_.load()) [[maybe_unused]]
+          ssize_t taken = ::read(wake_, &count, sizeof count);
         return TDeviceEvent::Woken;
       }
       if (p[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {

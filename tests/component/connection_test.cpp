@@ -87,9 +87,8 @@ class FakeHost final : public TConnectionHost {
   }
   void IdleDueAfter(double realMs) {
     std::lock_guard<std::mutex> lock(mutex_);
-    idleAt_ = std::chrono::steady_clock::now() +
-              std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                  std::chrono::duration<double, std::milli>(realMs));
+    idleAt_ = std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                                     std::chrono::duration<double, std::milli>(realMs));
   }
   void DoIdleWork() override {
     {

@@ -302,9 +302,9 @@ TEST_F(ModemSetup, TextFormatIsSwitchedOnBetweenCharacterSetAndIndication) {
   EXPECT_EQ(platform->Opens(), 0);
   ASSERT_TRUE(gsm->Open(false));
   ASSERT_TRUE(WaitUntil([&] { return gsm->IsSetUp(); }));
-  EXPECT_EQ(modem->Lines(), Joined({"AT+CLIP=1;+CRC=1", "AT+CSCS=\"GSM\"", "AT+CMGF=1", "AT+CSDH=1",
-                                    "AT+CNMI=2,1,0,0,0", "ATE0"},
-                                   kStateInit));
+  EXPECT_EQ(modem->Lines(),
+            Joined({"AT+CLIP=1;+CRC=1", "AT+CSCS=\"GSM\"", "AT+CMGF=1", "AT+CSDH=1", "AT+CNMI=2,1,0,0,0", "ATE0"},
+                   kStateInit));
 }
 
 TEST_F(ModemSetup, SettingTheFormatWhileOpenSendsIt) {

@@ -723,8 +723,7 @@ int RunPin(const CommonOptions& common, const PinOptions& options, std::ostream&
   TVeskGSM gsm;
   Configure(gsm, common);
   if (!OpenModem(gsm, common, true, err)) return kExitFailed;
-  const bool unlocked =
-      puk ? gsm.EnterPUK(options.puk, options.newPin) : gsm.EnterPIN(options.pin, options.lastTry);
+  const bool unlocked = puk ? gsm.EnterPUK(options.puk, options.newPin) : gsm.EnterPIN(options.pin, options.lastTry);
   const TModemError e = gsm.GetLastModemError();
   const TSIMState sim = gsm.GetSIMState();
   const int retries = gsm.GetPINRetries();
