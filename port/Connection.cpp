@@ -201,8 +201,8 @@ unsigned TConnection::Begin(std::shared_ptr<SerialDevice> device, TCommPort port
     // A reconnection stopped (by Close, Open or destruction) while its
     // attempt was opening the device does not go on to connect.
     bool stopped = ownerGone_ || (reconnectStopped_ && reconnect_ && reconnect_->IsCurrentThread());
-    if (stopped) {
-      device->Close();
+    if (stopped || !device) {
+      if (device) device->Close();
       return 0;
     }
     generation = ++generation_;

@@ -173,7 +173,8 @@ class TConnection : public std::enable_shared_from_this<TConnection> {
   // ------------------------------------------------ opening and closing
   // Records the newly opened device, starts the reader thread and returns
   // the new connection's number; 0 (and the device closed) when the
-  // reconnect thread calls it after reconnection was stopped.
+  // reconnect thread calls it after reconnection was stopped, or without a
+  // device.
   unsigned Begin(std::shared_ptr<SerialDevice> device, TCommPort port, bool skipInit);
   // The rest of Open, without any lock: waits until the reader of
   // connection `generation` has applied the line settings (or the
