@@ -217,14 +217,11 @@ bool TVeskGSM::TReportsState::Acknowledge(TVeskGSM& g) {
     ++st.acksOwed;
     if (!st.ackingThreads.insert(std::this_thread::get_id()).second) return true;
   }
-  struct Done {
-    TVeskGSM& g;
-    ~Done() {
-      if (!DispatchMayContinue()) return;
-      std::lock_guard<std::mutex> lock(g.FReportsLock);
-      g.ReportsState().ackingThreads.erase(std::this_thread::get_id());
-    }
-  } done{g};
+  auto done = OnScopeExit([&g] {
+    if (!DispatchMayContinue()) return;
+    std::lock_guard<std::mutex> lock(g.FReportsLock);
+    g.ReportsState().ackingThreads.erase(std::this_thread::get_id());
+  });
   for (;;) {
     {
       std::lock_guard<std::mutex> lock(g.FReportsLock);
@@ -369,14 +366,11 @@ bool TVeskGSM::HandleStoredStatusReport(const at::TResult& result, const AnsiStr
     st.deletionsOwed.push_back(PlaceOf(location, index));
     if (!st.deletingThreads.insert(std::this_thread::get_id()).second) return true;
   }
-  struct Done {
-    TVeskGSM& g;
-    ~Done() {
-      if (!DispatchMayContinue()) return;
-      std::lock_guard<std::mutex> lock(g.FReportsLock);
-      g.ReportsState().deletingThreads.erase(std::this_thread::get_id());
-    }
-  } done{*this};
+  auto done = OnScopeExit([this] {
+    if (!DispatchMayContinue()) return;
+    std::lock_guard<std::mutex> lock(FReportsLock);
+    ReportsState().deletingThreads.erase(std::this_thread::get_id());
+  });
   for (;;) {
     Place place;
     {
