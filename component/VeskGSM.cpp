@@ -9,9 +9,9 @@
 namespace vesk {
 
 TVeskGSM::TVeskGSM(TComponent* AOwner)
-    : TComponent(AOwner),
-      FSMSContainer(std::make_unique<TConcatenatedSMSCollection>()),
-      FLink(std::make_shared<TConnection>(this)) {}
+    : TComponent(AOwner), FSMSContainer(std::make_unique<TConcatenatedSMSCollection>()) {
+  MakeLink();
+}
 
 TVeskGSM::~TVeskGSM() {
   // From here on Open refuses. The connection ends, reconnection stops,
