@@ -35,14 +35,18 @@ CMAKE_ARGS ?=
 PREFIX     ?= /usr/local
 
 # What the demo and the tool need: CLI11 and nlohmann-json are for the
-# `veskgsm` tool only, SQLite and toml++ for its gateway (`veskgsm serve`);
-# the library needs none of them.
-DEMO_APT_PACKAGES := cmake g++ make libcli11-dev nlohmann-json3-dev libsqlite3-dev libtomlplusplus-dev
+# `veskgsm` tool only; SQLite, toml++, cpp-httplib (its HTTP API and
+# webhooks, found through pkg-config), OpenSSL and libpq for its gateway
+# (`veskgsm serve`); the library needs none of them.
+DEMO_APT_PACKAGES := cmake g++ make libcli11-dev nlohmann-json3-dev libsqlite3-dev libtomlplusplus-dev \
+                     pkg-config libcpp-httplib-dev libssl-dev libpq-dev
 # What the tests need besides: GoogleTest, Google Benchmark (the benchmarks
-# build with the tests), pkg-config for the installed package's test, and
+# build with the tests), pkg-config for the installed package's test,
 # gammu, a common AT client the tests run against the simulator (it brings
-# systemd and udev onto a fresh machine, so the demo does without it).
-TEST_APT_PACKAGES := googletest libgtest-dev libgmock-dev libbenchmark-dev pkg-config gammu
+# systemd and udev onto a fresh machine, so the demo does without it), a
+# PostgreSQL server the gateway's tests start on a folder of their own, and
+# Chromium, which loads the gateway's status page headless.
+TEST_APT_PACKAGES := googletest libgtest-dev libgmock-dev libbenchmark-dev pkg-config gammu postgresql chromium
 APT_PACKAGES := $(DEMO_APT_PACKAGES) $(TEST_APT_PACKAGES)
 FORMAT_PACKAGES := clang-format git
 # The "-posix" mingw compilers: the default ones lack std::thread.

@@ -63,6 +63,22 @@ constexpr const char kElementTruncated[] = "a header element runs past the user 
 constexpr const char kBadPart[] = "concatenation part number is not between 1 and the part count";
 }  // namespace header_error
 
+// The SIM's state from the answer to AT+CPIN? (TS 27.007 8.3): "ready",
+// "pin" (SIM PIN), "puk" (SIM PUK), "pin2", "puk2", "absent" (+CME ERROR:
+// 10, SIM not inserted), "other" for another code; empty when no line reads.
+std::string SimState(const std::vector<std::string>& lines);
+
+// The network registration from the answer to AT+CREG? (TS 27.007 7.2,
+// "+CREG: <n>,<stat>[,<lac>,<ci>[,<AcT>]]"): "unregistered" (0), "home"
+// (1), "searching" (2), "denied" (3), "unknown" (4), "roaming" (5); empty
+// when no line reads.
+std::string Registration(const std::vector<std::string>& lines);
+
+// The operator from the answer to AT+COPS? (TS 27.007 7.3, "+COPS:
+// <mode>[,<format>,\"<oper>\"[,<AcT>]]"): <oper> as the modem gave it;
+// empty when the modem is not registered or no line reads.
+std::string OperatorName(const std::vector<std::string>& lines);
+
 // Reads the header of a PDU as the modem stores it (TS 27.005 3.1: the
 // service centre address first). Never throws; `error` names what failed.
 PduHeader ReadPduHeader(const std::string& pdu);

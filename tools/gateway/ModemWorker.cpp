@@ -1,6 +1,7 @@
 #include "tools/gateway/ModemWorker.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "component/VeskGSM.h"
 #include "tools/gateway/Incoming.h"
@@ -187,6 +188,9 @@ void ModemWorker::WriteStatus() {
   s.imei = imei_;
   s.connected = connected_;
   s.signal = signal_;
+  s.sim = sim_;
+  s.registration = connected_ ? registration_ : "";
+  s.operatorName = connected_ ? operator_ : "";
   s.lastError = lastError_;
   s.lastErrorAt = lastErrorAt_;
   s.updated = ctx_.clock();
@@ -195,6 +199,11 @@ void ModemWorker::WriteStatus() {
   } catch (const StoreError& e) {
     ctx_.log->Error(settings_.name, "", std::string("cannot write the modem's status: ") + e.what());
   }
+}
+
+void ModemWorker::ReadNetwork() {
+  registration_ = Registration(Command("AT+CREG?"));
+  operator_ = OperatorName(Command("AT+COPS?"));
 }
 
 void ModemWorker::NoteError(const std::string& text) {
@@ -282,7 +291,11 @@ void ModemWorker::Run() {
       if (stopping_ || lost_) continue;
       const Millis before = ctx_.clock();
       if (pacer_.Ready(before)) {
+        const auto sendStart = std::chrono::steady_clock::now();
         if (std::optional<SendReport> report = ctx_.outbox->SendNext(settings_.name, settings_.report, *sender_)) {
+          if (ctx_.metrics)
+            ctx_.metrics->send.Observe(
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - sendStart).count());
           pacer_.Started(before);
           const std::string subject = MessageSubject(report->id);
           switch (report->state) {
@@ -310,6 +323,7 @@ void ModemWorker::Run() {
       }
       if (now >= nextStatus_) {
         signal_ = gsm_->GetSignalStrength();
+        ReadNetwork();
         WriteStatus();
         nextStatus_ = now + 30000;
       }
@@ -420,6 +434,7 @@ bool ModemWorker::SetUp(std::string& why) {
   Command("ATE0");
   Command("AT+CMEE=1");
   const std::vector<std::string> pin = Command("AT+CPIN?");
+  sim_ = SimState(pin);
   for (const std::string& line : pin) {
     const std::string upper = UpperCase(line);
     if (upper.find("SIM PUK") != std::string::npos) {
@@ -435,6 +450,7 @@ bool ModemWorker::SetUp(std::string& why) {
         why = "the SIM refused the PIN";
         return false;
       }
+      sim_ = "ready";
     }
   }
   if (!Ok(Command("AT+CMGF=0"))) {
@@ -456,6 +472,8 @@ bool ModemWorker::SetUp(std::string& why) {
   if (storages_.empty()) storages_ = {"SM"};
   const int signal = gsm_->GetSignalStrength();
   signal_ = signal;
+  Command("AT+COPS=3,0");  // the operator by its long name from now on
+  ReadNetwork();
   lastError_.clear();
   lastErrorAt_.reset();
   return true;

@@ -31,6 +31,7 @@
 
 #include "tools/gateway/Config.h"
 #include "tools/gateway/Log.h"
+#include "tools/gateway/Metrics.h"
 #include "tools/gateway/Outbox.h"
 #include "tools/gateway/Store.h"
 
@@ -61,6 +62,8 @@ struct WorkerContext {
   Millis rescan = 60000;
   // How long an idle worker waits before it looks at the queue again.
   Millis idlePoll = 250;
+  // Where sends are timed (/metrics); none when null.
+  Metrics* metrics = nullptr;
 };
 
 class ModemWorker {
@@ -97,6 +100,8 @@ class ModemWorker {
   void ReadStorage(const std::string& storage);
   void SendOne();
   void WriteStatus();
+  // The network registration and the operator, asked of the modem.
+  void ReadNetwork();
   void NoteError(const std::string& text);
   bool WaitFor(Millis ms);
   bool LostOrStopping() const;
@@ -126,6 +131,7 @@ class ModemWorker {
   std::string imei_;
   std::vector<std::string> storages_;
   std::optional<int> signal_;
+  std::string sim_, registration_, operator_;
   std::string lastError_;
   std::optional<Millis> lastErrorAt_;
   Millis nextOpen_ = 0;
