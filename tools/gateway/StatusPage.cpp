@@ -55,7 +55,8 @@ const char kHtml[] = R"(<!DOCTYPE html>
 </html>
 )";
 
-const char kCss[] = R"(:root { --ok: #1b7f3b; --degraded: #b26a00; --down: #b3261e; --line: #d8dce3; }
+const char kCss[] = R"([hidden] { display: none !important; }
+:root { --ok: #1b7f3b; --degraded: #b26a00; --down: #b3261e; --line: #d8dce3; }
 body { font: 14px/1.4 system-ui, sans-serif; margin: 0 auto; max-width: 1100px; padding: 1em; color: #1d2330; }
 h1 { font-size: 1.4em; margin: 0; } h2 { font-size: 1.1em; margin: 1.4em 0 .4em; }
 .muted { color: #667; margin: .2em 0 0; }
@@ -173,7 +174,8 @@ const char kJs[] = R"(// The gateway's status page: /v1/status every five second
   function renderQueue(queue) {
     var ul = $("queue");
     ul.textContent = "";
-    Object.keys(queue).forEach(function (state) {
+    var order = ["queued", "sending", "sent", "delivered", "failed", "expired", "uncertain"];
+    Object.keys(queue).sort(function (a, b) { return order.indexOf(a) - order.indexOf(b); }).forEach(function (state) {
       var li = el("li", state + " ");
       li.setAttribute("data-state", state);
       li.appendChild(el("b", queue[state]));

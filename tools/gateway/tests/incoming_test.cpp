@@ -42,6 +42,47 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ------------------------------------------------------------------ AT+CMGL
 
+// The modem's state for the API: raw answer lines as the simulator and
+// modems give them (TS 27.007 8.3, 7.2, 7.3).
+struct StateCase {
+  const char* name;
+  std::vector<std::string> lines;
+  std::string sim, registration, operatorName;
+};
+
+class ModemState : public ::testing::TestWithParam<StateCase> {};
+
+TEST_P(ModemState, ReadFromTheAnswerLines) {
+  const StateCase& c = GetParam();
+  EXPECT_EQ(SimState(c.lines), c.sim);
+  EXPECT_EQ(Registration(c.lines), c.registration);
+  EXPECT_EQ(OperatorName(c.lines), c.operatorName);
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Gateway, ModemState, ::testing::Values(
+    StateCase{"Ready", {"\r\n+CPIN: READY\r\n", "OK"}, "ready", "", ""},
+    StateCase{"PinAsked", {"+CPIN: SIM PIN", "OK"}, "pin", "", ""},
+    StateCase{"PukAsked", {"+CPIN: SIM PUK"}, "puk", "", ""},
+    StateCase{"NoSim", {"+CME ERROR: 10"}, "absent", "", ""},
+    StateCase{"SimFailure", {"+CME ERROR: 13"}, "other", "", ""},
+    StateCase{"HomeReadForm", {"+CREG: 0,1", "OK"}, "", "home", ""},
+    StateCase{"RoamingWithCell", {"+CREG: 2,5,\"00C3\",\"1A2B\",7", "OK"}, "", "roaming", ""},
+    StateCase{"Searching", {"+CREG: 0,2"}, "", "searching", ""},
+    StateCase{"Denied", {"+CREG: 0,3"}, "", "denied", ""},
+    StateCase{"NotRegistered", {"+CREG: 0,0"}, "", "unregistered", ""},
+    StateCase{"UnknownStat", {"+CREG: 0,4"}, "", "unknown", ""},
+    StateCase{"Unsolicited", {"+CREG: 1"}, "", "home", ""},
+    StateCase{"RegistrationGarbled", {"+CREG: x,y"}, "", "", ""},
+    StateCase{"OperatorLongName", {"+COPS: 0,0,\"Vodafone DE\",7", "OK"}, "", "", "Vodafone DE"},
+    StateCase{"OperatorWithComma", {"+COPS: 0,0,\"Acme, Inc\""}, "", "", "Acme, Inc"},
+    StateCase{"OperatorNumeric", {"+COPS: 0,2,\"26202\""}, "", "", "26202"},
+    StateCase{"NotRegisteredNoOperator", {"+COPS: 0", "OK"}, "", "", ""},
+    StateCase{"Nothing", {"OK"}, "", "", ""},
+    StateCase{"Empty", {}, "", "", ""}),
+    [](const ::testing::TestParamInfo<StateCase>& p) { return std::string(p.param.name); });
+// clang-format on
+
 TEST(Listing, EntriesWithTheirPdus) {
   const std::vector<std::string> lines = {"AT+CMGL=4",
                                           "+CMGL: 1,0,,23",
