@@ -8,6 +8,9 @@
 #                commit) against .clang-format; make format rewrites them
 # make crash-test -- the gateway killed 20 times at random moments while 4
 #                simulated modems receive 200 messages and send 200 (CI)
+# make multihost-test -- three gateways with 2 simulated modems each on one
+#                PostgreSQL database send 600 messages, one killed with
+#                SIGKILL holding a claim (CI)
 # make tsan   -- the test suite under ThreadSanitizer
 # make asan   -- the test suite under AddressSanitizer and UBSan
 # make bench  -- the benchmarks (with the peer library's comparison when
@@ -59,7 +62,8 @@ FUZZ_PACKAGES := clang libclang-rt-dev
 BENCH_PACKAGES := libgammu-dev
 
 .PHONY: all deps demo-deps deps-windows fuzz-deps bench-deps format-deps configure configure-demo build test \
-        check-fast check-layers format-check format crash-test tsan asan bench fuzz demo install windows test-windows clean
+        check-fast check-layers format-check format crash-test multihost-test tsan asan bench fuzz demo install \
+        windows test-windows clean
 
 all: build
 
@@ -140,6 +144,12 @@ crash-test: build
 	$(BUILD)/tools/gateway/gateway_crash_harness --binary $(BUILD)/tools/cli/veskgsm \
 	  --kills 20 --modems 4 --incoming 200 --outgoing 200; status=$$?; \
 	echo "crash-test took $$(( $$(date +%s) - start )) s"; exit $$status
+
+# make test runs a short round of it (120 messages); this is the full one.
+multihost-test: build
+	@start=$$(date +%s); \
+	$(BUILD)/tools/gateway/gateway_multihost_harness --binary $(BUILD)/tools/cli/veskgsm --messages 600 --incoming 60; \
+	status=$$?; echo "multihost-test took $$(( $$(date +%s) - start )) s"; exit $$status
 
 tsan: deps
 	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DVESK_TSAN=ON -DVESK_WERROR=ON -DVESK_BUILD_BENCH=OFF $(CMAKE_ARGS)
