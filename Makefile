@@ -92,8 +92,9 @@ format-deps:
 deps-windows:
 	$(call apt_install,$(WINDOWS_APT_PACKAGES),--no-install-recommends)
 
+# The gateway's packages too: fuzz_http_api is built on it.
 fuzz-deps:
-	@$(MAKE) --no-print-directory deps APT_PACKAGES="cmake make $(FUZZ_PACKAGES)"
+	@$(MAKE) --no-print-directory deps APT_PACKAGES="$(DEMO_APT_PACKAGES) $(FUZZ_PACKAGES)"
 
 bench-deps:
 	@$(MAKE) --no-print-directory deps APT_PACKAGES="$(APT_PACKAGES) $(BENCH_PACKAGES)"
@@ -168,7 +169,7 @@ bench: bench-deps build
 # Each target runs on a copy of its seed corpus (fuzz/corpus_<name>), so the
 # seeds in the tree stay as they are; findings go to $(FUZZ_BUILD)/findings.
 FUZZERS := fuzz_deliver fuzz_udh fuzz_text_sms fuzz_extract_strings fuzz_dispatcher fuzz_simulator_at \
-           fuzz_framing fuzz_read_answers
+           fuzz_framing fuzz_read_answers fuzz_http_api
 fuzz: fuzz-deps
 	CXX=clang++ CC=clang cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVESK_BUILD_FUZZ=ON \
 	  -DVESK_BUILD_TESTS=OFF -DVESK_BUILD_BENCH=OFF $(CMAKE_ARGS)

@@ -31,18 +31,10 @@ void ToHttplib(const HttpResponse& from, httplib::Response& res) {
 
 }  // namespace
 
-HttpServer::HttpServer(Api& api, int threads) : api_(api), server_(std::make_unique<httplib::Server>()) {
-  httplib::Server& s = *server_;
-  const int poolSize = std::max(2, threads);
-  s.new_task_queue = [poolSize] { return new httplib::ThreadPool(static_cast<std::size_t>(poolSize)); };
+void InstallRoutes(httplib::Server& s, Api& api) {
   s.set_payload_max_length(kMaxBody);
-  s.set_read_timeout(10, 0);
-  s.set_write_timeout(10, 0);
-  s.set_keep_alive_timeout(5);
-  s.set_keep_alive_max_count(1000);
-  s.set_tcp_nodelay(true);
-  const httplib::Server::Handler handle = [this](const httplib::Request& req, httplib::Response& res) {
-    ToHttplib(api_.Handle(FromHttplib(req)), res);
+  const httplib::Server::Handler handle = [&api](const httplib::Request& req, httplib::Response& res) {
+    ToHttplib(api.Handle(FromHttplib(req)), res);
   };
   // Every path goes to the API, which routes it itself.
   s.Get(".*", handle);
@@ -62,6 +54,18 @@ HttpServer::HttpServer(Api& api, int threads) : api_(api), server_(std::make_uni
   s.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
     ToHttplib(JsonError(500, "internal", "the request could not be served"), res);
   });
+}
+
+HttpServer::HttpServer(Api& api, int threads) : api_(api), server_(std::make_unique<httplib::Server>()) {
+  httplib::Server& s = *server_;
+  const int poolSize = std::max(2, threads);
+  s.new_task_queue = [poolSize] { return new httplib::ThreadPool(static_cast<std::size_t>(poolSize)); };
+  s.set_read_timeout(10, 0);
+  s.set_write_timeout(10, 0);
+  s.set_keep_alive_timeout(5);
+  s.set_keep_alive_max_count(1000);
+  s.set_tcp_nodelay(true);
+  InstallRoutes(s, api_);
 }
 
 HttpServer::~HttpServer() { Stop(); }

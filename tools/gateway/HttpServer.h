@@ -20,6 +20,11 @@ class Server;
 
 namespace vesk::gateway {
 
+// Sets a server up to carry the API: every path and method to Api::Handle,
+// the body limit, JSON for the errors the server finds itself. The fuzz
+// target feeds such a server raw bytes.
+void InstallRoutes(httplib::Server& server, Api& api);
+
 class HttpServer {
  public:
   // `threads`: requests served at once (a keep-alive connection holds one).

@@ -99,9 +99,10 @@ bool StartServer(const std::string& folder, std::string& why) {
   const std::string bin = BinDir();
   const std::string log = folder + "/server.log";
   const int port = PortOf(folder);
+  const bool durable = fs::exists(folder + "/durable");
   const std::string options = "-p " + std::to_string(port) + " -k " + folder +
-                              " -c listen_addresses=127.0.0.1 -c fsync=off -c synchronous_commit=off "
-                              "-c full_page_writes=off -c max_connections=300 -c shared_buffers=64MB";
+                              " -c listen_addresses=127.0.0.1 -c max_connections=300 -c shared_buffers=64MB" +
+                              (durable ? "" : " -c fsync=off -c synchronous_commit=off -c full_page_writes=off");
   if (Run({bin + "/pg_ctl", "-D", folder + "/data", "-o", options, "-l", log, "-w", "-t", "60", "start"},
           folder + "/pg_ctl.log") != 0) {
     why = "pg_ctl start failed: " + Tail(log) + Tail(folder + "/pg_ctl.log");
@@ -131,7 +132,7 @@ std::string PgServer::Missing() {
   return "";
 }
 
-bool PgServer::Start(const std::string& folder, std::string& why) {
+bool PgServer::Start(const std::string& folder, std::string& why, bool durable) {
   why = Missing();
   if (!why.empty()) return false;
   std::error_code ec;
@@ -149,6 +150,7 @@ bool PgServer::Start(const std::string& folder, std::string& why) {
     }
   }
   std::ofstream(folder + "/port") << FreePort();
+  if (durable) std::ofstream(folder + "/durable") << "fsync and synchronous_commit on\n";
   const std::string bin = BinDir();
   if (Run({bin + "/initdb", "-D", folder + "/data", "-A", "trust", "-U", "veskgsm", "-E", "UTF8", "--locale=C",
            "--no-sync"},

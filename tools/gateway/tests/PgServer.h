@@ -21,7 +21,9 @@ class PgServer {
   static std::string Missing();
 
   // Starts a server in `folder` (made if need be); false with `why`.
-  static bool Start(const std::string& folder, std::string& why);
+  // `durable`: commits wait for the disk as a production server's do
+  // (benchmarks); otherwise fsync and synchronous_commit are off.
+  static bool Start(const std::string& folder, std::string& why, bool durable = false);
   static void Stop(const std::string& folder);
   // Whether a server started by Start runs in `folder`.
   static bool Running(const std::string& folder);
