@@ -135,6 +135,8 @@ std::string PgServer::Missing() {
 bool PgServer::Start(const std::string& folder, std::string& why, bool durable) {
   why = Missing();
   if (!why.empty()) return false;
+  // A server an earlier run left behind in this folder is stopped first.
+  Stop(folder);
   std::error_code ec;
   fs::remove_all(folder, ec);
   fs::create_directories(folder, ec);
