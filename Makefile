@@ -169,7 +169,7 @@ bench: bench-deps build
 # Each target runs on a copy of its seed corpus (fuzz/corpus_<name>), so the
 # seeds in the tree stay as they are; findings go to $(FUZZ_BUILD)/findings.
 FUZZERS := fuzz_deliver fuzz_udh fuzz_text_sms fuzz_extract_strings fuzz_dispatcher fuzz_simulator_at \
-           fuzz_framing fuzz_read_answers fuzz_http_api
+           fuzz_framing fuzz_read_answers fuzz_status_report fuzz_http_api
 fuzz: fuzz-deps
 	CXX=clang++ CC=clang cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVESK_BUILD_FUZZ=ON \
 	  -DVESK_BUILD_TESTS=OFF -DVESK_BUILD_BENCH=OFF $(CMAKE_ARGS)

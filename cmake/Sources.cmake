@@ -37,12 +37,17 @@ set(VESK_CODEC_SOURCES
     codec/Deliver.cpp
     codec/MessagePlan.cpp
     codec/Packing.cpp
+    codec/StatusReport.cpp
     codec/Submit.cpp
     codec/TextMode.cpp
     incoming/Reassembly.cpp)
 
 set(VESK_AT_SOURCES
     commands/Answers.cpp
+    commands/Errors.cpp
+    commands/Indications.cpp
+    commands/ModemState.cpp
+    commands/StateAnswers.cpp
     incoming/Framing.cpp)
 
 # No portable sources: only the backends.
@@ -60,13 +65,19 @@ set(VESK_COMPONENT_SOURCES
     codec/VeskGSMCodec.cpp
     commands/Device.cpp
     commands/Execute.cpp
+    commands/Indication.cpp
     commands/Setup.cpp
+    commands/State.cpp
     commands/Storage.cpp
+    commands/Ussd.cpp
     component/TrafficLog.cpp
     component/VeskGSM.cpp
     detection/Detect.cpp
     incoming/ComponentParts.cpp
     incoming/Dispatcher.cpp
+    incoming/Notices.cpp
+    incoming/Pairing.cpp
+    incoming/Reports.cpp
     port/LineSettings.cpp
     port/PortIO.cpp
     port/PortList.cpp
@@ -80,8 +91,11 @@ set(VESK_COMPONENT_SOURCES
 # VeskGSM.h comes to include a header missing here.
 set(VESK_PUBLIC_HEADERS
     codec/MessagePlan.h
+    commands/Errors.h
+    commands/ModemState.h
     codec/Submit.h
     component/Component.h
+    component/DeliveryReports.h
     component/Enums.h
     component/Framework.h
     component/Thread.h

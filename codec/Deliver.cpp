@@ -7,6 +7,7 @@
 #include "codec/Alphabet.h"
 #include "codec/Hex.h"
 #include "codec/Packing.h"
+#include "codec/PduFields.h"
 
 namespace vesk::codec {
 
@@ -32,98 +33,22 @@ class Scratch {
   std::size_t size_;
 };
 
-// The one way the decoder reads its input: a position in the hexadecimal
-// text that only ever looks at characters inside it. Moving past the end
-// is allowed; reads there fail.
-class PduCursor {
- public:
-  explicit PduCursor(const AnsiString& text) : text_(text) {}
-
-  std::size_t Position() const { return pos_; }
-  std::size_t CharsLeft() const { return pos_ < text_.size() ? text_.size() - pos_ : 0; }
-  bool HasOctets(std::size_t n) const { return CharsLeft() / 2 >= n; }
-
-  // The character `ahead` places on, or '\0' beyond the end.
-  char Char(std::size_t ahead) const {
-    std::size_t at = pos_ + ahead;
-    return at < text_.size() ? text_[at] : '\0';
-  }
-  // Octet number `ahead` from the cursor; -1 when its two characters are
-  // not both there and hexadecimal.
-  int Octet(std::size_t ahead = 0) const {
-    int hi = HexDigit(Char(2 * ahead));
-    int lo = HexDigit(Char(2 * ahead + 1));
-    return hi < 0 || lo < 0 ? -1 : hi * 16 + lo;
-  }
-  // Reads the octet at the cursor, `fallback` when it is not hexadecimal,
-  // and moves on.
-  int NextOctetOr(int fallback) {
-    int v = Octet();
-    Skip(1);
-    return v < 0 ? fallback : v;
-  }
-  // The next n octets written to out, without moving; false when they are
-  // not all there and hexadecimal.
-  bool ReadOctets(std::size_t n, unsigned char* out) const {
-    return HasOctets(n) && DecodeHexOctets(text_.data() + pos_, n, out);
-  }
-  void Skip(std::size_t octets) { pos_ += 2 * octets; }
-  void SkipChars(std::size_t chars) { pos_ += chars; }
-
- private:
-  const AnsiString& text_;
-  std::size_t pos_ = 0;
-};
-
 DeliverPDU Fail(DeliverPDU& r, const char* error) {
   r.Error = error;
   return std::move(r);
 }
 
-// Swapped semi-octets, TS 23.040 9.1.2.3: the pair "91" reads 19.
-int SwappedDecimal(char first, char second) {
-  if (first < '0' || first > '9' || second < '0' || second > '9') return -1;
-  return (second - '0') * 10 + (first - '0');
-}
-
-// TS 23.040 9.2.3.11: year, month, day, hour, minute, second, zone, each
-// as swapped semi-octets; bit 3 of the zone octet is its sign. A stamp
-// that does not read gives 0 and 0.
-void ReadTimeStamp(const PduCursor& c, DeliverPDU& r) {
-  r.TimeStamp = 0;
-  r.TimeZone = 0;
-  int f[6];
-  for (std::size_t i = 0; i < 6; ++i)
-    if ((f[i] = SwappedDecimal(c.Char(2 * i), c.Char(2 * i + 1))) < 0) return;
-  const char units = c.Char(12);
-  const int high = HexDigit(c.Char(13));
-  if (units < '0' || units > '9' || high < 0) return;
-  int zone = (high & 0x7) * 10 + (units - '0');
-  if (high & 0x8) zone = -zone;
-  const int year = f[0] <= 95 ? 2000 + f[0] : 1900 + f[0];
-  TDateTime date, time;
-  if (!TryEncodeDate(year, f[1], f[2], date) || !TryEncodeTime(f[3], f[4], f[5], 0, time)) return;
-  r.TimeStamp = date + time;
+// TS 23.040 9.2.3.11 at the cursor; a stamp that does not read gives 0 and 0.
+void ReadStampInto(const PduCursor& c, DeliverPDU& r) {
+  TDateTime stamp;
+  int zone;
+  ReadTimeStamp(c, stamp, zone);
+  r.TimeStamp = stamp;
   r.TimeZone = zone;
 }
 
-// TS 23.040 9.1.2.5: the type of number in bits 4-6 of the type of address.
-constexpr int kNumberTypeMask = 0x70;
-constexpr int kInternational = 0x10;
-constexpr int kAlphanumeric = 0x50;
-
-// Appends one semi-octet of a number (TS 23.040 9.1.2.3): digits as they
-// stand, 0xA to 0xE as "*", "#", "a", "b", "c"; the filler 0xF yields
-// nothing; a character that is not hexadecimal is kept as it stands.
-inline void AppendSemiOctet(AnsiString& out, char ch) {
-  if (ch >= '0' && ch <= '9') {
-    out.push_back(ch);
-    return;
-  }
-  const int v = HexDigit(ch);
-  if (v == 0xF) return;
-  out.push_back(v < 0 ? ch : "*#abc"[v - 10]);
-}
+constexpr AddressErrors kOriginatingAddressErrors = {decode_error::kAddressTruncated, decode_error::kAddressTooLong,
+                                                     decode_error::kAlphanumericNotHex};
 
 // TS 23.040 9.2.3.24.1 and .8: concatenation with 8- and 16-bit references;
 // 9.2.3.24.15 and .16: national language single and locking shift.
@@ -233,18 +158,7 @@ DeliverPDU DecodeDeliver(const AnsiString& MessageText) {
   PduCursor c(MessageText);
 
   // Service centre address (TS 24.011 8.2.5.1): length in octets, type, digits.
-  if (!c.HasOctets(1)) return Fail(r, decode_error::kCenterTruncated);
-  const int centerLength = c.NextOctetOr(0);
-  if (centerLength > 0) {
-    if (!c.HasOctets(static_cast<std::size_t>(centerLength))) return Fail(r, decode_error::kCenterTruncated);
-    const int type = c.Octet(0);
-    if (type >= 0 && (type & kNumberTypeMask) == kInternational) r.CenterNumber = "+";
-    for (std::size_t i = 1; i < static_cast<std::size_t>(centerLength); ++i) {
-      AppendSemiOctet(r.CenterNumber, c.Char(2 * i + 1));
-      AppendSemiOctet(r.CenterNumber, c.Char(2 * i));
-    }
-    c.Skip(static_cast<std::size_t>(centerLength));
-  }
+  if (!ReadServiceCentre(c, r.CenterNumber)) return Fail(r, decode_error::kCenterTruncated);
 
   // First octet (TS 23.040 9.2.3.1-9.2.3.3, 9.2.3.23): TP-MTI, TP-VPF, TP-UDHI.
   if (!c.HasOctets(1)) return Fail(r, decode_error::kNoFirstOctet);
@@ -259,39 +173,9 @@ DeliverPDU DecodeDeliver(const AnsiString& MessageText) {
     c.Skip(1);
   }
 
-  // TP-OA (TP-DA of an SMS-SUBMIT), TS 23.040 9.1.2.5: its length counts
-  // useful semi-octets, at most 20.
-  if (!c.HasOctets(2)) return Fail(r, decode_error::kAddressTruncated);
-  const int addressDigits = c.NextOctetOr(0);
-  if (addressDigits > kMaxAddressDigits) return Fail(r, decode_error::kAddressTooLong);
-  const int addressType = c.Octet(0);
-  c.Skip(1);
-  const bool international = addressType >= 0 && (addressType & kNumberTypeMask) == kInternational;
-  const bool alphanumeric = addressType >= 0 && (addressType & kNumberTypeMask) == kAlphanumeric;
-  const std::size_t addressChars = static_cast<std::size_t>(addressDigits + (addressDigits & 1));
-  if (c.CharsLeft() < addressChars) return Fail(r, decode_error::kAddressTruncated);
-  if (international) r.PhoneNumber = "+";
-  if (alphanumeric) {
-    // GSM 7-bit characters packed in the semi-octets (TS 23.040 9.1.2.5).
-    unsigned char octets[kMaxAddressDigits / 2];
-    const std::size_t octetCount = addressChars / 2;
-    if (!c.ReadOctets(octetCount, octets)) return Fail(r, decode_error::kAlphanumericNotHex);
-    char codes[kMaxAddressDigits];
-    std::size_t count =
-        UnpackSeptets(octets, octetCount, 0, static_cast<std::size_t>(addressDigits) * 4 / 7, codes);
-    // A length that counts the last octet whole ends in seven bits of
-    // padding, which read as a final code 0 ("@"): not part of the name.
-    if (count > 0 && codes[count - 1] == 0 && 7 * count == 8 * octetCount) --count;
-    WideString name;
-    AppendGsmText(name, codes, count);
-    r.PhoneNumber = WideToAnsi(name);
-  } else {
-    // Exactly the useful semi-octets; the filler after an odd count is not
-    // a digit, whatever its value.
-    for (std::size_t k = 0; k < static_cast<std::size_t>(addressDigits); ++k)
-      AppendSemiOctet(r.PhoneNumber, c.Char(k ^ 1));
-  }
-  c.SkipChars(addressChars);
+  // TP-OA (TP-DA of an SMS-SUBMIT), TS 23.040 9.1.2.5.
+  int addressType;
+  if (const char* error = ReadAddress(c, r.PhoneNumber, addressType, kOriginatingAddressErrors)) return Fail(r, error);
 
   // TP-PID (not reported), TP-DCS.
   if (!c.HasOctets(2)) return Fail(r, decode_error::kNoCodingScheme);
@@ -303,7 +187,7 @@ DeliverPDU DecodeDeliver(const AnsiString& MessageText) {
   // 9.2.3.12): absolute (read as a time stamp), relative, enhanced or none.
   if (r.MessageType == 0 || validityFormat == 3) {
     if (!c.HasOctets(7)) return Fail(r, decode_error::kTimeStampTruncated);
-    ReadTimeStamp(c, r);
+    ReadStampInto(c, r);
     c.Skip(7);
   } else if (validityFormat == 2 || validityFormat == 1) {
     const std::size_t octets = validityFormat == 2 ? 1 : 7;

@@ -74,14 +74,47 @@ bool HeldByTables(const WideString& text, TNationalLanguageShiftTables locking, 
 
 }  // namespace
 
+int RelativeValidityPeriod(int minutes) {
+  constexpr int kHalfDay = 12 * 60, kDay = 24 * 60, kWeek = 7 * kDay;
+  if (minutes <= 5) return 0;
+  if (minutes <= kHalfDay) return (minutes + 4) / 5 - 1;
+  if (minutes <= kDay) return 143 + (minutes - kHalfDay + 29) / 30;
+  if (minutes <= 30 * kDay) return std::max(168, 166 + (minutes + kDay - 1) / kDay);
+  if (minutes <= 63 * kWeek) return std::max(197, 192 + (minutes + kWeek - 1) / kWeek);
+  return 255;
+}
+
+int RelativeValidityMinutes(int octet) {
+  if (octet <= 143) return (octet + 1) * 5;
+  if (octet <= 167) return 12 * 60 + (octet - 143) * 30;
+  if (octet <= 196) return (octet - 166) * 24 * 60;
+  return (octet - 192) * 7 * 24 * 60;
+}
+
 TPDUSMS StringToPDUSMS(const WideString& PhoneNumber, const WideString& CenterNumber, const WideString& MessageText,
                        TMessageEncoding Encoding, bool Flash, const TUDH* UserDataHeader) {
-  return StringToPDUSMS(PhoneNumber, CenterNumber, MessageText, Encoding, Flash, UserDataHeader, stDefault, stDefault);
+  return StringToPDUSMS(PhoneNumber, CenterNumber, MessageText, Encoding, Flash, UserDataHeader, stDefault, stDefault,
+                        TSubmitOptions());
+}
+
+TPDUSMS StringToPDUSMS(const WideString& PhoneNumber, const WideString& CenterNumber, const WideString& MessageText,
+                       TMessageEncoding Encoding, bool Flash, const TUDH* UserDataHeader,
+                       const TSubmitOptions& Options) {
+  return StringToPDUSMS(PhoneNumber, CenterNumber, MessageText, Encoding, Flash, UserDataHeader, stDefault, stDefault,
+                        Options);
 }
 
 TPDUSMS StringToPDUSMS(const WideString& PhoneNumber, const WideString& CenterNumber, const WideString& MessageText,
                        TMessageEncoding Encoding, bool Flash, const TUDH* UserDataHeader,
                        TNationalLanguageShiftTables lockingShift, TNationalLanguageShiftTables singleShift) {
+  return StringToPDUSMS(PhoneNumber, CenterNumber, MessageText, Encoding, Flash, UserDataHeader, lockingShift,
+                        singleShift, TSubmitOptions());
+}
+
+TPDUSMS StringToPDUSMS(const WideString& PhoneNumber, const WideString& CenterNumber, const WideString& MessageText,
+                       TMessageEncoding Encoding, bool Flash, const TUDH* UserDataHeader,
+                       TNationalLanguageShiftTables lockingShift, TNationalLanguageShiftTables singleShift,
+                       const TSubmitOptions& Options) {
   const PreparedNumber center = PrepareNumber(CenterNumber);
   const PreparedNumber destination = PrepareNumber(PhoneNumber);
   if (Encoding == meAuto) Encoding = HeldByTables(MessageText, lockingShift, singleShift) ? me7bit : meUCS2;
@@ -118,15 +151,19 @@ TPDUSMS StringToPDUSMS(const WideString& PhoneNumber, const WideString& CenterNu
     AppendSemiOctets(pdu, center.digits);
   }
 
-  // TS 23.040 9.2.2.2: TP-MTI SMS-SUBMIT, TP-VPF relative, TP-UDHI.
-  pdu += header ? "51" : "11";
+  // TS 23.040 9.2.2.2: TP-MTI SMS-SUBMIT, TP-VPF relative, TP-SRR, TP-UDHI.
+  AppendHexOctet(pdu, 0x11u | (Options.StatusReportRequest ? 0x20u : 0u) | (header ? 0x40u : 0u));
   pdu += "00";  // TP-MR: the modem assigns it
   pdu += IntToHex(destination.digits.size(), 2);  // TP-DA length in digits
   pdu += TypeOfAddress(destination);
   AppendSemiOctets(pdu, destination.digits);
   pdu += "00";  // TP-PID
   pdu += DataCodingScheme(Encoding, Flash);
-  pdu += "AA";  // TP-VP: four days
+  // TP-VP: four days unless the options ask for another span.
+  if (Options.ValidityMinutes > 0)
+    AppendHexOctet(pdu, static_cast<unsigned>(RelativeValidityPeriod(Options.ValidityMinutes)));
+  else
+    pdu += "AA";
 
   // TP-UDL counts septets in 7-bit, octets otherwise, the header included:
   // in 7-bit the header and its fill bits take whole septets (the six

@@ -33,7 +33,26 @@ class TUDH : public TObject {
   std::uint8_t FCount;
 };
 
+// What a send asks of each SMS-SUBMIT beyond its text and header.
+struct TSubmitOptions {
+  // TP-SRR (TS 23.040 9.2.3.5): the SC is asked for a status report.
+  bool StatusReportRequest = false;
+  // TP-VP in the relative format (9.2.3.12.1), in minutes, rounded up to
+  // the next value the format holds (5 minutes to 63 weeks; a longer ask
+  // gets 63 weeks). 0 or less: the encoder's standing four days (0xAA).
+  int ValidityMinutes = 0;
+};
+
 namespace codec {
+
+// TS 23.040 9.2.3.12.1: the relative TP-VP octet that lasts at least
+// `minutes` (0 to 143: (VP + 1) x 5 minutes; 144 to 167: 12 hours +
+// (VP - 143) x 30 minutes; 168 to 196: (VP - 166) days; 197 to 255:
+// (VP - 192) weeks). 255 for anything beyond 63 weeks, 0 for 5 minutes
+// or less.
+int RelativeValidityPeriod(int minutes);
+// How many minutes a relative TP-VP octet (0 to 255) stands for.
+int RelativeValidityMinutes(int octet);
 
 // Builds the PDU that AT+CMGS takes: the service centre address (or "00"
 // for the modem's own), then an SMS-SUBMIT with a relative validity period
@@ -48,6 +67,11 @@ namespace codec {
 // network refuses. Raises nothing. Any thread.
 TPDUSMS StringToPDUSMS(const WideString& PhoneNumber, const WideString& CenterNumber, const WideString& MessageText,
                        TMessageEncoding Encoding, bool Flash, const TUDH* UserDataHeader);
+// The same with TP-SRR and the validity period of `Options`; default
+// options give the PDU above.
+TPDUSMS StringToPDUSMS(const WideString& PhoneNumber, const WideString& CenterNumber, const WideString& MessageText,
+                       TMessageEncoding Encoding, bool Flash, const TUDH* UserDataHeader,
+                       const TSubmitOptions& Options);
 
 // The same, the 7-bit text written with the national language tables:
 // every character in the locking shift table `lockingShift` or, escaped, in
@@ -62,6 +86,11 @@ TPDUSMS StringToPDUSMS(const WideString& PhoneNumber, const WideString& CenterNu
 TPDUSMS StringToPDUSMS(const WideString& PhoneNumber, const WideString& CenterNumber, const WideString& MessageText,
                        TMessageEncoding Encoding, bool Flash, const TUDH* UserDataHeader,
                        TNationalLanguageShiftTables lockingShift, TNationalLanguageShiftTables singleShift);
+// The same with the national language tables and the options.
+TPDUSMS StringToPDUSMS(const WideString& PhoneNumber, const WideString& CenterNumber, const WideString& MessageText,
+                       TMessageEncoding Encoding, bool Flash, const TUDH* UserDataHeader,
+                       TNationalLanguageShiftTables lockingShift, TNationalLanguageShiftTables singleShift,
+                       const TSubmitOptions& Options);
 
 }  // namespace codec
 

@@ -5,12 +5,6 @@
 
 namespace vesk {
 
-namespace {
-
-bool Blank(const AnsiString& s) { return Trim(s).empty(); }
-
-}  // namespace
-
 AnsiString TVeskGSM::GetIMEI() {
   at::TCommandAnswer answer;
   RunCommand("AT+CGSN", '\r', 15, answer);
@@ -22,16 +16,6 @@ int TVeskGSM::GetSignalStrength() {
   RunCommand("AT+CSQ", '\r', 15, answer);
   return answer.Succeeded() ? at::SignalStrength(answer) : 99;
 }
-
-bool TVeskGSM::EnterPIN(const AnsiString& strPin) {
-  // A PIN that would end the command line is never written.
-  if (Blank(strPin) || !at::CheckArgument(strPin, "the PIN").empty()) return false;
-  const bool ok = ExecuteATCommand("AT+CPIN=\"" + strPin + "\"", '\r');
-  Pause(250);
-  return ok;
-}
-
-bool TVeskGSM::EnterPIN() { return EnterPIN(GetPIN()); }
 
 bool TVeskGSM::HideMyPhoneNumber(bool hideNumber) {
   const bool ok = ExecuteATCommand(hideNumber ? "AT+CLIR=1" : "AT+CLIR=2", '\r');

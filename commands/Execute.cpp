@@ -1,11 +1,12 @@
 // Sending one AT command and collecting its answer.
 #include "commands/Answers.h"
+#include "commands/StateAnswers.h"
 #include "component/VeskGSM.h"
 
 namespace vesk {
 
 AnsiString TVeskGSM::RunCommand(const AnsiString& line, char terminator, int timeOutSeconds,
-                                at::TCommandAnswer& answer) {
+                                at::TCommandAnswer& answer, bool probe) {
   if (!PortDevice()) throw EVeskGSMException(NotOpenMessage());
   answer = at::TCommandAnswer();
   // What was waiting before the command is read and dispatched first, so
@@ -23,8 +24,15 @@ AnsiString TVeskGSM::RunCommand(const AnsiString& line, char terminator, int tim
   Pause(50);
   at::TFinalWatch watch;
   bool completed = false;
-  AnsiString text = ReadAnswer([&](const AnsiString& read) { return watch.Feed(read); }, timeOutSeconds, completed);
+  // The command's own answer to a read such as AT+CREG? is not news, nor
+  // a probe's refusal: the dispatcher gets the rest.
+  AnsiString text = ReadAnswer([&](const AnsiString& read) { return watch.Feed(read); }, timeOutSeconds, completed,
+                               false, [&](const AnsiString& read) {
+                                 const AnsiString rest = at::WithoutOwnAnswers(read, line);
+                                 return probe ? at::WithoutFinalError(rest) : rest;
+                               });
   if (completed) answer = at::ReadCommandAnswer(text, line);
+  NoteCommandOutcome(answer, timeOutSeconds);
   return text;
 }
 

@@ -19,11 +19,13 @@ void TVeskGSM::InitGSMModem() {
   ExecuteATCommand("AT+CSCS=\"GSM\"", '\r');
   if (!Pause(250)) return;
   if (FMessageFormat != mfDefault) SetMessageFormat(FMessageFormat);
-  // New messages stored and announced with +CMTI.
-  ExecuteATCommand("AT+CNMI=2,1,0,0,0", '\r');
+  // New messages stored and announced with +CMTI, or routed directly;
+  // status reports routed as asked (commands/Indication.cpp).
+  SetUpMessageIndication();
   if (!Pause(250)) return;
   ExecuteATCommand("ATE0", '\r');
-  Pause(250);
+  if (!Pause(250)) return;
+  SetUpModemState();
 }
 
 std::uint16_t TVeskGSM::TestGSMModemCapabilities() {
@@ -46,6 +48,8 @@ std::uint16_t TVeskGSM::TestGSMModemCapabilities() {
     SetMessageFormat(FMessageFormat);
     Pause(500);
   }
+  // And the indication, when the set-up had chosen another.
+  RestoreMessageIndication();
   return mask;
 }
 

@@ -284,11 +284,11 @@ std::vector<TPropertyInfo> TVeskGSM::PublishedProperties() {
       BoolProperty(
           "EnableRTSOnOpen", [this] { return GetEnableRTSOnOpen(); }, [this](bool v) { SetEnableRTSOnOpen(v); }, true),
       EnumProperty<THwFlowControl>(
-          "HwFlowControl", [this] { return GetHwFlowControl(); },
-          [this](THwFlowControl v) { SetHwFlowControl(v); }, hfNONE),
+          "HwFlowControl", [this] { return GetHwFlowControl(); }, [this](THwFlowControl v) { SetHwFlowControl(v); },
+          hfNONE),
       EnumProperty<TSwFlowControl>(
-          "SwFlowControl", [this] { return GetSwFlowControl(); },
-          [this](TSwFlowControl v) { SetSwFlowControl(v); }, sfNONE),
+          "SwFlowControl", [this] { return GetSwFlowControl(); }, [this](TSwFlowControl v) { SetSwFlowControl(v); },
+          sfNONE),
       EnumProperty<TThreadPriority>(
           "Priority", [this] { return GetPriority(); }, [this](TThreadPriority v) { SetPriority(v); }, tpNormal),
       StringProperty(
@@ -300,8 +300,8 @@ std::vector<TPropertyInfo> TVeskGSM::PublishedProperties() {
           "AutoReadNewMessage", [this] { return GetAutoReadNewMessage(); },
           [this](bool v) { SetAutoReadNewMessage(v); }, true),
       EnumProperty<TMessageFormat>(
-          "MessageFormat", [this] { return GetMessageFormat(); },
-          [this](TMessageFormat v) { SetMessageFormat(v); }, mfDefault),
+          "MessageFormat", [this] { return GetMessageFormat(); }, [this](TMessageFormat v) { SetMessageFormat(v); },
+          mfDefault),
       IntProperty(
           "Delay", [this] { return GetDelay(); }, [this](int v) { SetDelay(v); }, 600),
       IntProperty(
@@ -312,6 +312,18 @@ std::vector<TPropertyInfo> TVeskGSM::PublishedProperties() {
           "NationalLanguageTables", [this] { return GetNationalLanguageTables(); },
           [this](TNationalLanguageShiftTablesSet v) { SetNationalLanguageTables(v); },
           TNationalLanguageShiftTablesSet(), TablesToText, TextToTables),
+      // Delivery reports and direct delivery.
+      BoolProperty(
+          "StatusReportRequest", [this] { return GetStatusReportRequest(); },
+          [this](bool v) { SetStatusReportRequest(v); }, false),
+      IntProperty(
+          "ValidityPeriod", [this] { return GetValidityPeriod(); }, [this](int v) { SetValidityPeriod(v); }, 0),
+      EnumProperty<TNewMessageIndication>(
+          "NewMessageIndication", [this] { return GetNewMessageIndication(); },
+          [this](TNewMessageIndication v) { SetNewMessageIndication(v); }, nmStore),
+      IntProperty(
+          "StoredMessageCheckInterval", [this] { return GetStoredMessageCheckInterval(); },
+          [this](int v) { SetStoredMessageCheckInterval(v); }, 0),
   };
 }
 

@@ -7,10 +7,11 @@
 // it every Delay milliseconds and raises the events.
 //
 // Threads and events:
-//   * OnReceive, OnRing, OnNewMessage, OnReadMessage, OnError come from the
-//     reader thread, or from the main thread when NeedSynchronization is
-//     true; text read by a command (ExecuteATCommand, ReadString ...) raises
-//     them on the thread that ran the command.
+//   * OnReceive, OnRing, OnNewMessage, OnReadMessage, OnError (and
+//     OnRegistrationChange, OnUSSD) come from the reader thread, or from the
+//     main thread when NeedSynchronization is true; text read by a command
+//     (ExecuteATCommand, ReadString ...) raises them on the thread that ran
+//     the command.
 //   * OnFault: the main thread with NeedSynchronization, else the reader.
 //   * OnDisconnect: always the reader thread, as it ends.
 //   * OnConnect: the thread that called Open (the reconnect thread when it
@@ -34,7 +35,10 @@
 
 #include "codec/MessagePlan.h"
 #include "codec/Submit.h"
+#include "commands/Errors.h"
+#include "commands/ModemState.h"
 #include "component/Component.h"
+#include "component/DeliveryReports.h"
 #include "component/Enums.h"
 #include "component/Framework.h"
 #include "component/Thread.h"
@@ -73,6 +77,9 @@ using TReadMessageEvent =
     std::function<void(TObject* Sender, const WideString& MessageText, const AnsiString& PhoneNumber,
                        const AnsiString& CenterNumber, TDateTime TimeStamp, int TimeZone, int Status)>;
 using TDetectEvent = std::function<void(TObject* Sender, TCommPort Port, TBaudRate BaudRate, bool& Cancel)>;
+// ---- the modem's state
+using TRegistrationEvent = std::function<void(TObject* Sender, const TRegistration& Registration)>;
+using TUSSDEvent = std::function<void(TObject* Sender, const TUSSDResult& Result)>;
 
 // An event: assign a handler with `=`, clear it with `= nullptr`, raise it
 // with `()`. Raising without a handler does nothing. Handlers may be set
@@ -289,8 +296,13 @@ class TVeskGSM : public TComponent {
   // The received signal strength indication of the +CSQ line; 99 when none
   // reads.
   int GetSignalStrength();
-  // AT+CPIN="<pin>"; false at once for a PIN that is empty once trimmed.
-  bool EnterPIN(const AnsiString& strPin);
+  // AT+CPIN="<pin>", guarded (commands/State.cpp): a PIN of other than 4
+  // to 8 digits is refused, and so is any PIN when the modem says the SIM
+  // needs its PUK, or when it reports one try left and lastTry is false
+  // (a wrong guess then would lock the SIM); nothing is written then, the
+  // result is false and GetLastModemError().Text says why. Asks AT+CPIN?
+  // and AT+CPINR first. EnterPIN() sends the PIN property.
+  bool EnterPIN(const AnsiString& strPin, bool lastTry = false);
   bool EnterPIN();
   bool HideMyPhoneNumber(bool hideNumber);
   bool SetAutoAnswer(int noRings);
@@ -447,6 +459,79 @@ class TVeskGSM : public TComponent {
   // delivered, in order; -1 for a part accepted without one.
   std::vector<int> GetLastMessageReferences() const;
 
+  // ================================================ the modem's state
+  // The SIM, the network, the service centre, USSD, and the modem's errors
+  // with their meaning (commands/State.cpp, commands/Ussd.cpp). Every call
+  // runs its commands through the command engine on the caller's thread,
+  // serialised with the other commands, and raises "%s is not open. GSM
+  // Modem is not connected." when no port is open. A malformed answer gives
+  // the "unknown" value (ssUnknown, rsUnknown, -1, ""), never an exception.
+
+  // The error of the last command or send that this thread ran: every
+  // command (ExecuteATCommand and all built on it) and every send sets it,
+  // to mekNone after a success. Kept per calling thread (the last 64
+  // threads): it never reports another thread's error. A call that refuses
+  // its arguments before writing anything leaves mekNone with the reason in
+  // Text. GetLastSendError() keeps its text as before.
+  TModemError GetLastModemError() const;
+
+  // AT+CPIN? (see TSIMState).
+  TSIMState GetSIMState();
+  // AT+CPINR (TS 27.007 8.65): the SIM PIN tries left; -1 when the modem
+  // does not say.
+  int GetPINRetries();
+  // AT+CPIN="<puk>","<newPin>": unblocks the SIM with its PUK (8 digits)
+  // and sets a new PIN (4 to 8 digits); other values are refused before
+  // anything is written.
+  bool EnterPUK(const AnsiString& puk, const AnsiString& newPin);
+
+  // The best of AT+CREG?, AT+CGREG? and AT+CEREG? (a modem on LTE may
+  // report only the last): registered before searching, denied, not
+  // registered and unknown. A report the modem refuses is not asked again
+  // on this connection.
+  TRegistration GetRegistration();
+  // AT+COPS=3,0 then AT+COPS?: the operator's long name and the access
+  // technology.
+  TOperator GetOperator();
+  // True once the modem is registered (home or roaming), false at the
+  // time-out (seconds), when the connection closes or is lost. Asks once,
+  // then waits for the unsolicited +CREG/+CGREG/+CEREG results the set-up
+  // switched on (AT+CREG=2 ...), or, without them, asks again every second.
+  // The port is free while it waits. On the main thread it runs pending
+  // synchronized calls meanwhile.
+  bool WaitForNetwork(int timeoutSeconds);
+  // An unsolicited +CREG, +CGREG or +CEREG result (as the set-up switches
+  // them on): from the thread that dispatches it, like OnReceive. A
+  // command's own answer to AT+CREG? never raises it.
+  TEvent<TRegistrationEvent> OnRegistrationChange;
+
+  // AT+CSCA?: the service centre's number, decoded from the modem's
+  // character set (IRA, GSM or UCS2 hexadecimal); "" when none is set or
+  // it does not read.
+  AnsiString GetServiceCenter();
+  // AT+CSCA="<number>",<type> in the modem's character set; a number that
+  // is blank or holds a control character or double quote is refused.
+  bool SetServiceCenter(const AnsiString& number);
+
+  // USSD (TS 27.007 7.15): AT+CUSD=1,"<code>",15, then the +CUSD answer,
+  // which may come seconds after the OK. The call waits for it (woken by
+  // it, without polling) up to timeoutSeconds; the port is free meanwhile,
+  // so commands and sends from other threads go on. One USSD call at a
+  // time: a second waits for the first. The code must be digits, '*', '#'
+  // and '+' (else usFailed, nothing written). Status usTimeOut when no
+  // answer came, usCancelled when CancelUSSD or the end of the connection
+  // ended the wait, usFailed when the modem refused (GetLastModemError).
+  TUSSDResult SendUSSD(const AnsiString& code, int timeoutSeconds = 30);
+  // Answers a menu (status usFurtherAction): printable ASCII, no quote.
+  TUSSDResult ReplyUSSD(const AnsiString& text, int timeoutSeconds = 30);
+  // AT+CUSD=2: ends the session; a call waiting for an answer returns
+  // usCancelled.
+  bool CancelUSSD();
+  // A +CUSD that no call waits for (network-initiated), from the thread
+  // that dispatches it.
+  TEvent<TUSSDEvent> OnUSSD;
+  // ================================================ end of the modem's state
+
   // ================================================ modem detection
   // Finds a modem without knowing its port or line speed: opens the listed
   // serial ports one after another, tries line speeds from endBaudRate down
@@ -520,8 +605,11 @@ class TVeskGSM : public TComponent {
   // Writes a command line and reads its answer up to its own final result
   // (a read or listing still on its way is taken in first). The text read
   // (dispatched as the session ends) is returned; `answer` says what it
-  // holds. Raises the not-open exception when no port is open.
-  AnsiString RunCommand(const AnsiString& line, char terminator, int timeOutSeconds, at::TCommandAnswer& answer);
+  // holds. Raises the not-open exception when no port is open. A `probe`
+  // (a question the component asks for itself, which the modem may lack)
+  // that the modem refuses raises no OnError.
+  AnsiString RunCommand(const AnsiString& line, char terminator, int timeOutSeconds, at::TCommandAnswer& answer,
+                        bool probe = false);
   int ExtractStrings(const AnsiString& separators, const AnsiString& whiteSpace, const char* text, TStrings* list);
   // Takes and empties the read buffer and dispatches it.
   void ProcessAT();
@@ -607,6 +695,8 @@ class TVeskGSM : public TComponent {
   AnsiString PeekReadBuffer() const;
   void ReapplyLineSettings();
   bool PauseThreadFlag() const { return FPauseThread; }
+  // Whether the connection is open with its modem set-up done (or skipped).
+  bool IsSetUp() const;
   void SetPauseThreadFlag(bool paused) { FPauseThread = paused; }
   TLineStatusSet LastLineStatus() const { return TLineStatusSet::FromBits(FLineStatus); }
 
@@ -691,6 +781,32 @@ class TVeskGSM : public TComponent {
   AnsiString FLastSendError;
   std::vector<int> FLastMessageReferences;
 
+  // ------------------------------------------------ the modem's state: internals
+  // commands/State.cpp, commands/Ussd.cpp, incoming/Notices.cpp. Under
+  // FStateLock, never held while a command or an event handler runs.
+  struct TStateData;
+  std::shared_ptr<TStateData> FState;
+  mutable std::mutex FStateLock;
+  // One USSD request at a time.
+  std::mutex FUSSDCallLock;
+  // The state of connection `generation` (what an earlier connection learnt
+  // is forgotten); FStateLock held.
+  TStateData& StateData(unsigned generation);
+  // The set-up's last steps (InitGSMModem): numeric errors, the character
+  // set, the unsolicited registration results, USSD results presented.
+  void SetUpModemState();
+  // Every command's outcome, for GetLastModemError (RunCommand).
+  void NoteCommandOutcome(const at::TCommandAnswer& answer, int timeOutSeconds);
+  void SetLastModemError(const TModemError& error);
+  // An unsolicited +CREG/+CGREG/+CEREG or +CUSD from the dispatcher; false
+  // when a handler destroyed the component.
+  bool HandleStateNotice(const at::TResult& result);
+  AnsiString CharacterSet();
+  bool KnownRegistered();
+  bool RegistrationNoticesOn();
+  int PINRetriesFor(const char* code);
+  TUSSDResult RunUSSD(const AnsiString& str, int timeoutSeconds);
+
   // ------------------------------------------------ dispatcher state
   // All under FDispatchLock, which is never held while an event runs.
   // Made on first use (incoming/Dispatcher.cpp), freed with the component.
@@ -733,6 +849,149 @@ class TVeskGSM : public TComponent {
   bool NextDeferredRead(AnsiString& location, int& index);
   void EndRead();
   void SendReadCommand(const AnsiString& location, int index);
+
+  // ================================================ delivery reports and direct delivery
+  // Status reports of sent messages, messages and reports routed to the
+  // component without being stored, and a periodic look at the storage
+  // so that no message waits on a notice that never came
+  // (incoming/Reports.cpp, commands/Indication.cpp, incoming/Pairing.h).
+ public:
+  // ---- published properties (any thread; what they change applies from
+  // the next send or, for the indication, at once while the port is open)
+
+  // Each SMS-SUBMIT asks for a status report (TP-SRR; in text mode
+  // AT+CSMP=49,...). False by default: some operators charge for reports.
+  // Setting it while open in nmStore, where reports are not routed yet,
+  // sets the indication up again (AT+CNMI) so that they are.
+  bool GetStatusReportRequest() const { return FStatusReportRequest; }
+  void SetStatusReportRequest(bool value);
+  // The validity period each SMS-SUBMIT asks for, in minutes, as a
+  // relative TP-VP rounded up to the next span the format holds (5
+  // minutes to 63 weeks). 0, the default: none of the application's own;
+  // each PDU keeps the standing four days (TP-VP 0xAA), as before.
+  int GetValidityPeriod() const { return FValidityPeriod; }
+  void SetValidityPeriod(int minutes) { FValidityPeriod = minutes; }
+  // nmStore (the default): new messages stored and announced (+CMTI),
+  // read automatically with AutoReadNewMessage. nmDirect: messages and
+  // reports routed straight to the component (+CMT, +CDS), never stored,
+  // so no storage fills up; where the modem takes AT+CSMS=1 each one is
+  // acknowledged (AT+CNMA) once OnReadMessage or OnStatusReport has
+  // returned, and one the network delivers again for want of an
+  // acknowledgement is reported once. A class 0 (flash) message arrives
+  // this way too. Setting it while open sets the indication up at once.
+  TNewMessageIndication GetNewMessageIndication() const { return FNewMessageIndication; }
+  void SetNewMessageIndication(TNewMessageIndication value);
+  // Seconds; 0 (the default) is off. While open and idle, the reader
+  // thread lists the receive storage's unread messages this often (once
+  // right after the set-up too) and reports them as a listing
+  // (OnReadMessage with IsListing true), so a lost or never-sent +CMTI
+  // strands nothing; a message the automatic read of its notice reports
+  // afterwards is not reported twice. The check also reads the storage's
+  // counts: a storage that has become full is reported through OnError
+  // as "SMS storage full", as is "+CMS ERROR: 322" wherever it comes (in
+  // nmStore the check then runs at once).
+  int GetStoredMessageCheckInterval() const { return FStoredMessageCheckInterval; }
+  void SetStoredMessageCheckInterval(int seconds);
+
+  // ---- properties
+  // At most this many sent messages wait for their reports (default
+  // 1000); the oldest go first, and are then never told.
+  int GetMaxPendingMessages() const { return FMaxPendingMessages; }
+  void SetMaxPendingMessages(int count);
+  int GetPendingMessageCount() const;
+
+  // ---- events
+  // Both come from the dispatcher, like OnReadMessage: on the reader
+  // thread, or on the main thread with NeedSynchronization; a report read
+  // by a command (a send, ExecuteATCommand) on that command's thread. No
+  // lock of the component is held while they run: a handler may run
+  // commands (DeleteSMS ...) but must not destroy the component.
+  //
+  // OnStatusReport: once per status report received, whichever way it
+  // came (+CDS in PDU or text mode; +CDSI, after which the report is
+  // read and then deleted from its storage; a report among stored
+  // messages read by GetSMS or GetAllSMS, with GetMessageLocation,
+  // GetMessageIndexes and IsListing as for OnReadMessage). A report that
+  // matches no message sent here is raised too. A report the network
+  // delivers again because its acknowledgement went missing is raised
+  // once. One that does not decode raises OnError with the text as
+  // received, and GetLastDecodeError() names why.
+  TEvent<TStatusReportEvent> OnStatusReport;
+  // OnMessageStatus: once per message sent with StatusReportRequest on
+  // and accepted in full (every part with a reference), when every part
+  // has a final status, right after the OnStatusReport of the report
+  // that completed it; never for a message that left the pending set
+  // (MaxPendingMessages) or whose reports never come. Recipient is the
+  // number as given to the send; References are the parts' references,
+  // as GetLastMessageReferences() gave them after that send. A report is
+  // paired with a part by its reference (which wraps from 255 to 0), the
+  // recipient in normalised form and the send time (the newest part
+  // still open first).
+  TEvent<TMessageStatusEvent> OnMessageStatus;
+
+  // ---- what the set-up chose
+  // The AT+CNMI command the last set-up of the indication sent and the
+  // modem accepted ("AT+CNMI=2,1,0,0,0"); empty before one, or when the
+  // modem refused every form tried. The set-up sends the standard
+  // AT+CNMI=2,1,0,0,0 when nothing more is asked (nmStore, no reports);
+  // otherwise, or when the modem refuses that, it asks what the modem
+  // offers (AT+CNMI=?, AT+CPMS=?) and sends the nearest supported values.
+  AnsiString GetNewMessageIndicationCommand() const;
+  // Whether deliveries are acknowledged with AT+CNMA (nmDirect, and the
+  // modem took AT+CSMS=1).
+  bool GetAcknowledgesDeliveries() const;
+
+ private:
+  struct TReportsState;
+  // Made on first use, freed with the component; under FReportsLock,
+  // which is never held while an event or a command runs.
+  std::shared_ptr<TReportsState> FReports;
+  mutable std::mutex FReportsLock;
+  TReportsState& ReportsState();
+
+  std::atomic<bool> FStatusReportRequest{false};
+  std::atomic<int> FValidityPeriod{0};
+  std::atomic<TNewMessageIndication> FNewMessageIndication{nmStore};
+  std::atomic<int> FStoredMessageCheckInterval{0};
+  std::atomic<int> FMaxPendingMessages{1000};
+
+  // The set-up of AT+CNMI (and AT+CSMS) for the current properties; from
+  // InitGSMModem and the setters above.
+  void SetUpMessageIndication();
+  // After TestGSMModemCapabilities, whose probe sends the standard AT+CNMI:
+  // the indication this connection's set-up chose, when it was another.
+  void RestoreMessageIndication();
+  // What each SMS-SUBMIT asks for, and in text mode the AT+CSMP that asks
+  // it of the modem (empty when none is needed).
+  TSubmitOptions SubmitOptions() const;
+  AnsiString TextSubmitParameters();
+  // A send accepted in full, with the reference of each part.
+  void NoteSentMessage(const AnsiString& recipient, const std::vector<int>& references);
+
+  // The dispatcher's part (incoming/Reports.cpp).
+  bool HandleDirectMessage(const at::TResult& result, const AnsiString& framed);
+  bool HandleStatusReportResult(const at::TResult& result, const AnsiString& framed);
+  bool HandleReportNotice(const at::TResult& result);
+  static bool IsStoredStatusReport(const at::TResult& result);
+  bool HandleStoredStatusReport(const at::TResult& result, const AnsiString& framed, const AnsiString& location,
+                                int index);
+  bool NoteFinalError(const at::TResult& result);
+  void NoteAutoRead(const AnsiString& location, int index);
+  bool SkipRepeatedStoredMessage(const at::TResult& result, const AnsiString& location, int index);
+  // Raises an event with IsListing, GetMessageLocation and
+  // GetMessageIndexes showing these, and puts back what they showed
+  // (incoming/Dispatcher.cpp). False when the component was destroyed.
+  bool RaiseWithPlace(const AnsiString& location, std::vector<int> indexes, bool listing,
+                      const std::function<void()>& raise);
+
+  // Runs `work` as one of the dispatcher's own: inside it,
+  // DispatchMayContinue() tells whether an event handler destroyed the
+  // component (incoming/Dispatcher.cpp).
+  void AsDispatch(const std::function<void()>& work);
+  // The reader thread's idle work: the stored message check
+  // (commands/Indication.cpp), called between polls.
+  bool IdleWorkDue();
+  void DoIdleWork();
 };
 
 // The package's registration: TVeskGSM on the palette page "Vesk Soft".

@@ -9,7 +9,9 @@
 // not consumed waits for the next read) gives exactly the results of
 // framing the whole text; a result never lies outside the text; every
 // message body decodes (PDU mode) or parses (text mode) to well-formed
-// UTF-16 or to a named error, and the answer rules read every result.
+// UTF-16 or to a named error, and the answer rules read every result
+// (those of the modem's state too: no line is both an answer and news,
+// and every USSD or operator text is well-formed UTF-16).
 
 #include <cstddef>
 #include <cstdint>
@@ -19,6 +21,7 @@
 #include "codec/Deliver.h"
 #include "codec/TextMode.h"
 #include "commands/Answers.h"
+#include "commands/StateAnswers.h"
 #include "fuzz/FuzzChecks.h"
 #include "incoming/Framing.h"
 #include "incoming/Reassembly.h"
@@ -42,7 +45,7 @@ void Check(const at::TResult& r) {
       if (r.TextMode) {
         if (!fuzz::WellFormedUtf16(codec::TextSMSToString(at::TextModeMessage(r)).Text)) __builtin_trap();
       } else if (r.HasBody) {
-        const codec::DecodedSMS d = codec::PDUSMSToString(r.Body, nullptr, 0);
+        const codec::DecodedSMS d = codec::DecodeAlone(codec::DecodeDeliver(r.Body));
         if (d.Error.empty() == d.Skip && d.PartCount == 0) __builtin_trap();  // a message or an error, one of the two
         if (!fuzz::WellFormedUtf16(d.Text)) __builtin_trap();
       }
@@ -50,6 +53,15 @@ void Check(const at::TResult& r) {
       (void)at::ListIndex(r);
       break;
     case at::TResultKind::NewMessage: (void)at::NewMessageNotice(r); break;
+    case at::TResultKind::Information: {
+      // The state's rules: a line is at most one of the two forms.
+      TRegistration a, n;
+      if (at::RegistrationAnswer(r, a) && at::RegistrationNotice(r, n)) __builtin_trap();
+      TUSSDResult u;
+      for (const char* charset : {"GSM", "UCS2", "IRA"})
+        if (at::USSDNotice(r, charset, u) && !fuzz::WellFormedUtf16(u.Text)) __builtin_trap();
+      break;
+    }
     case at::TResultKind::CallerId: {
       AnsiString number;
       (void)at::CallerNumber(r, number);
@@ -90,7 +102,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (pieces != whole) __builtin_trap();
 
   // The answer rules take any text.
-  (void)at::ReadCommandAnswer(text, "AT");
+  const at::TCommandAnswer answer = at::ReadCommandAnswer(text, "AT");
+  (void)at::SIMState(answer);
+  (void)at::PINRetries(answer, "SIM PIN");
+  (void)at::RegistrationOf(answer, "+CREG");
+  if (!fuzz::WellFormedUtf16(at::OperatorOf(answer, (data[0] & 0x20) ? "UCS2" : "GSM").Name)) __builtin_trap();
+  AnsiString number;
+  (void)at::ServiceCentreOf(answer, "", number);
+  (void)at::CharacterSetOf(answer);
+  (void)at::WithoutFinalError(at::WithoutOwnAnswers(text, "AT+CREG?"));
+  WideString ussd;
+  (void)at::DecodeUSSDText(text, data[0], (data[0] & 0x40) ? "UCS2" : "GSM", ussd);
+  if (!fuzz::WellFormedUtf16(ussd)) __builtin_trap();
   (void)at::SubmitOutcome("hello\nOK", text, (data[0] & 0x10) != 0);
   return 0;
 }

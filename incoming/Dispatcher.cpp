@@ -16,6 +16,9 @@
 //  5. A read answer is matched to the GetSMS that asked for it by its
 //     place in the received text: GetMessageLocation() and
 //     GetMessageIndexes() inside OnReadMessage.
+//  6. Status reports (+CDS, +CDSI, a stored one read), messages routed
+//     straight to the component (+CMT) and "+CMS ERROR: 322" are handed
+//     to incoming/Reports.cpp.
 //
 // Locking: FDispatchLock guards the dispatcher's state and is never held
 // while an event handler or a command runs. After every event the
@@ -317,6 +320,11 @@ void TVeskGSM::ProcessAT() {
     if (!HandleResult(results[i], combined, bound[i].location, bound[i].index)) return;
 }
 
+void TVeskGSM::AsDispatch(const std::function<void()>& work) {
+  TDispatchScope scope(FLink);
+  work();
+}
+
 bool TVeskGSM::HandleGSMEvents(const AnsiString& piece) {
   TDispatchScope scope(FLink);
   for (const at::TResult& r : at::Frame(piece, true).Results)
@@ -341,6 +349,7 @@ bool TVeskGSM::HandleResult(const at::TResult& result, const AnsiString& framed,
     case at::TResultKind::NewMessage: {
       const at::TNewMessageNotice notice = at::NewMessageNotice(result);
       if (notice.IndexRead && FAutoReadNewMessage) {
+        NoteAutoRead(notice.Storage, notice.Index);
         try {
           GetSMS(notice.Storage, notice.Index);
         } catch (const EVeskGSMException&) {
@@ -368,12 +377,16 @@ bool TVeskGSM::HandleResult(const at::TResult& result, const AnsiString& framed,
       if (!at::IsError(result)) return true;
       // The modem's whole line: "+CMS ERROR: 321", not a piece of it.
       OnError(this, Trim(result.Line));
-      return DispatchMayContinue();
+      return DispatchMayContinue() && NoteFinalError(result);
 
-    case at::TResultKind::DirectMessage:
-    case at::TResultKind::StatusReport:
-    case at::TResultKind::Prompt:
+    case at::TResultKind::DirectMessage: return HandleDirectMessage(result, framed);
+    case at::TResultKind::StatusReport: return HandleStatusReportResult(result, framed);
     case at::TResultKind::Information:
+      if (result.Name == "+CDSI") return HandleReportNotice(result);
+      // +CREG, +CGREG, +CEREG, +CUSD (incoming/Notices.cpp).
+      return HandleStateNotice(result);
+
+    case at::TResultKind::Prompt:
       return true;
   }
   return true;
@@ -381,8 +394,12 @@ bool TVeskGSM::HandleResult(const at::TResult& result, const AnsiString& framed,
 
 bool TVeskGSM::HandleReadAnswer(const at::TResult& result, const AnsiString& framed, AnsiString location, int index) {
   const bool listing = result.Kind == at::TResultKind::ListEntry;
+  if (IsStoredStatusReport(result)) return HandleStoredStatusReport(result, framed, location, index);
+  // A message the automatic read of its notice brings, already reported
+  // (by the stored message check's listing), is not reported again.
+  if (SkipRepeatedStoredMessage(result, location, index)) return true;
   if (result.TextMode) {
-    if (!result.HasBody) return true;  // a status report
+    if (!result.HasBody) return true;
     codec::TextSMS parsed = codec::TextSMSToString(at::TextModeMessage(result));
     std::vector<int> indexes;
     if (index >= 0) indexes.push_back(index);
@@ -451,6 +468,12 @@ bool TVeskGSM::HandleReadAnswer(const at::TResult& result, const AnsiString& fra
 bool TVeskGSM::ReportMessage(const WideString& text, const AnsiString& phone, const AnsiString& centre,
                              TDateTime stamp, int zone, int status, bool listing, const AnsiString& location,
                              std::vector<int> indexes) {
+  return RaiseWithPlace(location, std::move(indexes), listing,
+                        [&] { OnReadMessage(this, text, phone, centre, stamp, zone, status); });
+}
+
+bool TVeskGSM::RaiseWithPlace(const AnsiString& location, std::vector<int> indexes, bool listing,
+                              const std::function<void()>& raise) {
   AnsiString previousLocation;
   std::vector<int> previousIndexes;
   {
@@ -475,7 +498,7 @@ bool TVeskGSM::ReportMessage(const WideString& text, const AnsiString& phone, co
       st.reportIndexes = std::move(indexes);
     }
   } restore{*this, previousLocation, previousIndexes, wasListing};
-  OnReadMessage(this, text, phone, centre, stamp, zone, status);
+  raise();
   return DispatchMayContinue();
 }
 

@@ -1,5 +1,6 @@
 #include "incoming/Framing.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "codec/Hex.h"
@@ -197,6 +198,46 @@ bool EndsTextBody(const char* line, std::size_t size) {
 
 enum class Step { Done, Incomplete };
 
+// Whether a +CUSD result's fields end inside its quoted <str>: an odd
+// number of double quotes.
+bool OpensString(const AnsiString& fields) {
+  return std::count(fields.begin(), fields.end(), '"') % 2 == 1;
+}
+
+// A USSD text may hold line breaks (a menu, one choice a line) that the
+// modem writes as they are, inside the quotes of +CUSD: <m>,"<str>",<dcs>.
+// The result then runs on up to the line that closes the string; its
+// Fields keep the line ends as received. A final result code on its own
+// line, or more lines than a USSD text can fill, means the quote was never
+// going to close: the +CUSD is its first line alone and what follows is
+// framed as usual.
+constexpr std::size_t kMaxUssdLines = 24;
+
+Step ReadUssdContinuation(const AnsiString& text, std::size_t from, bool final, TResult& r) {
+  std::size_t q = from;
+  std::size_t quotes = 1;
+  for (std::size_t lines = 0; lines < kMaxUssdLines; ++lines) {
+    if (q >= text.size()) {
+      if (!final) return Step::Incomplete;
+      return Step::Done;
+    }
+    const LineSpan line = LineFrom(text, q, final);
+    if (!line.complete) return Step::Incomplete;
+    TResult probe;
+    if (FinalCodeOf(Trimmed(text.data() + line.begin, line.contentEnd - line.begin), probe)) return Step::Done;
+    quotes += static_cast<std::size_t>(std::count(text.begin() + static_cast<std::ptrdiff_t>(line.begin),
+                                                  text.begin() + static_cast<std::ptrdiff_t>(line.contentEnd), '"'));
+    if (quotes % 2 == 0) {
+      const std::size_t fieldsBegin = r.Begin + r.Line.find(':') + 1;
+      r.Fields = Trim(text.substr(fieldsBegin, line.contentEnd - fieldsBegin));
+      r.End = line.next;
+      return Step::Done;
+    }
+    q = line.next;
+  }
+  return Step::Done;
+}
+
 // The PDU line after a header that ends at `from`. Empty lines before it
 // are passed over; a line that does not start with a hexadecimal digit is
 // not a PDU (the result then has no body and ends with its header).
@@ -333,6 +374,13 @@ TFraming Frame(const AnsiString& text, std::size_t from, bool final) {
         r.Kind = TResultKind::StatusReport;
       else
         r.Kind = TResultKind::Information;
+    }
+    if (r.Kind == TResultKind::Information && r.Name == "+CUSD" && OpensString(r.Fields)) {
+      if (ReadUssdContinuation(text, line.next, final, r) == Step::Incomplete) break;
+      pos = r.End;
+      out.Consumed = pos;
+      out.Results.push_back(std::move(r));
+      continue;
     }
     const BodyShape shape = ShapeOf(r.Kind, r.Fields);
     r.TextMode = shape.textMode;

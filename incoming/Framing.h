@@ -25,6 +25,11 @@
 //     A text-mode status report (a +CMGR: or +CMGL: whose first octet
 //     stands where a quoted address would) and a text-mode +CDS: have no
 //     body.
+//   * +CUSD: <m>,"<str>",<dcs> whose quoted USSD text holds line breaks
+//     (a menu) is one Information result up to the line that closes the
+//     quotes; its Fields keep the line ends as received. A final result
+//     code line before the quotes close (or a text longer than any USSD
+//     text) leaves the +CUSD its first line alone.
 //   * "> " at the start of a line is the prompt for a message body.
 #pragma once
 

@@ -245,6 +245,31 @@ bool TConnection::WaitForInput(const std::shared_ptr<SerialDevice>& device, doub
   }
 }
 
+// ---------------------------------------------------------------- news
+
+unsigned TConnection::NewsCount() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return news_;
+}
+
+void TConnection::ReportNews() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++news_;
+  changed_.notify_all();
+}
+
+bool TConnection::WaitForNews(unsigned seen, std::chrono::steady_clock::time_point deadline) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  const unsigned generation = generation_;
+  auto ended = [&] { return generation_ != generation || !Live(state_) || ownerGone_; };
+  auto done = [&] { return news_ != seen || ended(); };
+  if (IsMainThread())
+    WaitRunningMainThread(lock, done, deadline);
+  else
+    changed_.wait_until(lock, deadline, done);
+  return !ended();
+}
+
 // ---------------------------------------------------------------- the port's lock
 
 bool TConnection::AcquirePort(bool wait) {
@@ -339,6 +364,7 @@ void TConnection::RunReader(unsigned generation, bool skipInit) {
     }
     if (!Active(generation)) break;
     Dispatch(generation);
+    IdleWork(generation);
     if (!WaitInterval(generation, delay, device)) break;
   }
   EndReader(generation);
@@ -430,6 +456,41 @@ void TConnection::Dispatch(unsigned generation) {
   } catch (...) {
     // An event handler that fails ends the connection, which is then
     // reported like any other end (OnDisconnect).
+    EndActive(generation);
+  }
+}
+
+void TConnection::IdleWork(unsigned generation) {
+  bool synchronized;
+  {
+    Visit owner(*this);
+    if (!owner || !owner->IdleWorkDue()) return;
+    synchronized = owner->FNeedSynchronization;
+  }
+  // The work runs commands and may raise events: on the main thread when
+  // the application wants its events there.
+  auto run = [this] {
+    Visit owner(*this);
+    if (owner) owner->DoIdleWork();
+  };
+  try {
+    if (!synchronized) {
+      run();
+      return;
+    }
+    TThread::Synchronize(
+        [this, &run] {
+          const TConnection* outer = tSyncFor;
+          tSyncFor = this;
+          struct Restore {
+            const TConnection* outer;
+            ~Restore() { tSyncFor = outer; }
+          } restore{outer};
+          run();
+        },
+        [this, generation] { return !Active(generation) || OwnerGone(); });
+  } catch (...) {
+    // As in Dispatch: a handler that fails ends the connection.
     EndActive(generation);
   }
 }

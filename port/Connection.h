@@ -137,6 +137,18 @@ class TConnection : public std::enable_shared_from_this<TConnection> {
   // True when this released the outermost hold of the calling thread.
   bool ReleasePort();
 
+  // ------------------------------------------------ waiting for news
+  // A thread that waits for something the dispatcher reports (an
+  // unsolicited result: a registration, a USSD answer) reads the count,
+  // looks at what it waits for, and waits for the count to move.
+  unsigned NewsCount() const;
+  void ReportNews();
+  // Waits until the count is no longer `seen`, or the deadline; on the main
+  // thread it runs synchronized calls meanwhile (the news may come through
+  // one). False when the current connection ended (Close, loss,
+  // destruction) before or during the wait.
+  bool WaitForNews(unsigned seen, std::chrono::steady_clock::time_point deadline);
+
   // ------------------------------------------------ reconnecting
   void StopReconnect();
   // Whether Open is being called from the reconnect thread.
@@ -155,6 +167,9 @@ class TConnection : public std::enable_shared_from_this<TConnection> {
   bool ReaderWaitsForCaller() const;
   bool Poll(unsigned generation, TVeskGSM* owner, const std::shared_ptr<SerialDevice>& device);
   void Dispatch(unsigned generation);
+  // The component's work between polls while the port is idle (the
+  // stored message check), on the thread events go to.
+  void IdleWork(unsigned generation);
   bool WaitInterval(unsigned generation, double ms, const std::shared_ptr<SerialDevice>& device);
   int OwnVisits() const;
   // Waits (lock held) until `done` or the deadline; on the main thread it
@@ -182,6 +197,8 @@ class TConnection : public std::enable_shared_from_this<TConnection> {
 
   std::thread::id portOwner_;
   int portDepth_ = 0;
+
+  unsigned news_ = 0;
 };
 
 }  // namespace vesk

@@ -161,6 +161,7 @@ class TVeskGSM::TSendDialogue {
 };
 
 void TVeskGSM::SetLastSend(const AnsiString& error, const std::vector<int>& references) {
+  SetLastModemError(error.empty() ? TModemError() : ModemErrorFromLine(error));
   std::lock_guard<std::mutex> lock(FLastSendLock);
   FLastSendError = error;
   FLastMessageReferences = references;
@@ -194,9 +195,16 @@ bool TVeskGSM::SendSMSAsText(const AnsiString& PhoneNumber, const AnsiString& Ce
   bool sent = false;
   try {
     TPortSession session(*this);
+    // A status report or a validity period is asked of the modem, which
+    // builds the SMS-SUBMIT in text mode.
+    const AnsiString parameters = TextSubmitParameters();
     sent = dialogue.Escape(500) && dialogue.Command("AT", 500) && dialogue.Command("AT+CMGF=1", 500) &&
+           (parameters.empty() || dialogue.Command(parameters, 500)) &&
            (!withCentre || dialogue.Command("AT+CSCA=\"" + CenterNumber + "\"", 500)) && dialogue.Drain() &&
            dialogue.StartBody("AT+CMGS=\"" + PhoneNumber + "\"", 500) && dialogue.Submit(MessageText, 800);
+    // Before the session ends and what it read (a report, perhaps) is
+    // dispatched.
+    if (sent) NoteSentMessage(PhoneNumber, dialogue.references());
   } catch (const Exception& e) {
     SetLastSend(e.Message(), dialogue.references());
     throw;
@@ -221,6 +229,7 @@ bool TVeskGSM::SendSMSAsPDU(const AnsiString& PhoneNumber, const AnsiString& Cen
   const AnsiString setCentre = "AT+CSCA=\"" + CenterNumber + "\"";
   const WideString phone = AnsiToWide(PhoneNumber);
   const WideString centre = AnsiToWide(CenterNumber);
+  const TSubmitOptions options = SubmitOptions();
   TSendDialogue dialogue(*this);
   bool sent = false;
   try {
@@ -230,7 +239,7 @@ bool TVeskGSM::SendSMSAsPDU(const AnsiString& PhoneNumber, const AnsiString& Cen
              (!withCentre || dialogue.Command(setCentre, 600)) && dialogue.Drain();
       if (sent) {
         const TPDUSMS pdu = codec::StringToPDUSMS(phone, centre, MessageText, how.Encoding, Flash, nullptr,
-                                                  how.LockingShift, how.SingleShift);
+                                                  how.LockingShift, how.SingleShift, options);
         sent = dialogue.StartBody("AT+CMGS=" + pdu.Length, 600) && dialogue.Submit(pdu.Data, 800);
       }
     } else {
@@ -246,10 +255,13 @@ bool TVeskGSM::SendSMSAsPDU(const AnsiString& PhoneNumber, const AnsiString& Cen
         // Never flash: a class 0 part would be shown alone. Every part goes
         // in the encoding and the tables of the whole text.
         const TPDUSMS pdu = codec::StringToPDUSMS(phone, centre, parts[i], how.Encoding, false, &header,
-                                                  how.LockingShift, how.SingleShift);
+                                                  how.LockingShift, how.SingleShift, options);
         sent = dialogue.StartBody("AT+CMGS=" + pdu.Length, 500) && dialogue.Submit(pdu.Data, 4700);
       }
     }
+    // Before the session ends and what it read (a report for a first
+    // part, perhaps) is dispatched.
+    if (sent) NoteSentMessage(PhoneNumber, dialogue.references());
   } catch (const Exception& e) {
     SetLastSend(e.Message(), dialogue.references());
     throw;

@@ -42,6 +42,10 @@ codec/*                        codec
 incoming/Reassembly.*          reassembly
 incoming/Framing.*             at
 commands/Answers.*             at
+commands/Errors.*              at
+commands/ModemState.*          at
+commands/StateAnswers.*        at
+commands/Indications.*         at
 port/SerialDevice.h            serial
 port/PosixSerial.h             serial
 port/Win32Serial.h             serial

@@ -77,18 +77,25 @@ TEST_F(Device, AMalformedSignalLineGives99) {
   }
 }
 
+// The SIM's state and the tries left are asked first (commands/State.cpp
+// guards the PIN); the PIN goes quoted.
 TEST_F(Device, EnterPINSendsThePinQuoted) {
   OpenQuiet();
   EXPECT_TRUE(gsm->EnterPIN("1234"));
-  gsm->SetPIN(" 0000");
+  gsm->SetPIN("00000000");
   EXPECT_TRUE(gsm->EnterPIN());
-  EXPECT_EQ(modem->Lines(), (Lines{"AT+CPIN=\"1234\"", "AT+CPIN=\" 0000\""}));
+  EXPECT_EQ(modem->Lines(), (Lines{"AT+CPIN?", "AT+CPINR", "AT+CPIN=\"1234\"", "AT+CPIN?", "AT+CPINR",
+                                   "AT+CPIN=\"00000000\""}));
 }
 
-TEST_F(Device, AnEmptyOrBlankPinSendsNothing) {
+TEST_F(Device, APinOfOtherThanFourToEightDigitsSendsNothing) {
   OpenQuiet();
-  EXPECT_FALSE(gsm->EnterPIN(""));
-  EXPECT_FALSE(gsm->EnterPIN("  \t"));
+  for (const char* pin : {"", "  \t", " 0000", "123", "123456789", "12a4", "1234 "}) {
+    SCOPED_TRACE(pin);
+    EXPECT_FALSE(gsm->EnterPIN(pin));
+    EXPECT_EQ(gsm->GetLastModemError().Kind, mekNone);
+    EXPECT_NE(gsm->GetLastModemError().Text, "");
+  }
   EXPECT_FALSE(gsm->EnterPIN());  // PIN property unset
   EXPECT_TRUE(modem->Lines().empty());
 }
@@ -150,7 +157,7 @@ TEST_F(Device, ARefusedCommandIsFalse) {
 TEST_F(Device, WithoutAnOpenPortTheyRaise) {
   EXPECT_THROW(gsm->GetIMEI(), EVeskGSMException);
   EXPECT_THROW(gsm->GetSignalStrength(), EVeskGSMException);
-  EXPECT_THROW(gsm->EnterPIN("1"), EVeskGSMException);
+  EXPECT_THROW(gsm->EnterPIN("1234"), EVeskGSMException);
   EXPECT_THROW(gsm->TerminateCall(), EVeskGSMException);
 }
 

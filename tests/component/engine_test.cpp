@@ -254,19 +254,27 @@ TEST_F(Engine, ExtractStringsSplitsAtLineEndsAndKeepsQuotedOnesTogether) {
 using ModemSetup = ModemTest;
 
 const std::vector<std::string> kDefaultInit = {"AT+CLIP=1;+CRC=1", "AT+CSCS=\"GSM\"", "AT+CNMI=2,1,0,0,0", "ATE0"};
+// After them: numeric errors, the character set, the registration reports,
+// USSD results.
+const std::vector<std::string> kStateInit = {"AT+CMEE=1",  "AT+CSCS?",   "AT+CREG=2",
+                                             "AT+CGREG=2", "AT+CEREG=2", "AT+CUSD=1"};
+
+std::vector<std::string> Joined(std::vector<std::string> a, const std::vector<std::string>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
 
 TEST_F(ModemSetup, OpenWithoutSkipInitSetsTheModemUp) {
   ASSERT_TRUE(gsm->Open(false));
-  ASSERT_TRUE(modem->WaitForLines(4, 5000));
-  ASSERT_TRUE(WaitUntil([&] { return !gsm->PauseFlag(); }));
-  EXPECT_EQ(modem->Lines(), kDefaultInit);
+  ASSERT_TRUE(WaitUntil([&] { return gsm->IsSetUp(); }));
+  EXPECT_EQ(modem->Lines(), Joined(kDefaultInit, kStateInit));
 }
 
 TEST_F(ModemSetup, TheFirstCommandIsTriedTwice) {
   modem->On("AT+CLIP=1;+CRC=1", "\r\nERROR\r\n", 1);
   ASSERT_TRUE(gsm->Open(false));
-  ASSERT_TRUE(modem->WaitForLines(5, 5000));
-  std::vector<std::string> expected = kDefaultInit;
+  ASSERT_TRUE(WaitUntil([&] { return gsm->IsSetUp(); }));
+  std::vector<std::string> expected = Joined(kDefaultInit, kStateInit);
   expected.insert(expected.begin(), "AT+CLIP=1;+CRC=1");
   EXPECT_EQ(modem->Lines(), expected);
 }
@@ -275,9 +283,10 @@ TEST_F(ModemSetup, TextFormatIsSwitchedOnBetweenCharacterSetAndIndication) {
   gsm->SetMessageFormat(mfText);  // closed: nothing sent yet
   EXPECT_EQ(platform->Opens(), 0);
   ASSERT_TRUE(gsm->Open(false));
-  ASSERT_TRUE(modem->WaitForLines(6, 5000));
-  EXPECT_EQ(modem->Lines(), (std::vector<std::string>{"AT+CLIP=1;+CRC=1", "AT+CSCS=\"GSM\"", "AT+CMGF=1",
-                                                      "AT+CSDH=1", "AT+CNMI=2,1,0,0,0", "ATE0"}));
+  ASSERT_TRUE(WaitUntil([&] { return gsm->IsSetUp(); }));
+  EXPECT_EQ(modem->Lines(), Joined({"AT+CLIP=1;+CRC=1", "AT+CSCS=\"GSM\"", "AT+CMGF=1", "AT+CSDH=1",
+                                    "AT+CNMI=2,1,0,0,0", "ATE0"},
+                                   kStateInit));
 }
 
 TEST_F(ModemSetup, SettingTheFormatWhileOpenSendsIt) {

@@ -113,7 +113,7 @@ TEST_F(ScanOnPtys, TheNameScanFindsTheModemAtItsSpeedAfterASilentPort) {
   gsm->SetCustomPortName(WideToAnsi(port));
   gsm->SetBaudRate(speed);
   ASSERT_TRUE(gsm->Open(false));
-  ASSERT_TRUE(simulator->WaitForCommand("ATE0", 5000ms));
+  ASSERT_TRUE(WaitUntil([&] { return gsm->IsSetUp(); }, 5000));
   EXPECT_EQ(simulator->State().clientLineSpeed, 19200u);
   EXPECT_TRUE(gsm->ExecuteATCommand("AT"));
 }
@@ -125,7 +125,7 @@ TEST_F(ScanOnPtys, TheModemHeldOpenByTheComponentIsLeftAlone) {
   gsm->SetCustomPortName(simulator->Path());
   gsm->SetBaudRate(br115200);
   ASSERT_TRUE(gsm->Open(false));
-  ASSERT_TRUE(simulator->WaitForCommand("ATE0", 5000ms));
+  ASSERT_TRUE(WaitUntil([&] { return gsm->IsSetUp(); }, 5000));
   ASSERT_TRUE(WaitUntil([&] { return !gsm->PauseFlag(); }));
   std::size_t commands = simulator->Commands().size();
 

@@ -440,7 +440,7 @@ TEST_F(FaultOnSimulator, AListingOf255MessagesCutByALostPortIsWholeTheNextTime) 
   simulator->Plug();
   ASSERT_TRUE(WaitUntil([&] { return journal.connects == 2; }, 10000));
   ASSERT_TRUE(simulator->WaitForCommand("ATE0", 10000ms, 2));
-  ASSERT_TRUE(WaitUntil([&] { return !gsm->PauseFlag(); }));
+  ASSERT_TRUE(WaitUntil([&] { return gsm->IsSetUp() && !gsm->PauseFlag(); }, 10000));
   {
     std::lock_guard<std::mutex> lock(mutex);
     received.clear();
@@ -489,7 +489,7 @@ TEST_F(FaultOnSimulator, ThePortVanishesWhileAMessageIsRead) {
   simulator->Plug();
   ASSERT_TRUE(WaitUntil([&] { return journal.connects == 2; }, 10000));
   ASSERT_TRUE(simulator->WaitForCommand("ATE0", 10000ms, 2));
-  ASSERT_TRUE(WaitUntil([&] { return !gsm->PauseFlag(); }));
+  ASSERT_TRUE(WaitUntil([&] { return gsm->IsSetUp() && !gsm->PauseFlag(); }, 10000));
   ExpectUsable();
   ExpectDeliveredOnceEach(1, "after the replug");
 }

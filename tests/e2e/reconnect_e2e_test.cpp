@@ -35,7 +35,7 @@ TEST_F(ReconnectOnSimulator, AModemPluggedBackIsReopenedAndHeardAgain) {
   // competes with its command for the answer.
   gsm->SetAutoReadNewMessage(false);
   ASSERT_TRUE(gsm->Open(false));
-  ASSERT_TRUE(simulator->WaitForCommand("ATE0", 5000ms));
+  ASSERT_TRUE(WaitUntil([&] { return gsm->IsSetUp(); }, 5000));
   ASSERT_EQ(journal.connects, 1);
 
   simulator->Unplug();
@@ -55,7 +55,7 @@ TEST_F(ReconnectOnSimulator, AModemPluggedBackIsReopenedAndHeardAgain) {
   // new messages at all.
   ASSERT_TRUE(simulator->WaitForCommand("AT+CNMI=2,1,0,0,0", 5000ms, 2));
   ASSERT_TRUE(simulator->WaitForCommand("ATE0", 5000ms, 2));
-  ASSERT_TRUE(WaitUntil([&] { return !gsm->PauseFlag(); }));
+  ASSERT_TRUE(WaitUntil([&] { return gsm->IsSetUp() && !gsm->PauseFlag(); }));
 
   // A message sent after the return is announced to the component...
   sim::IncomingSms sms;
@@ -78,7 +78,7 @@ TEST_F(ReconnectOnSimulator, AModemPluggedBackIsReopenedAndHeardAgain) {
 
 TEST_F(ReconnectOnSimulator, WithoutAutoReconnectTheModemStaysClosed) {
   ASSERT_TRUE(gsm->Open(false));
-  ASSERT_TRUE(simulator->WaitForCommand("ATE0", 5000ms));
+  ASSERT_TRUE(WaitUntil([&] { return gsm->IsSetUp(); }, 5000));
   simulator->Unplug();
   ASSERT_TRUE(WaitUntil([&] { return journal.faults == 1 && gsm->IsConnected() == spNone; }));
   simulator->Plug();

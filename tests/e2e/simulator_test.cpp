@@ -38,7 +38,7 @@ class OnSimulator : public testing::SimulatorTest {
 TEST_F(OnSimulator, OpeningSetsTheModemUp) {
   Start();
   ASSERT_TRUE(gsm->Open(false));
-  ASSERT_TRUE(simulator->WaitForCommand("ATE0", 5000ms));
+  ASSERT_TRUE(WaitUntil([&] { return gsm->IsSetUp(); }, 5000));
   ASSERT_TRUE(WaitUntil([&] { return !gsm->PauseFlag(); }));
   sim::ModemState state = simulator->State();
   EXPECT_TRUE(state.clip);
@@ -55,7 +55,7 @@ TEST_F(OnSimulator, OpeningSetsTheModemUp) {
 TEST_F(OnSimulator, ANewMessageIsAnnouncedAndDecodes) {
   Start();
   ASSERT_TRUE(gsm->Open(false));
-  ASSERT_TRUE(simulator->WaitForCommand("ATE0", 5000ms));
+  ASSERT_TRUE(WaitUntil([&] { return gsm->IsSetUp(); }, 5000));
   sim::IncomingSms sms;
   sms.text = "Vesk: 42 @ home";  // ends in neither padding nor "@"; "@" is code 0
   auto parts = simulator->DeliverSms(sms);
@@ -79,7 +79,7 @@ TEST_F(OnSimulator, ALongMessageArrivingOutOfOrderIsJoinedOnce) {
     indexes.push_back(gsm->GetMessageIndexes());
   };
   ASSERT_TRUE(gsm->Open(false));
-  ASSERT_TRUE(simulator->WaitForCommand("ATE0", 5000ms));
+  ASSERT_TRUE(WaitUntil([&] { return gsm->IsSetUp(); }, 5000));
   sim::IncomingSms sms;
   std::string text;
   for (int i = 0; i < 30; ++i) text += "part" + std::to_string(i) + " {x} ";  // 380 septets: three parts
@@ -109,7 +109,7 @@ TEST_F(OnSimulator, TextModeAnswersParse) {
   // it read.
   gsm->SetAutoReadNewMessage(false);
   ASSERT_TRUE(gsm->Open(false));
-  ASSERT_TRUE(simulator->WaitForCommand("ATE0", 5000ms));
+  ASSERT_TRUE(WaitUntil([&] { return gsm->IsSetUp(); }, 5000));
   sim::IncomingSms sms;
   sms.text = "hello";
   auto parts = simulator->DeliverSms(sms);
@@ -166,7 +166,7 @@ TEST_F(OnSimulator, ASilentModemAndNoiseLeaveTheComponentWorking) {
 TEST_F(OnSimulator, ACallRings) {
   Start();
   ASSERT_TRUE(gsm->Open(false));
-  ASSERT_TRUE(simulator->WaitForCommand("ATE0", 5000ms));
+  ASSERT_TRUE(WaitUntil([&] { return gsm->IsSetUp(); }, 5000));
   sim::IncomingCall call;
   call.rings = 1;
   simulator->Ring(call);
@@ -183,7 +183,7 @@ TEST_F(OnSimulator, UnpluggedAndPluggedBackItIsReopenedAndSetUpAgain) {
   gsm->SetAutoReconnect(true);
   gsm->SetAutoReconnectCheckInterval(500);
   ASSERT_TRUE(gsm->Open(false));
-  ASSERT_TRUE(simulator->WaitForCommand("ATE0", 5000ms));
+  ASSERT_TRUE(WaitUntil([&] { return gsm->IsSetUp(); }, 5000));
   simulator->Unplug();
   ASSERT_TRUE(WaitUntil([&] { return gsm->IsConnected() == spNone; }));
   EXPECT_EQ(faults, 1);
@@ -191,6 +191,7 @@ TEST_F(OnSimulator, UnpluggedAndPluggedBackItIsReopenedAndSetUpAgain) {
   simulator->Plug();
   ASSERT_TRUE(WaitUntil([&] { return connects == 2; }, 10000));
   ASSERT_TRUE(simulator->WaitForCommand("ATE0", 5000ms, 2));  // set up again
+  ASSERT_TRUE(WaitUntil([&] { return gsm->IsSetUp(); }, 5000));
   EXPECT_TRUE(gsm->ExecuteATCommand("AT", '\r'));
   EXPECT_FALSE(gsm->GetIsFaulted());
 }

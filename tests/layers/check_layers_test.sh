@@ -128,9 +128,9 @@ expect_fail "a library outside the standard one" \
   'sending/Split.cpp:2: includes <nlohmann/json.hpp>: the library uses the C++ standard library only'
 
 fresh
-echo '#include "component/VeskGSM.h"' >incoming/Notices.cpp
+echo '#include "component/VeskGSM.h"' >incoming/NotListedAnywhere.cpp
 expect_fail "a new source file left out of the build" \
-  'incoming/Notices.cpp: not built: add it to VESK_COMPONENT_SOURCES in cmake/Sources.cmake (its group is component)'
+  'incoming/NotListedAnywhere.cpp: not built: add it to VESK_COMPONENT_SOURCES in cmake/Sources.cmake (its group is component)'
 
 fresh
 sed -i '\|^    threads/ReconnectThread.cpp|d; s|^    sending/Split.cpp)|    sending/Split.cpp\n    threads/ReconnectThread.cpp)|' cmake/Sources.cmake

@@ -70,7 +70,7 @@ TEST_F(OverPty, CommandsRunAndAVanishingPortIsReported) {
 
   ASSERT_TRUE(gsm.Open(false));  // with the modem set-up
   EXPECT_EQ(gsm.IsConnected(), spCustom);
-  ASSERT_TRUE(WaitUntil([&] { return peer.Lines().size() >= 4; }));
+  ASSERT_TRUE(WaitUntil([&] { return gsm.IsSetUp(); }));
   TStringList answer;
   EXPECT_EQ(gsm.ExecuteATCommand("AT+CSQ", &answer, 15, '\r'), 2);
   EXPECT_EQ(answer[0], u"+CSQ: 21,99");

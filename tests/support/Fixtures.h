@@ -49,6 +49,7 @@ class TestGSM : public TVeskGSM {
   using TVeskGSM::GetTokens;
   using TVeskGSM::ParseAT;
   using TVeskGSM::ProcessAT;
+  using TVeskGSM::IsSetUp;
   AnsiString ReadBufferField() const { return PeekReadBuffer(); }
   void SetReadBufferField(const AnsiString& s) { SetReadBuffer(s); }
   bool PauseFlag() const { return PauseThreadFlag(); }

@@ -57,7 +57,7 @@ class SimulatorTest : public ::testing::Test {
   // Opens with the modem set-up and waits until it is done.
   void OpenAndSetUp() {
     ASSERT_TRUE(gsm->Open(false));
-    ASSERT_TRUE(simulator->WaitForCommand("ATE0", std::chrono::milliseconds(10000)));  // the set-up's last
+    ASSERT_TRUE(WaitUntil([&] { return gsm->IsSetUp(); }, 10000));
     ASSERT_TRUE(WaitUntil([&] { return !gsm->PauseFlag(); }));
   }
 

@@ -2,20 +2,24 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <map>
 #include <mutex>
 #include <sstream>
 #include <thread>
 
 #include <nlohmann/json.hpp>
 
+#include "codec/StatusReport.h"
 #include "commands/Answers.h"
+#include "commands/StateAnswers.h"
 #include "component/VeskGSM.h"
-#include "port/SerialDevice.h"
 #include "incoming/Reassembly.h"
+#include "port/SerialDevice.h"
 #include "sending/Split.h"
 #include "tools/cli/Format.h"
 #include "tools/demo/Demo.h"
@@ -219,6 +223,41 @@ struct MessageFields {
   }
 };
 
+// The typed error of a failed call as JSON fields: `error` the modem's line
+// (or why the call failed without one), `error_kind`, `error_code` (null
+// when none), `error_text` (the standard's text).
+void AddError(json& object, const TModemError& e, const std::string& line) {
+  object["error"] = line.empty() ? AnsiText(e.Line.empty() ? e.Text : e.Line) : line;
+  object["error_kind"] = ModemErrorKindName(e.Kind);
+  object["error_code"] = e.Number >= 0 ? json(e.Number) : json();
+  object["error_text"] = AnsiText(e.Text);
+}
+
+json UssdJson(const TUSSDResult& r) {
+  return {{"status", static_cast<int>(r.Status)},
+          {"status_text", USSDStatusName(r.Status)},
+          {"text", WideToUtf8(r.Text)},
+          {"dcs", r.DCS >= 0 ? json(r.DCS) : json()},
+          {"decoded", r.Decoded}};
+}
+
+// "+CMS ERROR: 38 (Network out of order; temporary)" for a person.
+std::string ErrorText(const TModemError& e, const std::string& line) {
+  std::string text = line.empty() ? AnsiText(e.Line.empty() ? e.Text : e.Line) : line;
+  if (e.IsError() && !e.Text.empty() && AnsiText(e.Text) != text)
+    text += " (" + AnsiText(e.Text) + (e.IsTemporary() ? "; temporary" : "") + ")";
+  else if (e.IsTemporary())
+    text += " (temporary)";
+  return text;
+}
+
+// "120" or "0.5".
+std::string FormatSeconds(double seconds) {
+  std::ostringstream text;
+  text << seconds;
+  return text.str();
+}
+
 std::string IndexText(const std::vector<int>& indexes) {
   std::string text;
   for (int i : indexes) text += (text.empty() ? "" : ",") + std::to_string(i);
@@ -359,14 +398,34 @@ int RunInfo(const CommonOptions& common, std::ostream& out, std::ostream& err) {
   if (!OpenModem(gsm, common, true, err)) return kExitFailed;
   const AnsiString imei = gsm.GetIMEI();
   const int signal = gsm.GetSignalStrength();
+  const TSIMState sim = gsm.GetSIMState();
+  const int retries = gsm.GetPINRetries();
+  const TRegistration registration = gsm.GetRegistration();
+  const TOperator op = gsm.GetOperator();
+  const AnsiString smsc = gsm.GetServiceCenter();
   if (!common.json) err << "probing the modem's capabilities (about 8 s)..." << std::endl;
   const int mask = gsm.TestGSMModemCapabilities();
   gsm.Close();
   Printer printer(out, common.json);
-  printer.Print({{"imei", AnsiText(imei)}, {"signal", signal}, {"capabilities", mask}},
-                "IMEI " + (imei.empty() ? std::string("(none)") : AnsiText(imei)) + "\nsignal " +
-                    std::to_string(signal) + (signal == 99 ? " (not known)" : " of 31") + "\ncapabilities " +
-                    std::to_string(mask) + " (" + CapabilityNames(mask) + ")");
+  const std::string technology = AccessTechnologyName(op.Technology);
+  const std::string operatorName = op.Format >= 0 ? WideToUtf8(op.Name) : std::string();
+  const json object = {{"imei", AnsiText(imei)},
+                       {"signal", signal},
+                       {"capabilities", mask},
+                       {"sim", SIMStateName(sim)},
+                       {"pin_retries", retries},
+                       {"registration", RegistrationStatusName(registration.Status)},
+                       {"operator", operatorName.empty() ? json() : json(operatorName)},
+                       {"technology", technology.empty() ? json() : json(technology)},
+                       {"smsc", AnsiText(smsc)}};
+  std::string network = RegistrationStatusName(registration.Status);
+  if (!operatorName.empty()) network += " on " + operatorName;
+  if (!technology.empty()) network += " (" + technology + ")";
+  printer.Print(object, "IMEI " + (imei.empty() ? std::string("(none)") : AnsiText(imei)) + "\nsignal " +
+                            std::to_string(signal) + (signal == 99 ? " (not known)" : " of 31") + "\ncapabilities " +
+                            std::to_string(mask) + " (" + CapabilityNames(mask) + ")\nSIM " + SIMStateName(sim) +
+                            (retries >= 0 ? " (" + std::to_string(retries) + " PIN tries left)" : "") + "\nnetwork " +
+                            network + "\nservice centre " + (smsc.empty() ? std::string("(none)") : AnsiText(smsc)));
   if (imei.empty()) {
     err << "veskgsm: the modem did not answer\n";
     return kExitFailed;
@@ -375,6 +434,73 @@ int RunInfo(const CommonOptions& common, std::ostream& out, std::ostream& err) {
 }
 
 // ------------------------------------------------------------------ send
+
+namespace {
+
+// What the reports said of the message a send made: its outcome once every
+// part had a final status, and the status that decided it.
+class DeliveryWatch {
+ public:
+  explicit DeliveryWatch(TVeskGSM& gsm) {
+    gsm.OnStatusReport = [this](TObject*, int reference, const AnsiString&, int status, TDateTime, TDateTime) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      statuses_[reference] = status;
+    };
+    gsm.OnMessageStatus = [this](TObject*, const AnsiString& recipient, const std::vector<int>& references,
+                                 TMessageOutcome outcome) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      told_.push_back({recipient, references, outcome});
+      changed_.notify_all();
+    };
+  }
+  // Waits up to `seconds` for the outcome of the message whose parts have
+  // these references; false when none came.
+  bool Wait(const std::vector<int>& references, double seconds, AnsiString& recipient, TMessageOutcome& outcome,
+            int& status) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
+    for (;;) {
+      for (const Told& t : told_) {
+        if (t.references != references) continue;
+        recipient = t.recipient;
+        outcome = t.outcome;
+        status = Deciding(t);
+        return true;
+      }
+      if (changed_.wait_until(lock, deadline) == std::cv_status::timeout) return false;
+    }
+  }
+
+ private:
+  struct Told {
+    AnsiString recipient;
+    std::vector<int> references;
+    TMessageOutcome outcome;
+  };
+  // The failed part's status, else an expired one, else the last part's.
+  int Deciding(const Told& t) const {
+    int status = -1;
+    for (int reference : t.references) {
+      const auto it = statuses_.find(reference);
+      if (it == statuses_.end()) continue;
+      const int st = it->second;
+      if (t.outcome == moFailed && st != codec::kStatusValidityExpired &&
+          codec::ClassOfStatus(st) != codec::ReportStatusClass::Completed)
+        return st;
+      if (t.outcome == moExpired && st == codec::kStatusValidityExpired) return st;
+      status = st;
+    }
+    return status;
+  }
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::map<int, int> statuses_;
+  std::vector<Told> told_;
+};
+
+}  // namespace
 
 int RunSend(const CommonOptions& common, const SendOptions& options, std::ostream& out, std::ostream& err) {
   const TMessageEncoding encoding = EncodingFromName(options.encoding);
@@ -387,6 +513,9 @@ int RunSend(const CommonOptions& common, const SendOptions& options, std::ostrea
   Configure(gsm, common);
   gsm.SetWaitForPrompt(options.waitForPrompt);
   if (!options.languages.empty()) gsm.SetNationalLanguageTables(tables);
+  // Asked before the set-up, which then routes the reports.
+  if (options.report) gsm.SetStatusReportRequest(true);
+  DeliveryWatch watch(gsm);
   if (!OpenModem(gsm, common, true, err)) return kExitFailed;
   bool sent;
   if (options.textMode)
@@ -394,18 +523,44 @@ int RunSend(const CommonOptions& common, const SendOptions& options, std::ostrea
   else
     sent = gsm.SendSMSAsPDU(options.number, options.smsc, Utf8ToWide(text), encoding, options.flash);
   const AnsiString error = gsm.GetLastSendError();
+  const TModemError modemError = gsm.GetLastModemError();
   const std::vector<int> references = gsm.GetLastMessageReferences();
+  AnsiString recipient;
+  TMessageOutcome outcome = moFailed;
+  int status = -1;
+  bool told = false;
+  if (sent && options.report) {
+    if (!common.json) err << "waiting for the status report (up to " << options.reportTimeout << " s)..." << std::endl;
+    told = watch.Wait(references, options.reportTimeout, recipient, outcome, status);
+  }
   gsm.Close();
   Printer printer(out, common.json);
   std::string refs;
   for (int r : references) refs += " " + std::to_string(r);
+  if (sent && options.report) {
+    const std::string delivery = told ? std::string(OutcomeName(outcome)) : "unknown";
+    json object = {{"sent", true},
+                   {"references", references},
+                   {"delivery", delivery},
+                   {"status", told && status >= 0 ? json(status) : json()}};
+    object["message_status"] =
+        told ? json({{"recipient", AnsiText(recipient)}, {"references", references}, {"outcome", delivery}}) : json();
+    std::string plain = "sent" + (refs.empty() ? std::string() : ", message reference(s)" + refs) + "\n";
+    if (told)
+      plain += delivery + (status >= 0 ? " (status " + std::to_string(status) + ")" : std::string());
+    else
+      plain += "delivery unknown: no status report within " + FormatSeconds(options.reportTimeout) + " s";
+    printer.Print(object, plain);
+    return told && outcome == moDelivered ? kExitOk : kExitFailed;
+  }
   if (sent) {
     printer.Print({{"sent", true}, {"references", references}},
                   "sent" + (refs.empty() ? std::string() : ", message reference(s)" + refs));
     return kExitOk;
   }
-  printer.Print({{"sent", false}, {"error", AnsiText(error)}, {"references", references}},
-                "not sent: " + AnsiText(error));
+  json failure = {{"sent", false}, {"references", references}};
+  AddError(failure, modemError, AnsiText(error));
+  printer.Print(failure, "not sent: " + ErrorText(modemError, AnsiText(error)));
   return kExitFailed;
 }
 
@@ -444,6 +599,19 @@ int RunListen(const CommonOptions& common, const ListenOptions& options, std::os
       where = " [" + AnsiText(g->GetMessageLocation()) + " " + IndexText(g->GetMessageIndexes()) + "]";
     printer.Print(object, "message" + where + " " + m.Plain());
   };
+  gsm.OnStatusReport = [&](TObject*, int reference, const AnsiString& recipient, int status, TDateTime,
+                           TDateTime discharged) {
+    const bool delivered = codec::ClassOfStatus(status) == codec::ReportStatusClass::Completed;
+    printer.Print({{"event", "status_report"},
+                   {"reference", reference},
+                   {"recipient", AnsiText(recipient)},
+                   {"status", status},
+                   {"delivered", delivered},
+                   {"discharge", discharged == 0 ? json() : json(IsoTimestamp(discharged))}},
+                  "status report " + std::to_string(reference) + " to " + AnsiText(recipient) + ": " +
+                      (delivered ? "delivered" : "not delivered") + " (status " + std::to_string(status) + ")" +
+                      (discharged == 0 ? std::string() : " at " + IsoTimestamp(discharged)));
+  };
   gsm.OnError = [&](TObject*, const AnsiString& text) {
     const std::string line = AnsiText(Trim(text));
     json object = {{"event", "error"}, {"text", line}};
@@ -453,6 +621,22 @@ int RunListen(const CommonOptions& common, const ListenOptions& options, std::os
     if (!reason.empty()) object["reason"] = AnsiText(reason);
     printer.Print(object, "error: " + Printable(line));
   };
+  gsm.OnRegistrationChange = [&](TObject*, const TRegistration& r) {
+    const std::string technology = AccessTechnologyName(r.Technology);
+    printer.Print({{"event", "registration"},
+                   {"status", RegistrationStatusName(r.Status)},
+                   {"source", AnsiText(r.Source)},
+                   {"area", AnsiText(r.Area)},
+                   {"cell", AnsiText(r.Cell)},
+                   {"technology", technology.empty() ? json() : json(technology)}},
+                  "registration " + std::string(RegistrationStatusName(r.Status)) + " (" + AnsiText(r.Source) + ")");
+  };
+  gsm.OnUSSD = [&](TObject*, const TUSSDResult& r) {
+    json object = {{"event", "ussd"}};
+    object.update(UssdJson(r));
+    printer.Print(object, "ussd " + std::string(USSDStatusName(r.Status)) +
+                              (r.Text.empty() ? std::string() : ": " + WideToUtf8(r.Text)));
+  };
   gsm.OnConnect = [&](TObject*, TCommPort) { printer.Print({{"event", "connect"}, {"port", port}}, "connect " + port); };
   gsm.OnDisconnect = [&](TObject*, TCommPort) {
     printer.Print({{"event", "disconnect"}, {"port", port}}, "disconnect " + port);
@@ -460,6 +644,9 @@ int RunListen(const CommonOptions& common, const ListenOptions& options, std::os
   gsm.OnFault = [&](TObject*, TCommPort) {
     printer.Print({{"event", "fault"}, {"port", port}}, "fault: " + port + " went away");
   };
+
+  if (options.direct) gsm.SetNewMessageIndication(nmDirect);
+  if (options.checkInterval >= 0) gsm.SetStoredMessageCheckInterval(options.checkInterval);
 
   CatchInterrupts();
   if (!OpenModem(gsm, common, true, err)) return kExitFailed;
@@ -473,6 +660,85 @@ int RunListen(const CommonOptions& common, const ListenOptions& options, std::os
   while (CheckSynchronize(0)) {
   }
   return kExitOk;
+}
+
+// ------------------------------------------------------------------ ussd
+
+int RunUssd(const CommonOptions& common, const UssdOptions& options, std::ostream& out, std::ostream& err) {
+  if (options.code.empty() && options.replies.empty() && !options.cancel)
+    throw UsageError("ussd needs a CODE, --reply TEXT or --cancel");
+  const AnsiString why = options.code.empty() ? AnsiString() : at::CheckUSSDCode(options.code);
+  if (!why.empty()) throw UsageError(AnsiText(why) + ": " + options.code);
+  for (const std::string& reply : options.replies)
+    if (const AnsiString bad = at::CheckUSSDReply(reply); !bad.empty()) throw UsageError(AnsiText(bad) + ": " + reply);
+  TVeskGSM gsm;
+  Configure(gsm, common);
+  if (!OpenModem(gsm, common, true, err)) return kExitFailed;
+  Printer printer(out, common.json);
+  int status = kExitOk;
+  auto print = [&](const TUSSDResult& r) {
+    json object = UssdJson(r);
+    std::string plain = std::string(USSDStatusName(r.Status));
+    if (!r.Text.empty()) plain += ": " + WideToUtf8(r.Text);
+    if (r.Status == usFailed || r.Status == usTimeOut || r.Status == usCancelled) {
+      const TModemError e = gsm.GetLastModemError();
+      AddError(object, e, "");
+      plain += ": " + ErrorText(e, "");
+    }
+    printer.Print(object, plain);
+  };
+  // An answer from the network that it means as one: a text, a menu, or
+  // the end of the session.
+  auto answered = [](const TUSSDResult& r) {
+    return r.Status == usNoFurtherAction || r.Status == usFurtherAction || r.Status == usTerminated;
+  };
+  TUSSDResult last;
+  last.Status = usFurtherAction;  // replies alone continue a menu opened before
+  if (!options.code.empty()) {
+    last = gsm.SendUSSD(options.code, options.timeout);
+    print(last);
+    if (!answered(last)) status = kExitFailed;
+  }
+  for (const std::string& reply : options.replies) {
+    if (last.Status != usFurtherAction) break;
+    last = gsm.ReplyUSSD(reply, options.timeout);
+    print(last);
+    if (!answered(last)) status = kExitFailed;
+  }
+  if (options.cancel) {
+    const bool cancelled = gsm.CancelUSSD();
+    printer.Print({{"cancelled", cancelled}}, cancelled ? "session ended" : "the modem refused to end the session");
+    if (!cancelled) status = kExitFailed;
+  }
+  gsm.Close();
+  return status;
+}
+
+// ------------------------------------------------------------------ pin
+
+int RunPin(const CommonOptions& common, const PinOptions& options, std::ostream& out, std::ostream& err) {
+  const bool puk = !options.puk.empty();
+  if (puk == !options.pin.empty()) throw UsageError("pin needs a PIN, or --puk PUK with --new-pin PIN");
+  if (puk && options.newPin.empty()) throw UsageError("--puk needs --new-pin");
+  TVeskGSM gsm;
+  Configure(gsm, common);
+  if (!OpenModem(gsm, common, true, err)) return kExitFailed;
+  const bool unlocked =
+      puk ? gsm.EnterPUK(options.puk, options.newPin) : gsm.EnterPIN(options.pin, options.lastTry);
+  const TModemError e = gsm.GetLastModemError();
+  const TSIMState sim = gsm.GetSIMState();
+  const int retries = gsm.GetPINRetries();
+  gsm.Close();
+  Printer printer(out, common.json);
+  json object = {{"unlocked", unlocked}, {"sim", SIMStateName(sim)}, {"pin_retries", retries}};
+  std::string plain = std::string(unlocked ? "unlocked" : "not unlocked") + "; SIM " + SIMStateName(sim) +
+                      (retries >= 0 ? ", " + std::to_string(retries) + " PIN tries left" : "");
+  if (!unlocked) {
+    AddError(object, e, "");
+    plain += ": " + ErrorText(e, "");
+  }
+  printer.Print(object, plain);
+  return unlocked ? kExitOk : kExitFailed;
 }
 
 // ------------------------------------------------------------------ list and delete

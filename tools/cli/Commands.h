@@ -43,12 +43,16 @@ struct SendOptions {
   bool flash = false;
   bool textMode = false;
   bool waitForPrompt = false;
+  bool report = false;         // ask for a status report and wait for the outcome
+  double reportTimeout = 120;  // seconds
   std::string number;
   std::string text;
 };
 
 struct ListenOptions {
   double seconds = 0;  // 0: until interrupted
+  bool direct = false;     // NewMessageIndication nmDirect
+  int checkInterval = -1;  // StoredMessageCheckInterval; -1: as the settings have it
 };
 
 struct StorageOptions {
@@ -74,6 +78,20 @@ struct DetectOptions {
   std::vector<std::string> only;  // these ports instead of the machine's list
 };
 
+struct UssdOptions {
+  int timeout = 30;                 // seconds for each answer
+  std::string code;                 // empty: only replies (or --cancel)
+  std::vector<std::string> replies;  // answered in order while the network asks
+  bool cancel = false;
+};
+
+struct PinOptions {
+  std::string pin;
+  std::string puk;
+  std::string newPin;
+  bool lastTry = false;
+};
+
 struct SimulateOptions {
   std::string link;
   int baud = 0;
@@ -90,6 +108,8 @@ int RunDelete(const CommonOptions& common, const StorageOptions& options, std::o
 int RunEncode(const CommonOptions& common, const EncodeOptions& options, std::ostream& out, std::ostream& err);
 int RunDecode(const CommonOptions& common, const std::vector<std::string>& hex, std::ostream& out, std::ostream& err);
 int RunDetect(const CommonOptions& common, const DetectOptions& options, std::ostream& out, std::ostream& err);
+int RunUssd(const CommonOptions& common, const UssdOptions& options, std::ostream& out, std::ostream& err);
+int RunPin(const CommonOptions& common, const PinOptions& options, std::ostream& out, std::ostream& err);
 int RunSimulate(const SimulateOptions& options, std::ostream& out, std::ostream& err);
 int RunDemoCommand();
 

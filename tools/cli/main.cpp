@@ -67,8 +67,26 @@ int main(int argc, char** argv) {
   at->add_option("--timeout", atOptions.timeout, "seconds to wait for each answer")->check(CLI::Range(1, 600));
   at->add_option("COMMAND", atOptions.commands, "commands, such as AT+CSQ")->required();
 
-  CLI::App* info = app.add_subcommand("info", "the modem's IMEI, signal strength and capability mask");
+  CLI::App* info = app.add_subcommand(
+      "info", "the modem's IMEI, signal strength, capabilities, SIM, network, operator and service centre");
   AddPort(*info, common);
+
+  UssdOptions ussdOptions;
+  CLI::App* ussd = app.add_subcommand("ussd", "send a USSD code (a balance, a menu) and print the network's answer");
+  AddPort(*ussd, common);
+  ussd->add_option("--timeout", ussdOptions.timeout, "seconds to wait for each answer (default 30)")
+      ->check(CLI::Range(1, 600));
+  ussd->add_option("--reply", ussdOptions.replies, "answer a menu with TEXT (again for each further menu)");
+  ussd->add_flag("--cancel", ussdOptions.cancel, "end the USSD session (AT+CUSD=2)");
+  ussd->add_option("CODE", ussdOptions.code, "the code, such as *100# (digits, *, #, +)");
+
+  PinOptions pinOptions;
+  CLI::App* pin = app.add_subcommand("pin", "unlock the SIM with its PIN, or with its PUK and a new PIN");
+  AddPort(*pin, common);
+  pin->add_flag("--last-try", pinOptions.lastTry, "send the PIN even when it is the last try left");
+  CLI::Option* pukOption = pin->add_option("--puk", pinOptions.puk, "the PUK (8 digits)");
+  pin->add_option("--new-pin", pinOptions.newPin, "the new PIN set with the PUK (4 to 8 digits)")->needs(pukOption);
+  pin->add_option("PIN", pinOptions.pin, "the PIN (4 to 8 digits)")->excludes(pukOption);
 
   SendOptions sendOptions;
   CLI::App* send = app.add_subcommand("send", "send a short message");
@@ -80,6 +98,10 @@ int main(int argc, char** argv) {
   send->add_flag("--flash", sendOptions.flash, "a class 0 message, shown at once");
   send->add_flag("--text-mode", sendOptions.textMode, "send in the modem's text mode");
   send->add_flag("--wait-for-prompt", sendOptions.waitForPrompt, "wait for the modem at each step, not fixed pauses");
+  send->add_flag("--report", sendOptions.report, "ask for a status report and wait for the message's outcome");
+  send->add_option("--report-timeout", sendOptions.reportTimeout,
+                   "seconds to wait for the outcome with --report (default 120)")
+      ->check(CLI::Range(0.0, 1e7));
   send->add_option("NUMBER", sendOptions.number, "the recipient's number")->required();
   send->add_option("TEXT", sendOptions.text, "the message in UTF-8, or - for standard input")->required();
 
@@ -88,6 +110,12 @@ int main(int argc, char** argv) {
   AddPort(*listen, common);
   listen->add_option("--seconds", listenOptions.seconds, "stop after this many seconds (default: until interrupted)")
       ->check(CLI::Range(0.0, 1e7));
+  listen->add_flag("--direct", listenOptions.direct,
+                   "messages and reports routed straight to the tool (+CMT, +CDS), never stored");
+  listen
+      ->add_option("--check-interval", listenOptions.checkInterval,
+                   "list the storage's unread messages every N seconds (0: never)")
+      ->check(CLI::Range(0, 86400));
 
   StorageOptions storageOptions;
   CLI::App* list = app.add_subcommand("list", "list the stored messages");
@@ -197,6 +225,8 @@ int main(int argc, char** argv) {
     if (*detect) return RunDetect(common, detectOptions, std::cout, std::cerr);
     if (*at) return RunAt(common, atOptions, std::cout, std::cerr);
     if (*info) return RunInfo(common, std::cout, std::cerr);
+    if (*ussd) return RunUssd(common, ussdOptions, std::cout, std::cerr);
+    if (*pin) return RunPin(common, pinOptions, std::cout, std::cerr);
     if (*send) return RunSend(common, sendOptions, std::cout, std::cerr);
     if (*listen) return RunListen(common, listenOptions, std::cout, std::cerr);
     if (*list) return RunList(common, storageOptions, std::cout, std::cerr);

@@ -116,7 +116,8 @@ int vesk::RunDemo() {
 
   Step("1. Open the port; the reader thread sets the modem up");
   Check(gsm.Open(), "the port did not open");
-  Check(modem.WaitForCommand("ATE0", 5000ms), "the modem was not set up");
+  // The set-up's last step switches the USSD results on.
+  Check(modem.WaitForCommand("AT+CUSD=1", 5000ms), "the modem was not set up");
   std::this_thread::sleep_for(300ms);
   for (const std::string& c : modem.Commands()) Say("   the modem received " + c);
 
@@ -201,7 +202,7 @@ int vesk::RunDemo() {
   Say("   IsConnected: none, IsFaulted: " + std::string(gsm.GetIsFaulted() ? "yes" : "no"));
   modem.Plug();
   Check(Await([&] { return connects == 2; }), "the port was not reopened");
-  Check(modem.WaitForCommand("ATE0", 5000ms, 2), "the modem was not set up again");
+  Check(modem.WaitForCommand("AT+CUSD=1", 5000ms, 2), "the modem was not set up again");
   const bool answered = gsm.ExecuteATCommand("AT", '\r');
   Say("   reopened and set up again; AT -> " + std::string(answered ? "OK" : "no answer"));
   Check(answered, "the reopened modem did not answer");

@@ -24,13 +24,17 @@ struct CmeText {
   int code;
   const char* text;
 };
-constexpr std::array<CmeText, 8> kCmeTexts = {{
+constexpr std::array<CmeText, 12> kCmeTexts = {{
     {3, "operation not allowed"},
     {4, "operation not supported"},
     {10, "SIM not inserted"},
     {11, "SIM PIN required"},
     {12, "SIM PUK required"},
+    {13, "SIM failure"},
+    {14, "SIM busy"},
     {16, "incorrect password"},
+    {17, "SIM PIN2 required"},
+    {18, "SIM PUK2 required"},
     {30, "no network service"},
     {100, "unknown"},
 }};
@@ -124,6 +128,7 @@ AtEngine::AtEngine(ModemConfig config) : config_(std::move(config)) {
   config_.unsupported = std::move(unsupported);
   stores_.emplace("SM", MessageStore("SM", config_.simCapacity));
   stores_.emplace("ME", MessageStore("ME", config_.phoneCapacity));
+  stores_.emplace("SR", MessageStore("SR", config_.reportCapacity));
   serviceCentre_ = config_.serviceCentre;
   serviceCentreType_ = serviceCentre_.empty() ? 129 : DefaultAddressType(serviceCentre_);
   currentPin_ = config_.pin;
@@ -148,14 +153,29 @@ void AtEngine::ResetSettings() {
   clir_ = 0;
   crc_ = false;
   creg_ = 0;
+  cgreg_ = 0;
+  cereg_ = 0;
+  copsFormat_ = 0;
+  cusd_ = 0;
   mem1_ = mem2_ = mem3_ = "SM";
 }
 
 void AtEngine::PowerOn() {
   ResetSettings();
-  pin_ = currentPin_.empty() ? PinState::Ready : PinState::SimPin;
+  // The SIM keeps its counts of tries: one that wants its PUK still does.
+  if (!config_.simInserted) {
+    pin_ = PinState::NoSim;
+  } else if (pukAttempts_ <= 0) {
+    pin_ = PinState::Blocked;
+  } else if (pinAttempts_ <= 0) {
+    pin_ = PinState::SimPuk;
+  } else {
+    pin_ = currentPin_.empty() ? PinState::Ready : PinState::SimPin;
+  }
   cfun_ = 1;
-  pinAttempts_ = kPinAttempts;
+  ussdMenu_ = 0;
+  ++ussdSerial_;
+  later_.clear();
   call_ = CallState::Idle;
   ringsHeard_ = 0;
   lineState_ = LineState::Command;
@@ -166,6 +186,7 @@ void AtEngine::PowerOn() {
   held_.clear();
   cnmiBuffer_.clear();
   flushCnmi_ = false;
+  unacknowledged_.clear();
 }
 
 void AtEngine::SetSupported(const std::string& command, bool supported) {
@@ -282,6 +303,9 @@ void AtEngine::RunLine(const std::string& line, Emissions& out) {
   Response response;
   const Result result = Execute(std::string_view(command).substr(2), response);
   Emit(out, Emission::Kind::Answer, Format(response, result));
+  // What the network answers later (USSD) goes after the final result.
+  for (Emission& e : later_) out.push_back(std::move(e));
+  later_.clear();
   if (flushCnmi_) {
     flushCnmi_ = false;
     for (std::string& held : cnmiBuffer_) Emit(out, Emission::Kind::Unsolicited, std::move(held));
@@ -452,7 +476,7 @@ AtEngine::Result AtEngine::Dial(std::string_view dial, bool voice) {
     }
   }
   if (number.empty()) return Result::Error();
-  if (pin_ != PinState::Ready) return Result::Cme(pin_ == PinState::SimPin ? 11 : 12);
+  if (const Result sim = SimCheck(false); sim.kind != Result::Kind::Ok) return sim;
   if (call_ != CallState::Idle) return Result::Cme(3);
   lastDialled_ = number;
   if (voice) {
@@ -474,18 +498,19 @@ AtEngine::Result AtEngine::Dial(std::string_view dial, bool voice) {
 }
 
 const AtEngine::CommandEntry* AtEngine::FindExtended(std::string_view name) {
-  static constexpr std::array<CommandEntry, 32> kCommands = {{
-      {"+CFUN", &AtEngine::Cfun},
-      {"+CGMI", &AtEngine::Gmi},  {"+CGMM", &AtEngine::Gmm},  {"+CGMR", &AtEngine::Gmr},
-      {"+CGSN", &AtEngine::Gsn},  {"+CHUP", &AtEngine::Chup}, {"+CIMI", &AtEngine::Cimi},
-      {"+CLIP", &AtEngine::Clip}, {"+CLIR", &AtEngine::Clir}, {"+CMEE", &AtEngine::Cmee},
-      {"+CMGD", &AtEngine::Cmgd}, {"+CMGF", &AtEngine::Cmgf}, {"+CMGL", &AtEngine::Cmgl},
-      {"+CMGR", &AtEngine::Cmgr}, {"+CMGS", &AtEngine::Cmgs}, {"+CMGW", &AtEngine::Cmgw},
-      {"+CNMI", &AtEngine::Cnmi}, {"+COPS", &AtEngine::Cops}, {"+CPIN", &AtEngine::Cpin},
-      {"+CPMS", &AtEngine::Cpms}, {"+CRC", &AtEngine::Crc},   {"+CREG", &AtEngine::Creg},
-      {"+CSCA", &AtEngine::Csca}, {"+CSCS", &AtEngine::Cscs}, {"+CSDH", &AtEngine::Csdh},
-      {"+CSMP", &AtEngine::Csmp}, {"+CSMS", &AtEngine::Csms}, {"+CSQ", &AtEngine::Csq},
-      {"+GMI", &AtEngine::Gmi},   {"+GMM", &AtEngine::Gmm},   {"+GMR", &AtEngine::Gmr},
+  static constexpr std::array<CommandEntry, 37> kCommands = {{
+      {"+CEREG", &AtEngine::Cereg}, {"+CFUN", &AtEngine::Cfun},   {"+CGMI", &AtEngine::Gmi},
+      {"+CGMM", &AtEngine::Gmm},    {"+CGMR", &AtEngine::Gmr},    {"+CGREG", &AtEngine::Cgreg},
+      {"+CGSN", &AtEngine::Gsn},    {"+CHUP", &AtEngine::Chup},   {"+CIMI", &AtEngine::Cimi},
+      {"+CLIP", &AtEngine::Clip},   {"+CLIR", &AtEngine::Clir},   {"+CMEE", &AtEngine::Cmee},
+      {"+CMGD", &AtEngine::Cmgd},   {"+CMGF", &AtEngine::Cmgf},   {"+CMGL", &AtEngine::Cmgl},
+      {"+CMGR", &AtEngine::Cmgr},   {"+CMGS", &AtEngine::Cmgs},   {"+CMGW", &AtEngine::Cmgw},
+      {"+CNMA", &AtEngine::Cnma},   {"+CNMI", &AtEngine::Cnmi},   {"+COPS", &AtEngine::Cops},
+      {"+CPIN", &AtEngine::Cpin},   {"+CPINR", &AtEngine::Cpinr}, {"+CPMS", &AtEngine::Cpms},
+      {"+CRC", &AtEngine::Crc},     {"+CREG", &AtEngine::Creg},   {"+CSCA", &AtEngine::Csca},
+      {"+CSCS", &AtEngine::Cscs},   {"+CSDH", &AtEngine::Csdh},   {"+CSMP", &AtEngine::Csmp},
+      {"+CSMS", &AtEngine::Csms},   {"+CSQ", &AtEngine::Csq},     {"+CUSD", &AtEngine::Cusd},
+      {"+GMI", &AtEngine::Gmi},     {"+GMM", &AtEngine::Gmm},     {"+GMR", &AtEngine::Gmr},
       {"+GSN", &AtEngine::Gsn},
   }};
   for (const CommandEntry& e : kCommands) {
@@ -587,6 +612,29 @@ void AtEngine::FlushHeldUnsolicited(Emissions& out) {
 
 void AtEngine::Unsolicited(const std::string& text, Emissions& out) { EmitUnsolicited({Line{text}}, out); }
 
+void AtEngine::SetRegistration(int stat, Emissions& out) {
+  const int before = CurrentRegistration();
+  config_.registration = stat;
+  if (CurrentRegistration() == before) return;
+  const int modes[] = {creg_, cgreg_, cereg_};
+  for (int family = 0; family < 3; ++family)
+    if (modes[family] > 0) EmitUnsolicited({Line{RegistrationFields(family, false)}}, out);
+}
+
+void AtEngine::NetworkUssd(int m, const std::string& utf8, Emissions& out) {
+  if (cusd_ == 0) return;  // not presented
+  EmitUnsolicited({Line{UssdPlain(m, utf8), true}}, out);
+}
+
+void AtEngine::DeliverLater(const Emission& later, Emissions& out) {
+  if (later.ussdSerial != ussdSerial_) return;  // cancelled, or another request since
+  if (lineState_ != LineState::Command) {
+    held_.push_back(later.bytes);
+    return;
+  }
+  Emit(out, Emission::Kind::Unsolicited, later.bytes);
+}
+
 std::string AtEngine::TeString(const std::string& utf8) const {
   return ToTeCharacterSet(Utf8ToCodePoints(utf8), cscs_);
 }
@@ -608,8 +656,15 @@ std::string AtEngine::Alpha(const std::string& number) const {
   return it == config_.phonebook.end() ? std::string() : Quoted(it->second);
 }
 
+std::string AtEngine::TextReportFields(const MessageFields& f) const {
+  return Number(f.firstOctet) + "," + Number(f.messageReference) + "," + Quoted(f.address) + "," +
+         Number(f.addressType) + ",\"" + f.timestamp + "\",\"" + f.dischargeTime + "\"," + Number(f.reportStatus);
+}
+
 std::string AtEngine::TextHeaderCmgr(const StoredMessage& m) const {
   const MessageFields& f = m.pdu.fields;
+  // TS 27.005 4.1: a status report, <stat> then its fields, no body.
+  if (f.statusReport) return "+CMGR: \"" + std::string(StatusWord(m.status)) + "\"," + TextReportFields(f);
   std::string h = "+CMGR: \"" + std::string(StatusWord(m.status)) + "\"," + Quoted(f.address) + "," + Alpha(f.address);
   if (f.incoming) {
     h += ",\"" + f.timestamp + "\"";
@@ -628,6 +683,7 @@ std::string AtEngine::TextHeaderCmgr(const StoredMessage& m) const {
 
 std::string AtEngine::TextHeaderCmgl(int index, const StoredMessage& m) const {
   const MessageFields& f = m.pdu.fields;
+  if (f.statusReport) return "+CMGL: " + Number(index) + ",\"" + StatusWord(m.status) + "\"," + TextReportFields(f);
   std::string h = "+CMGL: " + Number(index) + ",\"" + StatusWord(m.status) + "\"," + Quoted(f.address) + "," +
                   Alpha(f.address) + ",";
   if (f.incoming) h += "\"" + f.timestamp + "\"";
@@ -654,6 +710,8 @@ AtEngine::Result AtEngine::SimCheck(bool messageService) const {
     case PinState::Ready: return Result::Ok();
     case PinState::SimPin: return messageService ? Result::Cms(311) : Result::Cme(11);
     case PinState::SimPuk: return messageService ? Result::Cms(316) : Result::Cme(12);
+    case PinState::Blocked: return messageService ? Result::Cms(313) : Result::Cme(13);
+    case PinState::NoSim: return messageService ? Result::Cms(310) : Result::Cme(10);
   }
   return Result::Ok();
 }
@@ -687,6 +745,7 @@ ModemState AtEngine::State() const {
   s.messageFormat = cmgf_;
   s.showTextHeader = csdh_;
   std::copy(cnmi_.begin(), cnmi_.end(), s.cnmi);
+  s.csms = csms_;
   s.clip = clip_;
   s.clir = clir_;
   s.crc = crc_;
@@ -695,6 +754,13 @@ ModemState AtEngine::State() const {
   s.receiveStorage = mem3_;
   s.serviceCentre = serviceCentre_;
   s.pin = pin_;
+  s.pinAttempts = pinAttempts_;
+  s.pukAttempts = pukAttempts_;
+  s.registration = config_.registration;
+  s.cregMode = creg_;
+  s.cgregMode = cgreg_;
+  s.ceregMode = cereg_;
+  s.ussdMenu = ussdMenu_;
   s.call = call_;
   s.lastDialled = lastDialled_;
   return s;
@@ -720,10 +786,9 @@ std::vector<DeliveredPart> AtEngine::DeliverSms(const IncomingSms& sms, Emission
     // this network sends) straight to the client; 0, 1 and 3 store them.
     if (sms.announce && cnmi_[1] == 2) {
       if (cmgf_ == 1) {
-        EmitUnsolicited({Line{TextHeaderCmt(pdu)}, Line{TextData(pdu.fields), true}}, out, true);
+        EmitDelivery({Line{TextHeaderCmt(pdu)}, Line{TextData(pdu.fields), true}}, out);
       } else {
-        EmitUnsolicited({Line{"+CMT: ," + Number(static_cast<int>(pdu.TpduLength()))}, Line{pdu.Hex()}}, out,
-                        true);
+        EmitDelivery({Line{"+CMT: ," + Number(static_cast<int>(pdu.TpduLength()))}, Line{pdu.Hex()}}, out);
       }
       delivered.push_back(part);
       continue;
@@ -733,7 +798,11 @@ std::vector<DeliveredPart> AtEngine::DeliverSms(const IncomingSms& sms, Emission
       part.storage = storage;
       part.index = store->Add({SmsStatus::ReceivedUnread, pdu});
       if (part.index > 0 && sms.announce && (cnmi_[1] == 1 || cnmi_[1] == 3)) {
-        EmitUnsolicited({Line{"+CMTI: \"" + storage + "\"," + Number(part.index)}}, out, true);
+        if (dropNotices_ > 0) {
+          --dropNotices_;  // lost on its way: stored, never announced
+        } else {
+          EmitUnsolicited({Line{"+CMTI: \"" + storage + "\"," + Number(part.index)}}, out, true);
+        }
       }
     }
     delivered.push_back(part);
@@ -894,8 +963,25 @@ AtEngine::Result AtEngine::SendBody(const PendingBody& body, Response& response)
   m.singleShift = f.singleShift;
   m.messageReference = nextReference_;
   m.answered = !config_.quirks.sendNeverAnswered;
+  // TS 23.040 9.2.3.5 TP-SRR: the SC owes a status report for this part.
+  m.reportRequested = (f.firstOctet & 0x20) != 0;
   nextReference_ = (nextReference_ + 1) & 0xFF;
   submitted_.push_back(m);
+  if (m.reportRequested) {
+    const ReportPolicy& policy = config_.reports;
+    ReportJob job;
+    job.reference = m.messageReference;
+    job.destination = m.destination;
+    job.destinationType = m.destinationType;
+    job.statuses = policy.interim;
+    int status = policy.status;
+    if (const auto it = policy.byDestination.find(m.destination); it != policy.byDestination.end()) status = it->second;
+    if (m.concat) {
+      if (const auto it = policy.byPart.find(m.concat->sequence); it != policy.byPart.end()) status = it->second;
+    }
+    job.statuses.push_back(status);
+    reportJobs_.push_back(std::move(job));
+  }
   if (!m.answered) return Result::Of(Result::Kind::Silent);
   response.Info("+CMGS: " + Number(m.messageReference));
   return Result::Ok();
@@ -910,6 +996,73 @@ AtEngine::Result AtEngine::WriteBody(const PendingBody& body, Response& response
   if (index < 0) return Result::Cms(322);  // memory full
   response.Info("+CMGW: " + Number(index));
   return Result::Ok();
+}
+
+// ---------------------------------------------------------------------------
+// Status reports and acknowledgements (TS 23.040 9.2.2.3, TS 27.005 3.4.1, 3.4.4)
+
+std::vector<AtEngine::ReportJob> AtEngine::TakeReportJobs() {
+  std::vector<ReportJob> jobs;
+  jobs.swap(reportJobs_);
+  return jobs;
+}
+
+std::vector<std::uint64_t> AtEngine::TakeAckWatches() {
+  std::vector<std::uint64_t> watches;
+  watches.swap(newWatches_);
+  return watches;
+}
+
+void AtEngine::EmitDelivery(std::vector<Line> lines, Emissions& out) {
+  if (csms_ == 1) {
+    const std::uint64_t id = nextDeliveryId_++;
+    unacknowledged_.push_back({id, lines, 0});
+    newWatches_.push_back(id);
+  }
+  EmitUnsolicited(std::move(lines), out, true);
+}
+
+bool AtEngine::AckTimedOut(std::uint64_t id, Emissions& out) {
+  for (auto it = unacknowledged_.begin(); it != unacknowledged_.end(); ++it) {
+    if (it->id != id) continue;
+    if (it->redeliveries >= config_.maxRedeliveries) {
+      unacknowledged_.erase(it);  // the network gives up
+      return false;
+    }
+    ++it->redeliveries;
+    ++redeliveries_;
+    newWatches_.push_back(id);
+    EmitUnsolicited(it->lines, out, true);
+    return true;
+  }
+  return false;
+}
+
+void AtEngine::DeliverStatusReport(const ReportJob& job, int status, Emissions& out) {
+  StatusReportRequest request;
+  request.serviceCentre = serviceCentre_;
+  request.messageReference = job.reference;
+  request.recipient = job.destination;
+  request.recipientType = job.destinationType;
+  request.status = status;
+  request.discharged.second = (request.received.second + 1) % 60;
+  const SmsPdu pdu = EncodeStatusReport(request);
+  ++reportsSent_;
+  switch (cnmi_[3]) {
+    case 1:  // routed to the client
+      if (cmgf_ == 1) {
+        EmitDelivery({Line{"+CDS: " + TextReportFields(pdu.fields)}}, out);
+      } else {
+        EmitDelivery({Line{"+CDS: " + Number(static_cast<int>(pdu.TpduLength()))}, Line{pdu.Hex()}}, out);
+      }
+      return;
+    default: {  // stored, and announced with <ds> 2
+      MessageStore* store = Storage("SR");
+      const int index = store ? store->Add({SmsStatus::ReceivedUnread, pdu}) : -1;
+      if (index > 0 && cnmi_[3] == 2) EmitUnsolicited({Line{"+CDSI: \"SR\"," + Number(index)}}, out, true);
+      return;
+    }
+  }
 }
 
 }  // namespace vesk::sim

@@ -10,6 +10,8 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
+#include <deque>
 #include <map>
 #include <optional>
 #include <string>
@@ -30,6 +32,11 @@ struct Emission {
   };
   Kind kind = Kind::Answer;
   std::string bytes;
+  // Unsolicited results the network sends later (a USSD answer): due
+  // `delay` from now, and only if USSD request `ussdSerial` is still the
+  // one under way then (AtEngine::DeliverLater).
+  Milliseconds delay{0};
+  std::uint64_t ussdSerial = 0;
 };
 using Emissions = std::vector<Emission>;
 
@@ -54,10 +61,52 @@ class AtEngine {
   // A framed unsolicited line ("\r\n<text>\r\n"), buffered like the others
   // while a message body is being taken.
   void Unsolicited(const std::string& text, Emissions& out);
+  // The network's registration changes: +CREG, +CGREG and +CEREG as
+  // AT+CREG=<n> and the like asked for.
+  void SetRegistration(int stat, Emissions& out);
+  // A network-initiated USSD: +CUSD: <m>,"<text>",15 (when presentation is on).
+  void NetworkUssd(int m, const std::string& utf8, Emissions& out);
+  // A delayed emission came due: emitted if its USSD request still stands.
+  void DeliverLater(const Emission& later, Emissions& out);
 
   // Power-on: settings back to the configured values, SIM locked again when
   // it has a PIN, no call, nothing half-typed. Stored messages stay.
   void PowerOn();
+
+  // Status reports (TS 23.040 9.2.2.3) owed for parts sent with TP-SRR:
+  // the statuses to report, interim ones first, for ModemSimulator to
+  // schedule by the policy's delay.
+  struct ReportJob {
+    int reference = 0;
+    std::string destination;
+    int destinationType = 0;
+    std::vector<int> statuses;
+  };
+  std::vector<ReportJob> TakeReportJobs();
+  // The network's report with `status` for the job's part, routed by
+  // AT+CNMI <ds>.
+  void DeliverStatusReport(const ReportJob& job, int status, Emissions& out);
+  void SetReportPolicy(const ReportPolicy& policy) { config_.reports = policy; }
+  const ReportPolicy& GetReportPolicy() const { return config_.reports; }
+
+  // Deliveries routed to the client under AT+CSMS=1 (+CMT, +CDS) that
+  // now wait for an AT+CNMA: ModemSimulator calls AckTimedOut with each
+  // after ModemConfig::ackTimeout.
+  std::vector<std::uint64_t> TakeAckWatches();
+  // Delivers again what is still not acknowledged (within the bound of
+  // redeliveries); false when nothing waits under that id any more.
+  bool AckTimedOut(std::uint64_t id, Emissions& out);
+  Milliseconds AckTimeout() const { return config_.ackTimeout; }
+
+  // The next `count` new-message notices (+CMTI) are not sent; the
+  // messages are stored as ever.
+  void DropNextNotices(int count) { dropNotices_ = count; }
+
+  // Counts: deliveries made again, acknowledgements taken, status reports
+  // sent.
+  int Redeliveries() const { return redeliveries_; }
+  int Acknowledgements() const { return acknowledgements_; }
+  int StatusReportsSent() const { return reportsSent_; }
 
   // Changes while running.
   void SetQuirks(const Quirks& quirks) { config_.quirks = quirks; }
@@ -167,6 +216,22 @@ class AtEngine {
   std::string TextHeaderCmgr(const StoredMessage& m) const;
   std::string TextHeaderCmgl(int index, const StoredMessage& m) const;
   std::string TextHeaderCmt(const SmsPdu& pdu) const;
+  // <fo>,<mr>,<ra>,<tora>,<scts>,<dt>,<st> of a stored status report.
+  std::string TextReportFields(const MessageFields& f) const;
+  // A +CMT or +CDS routed to the client: under AT+CSMS=1 it waits for an
+  // AT+CNMA.
+  void EmitDelivery(std::vector<Line> lines, Emissions& out);
+
+  // Registration reports (TS 27.007 7.2, 10.1.19, 10.1.22): <n> of
+  // `family` 0 (+CREG), 1 (+CGREG), 2 (+CEREG).
+  Result Registration(int family, Form form, const Args& args, Response& response);
+  int CurrentRegistration() const;
+  std::string RegistrationFields(int family, bool withN) const;
+  // USSD (TS 27.007 7.15): the scripted network's answer to a request or
+  // a menu choice, sent `delay` later.
+  void UssdRequest(const std::string& text, Response& response);
+  void UssdAnswerLater(const std::string& line, Milliseconds delay);
+  std::string UssdPlain(int m, const std::string& utf8) const;
 
   // Helpers.
   bool Supported(const std::string& name) const;
@@ -186,6 +251,7 @@ class AtEngine {
   Result Cmgr(Form, const Args&, Response&);
   Result Cmgs(Form, const Args&, Response&);
   Result Cmgw(Form, const Args&, Response&);
+  Result Cnma(Form, const Args&, Response&);
   Result Cnmi(Form, const Args&, Response&);
   Result Cops(Form, const Args&, Response&);
   Result Cpin(Form, const Args&, Response&);
@@ -199,6 +265,10 @@ class AtEngine {
   Result Csms(Form, const Args&, Response&);
   Result Csq(Form, const Args&, Response&);
   Result Cfun(Form, const Args&, Response&);
+  Result Cgreg(Form, const Args&, Response&);
+  Result Cereg(Form, const Args&, Response&);
+  Result Cpinr(Form, const Args&, Response&);
+  Result Cusd(Form, const Args&, Response&);
   Result Cimi(Form, const Args&, Response&);
   Result Gmi(Form, const Args&, Response&);
   Result Gmm(Form, const Args&, Response&);
@@ -224,6 +294,10 @@ class AtEngine {
   int clir_ = 0;
   bool crc_ = false;
   int creg_ = 0;
+  int cgreg_ = 0;
+  int cereg_ = 0;
+  int copsFormat_ = 0;
+  int cusd_ = 0;  // AT+CUSD <n>: results presented
   int cfun_ = 1;  // AT+CFUN: 1 full, 0 minimum, 4 radio off; kept by ATZ
   std::string mem1_ = "SM", mem2_ = "SM", mem3_ = "SM";
   std::string serviceCentre_;
@@ -232,7 +306,15 @@ class AtEngine {
   // SIM.
   PinState pin_ = PinState::Ready;
   std::string currentPin_;
+  // Tries left; a SIM keeps them through power-on.
   int pinAttempts_ = 3;
+  int pukAttempts_ = 10;
+
+  // USSD: the scripted menu's level (0 none) and the request under way.
+  int ussdMenu_ = 0;
+  std::uint64_t ussdSerial_ = 0;
+  // Answers to send later, taken by RunLine into its emissions.
+  std::vector<Emission> later_;
 
   // Calls.
   CallState call_ = CallState::Idle;
@@ -259,6 +341,21 @@ class AtEngine {
 
   std::vector<std::string> commandLines_;
   std::vector<SubmittedMessage> submitted_;
+
+  // Status reports and acknowledgements.
+  std::vector<ReportJob> reportJobs_;
+  struct Unacknowledged {
+    std::uint64_t id;
+    std::vector<Line> lines;
+    int redeliveries = 0;
+  };
+  std::deque<Unacknowledged> unacknowledged_;
+  std::vector<std::uint64_t> newWatches_;
+  std::uint64_t nextDeliveryId_ = 1;
+  int dropNotices_ = 0;
+  int redeliveries_ = 0;
+  int acknowledgements_ = 0;
+  int reportsSent_ = 0;
 };
 
 }  // namespace vesk::sim

@@ -12,6 +12,7 @@
 namespace vesk::sim::at {
 
 inline constexpr int kPinAttempts = 3;
+inline constexpr int kPukAttempts = 10;
 
 // TS 27.005 3.1 <stat> in text mode, by numeric value.
 inline constexpr std::array<const char*, 4> kStatusWords = {"REC UNREAD", "REC READ", "STO UNSENT", "STO SENT"};

@@ -253,6 +253,18 @@ struct ModemSimulator::Impl {
   void Schedule(const Emissions& emissions, Clock::time_point now) {
     const Quirks quirks = engine.GetQuirks();
     for (const Emission& e : emissions) {
+      if (e.delay.count() > 0) {
+        // The network answers later; the engine decides then whether the
+        // answer still stands.
+        timers.push_back({now + e.delay, [this, e](Clock::time_point at) {
+                            Emission due = e;
+                            due.delay = Milliseconds(0);
+                            Emissions out;
+                            engine.DeliverLater(due, out);
+                            Schedule(out, at);
+                          }});
+        continue;
+      }
       switch (e.kind) {
         case Emission::Kind::Echo:
           Enqueue(now, e.bytes);
@@ -265,7 +277,31 @@ struct ModemSimulator::Impl {
           break;
       }
     }
+    ScheduleEngineWork(now);
     Touch();
+  }
+
+  // What the engine owes later: status reports (each status the policy's
+  // delay after the one before), and deliveries to make again when no
+  // acknowledgement comes in time.
+  void ScheduleEngineWork(Clock::time_point now) {
+    const Milliseconds delay = engine.GetReportPolicy().delay;
+    for (AtEngine::ReportJob& job : engine.TakeReportJobs()) {
+      for (std::size_t i = 0; i < job.statuses.size(); ++i) {
+        const int status = job.statuses[i];
+        timers.push_back({now + delay * static_cast<int>(i + 1), [this, job, status](Clock::time_point at) {
+                            Emissions out;
+                            engine.DeliverStatusReport(job, status, out);
+                            Schedule(out, at);
+                          }});
+      }
+    }
+    for (std::uint64_t id : engine.TakeAckWatches()) {
+      timers.push_back({now + engine.AckTimeout(), [this, id](Clock::time_point at) {
+                          Emissions out;
+                          if (engine.AckTimedOut(id, out)) Schedule(out, at);
+                        }});
+    }
   }
 
   std::string Noise(std::size_t count) {
@@ -454,6 +490,22 @@ void ModemSimulator::SendUnsolicited(const std::string& text) {
   impl_->Wake();
 }
 
+void ModemSimulator::SetRegistration(int stat) {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  Emissions out;
+  impl_->engine.SetRegistration(stat, out);
+  impl_->Schedule(out, Clock::now());
+  impl_->Wake();
+}
+
+void ModemSimulator::SendUssd(int m, const std::string& utf8) {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  Emissions out;
+  impl_->engine.NetworkUssd(m, utf8, out);
+  impl_->Schedule(out, Clock::now());
+  impl_->Wake();
+}
+
 void ModemSimulator::Unplug() {
   std::unique_lock<std::mutex> lock(impl_->mutex);
   if (!impl_->pty.IsOpen()) return;
@@ -499,6 +551,31 @@ void ModemSimulator::SetSupported(const std::string& command, bool supported) {
 void ModemSimulator::FailNextSends(int count, const std::string& finalResult) {
   std::lock_guard<std::mutex> lock(impl_->mutex);
   impl_->engine.FailNextSends(count, finalResult);
+}
+
+void ModemSimulator::SetReportPolicy(const ReportPolicy& policy) {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  impl_->engine.SetReportPolicy(policy);
+}
+
+void ModemSimulator::DropNextNotices(int count) {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  impl_->engine.DropNextNotices(count);
+}
+
+int ModemSimulator::Redeliveries() const {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  return impl_->engine.Redeliveries();
+}
+
+int ModemSimulator::Acknowledgements() const {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  return impl_->engine.Acknowledgements();
+}
+
+int ModemSimulator::StatusReportsSent() const {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  return impl_->engine.StatusReportsSent();
 }
 
 void ModemSimulator::SetSignal(int rssi, int ber) {

@@ -6,7 +6,10 @@
 // ("AT+CLIP=1;+CRC=1"), echo (of each byte as it arrives), "OK" / "ERROR" /
 // "+CME ERROR: n" / "+CMS ERROR: n" finals framed with CR LF, message sending
 // with the "> " prompt in PDU and text mode, storages "SM" and "ME", incoming
-// messages announced with "+CMTI:", calls with RING / "+CRING:" and "+CLIP:".
+// messages announced with "+CMTI:" (or routed as "+CMT:", acknowledged with
+// AT+CNMA under AT+CSMS=1), status reports for messages sent with TP-SRR
+// ("+CDS:", "+CDSI:" or stored in "SR"), calls with RING / "+CRING:" and
+// "+CLIP:".
 // ModemConfig and Quirks (SimTypes.h) give its settings and misbehaviour.
 //
 // Clients reach it under a stable path (a symbolic link to /dev/pts/N) that
@@ -83,6 +86,13 @@ class ModemSimulator {
   // An unsolicited result "\r\n<text>\r\n", held back like the modem's own
   // while a message body is being typed.
   void SendUnsolicited(const std::string& text);
+  // The network registers the modem (<stat> of TS 27.007 7.2: 0 not
+  // registered, 1 home, 2 searching, 3 denied, 5 roaming): +CREG, +CGREG
+  // and +CEREG as the client switched them on, when the status changes.
+  void SetRegistration(int stat);
+  // A network-initiated USSD: +CUSD: <m>,"<text>",15, when the client has
+  // switched presentation on (AT+CUSD=1).
+  void SendUssd(int m, const std::string& utf8);
   // Removes the path, then closes the modem's side: the client sees end of
   // file, EIO or POLLHUP. Pending output and rings are dropped.
   void Unplug();
@@ -104,6 +114,12 @@ class ModemSimulator {
   void FailNextSends(int count, const std::string& finalResult = "+CMS ERROR: 321");
   void SetSignal(int rssi, int ber);
   void SetDataCallOutcome(DataCallOutcome outcome);
+  // How the network reports on messages sent with TP-SRR, from the next
+  // one on.
+  void SetReportPolicy(const ReportPolicy& policy);
+  // The next `count` new-message notices (+CMTI) go missing: the messages
+  // are stored, never announced.
+  void DropNextNotices(int count);
 
   // --- What happened --------------------------------------------------------
 
@@ -125,6 +141,11 @@ class ModemSimulator {
   // Messages in the storages.
   std::vector<StoredSms> Stored() const;
   ModemState State() const;
+  // Deliveries made again for want of an AT+CNMA, acknowledgements taken,
+  // status reports sent (stored ones included).
+  int Redeliveries() const;
+  int Acknowledgements() const;
+  int StatusReportsSent() const;
   // Called on the I/O thread with each new transcript entry.
   void SetTraceSink(std::function<void(const TranscriptEntry&)> sink);
 

@@ -32,7 +32,9 @@ enum class WrongSpeedReply { Silence, Garbage };
 // TS 27.005 3.1 <stat>, in its numeric order.
 enum class SmsStatus { ReceivedUnread, ReceivedRead, StoredUnsent, StoredSent };
 
-enum class PinState { Ready, SimPin, SimPuk };
+// The SIM: ready, asking for its PIN (3 tries), asking for its PUK (10
+// tries), blocked for good after the last wrong PUK, or missing.
+enum class PinState { Ready, SimPin, SimPuk, Blocked, NoSim };
 
 enum class CallState { Idle, Ringing, Voice, DataOnline, DataCommand };
 
@@ -71,6 +73,33 @@ struct Quirks {
   WrongSpeedReply wrongSpeedReply = WrongSpeedReply::Silence;
 };
 
+// TS 23.040 9.2.3.15 TP-ST values a status report may carry.
+namespace report_status {
+constexpr int kDelivered = 0x00;
+constexpr int kStillTryingBusy = 0x21;  // SME busy, the SC tries again
+constexpr int kIncompatibleDestination = 0x41;
+constexpr int kValidityExpired = 0x46;
+constexpr int kGaveUpNoResponse = 0x62;  // no response from the SME, no more attempts
+}  // namespace report_status
+
+// The status reports the network sends for messages sent with TP-SRR
+// (TS 23.040 9.2.3.5): one per part, `delay` after the part was accepted
+// (and each interim status `delay` apart before it), routed as AT+CNMI
+// <ds> asks: 1 as +CDS, 2 stored in "SR" and announced with +CDSI, 0
+// stored in "SR" silently.
+struct ReportPolicy {
+  Milliseconds delay{500};
+  // The final TP-ST, unless a part or a destination has its own.
+  int status = report_status::kDelivered;
+  // The final TP-ST of a part (numbered from 1) of any long message.
+  std::map<int, int> byPart;
+  // The final TP-ST of every part sent to a destination, as the PDU gives
+  // it ("+15550100").
+  std::map<std::string, int> byDestination;
+  // Temporary statuses (0x20 to 0x3F) reported first, in order.
+  std::vector<int> interim;
+};
+
 struct ModemConfig {
   // Where clients find the modem: a symbolic link to the pseudo-terminal,
   // replaced atomically. Empty: a fresh path under the temporary directory.
@@ -83,11 +112,13 @@ struct ModemConfig {
   int messageFormat = 0;          // AT+CMGF: 0 PDU, 1 text
 
   // The SIM. An empty PIN means the SIM is ready at power-on.
+  bool simInserted = true;         // false: AT+CPIN? answers +CME ERROR: 10
   std::string pin;
   std::string puk = "12345678";
   std::string imsi = "001010123456789";
   std::size_t simCapacity = 30;    // storage "SM"
   std::size_t phoneCapacity = 100; // storage "ME"
+  std::size_t reportCapacity = 50;  // storage "SR", status reports
   std::string serviceCentre = "+15550100";
 
   // The device.
@@ -97,8 +128,17 @@ struct ModemConfig {
   std::string imei = "490154203237518";
   int rssi = 23;
   int ber = 99;
-  int registration = 1;            // AT+CREG <stat>: 1 registered, home network
-  std::string operatorName = "VESK";
+  // <stat> of +CREG, +CGREG and +CEREG (TS 27.007 7.2): 0 not registered,
+  // 1 home, 2 searching, 3 denied, 5 roaming. Changed while running with
+  // ModemSimulator::SetRegistration (console: register ...).
+  int registration = 1;
+  std::string operatorName = "VESK";     // AT+COPS? <format> 0 and 1
+  std::string operatorNumeric = "00101"; // <format> 2
+  int accessTechnology = 7;              // <AcT> of AT+COPS? (7 E-UTRAN); -1 leaves it out
+  // How long the network takes to answer a USSD request (real time), and
+  // to give up on *103# (the scripted network time-out).
+  Milliseconds ussdDelay{300};
+  Milliseconds ussdTimeout{1500};
   DataCallOutcome dataCall = DataCallOutcome::Connect;
   int firstMessageReference = 0;   // TP-MR of the first message sent
   // The phonebook: a number's name, shown as <alpha> in read answers,
@@ -113,6 +153,15 @@ struct ModemConfig {
   // Commands that answer ERROR as if the modem lacked them, named as they
   // follow "AT": "+CMGS", "+CRC", "D", "A", "E", "S0" ... (case-insensitive).
   std::set<std::string> unsupported;
+
+  // Status reports of messages sent with TP-SRR.
+  ReportPolicy reports;
+  // With AT+CSMS=1, a message or report routed to the client (+CMT, +CDS)
+  // that no AT+CNMA acknowledges within this time is delivered again, at
+  // most maxRedeliveries times (TS 27.005 3.4.4 leaves what the network
+  // does to it; this is what a client must be ready for).
+  Milliseconds ackTimeout{10000};
+  int maxRedeliveries = 3;
 
   Quirks quirks;
 };
@@ -198,6 +247,7 @@ struct SubmittedMessage {
   int singleShift = 0;
   int messageReference = 0;      // the <mr> answered
   bool answered = true;          // false with Quirks::sendNeverAnswered
+  bool reportRequested = false;  // TP-SRR set
 };
 
 // A message in one of the storages, as AT+CMGR would show it in PDU mode.
@@ -229,12 +279,20 @@ struct ModemState {
   int messageFormat = 0;
   bool showTextHeader = false;   // AT+CSDH
   int cnmi[5] = {0, 0, 0, 0, 0};
+  int csms = 0;  // AT+CSMS <service>
   bool clip = false;
   int clir = 0;
   bool crc = false;
   std::string readStorage, writeStorage, receiveStorage;
   std::string serviceCentre;
   PinState pin = PinState::Ready;
+  int pinAttempts = 3;           // tries left
+  int pukAttempts = 10;
+  int registration = 1;          // <stat>, as the network gives it
+  int cregMode = 0;              // <n> of AT+CREG, AT+CGREG, AT+CEREG
+  int cgregMode = 0;
+  int ceregMode = 0;
+  int ussdMenu = 0;              // 0 no USSD session, 1 the menu of *101#, 2 its bundles
   CallState call = CallState::Idle;
   std::string lastDialled;
 };

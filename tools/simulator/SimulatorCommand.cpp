@@ -38,6 +38,19 @@ bool ParseNumber(const std::string& text, long min, long max, long& out) {
   return true;
 }
 
+// A TP-ST: decimal, or hexadecimal after "0x".
+bool ParseStatus(const std::string& text, long& out) {
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    char* end = nullptr;
+    errno = 0;
+    const long value = std::strtol(text.c_str() + 2, &end, 16);
+    if (errno != 0 || *end != '\0' || value < 0 || value > 255) return false;
+    out = value;
+    return true;
+  }
+  return ParseNumber(text, 0, 255, out);
+}
+
 std::vector<std::string> Split(const std::string& text, char separator) {
   std::vector<std::string> parts;
   std::string part;
@@ -69,20 +82,26 @@ std::string Unescape(const std::string& text) {
   return out;
 }
 
-const char* kConsoleHelp =
-    "console commands:\n"
-    "  sms <sender> <text>        incoming message, GSM 7-bit (long texts in parts)\n"
-    "  sms8 <sender> <text>       the same as 8-bit data\n"
-    "  ucs2 <sender> <text>       the same in UCS2\n"
-    "  flash <sender> <text>      a class 0 message\n"
-    "  call <number> [rings]      incoming call\n"
-    "  hangup                     the other party ends the call\n"
-    "  unsolicited <text>         an unsolicited result line\n"
-    "  raw <text>                 bytes as given (\\r \\n \\xHH understood)\n"
-    "  errors <count> [line]      an error burst\n"
-    "  garbage <count>            arbitrary bytes\n"
-    "  unplug | plug              take the modem away, bring it back\n"
-    "  state | transcript | help | quit\n";
+const char* kConsoleHelp = "console commands:\n"
+                           "  sms <sender> <text>        incoming message, GSM 7-bit (long texts in parts)\n"
+                           "  sms8 <sender> <text>       the same as 8-bit data\n"
+                           "  ucs2 <sender> <text>       the same in UCS2\n"
+                           "  flash <sender> <text>      a class 0 message\n"
+                           "  call <number> [rings]      incoming call\n"
+                           "  hangup                     the other party ends the call\n"
+                           "  unsolicited <text>         an unsolicited result line\n"
+                           "  register <status>          the network registers the modem: home, roaming, searching,\n"
+                           "                             denied or none (+CREG/+CGREG/+CEREG as switched on)\n"
+                           "  ussd [0|1] <text>          a network-initiated USSD (1: asks for an answer)\n"
+                           "  raw <text>                 bytes as given (\\r \\n \\xHH understood)\n"
+                           "  errors <count> [line]      an error burst\n"
+                           "  drop-notice [count]        the next new-message notices (+CMTI) go missing\n"
+                           "  reports <delay-ms> <st>    status reports: their delay, and TP-ST (0 delivered,\n"
+                           "                             0x41 failed, 0x46 expired; decimal or 0x hex)\n"
+                           "  garbage <count>            arbitrary bytes\n"
+                           "  unplug | plug              take the modem away, bring it back\n"
+                           "  state | transcript | help | quit\n";
+}  // namespace
 
 void RunConsoleLine(ModemSimulator& sim, const std::string& line, std::ostream& out, bool& quit) {
   std::istringstream in(line);
@@ -113,6 +132,32 @@ void RunConsoleLine(ModemSimulator& sim, const std::string& line, std::ostream& 
       sim.Ring(call);
     } else if (verb == "hangup") {
       sim.RemoteHangUp();
+    } else if (verb == "register") {
+      static const struct {
+        const char* name;
+        int stat;
+      } kStatuses[] = {{"none", 0}, {"home", 1}, {"searching", 2}, {"denied", 3}, {"roaming", 5}};
+      int stat = -1;
+      for (const auto& s : kStatuses)
+        if (first == s.name) stat = s.stat;
+      if (stat < 0) {
+        out << "register: home, roaming, searching, denied or none\n";
+        return;
+      }
+      sim.SetRegistration(stat);
+      out << "registration " << first << "\n";
+    } else if (verb == "ussd") {
+      int m = 0;
+      std::string text = first + (rest.empty() ? "" : " " + rest);
+      if ((first == "0" || first == "1") && !rest.empty()) {
+        m = first == "1" ? 1 : 0;
+        text = rest;
+      }
+      if (text.empty()) {
+        out << "ussd: give a text\n";
+        return;
+      }
+      sim.SendUssd(m, text);
     } else if (verb == "unsolicited") {
       sim.SendUnsolicited(first + (rest.empty() ? "" : " " + rest));
     } else if (verb == "raw") {
@@ -124,6 +169,25 @@ void RunConsoleLine(ModemSimulator& sim, const std::string& line, std::ostream& 
         return;
       }
       sim.SendErrorBurst(static_cast<int>(count), rest.empty() ? "ERROR" : rest);
+    } else if (verb == "drop-notice") {
+      long count = 1;
+      if (!first.empty() && !ParseNumber(first, 1, 1000, count)) {
+        out << "drop-notice: give a count\n";
+        return;
+      }
+      sim.DropNextNotices(static_cast<int>(count));
+      out << "the next " << count << " notice(s) go missing\n";
+    } else if (verb == "reports") {
+      long delay = 0, status = 0;
+      if (!ParseNumber(first, 0, 600000, delay) || !ParseStatus(rest, status)) {
+        out << "reports: give a delay in ms and a status (0-255)\n";
+        return;
+      }
+      ReportPolicy policy;
+      policy.delay = Milliseconds(delay);
+      policy.status = static_cast<int>(status);
+      sim.SetReportPolicy(policy);
+      out << "status reports " << delay << " ms after a send, status " << status << "\n";
     } else if (verb == "garbage") {
       long count = 0;
       if (!ParseNumber(first, 1, 100000, count)) {
@@ -139,9 +203,12 @@ void RunConsoleLine(ModemSimulator& sim, const std::string& line, std::ostream& 
       out << "plugged: " << sim.Path() << " -> " << sim.DevicePath() << "\n";
     } else if (verb == "state") {
       const ModemState s = sim.State();
-      out << "plugged " << s.plugged << ", client speed " << s.clientLineSpeed << ", echo " << s.echo
-          << ", format " << (s.messageFormat ? "text" : "PDU") << ", CNMI " << s.cnmi[0] << "," << s.cnmi[1]
-          << ", stored " << sim.Stored().size() << ", sent " << sim.Submitted().size() << "\n";
+      static const char* const kPins[] = {"ready", "SIM PIN", "SIM PUK", "blocked", "no SIM"};
+      out << "plugged " << s.plugged << ", client speed " << s.clientLineSpeed << ", echo " << s.echo << ", format "
+          << (s.messageFormat ? "text" : "PDU") << ", CNMI " << s.cnmi[0] << "," << s.cnmi[1] << "," << s.cnmi[2] << ","
+          << s.cnmi[3] << ", CSMS " << s.csms << ", stored " << sim.Stored().size() << ", sent "
+          << sim.Submitted().size() << ", SIM " << kPins[static_cast<int>(s.pin)] << " (PIN tries " << s.pinAttempts
+          << ", PUK tries " << s.pukAttempts << "), registration " << s.registration << "\n";
     } else if (verb == "transcript") {
       out << sim.TranscriptText();
     } else if (verb == "help") {
@@ -157,8 +224,6 @@ void RunConsoleLine(ModemSimulator& sim, const std::string& line, std::ostream& 
   out.flush();
 }
 
-}  // namespace
-
 std::string SimulatorUsage(const std::string& program) {
   return "usage: " + program +
          " [--path PATH] [options]\n"
@@ -170,6 +235,9 @@ std::string SimulatorUsage(const std::string& program) {
          "  --wrong-speed-garbage  answer noise at other speeds (default: silence)\n"
          "  --pin PIN              the SIM asks for this PIN (AT+CPIN)\n"
          "  --puk PUK              the SIM's PUK (default 12345678)\n"
+         "  --no-sim               no SIM inserted (AT+CPIN? answers +CME ERROR: 10)\n"
+         "  --registration STAT    the network's <stat> at power-on: 0 none, 1 home (default),\n"
+         "                         2 searching, 3 denied, 5 roaming\n"
          "  --no-echo              echo off at power-on (ATE0)\n"
          "  --text-mode            text mode at power-on (AT+CMGF=1)\n"
          "  --imei DIGITS          the serial number of AT+CGSN\n"
@@ -187,6 +255,10 @@ std::string SimulatorUsage(const std::string& program) {
          "  --never-answer         hear nothing, say nothing\n"
          "  --send-never-answered  AT+CMGS never gets its final result\n"
          "  --fail-sends N[:LINE]  the next N sends end in LINE (default +CMS ERROR: 321)\n"
+         "  --report-delay MS      status reports come MS after a send with TP-SRR (default 500)\n"
+         "  --report-status ST     their TP-ST: 0 delivered, 0x41 failed, 0x46 expired ...\n"
+         "  --ack-timeout MS       under AT+CSMS=1, deliver again what no AT+CNMA acknowledged\n"
+         "                         within MS (default 10000)\n"
          "  --trace                print the dialogue on standard error\n"
          "  --console              read event commands (sms, call, unplug ...) from standard input\n"
          "  --help                 this text\n";
@@ -220,6 +292,11 @@ bool ParseSimulatorOptions(const std::vector<std::string>& args, SimulatorOption
       if (!value(c.pin) || c.pin.empty()) return fail("--pin needs a PIN");
     } else if (a == "--puk") {
       if (!value(c.puk) || c.puk.empty()) return fail("--puk needs a PUK");
+    } else if (a == "--no-sim") {
+      c.simInserted = false;
+    } else if (a == "--registration") {
+      if (!value(v) || !ParseNumber(v, 0, 5, n) || n == 4) return fail("--registration needs 0, 1, 2, 3 or 5");
+      c.registration = static_cast<int>(n);
     } else if (a == "--no-echo") {
       c.echo = false;
     } else if (a == "--text-mode") {
@@ -286,6 +363,15 @@ bool ParseSimulatorOptions(const std::vector<std::string>& args, SimulatorOption
       if (!ParseNumber(v.substr(0, colon), 1, 1000000, n)) return fail("--fail-sends needs N[:LINE]");
       options.failSends = static_cast<int>(n);
       if (colon != std::string::npos) options.failResult = v.substr(colon + 1);
+    } else if (a == "--report-delay") {
+      if (!value(v) || !ParseNumber(v, 0, 600000, n)) return fail("--report-delay needs milliseconds");
+      c.reports.delay = Milliseconds(n);
+    } else if (a == "--report-status") {
+      if (!value(v) || !ParseStatus(v, n)) return fail("--report-status needs a status from 0 to 255");
+      c.reports.status = static_cast<int>(n);
+    } else if (a == "--ack-timeout") {
+      if (!value(v) || !ParseNumber(v, 1, 600000, n)) return fail("--ack-timeout needs milliseconds");
+      c.ackTimeout = Milliseconds(n);
     } else if (a == "--trace") {
       options.trace = true;
     } else if (a == "--console") {

@@ -26,6 +26,13 @@ bool ParseSimulatorOptions(const std::vector<std::string>& args, SimulatorOption
 
 std::string SimulatorUsage(const std::string& program);
 
+class ModemSimulator;
+
+// One console line ("sms +15550123 hello", "register home", "help" ...) on
+// `sim`, its reply on `out`; `quit` is set by "quit". What --console reads
+// from standard input goes here line by line.
+void RunConsoleLine(ModemSimulator& sim, const std::string& line, std::ostream& out, bool& quit);
+
 // Runs until SIGINT or SIGTERM (or "quit" on the console). Returns the exit
 // status: 0, or 2 for bad arguments, 1 when the simulator cannot start.
 int RunSimulatorCommand(const std::string& program, const std::vector<std::string>& args, std::ostream& out,

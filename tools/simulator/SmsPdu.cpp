@@ -305,6 +305,37 @@ SmsEncoding EncodingOfDcs(int dcs) {
 
 std::string SmsPdu::Hex() const { return ToHex(octets); }
 
+SmsPdu EncodeStatusReport(const StatusReportRequest& request) {
+  SmsPdu pdu;
+  const Octets centre = EncodeServiceCentre(request.serviceCentre);
+  pdu.octets = centre;
+  pdu.serviceCentreOctets = centre.size();
+  // TP-MTI 10, TP-MMS (no more messages), TP-SRQ 0: a report on an SMS-SUBMIT.
+  const int firstOctet = 0x06;
+  pdu.octets.push_back(static_cast<std::uint8_t>(firstOctet));
+  pdu.octets.push_back(static_cast<std::uint8_t>(request.messageReference & 0xFF));
+  const Octets recipient = EncodeAddress(request.recipient, request.recipientType);
+  pdu.octets.insert(pdu.octets.end(), recipient.begin(), recipient.end());
+  for (const SmsTimestamp* ts : {&request.received, &request.discharged}) {
+    const Octets stamp = EncodeTimestamp(*ts);
+    pdu.octets.insert(pdu.octets.end(), stamp.begin(), stamp.end());
+  }
+  pdu.octets.push_back(static_cast<std::uint8_t>(request.status & 0xFF));
+
+  MessageFields& f = pdu.fields;
+  f.incoming = true;
+  f.statusReport = true;
+  f.address = request.recipient;
+  f.addressType = recipient[1];
+  f.timestamp = TimestampText(request.received);
+  f.dischargeTime = TimestampText(request.discharged);
+  f.firstOctet = firstOctet;
+  f.messageReference = request.messageReference & 0xFF;
+  f.reportStatus = request.status & 0xFF;
+  f.serviceCentre = request.serviceCentre;
+  return pdu;
+}
+
 std::vector<SmsPdu> EncodeDeliver(const IncomingSms& sms) {
   const std::u32string text = Utf8ToCodePoints(sms.text);
   const std::size_t headerOctets = sms.referenceSize == ConcatReference::EightBit ? 6 : 7;

@@ -69,6 +69,11 @@ struct MessageFields {
   // locking and single shift elements of the header; 0 when absent.
   int lockingShift = 0;
   int singleShift = 0;
+  // An SMS-STATUS-REPORT (address is TP-RA, timestamp TP-SCTS).
+  bool statusReport = false;
+  int messageReference = 0;   // <mr>
+  std::string dischargeTime;  // <dt>
+  int reportStatus = 0;       // <st>
 };
 
 // A whole PDU with its service centre part, and what text mode shows of it.
@@ -102,6 +107,19 @@ struct SubmitRequest {
   int messageReference = 0;
 };
 SmsPdu EncodeSubmit(const SubmitRequest& request);
+
+// TS 23.040 9.2.2.3: the SMS-STATUS-REPORT the SC sends for a part it was
+// asked to report on (TP-SRR): no optional parameters.
+struct StatusReportRequest {
+  std::string serviceCentre;
+  int messageReference = 0;
+  std::string recipient;
+  int recipientType = 0;
+  SmsTimestamp received;    // TP-SCTS
+  SmsTimestamp discharged;  // TP-DT
+  int status = 0;           // TP-ST
+};
+SmsPdu EncodeStatusReport(const StatusReportRequest& request);
 
 // Reads an SMS-SUBMIT PDU with its service centre part. On failure returns
 // nullopt and names the fault in *error.

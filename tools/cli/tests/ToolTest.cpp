@@ -18,6 +18,7 @@
 
 #include "component/VeskGSM.h"
 #include "tools/simulator/ModemSimulator.h"
+#include "tools/simulator/SmsPdu.h"
 
 namespace vesk::sim {
 namespace {
@@ -293,6 +294,99 @@ TEST_F(ToolModem, InfoReadsIdentityAndSignal) {
   EXPECT_EQ(info["signal"], 23);
   // Every probe succeeds on the simulator.
   EXPECT_EQ(info["capabilities"], 2 + 4 + 8 + 16 + 32 + 64 + 128);
+  // The modem's state.
+  EXPECT_EQ(info["sim"], "ready");
+  EXPECT_EQ(info["pin_retries"], 3);
+  EXPECT_EQ(info["registration"], "home");
+  EXPECT_EQ(info["operator"], "VESK");
+  EXPECT_EQ(info["technology"], "E-UTRAN");
+  EXPECT_EQ(info["smsc"], "+15550100");
+}
+
+TEST(ToolState, InfoOfALockedSimOffTheNetwork) {
+  ModemConfig config;
+  config.pin = "1234";
+  config.registration = 2;
+  ModemSimulator modem(config);
+  const Outcome o = RunTool({"info", "--json", "--port", modem.Path()});
+  ASSERT_EQ(o.JsonLines().size(), 1u) << o.err;
+  const json info = o.JsonLines()[0];
+  EXPECT_EQ(info["sim"], "pin");
+  EXPECT_EQ(info["pin_retries"], 3);
+  EXPECT_EQ(info["registration"], "searching");
+  EXPECT_EQ(info["operator"], nullptr);
+  EXPECT_EQ(info["technology"], nullptr);
+  const Outcome plain = RunTool({"info", "--port", modem.Path()});
+  EXPECT_NE(plain.out.find("SIM pin (3 PIN tries left)"), std::string::npos) << plain.out;
+  EXPECT_NE(plain.out.find("network searching"), std::string::npos) << plain.out;
+}
+
+TEST_F(ToolModem, UssdPrintsTheNetworksAnswer) {
+  Outcome o = RunTool({"ussd", "--json", "--port", Port(), "*100#"});
+  ASSERT_EQ(o.status, 0) << o.err;
+  ASSERT_EQ(o.JsonLines().size(), 1u);
+  EXPECT_EQ(o.JsonLines()[0]["status"], 0);
+  EXPECT_EQ(o.JsonLines()[0]["text"], "Your balance is 12.34 EUR, valid until 31/12/2026.");
+  EXPECT_EQ(o.JsonLines()[0]["dcs"], 15);
+  // A menu in one go, each reply to the menu before it.
+  o = RunTool({"ussd", "--json", "--port", Port(), "*101#", "--reply", "2", "--reply", "1"});
+  ASSERT_EQ(o.status, 0) << o.err;
+  ASSERT_EQ(o.JsonLines().size(), 3u);
+  EXPECT_EQ(o.JsonLines()[0]["status"], 1);
+  EXPECT_EQ(o.JsonLines()[0]["text"], "Menu\n1 Balance\n2 Bundles");
+  EXPECT_EQ(o.JsonLines()[1]["text"], "Bundles\n1 Daily 1 GB\n2 Weekly 5 GB");
+  EXPECT_EQ(o.JsonLines()[2]["status"], 0);
+  EXPECT_EQ(o.JsonLines()[2]["text"], "Daily 1 GB bundle activated");
+  // Or one step a run: the session stays open in between.
+  o = RunTool({"ussd", "--port", Port(), "*101#"});
+  ASSERT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(o.out, "further action required: Menu\n1 Balance\n2 Bundles\n");
+  o = RunTool({"ussd", "--json", "--port", Port(), "--reply", "1"});
+  ASSERT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(o.JsonLines()[0]["text"], "Balance: 12.34 EUR");
+}
+
+TEST_F(ToolModem, UssdFailuresAndUsage) {
+  Outcome o = RunTool({"ussd", "--json", "--port", Port(), "*103#"});
+  EXPECT_EQ(o.status, 1);
+  ASSERT_EQ(o.JsonLines().size(), 1u);
+  EXPECT_EQ(o.JsonLines()[0]["status"], 5);
+  EXPECT_EQ(o.JsonLines()[0]["status_text"], "network time-out");
+  EXPECT_EQ(RunTool({"ussd", "--port", Port(), "*100#;ATH"}).status, 2);
+  EXPECT_EQ(RunTool({"ussd", "--port", Port()}).status, 2);
+  o = RunTool({"ussd", "--json", "--port", Port(), "--cancel"});
+  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(o.JsonLines()[0]["cancelled"], true);
+}
+
+TEST(ToolState, PinAndPuk) {
+  ModemConfig config;
+  config.pin = "1234";
+  ModemSimulator modem(config);
+  Outcome o = RunTool({"pin", "--json", "--port", modem.Path(), "0000"});
+  EXPECT_EQ(o.status, 1);
+  ASSERT_EQ(o.JsonLines().size(), 1u) << o.err;
+  EXPECT_EQ(o.JsonLines()[0]["unlocked"], false);
+  EXPECT_EQ(o.JsonLines()[0]["error"], "+CME ERROR: 16");
+  EXPECT_EQ(o.JsonLines()[0]["error_kind"], "cme");
+  EXPECT_EQ(o.JsonLines()[0]["error_code"], 16);
+  EXPECT_EQ(o.JsonLines()[0]["error_text"], "incorrect password");
+  EXPECT_EQ(o.JsonLines()[0]["pin_retries"], 2);
+  EXPECT_EQ(RunTool({"pin", "--port", modem.Path(), "1111"}).status, 1);
+  // One try left: refused unless it is meant to be the last.
+  o = RunTool({"pin", "--json", "--port", modem.Path(), "2222"});
+  EXPECT_EQ(o.status, 1);
+  EXPECT_EQ(o.JsonLines()[0]["error_kind"], "none");
+  EXPECT_EQ(o.JsonLines()[0]["error_code"], nullptr);
+  EXPECT_EQ(o.JsonLines()[0]["pin_retries"], 1);
+  o = RunTool({"pin", "--json", "--port", modem.Path(), "--last-try", "2222"});
+  EXPECT_EQ(o.JsonLines()[0]["sim"], "puk");
+  o = RunTool({"pin", "--json", "--port", modem.Path(), "--puk", "12345678", "--new-pin", "4321"});
+  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(o.JsonLines()[0]["unlocked"], true);
+  EXPECT_EQ(o.JsonLines()[0]["sim"], "ready");
+  EXPECT_EQ(RunTool({"pin", "--port", modem.Path(), "--puk", "12345678"}).status, 2);
+  EXPECT_EQ(RunTool({"pin", "--port", modem.Path()}).status, 2);
 }
 
 TEST_F(ToolModem, SendReturnsZeroAndTheModemHoldsThePdu) {
@@ -335,13 +429,16 @@ TEST_F(ToolModem, SendFailurePrintsTheModemsReason) {
   ASSERT_EQ(o.JsonLines().size(), 1u);
   EXPECT_EQ(o.JsonLines()[0]["sent"], false);
   EXPECT_EQ(o.JsonLines()[0]["error"], "+CMS ERROR: 38");
+  EXPECT_EQ(o.JsonLines()[0]["error_kind"], "cms");
+  EXPECT_EQ(o.JsonLines()[0]["error_code"], 38);
+  EXPECT_EQ(o.JsonLines()[0]["error_text"], "Network out of order");
 }
 
 TEST_F(ToolModem, ListenPrintsAnInjectedMessage) {
   Outcome o;
   std::thread listener([&] { o = RunTool({"listen", "--json", "--seconds", "3", "--port", Port()}); });
-  // Once the modem is set up to announce messages.
-  const bool ready = modem_.WaitForCommand("ATE0", 10000ms);
+  // Once the modem is set up (its last step switches USSD results on).
+  const bool ready = modem_.WaitForCommand("AT+CUSD=1", 10000ms);
   IncomingSms sms;
   sms.text = "ping from the network";
   sms.sender = "+15550777";
@@ -372,6 +469,142 @@ TEST_F(ToolModem, ListenPrintsAnInjectedMessage) {
   EXPECT_TRUE(announced) << o.out;
   EXPECT_TRUE(read) << o.out;
   EXPECT_TRUE(disconnected) << o.out;
+}
+
+TEST_F(ToolModem, ListenPrintsRegistrationsAndNetworkUssd) {
+  Outcome o;
+  std::thread listener([&] { o = RunTool({"listen", "--json", "--seconds", "3", "--port", Port()}); });
+  const bool ready = modem_.WaitForCommand("AT+CUSD=1", 10000ms);
+  if (ready) {
+    modem_.SetRegistration(5);
+    modem_.SendUssd(0, "Your bonus has arrived");
+  }
+  listener.join();
+  ASSERT_TRUE(ready);
+  EXPECT_EQ(o.status, 0) << o.err;
+  std::vector<json> registrations, ussd;
+  for (const json& e : o.JsonLines()) {
+    if (e["event"] == "registration") registrations.push_back(e);
+    if (e["event"] == "ussd") ussd.push_back(e);
+  }
+  ASSERT_EQ(registrations.size(), 3u) << o.out;  // +CREG, +CGREG, +CEREG
+  EXPECT_EQ(registrations[0]["status"], "roaming");
+  EXPECT_EQ(registrations[0]["source"], "+CREG");
+  EXPECT_EQ(registrations[0]["area"], "1A2B");
+  EXPECT_EQ(registrations[2]["technology"], "E-UTRAN");
+  ASSERT_EQ(ussd.size(), 1u) << o.out;
+  EXPECT_EQ(ussd[0]["status"], 0);
+  EXPECT_EQ(ussd[0]["text"], "Your bonus has arrived");
+}
+
+// ------------------------------------------------------------------ delivery reports and direct delivery
+
+class ToolReports : public ::testing::Test {
+ protected:
+  static ModemConfig Config(int status, std::chrono::milliseconds delay) {
+    ModemConfig config;
+    config.reports.status = status;
+    config.reports.delay = delay;
+    return config;
+  }
+  void Start(const ModemConfig& config) { modem_ = std::make_unique<ModemSimulator>(config); }
+  const std::string& Port() const { return modem_->Path(); }
+  std::unique_ptr<ModemSimulator> modem_;
+};
+
+TEST_F(ToolReports, SendWithReportWaitsForTheOutcome) {
+  Start(Config(report_status::kDelivered, 200ms));
+  const Outcome o =
+      RunTool({"send", "--json", "--report", "--wait-for-prompt", "--port", Port(), "+15550100", "hellohello"});
+  EXPECT_EQ(o.status, 0) << o.err;
+  ASSERT_EQ(o.JsonLines().size(), 1u) << o.out;
+  EXPECT_EQ(o.JsonLines()[0], json::parse(R"({"sent":true,"references":[0],"delivery":"delivered","status":0,
+      "message_status":{"recipient":"+15550100","references":[0],"outcome":"delivered"}})"));
+  // TP-SRR went with the message.
+  EXPECT_EQ(modem_->Submitted().at(0).pdu, "0031000891515510000000AA0AE8329BFD4697D9EC37");
+}
+
+TEST_F(ToolReports, SendWithReportTellsAFailure) {
+  Start(Config(report_status::kIncompatibleDestination, 100ms));
+  const Outcome o = RunTool({"send", "--report", "--wait-for-prompt", "--port", Port(), "+15550100", "hi"});
+  EXPECT_EQ(o.status, 1);
+  EXPECT_EQ(o.out, "sent, message reference(s) 0\nfailed (status 65)\n");
+}
+
+TEST_F(ToolReports, SendWithReportGivesUpAfterItsTimeout) {
+  Start(Config(report_status::kDelivered, 60000ms));
+  const Outcome o = RunTool({"send", "--json", "--report", "--report-timeout", "0.5", "--wait-for-prompt", "--port",
+                             Port(), "+15550100", "hi"});
+  EXPECT_EQ(o.status, 1);
+  ASSERT_EQ(o.JsonLines().size(), 1u) << o.out;
+  EXPECT_EQ(o.JsonLines()[0]["delivery"], "unknown");
+  EXPECT_TRUE(o.JsonLines()[0]["status"].is_null());
+  EXPECT_TRUE(o.JsonLines()[0]["message_status"].is_null());
+}
+
+TEST_F(ToolReports, ListenPrintsStatusReports) {
+  Start({});
+  Outcome o;
+  std::thread listener([&] { o = RunTool({"listen", "--json", "--seconds", "3", "--port", Port()}); });
+  const bool ready = modem_->WaitForCommand("AT+CUSD=1", 10000ms);  // the set-up's last
+  StatusReportRequest report;
+  report.serviceCentre = "+15550100";
+  report.messageReference = 77;
+  report.recipient = "+15550199";
+  report.status = report_status::kValidityExpired;
+  report.discharged.second = 40;
+  const SmsPdu pdu = EncodeStatusReport(report);
+  if (ready) modem_->SendRaw("\r\n+CDS: " + std::to_string(pdu.TpduLength()) + "\r\n" + pdu.Hex() + "\r\n");
+  listener.join();
+  ASSERT_TRUE(ready);
+  EXPECT_EQ(o.status, 0) << o.err;
+  std::vector<json> reports;
+  for (const json& e : o.JsonLines())
+    if (e["event"] == "status_report") reports.push_back(e);
+  ASSERT_EQ(reports.size(), 1u) << o.out;
+  EXPECT_EQ(reports[0], json::parse(R"({"event":"status_report","reference":77,"recipient":"+15550199","status":70,
+      "delivered":false,"discharge":"2019-03-14T15:09:40"})"));
+}
+
+TEST_F(ToolReports, ListenDirect) {
+  Start({});
+  Outcome o;
+  std::thread listener([&] { o = RunTool({"listen", "--json", "--direct", "--seconds", "3", "--port", Port()}); });
+  const bool ready = modem_->WaitForCommand("AT+CUSD=1", 10000ms);  // the set-up's last
+  IncomingSms sms;
+  sms.text = "straight through";
+  if (ready) modem_->DeliverSms(sms);
+  listener.join();
+  ASSERT_TRUE(ready);
+  EXPECT_EQ(o.status, 0) << o.err;
+  std::vector<std::string> texts;
+  for (const json& e : o.JsonLines())
+    if (e["event"] == "message") texts.push_back(e["text"]);
+  EXPECT_EQ(texts, std::vector<std::string>{"straight through"}) << o.out;
+  EXPECT_TRUE(modem_->Stored().empty());
+  EXPECT_EQ(modem_->Acknowledgements(), 1);
+}
+
+TEST_F(ToolReports, ListenWithACheckIntervalFindsAMessageWithoutItsNotice) {
+  Start({});
+  modem_->DropNextNotices(1);
+  Outcome o;
+  std::thread listener([&] {
+    o = RunTool({"listen", "--json", "--check-interval", "1", "--seconds", "4", "--port", Port()});
+  });
+  const bool ready = modem_->WaitForCommand("AT+CUSD=1", 10000ms);  // the set-up's last
+  IncomingSms sms;
+  sms.text = "found by the check";
+  if (ready) modem_->DeliverSms(sms);
+  listener.join();
+  ASSERT_TRUE(ready);
+  EXPECT_EQ(o.status, 0) << o.err;
+  std::vector<json> messages;
+  for (const json& e : o.JsonLines())
+    if (e["event"] == "message") messages.push_back(e);
+  ASSERT_EQ(messages.size(), 1u) << o.out;
+  EXPECT_EQ(messages[0]["text"], "found by the check");
+  EXPECT_EQ(messages[0]["listing"], true);
 }
 
 TEST_F(ToolModem, ListThenDelete) {

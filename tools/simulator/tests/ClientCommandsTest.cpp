@@ -22,7 +22,7 @@ TEST_F(ClientCommands, FunctionalityLevel) {
   EXPECT_EQ(Client().Ask("AT+COPS?"), "\r\n+COPS: 0\r\n\r\nOK\r\n");
   EXPECT_EQ(Client().Ask("AT+CFUN=1,0"), "\r\nOK\r\n");
   EXPECT_EQ(Client().Ask("AT+CREG?"), "\r\n+CREG: 0,1\r\n\r\nOK\r\n");
-  EXPECT_EQ(Client().Ask("AT+COPS?"), "\r\n+COPS: 0,0,\"VESK\"\r\n\r\nOK\r\n");
+  EXPECT_EQ(Client().Ask("AT+COPS?"), "\r\n+COPS: 0,0,\"VESK\",7\r\n\r\nOK\r\n");
 }
 
 TEST_F(ClientCommands, FunctionalityRejectsOtherLevels) {
@@ -68,11 +68,11 @@ TEST_F(ClientCommands, NetworkAndCharacterSet) {
   EchoOff();
   EXPECT_EQ(Client().Ask("AT+CSCA?"), "\r\n+CSCA: \"+15550100\",145\r\n\r\nOK\r\n");
   EXPECT_EQ(Client().Ask("AT+CREG?"), "\r\n+CREG: 0,1\r\n\r\nOK\r\n");
-  EXPECT_EQ(Client().Ask("AT+COPS?"), "\r\n+COPS: 0,0,\"VESK\"\r\n\r\nOK\r\n");
+  EXPECT_EQ(Client().Ask("AT+COPS?"), "\r\n+COPS: 0,0,\"VESK\",7\r\n\r\nOK\r\n");
   EXPECT_EQ(Client().Ask("AT+CSCS?"), "\r\n+CSCS: \"IRA\"\r\n\r\nOK\r\n");
   EXPECT_EQ(Client().Ask("AT+CSCS=\"GSM\""), "\r\nOK\r\n");
   EXPECT_EQ(Client().Ask("AT+CSCS?"), "\r\n+CSCS: \"GSM\"\r\n\r\nOK\r\n");
-  EXPECT_EQ(Client().Ask("AT+CNMI=?"), "\r\n+CNMI: (0-3),(0-3),(0,2),(0,1),(0,1)\r\n\r\nOK\r\n");
+  EXPECT_EQ(Client().Ask("AT+CNMI=?"), "\r\n+CNMI: (0-3),(0-3),(0,2),(0-2),(0,1)\r\n\r\nOK\r\n");
   EXPECT_EQ(Client().Ask("AT+CMGF=?"), "\r\n+CMGF: (0,1)\r\n\r\nOK\r\n");
 }
 

@@ -75,6 +75,17 @@ TEST(CommandOptions, EveryOptionReachesTheConfiguration) {
   EXPECT_TRUE(o.console);
 }
 
+TEST(CommandOptions, StatusReportsAndAcknowledgements) {
+  const SimulatorOptions o = Parse({"--report-delay", "250", "--report-status", "0x46", "--ack-timeout", "900"});
+  EXPECT_EQ(o.config.reports.delay, Milliseconds(250));
+  EXPECT_EQ(o.config.reports.status, 0x46);
+  EXPECT_EQ(o.config.ackTimeout, Milliseconds(900));
+  EXPECT_EQ(Parse({"--report-status", "65"}).config.reports.status, 65);
+  EXPECT_EQ(ParseError({"--report-status", "0x100"}), "--report-status needs a status from 0 to 255");
+  EXPECT_EQ(ParseError({"--report-delay", "soon"}), "--report-delay needs milliseconds");
+  EXPECT_EQ(ParseError({"--ack-timeout", "0"}), "--ack-timeout needs milliseconds");
+}
+
 TEST(CommandOptions, MistakesAreNamed) {
   EXPECT_EQ(ParseError({"--speed"}), "--speed needs a speed in bits per second");
   EXPECT_EQ(ParseError({"--speed", "fast"}), "--speed needs a speed in bits per second");
@@ -82,6 +93,14 @@ TEST(CommandOptions, MistakesAreNamed) {
   EXPECT_EQ(ParseError({"--signal", "x"}), "--signal needs RSSI[,BER]");
   EXPECT_EQ(ParseError({"--split", "0"}), "--split needs N[:MS]");
   EXPECT_EQ(ParseError({"--frobnicate"}), "unknown option --frobnicate");
+}
+
+TEST(CommandOptions, TheSimAndTheNetwork) {
+  const SimulatorOptions o = Parse({"--no-sim", "--registration", "5"});
+  EXPECT_FALSE(o.config.simInserted);
+  EXPECT_EQ(o.config.registration, 5);
+  EXPECT_EQ(ParseError({"--registration", "4"}), "--registration needs 0, 1, 2, 3 or 5");
+  EXPECT_EQ(ParseError({"--registration"}), "--registration needs 0, 1, 2, 3 or 5");
 }
 
 TEST(CommandOptions, HelpListsTheOptions) {
@@ -204,6 +223,46 @@ TEST_F(Binary, ConsoleInjectsEvents) {
   pid_ = -1;
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+TEST_F(Binary, ConsoleRegistersTheModemAndSendsUssd) {
+  Run({"--path", path_, "--no-echo", "--console", "--registration", "2"});
+  SimClient client(path_);
+  EXPECT_EQ(client.Ask("AT+CREG=1"), "\r\nOK\r\n");
+  EXPECT_EQ(client.Ask("AT+CUSD=1"), "\r\nOK\r\n");
+  Console("register home");
+  EXPECT_EQ(client.ReadUntil("+CREG: 1\r\n"), "\r\n+CREG: 1\r\n");
+  Console("register roaming");
+  EXPECT_EQ(client.ReadUntil("+CREG: 5\r\n"), "\r\n+CREG: 5\r\n");
+  Console("register nowhere");  // not a status: nothing changes
+  Console("ussd 1 Top up now? 1 yes");
+  EXPECT_EQ(client.ReadUntil(",15\r\n"), "\r\n+CUSD: 1,\"Top up now? 1 yes\",15\r\n");
+  Console("ussd Your bonus has arrived");
+  EXPECT_EQ(client.ReadUntil(",15\r\n"), "\r\n+CUSD: 0,\"Your bonus has arrived\",15\r\n");
+  EXPECT_EQ(client.Ask("AT+CREG?"), "\r\n+CREG: 1,5\r\n\r\nOK\r\n");
+}
+
+TEST_F(Binary, ConsoleDropsANoticeAndSetsTheReports) {
+  Run({"--path", path_, "--no-echo", "--console"});
+  SimClient client(path_);
+  EXPECT_EQ(client.Ask("AT+CNMI=2,1,0,1,0"), "\r\nOK\r\n");
+  Console("drop-notice");
+  Console("sms +15550123 lost on its way");
+  Console("sms +15550123 announced");
+  EXPECT_EQ(client.ReadUntil("+CMTI: \"SM\",2\r\n"), "\r\n+CMTI: \"SM\",2\r\n");
+  // Reports at once, with TP-ST 0x46 (validity period expired).
+  Console("reports 0 0x46");
+  std::this_thread::sleep_for(100ms);  // the console line is taken in before the send
+  EXPECT_EQ(client.Ask("AT+CMGS=23"), "\r\n> ");
+  client.Type("0031000B916407281553F80000AA0AE8329BFD4697D9EC37\x1A");
+  EXPECT_EQ(client.ReadAnswer(), "\r\n+CMGS: 0\r\n\r\nOK\r\n");
+  const std::string report = client.ReadUntil("46\r\n");
+  EXPECT_EQ(report.substr(0, 12), "\r\n+CDS: 25\r\n") << report;
+  Console("quit");
+  int status = 0;
+  ::waitpid(pid_, &status, 0);
+  pid_ = -1;
+  EXPECT_TRUE(WIFEXITED(status));
 }
 
 TEST_F(Binary, BadOptionExitsWithTwo) {
