@@ -58,8 +58,10 @@ class StoreTest : public ::testing::TestWithParam<std::string> {
   void SetUp() override {
     if (Postgres()) {
       std::string why;
+      if (const std::string missing = PgServer::Missing(); !missing.empty()) GTEST_SKIP() << "PostgreSQL: " << missing;
+      // Installed: a server that does not start is a failure, not a skip.
       folder = PgServer::Folder(why);
-      if (folder.empty()) GTEST_SKIP() << "PostgreSQL: " << why;
+      ASSERT_FALSE(folder.empty()) << "PostgreSQL: " << why;
       conninfo = PgServer::CreateDatabase(folder, why);
       ASSERT_FALSE(conninfo.empty()) << why;
     }
@@ -722,8 +724,9 @@ class PostgresStore : public ::testing::Test {
  protected:
   void SetUp() override {
     std::string why;
+    if (const std::string missing = PgServer::Missing(); !missing.empty()) GTEST_SKIP() << "PostgreSQL: " << missing;
     folder = PgServer::Folder(why);
-    if (folder.empty()) GTEST_SKIP() << "PostgreSQL: " << why;
+    ASSERT_FALSE(folder.empty()) << "PostgreSQL: " << why;
     conninfo = PgServer::CreateDatabase(folder, why);
     ASSERT_FALSE(conninfo.empty()) << why;
   }
