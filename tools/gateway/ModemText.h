@@ -28,11 +28,21 @@ struct ListedMessage {
   std::string pdu;  // hexadecimal, service centre part first
 };
 
-// The entries of an AT+CMGL (PDU mode) answer: each "+CMGL: <index>,<stat>,
-// [<alpha>],<length>" line with the PDU on the line after it. Other lines
-// (echo, OK, unsolicited results) are passed over; an entry whose PDU line
-// is missing or not hexadecimal is returned with an empty PDU.
-std::vector<ListedMessage> ReadListing(const std::vector<std::string>& lines);
+// An AT+CMGL (PDU mode) answer as the component frames a command's
+// answer: whether it ended in OK, and each "+CMGL: <index>,<stat>,
+// [<alpha>],<length>" entry with the PDU that came as its body. Echo,
+// unsolicited results and an entry whose header does not read are passed
+// over; an entry without a body has an empty PDU. The component reports
+// listed messages only decoded, and the parts of a long one only once it
+// has them all (OnReadMessage), while the gateway keeps every part in its
+// store before the modem may delete it: hence the PDUs themselves.
+struct Listing {
+  bool complete = false;  // the answer ended in OK
+  std::vector<ListedMessage> entries;
+};
+// `lines`: the answer's lines as ExecuteATCommand gives them; `command`:
+// the command written (its echo is no entry).
+Listing ReadListing(const std::vector<std::string>& lines, const std::string& command = "AT+CMGL=4");
 
 // The concatenation element of a part (TS 23.040 9.2.3.24.1 and .8).
 struct Concatenation {

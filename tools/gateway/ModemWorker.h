@@ -83,8 +83,8 @@ class ModemWorker {
   // The queue changed: look at it now.
   void Wake();
 
-  // A delivery report from this modem. To be called from the component's
-  // status report event once it has one (see Reports.h).
+  // A delivery report from this modem (the component's OnStatusReport):
+  // paired with its part and committed.
   void OnStatusReport(const StatusReport& report);
 
   bool Connected() const { return connected_; }
@@ -103,11 +103,17 @@ class ModemWorker {
   // The network registration and the operator, asked of the modem.
   void ReadNetwork();
   void NoteError(const std::string& text);
+  // A report the component raised: taken now, or after the send under way
+  // is recorded.
+  void ReportArrived(const StatusReport& report);
+  void TakeReportNow(const StatusReport& report);
+  void SendingEnded();
   bool WaitFor(Millis ms);
   bool LostOrStopping() const;
   // An AT command's answer lines; empty after a time-out.
   std::vector<std::string> Command(const std::string& command, int seconds = 15);
-  static bool Ok(const std::vector<std::string>& lines);
+  // Whether the modem answered the command with OK (the component's rule).
+  bool Succeeds(const std::string& command);
 
   ModemSettings settings_;
   WorkerContext ctx_;
@@ -125,6 +131,12 @@ class ModemWorker {
   std::atomic<bool> stopping_{false};
   std::atomic<bool> lost_{false};
   std::atomic<bool> connected_{false};
+  // A status report the component raised could not be committed: stored
+  // reports stay on the modem, to be read again.
+  std::atomic<bool> reportNotStored_{false};
+  std::mutex reportsMutex_;
+  bool sending_ = false;
+  std::vector<StatusReport> deferredReports_;
 
   // Worker thread only.
   std::string port_;  // the port in use (found by IMEI or configured)
