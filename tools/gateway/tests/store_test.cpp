@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 
 #include "tools/gateway/Sha256.h"
@@ -624,6 +625,32 @@ TEST_P(StoreTest, QueueOnceKeepsItsKey) {
   EXPECT_EQ(store->ListMessages({}).size(), 1u);
   store->PruneIdempotencyKeys(kT0 + 1);
   EXPECT_NE(store->QueueOnce(m, "k1", "fp", kT0 + 3).id, first.id);
+}
+
+// Repeats of one request racing each other, from two connections (two
+// gateways on one database, or the API's threads): one message, one id.
+TEST_P(StoreTest, QueueOnceHoldsUnderConcurrentRepeatsFromTwoConnections) {
+  auto second = Open();
+  NewMessage m;
+  m.to = "+15550123";
+  m.text = "raced";
+  for (int round = 0; round < 5; ++round) {
+    const std::string key = "race-" + std::to_string(round);
+    std::vector<std::thread> threads;
+    std::vector<std::int64_t> ids(8);
+    std::atomic<int> firsts{0};
+    for (int i = 0; i < 8; ++i)
+      threads.emplace_back([&, i] {
+        Store& s = i % 2 ? *second : *store;
+        const QueueOnceResult r = s.QueueOnce(m, key, "fp", kT0 + i);
+        ids[static_cast<std::size_t>(i)] = r.id;
+        if (!r.repeated && !r.conflict) ++firsts;
+      });
+    for (auto& t : threads) t.join();
+    for (std::int64_t id : ids) EXPECT_EQ(id, ids[0]) << key;
+    EXPECT_EQ(firsts.load(), 1) << key;
+  }
+  EXPECT_EQ(store->ListMessages({}).size(), 5u);
 }
 
 TEST_P(StoreTest, CountsForTheStatusPage) {
