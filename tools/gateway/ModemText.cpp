@@ -221,93 +221,47 @@ std::string AsSinglePart(const std::string& pdu, const Concatenation& part) {
   return out;
 }
 
-namespace {
-
-// The text after "+NAME:" on the first line that has it, trimmed.
-std::optional<std::string> InfoAfter(const std::vector<std::string>& lines, const std::string& prefix) {
-  for (const std::string& raw : lines) {
-    std::size_t a = 0;
-    while (a < raw.size() && (raw[a] == ' ' || raw[a] == '\r' || raw[a] == '\n')) ++a;
-    if (raw.compare(a, prefix.size(), prefix) != 0) continue;
-    std::string rest = raw.substr(a + prefix.size());
-    while (!rest.empty() && (rest.back() == '\r' || rest.back() == '\n' || rest.back() == ' ')) rest.pop_back();
-    while (!rest.empty() && rest.front() == ' ') rest.erase(rest.begin());
-    return rest;
+std::string SimStateText(TSIMState state) {
+  switch (state) {
+    case ssReady: return "ready";
+    case ssPINNeeded: return "pin";
+    case ssPUKNeeded: return "puk";
+    case ssPIN2Needed: return "pin2";
+    case ssPUK2Needed: return "puk2";
+    case ssNotInserted: return "absent";
+    case ssPhoneToSIMPINNeeded:
+    case ssFailure:
+    case ssBusy: return "other";
+    case ssUnknown: break;
   }
-  return std::nullopt;
-}
-
-// The comma-separated fields of an information line; quoted ones whole.
-std::vector<std::string> Fields(const std::string& text) {
-  std::vector<std::string> out(1);
-  bool quoted = false;
-  for (char c : text) {
-    if (c == '"') {
-      quoted = !quoted;
-      out.back() += c;
-    } else if (c == ',' && !quoted) {
-      out.emplace_back();
-    } else {
-      out.back() += c;
-    }
-  }
-  for (std::string& f : out) {
-    while (!f.empty() && f.front() == ' ') f.erase(f.begin());
-    while (!f.empty() && f.back() == ' ') f.pop_back();
-  }
-  return out;
-}
-
-bool IsSmallNumber(const std::string& s) {
-  return !s.empty() && s.size() <= 3 && s.find_first_not_of("0123456789") == std::string::npos;
-}
-
-}  // namespace
-
-std::string SimState(const std::vector<std::string>& lines) {
-  if (std::optional<std::string> state = InfoAfter(lines, "+CPIN:")) {
-    std::string upper;
-    for (char c : *state) upper += static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
-    if (upper == "READY") return "ready";
-    if (upper == "SIM PIN") return "pin";
-    if (upper == "SIM PUK") return "puk";
-    if (upper == "SIM PIN2") return "pin2";
-    if (upper == "SIM PUK2") return "puk2";
-    return "other";
-  }
-  if (std::optional<std::string> error = InfoAfter(lines, "+CME ERROR:")) return *error == "10" ? "absent" : "other";
   return "";
 }
 
-std::string Registration(const std::vector<std::string>& lines) {
-  const std::optional<std::string> info = InfoAfter(lines, "+CREG:");
-  if (!info) return "";
-  const std::vector<std::string> f = Fields(*info);
-  // The read form has <n> first; an unsolicited +CREG: <stat> has one field.
-  const std::string& stat = f.size() >= 2 ? f[1] : f[0];
-  if (!IsSmallNumber(stat)) return "";
-  switch (std::stoi(stat)) {
-    case 0: return "unregistered";
-    case 1: return "home";
-    case 2: return "searching";
-    case 3: return "denied";
-    case 5: return "roaming";
-    default: return "unknown";
+std::string RegistrationText(const TRegistration& registration) {
+  switch (registration.Status) {
+    case rsNotRegistered: return "unregistered";
+    case rsHome: return "home";
+    case rsSearching: return "searching";
+    case rsDenied: return "denied";
+    case rsRoaming: return "roaming";
+    case rsUnknown: break;
   }
+  return registration.Stat < 0 ? "" : "unknown";
 }
 
-std::string OperatorName(const std::vector<std::string>& lines) {
-  const std::optional<std::string> info = InfoAfter(lines, "+COPS:");
-  if (!info) return "";
-  const std::vector<std::string> f = Fields(*info);
-  if (f.size() < 3) return "";
-  std::string name = f[2];
-  if (name.size() >= 2 && name.front() == '"' && name.back() == '"') name = name.substr(1, name.size() - 2);
+std::string OperatorText(const TOperator& op) {
+  if (op.Format < 0) return "";
   // A name from the modem goes to JSON and a web page: control characters out.
   std::string clean;
-  for (char c : name)
-    if (static_cast<unsigned char>(c) >= ' ') clean += c;
-  return clean.substr(0, 64);
+  for (char c : WideToUtf8(op.Name))
+    if (static_cast<unsigned char>(c) >= ' ' && c != 0x7F) clean += c;
+  // At most 64 bytes, not cutting a character in two.
+  if (clean.size() > 64) {
+    std::size_t end = 64;
+    while (end > 0 && (static_cast<unsigned char>(clean[end]) & 0xC0) == 0x80) --end;
+    clean.resize(end);
+  }
+  return clean;
 }
 
 }  // namespace vesk::gateway

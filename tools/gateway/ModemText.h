@@ -1,7 +1,8 @@
-// What the gateway reads of the modem's answers itself: the storages
-// AT+CPMS=? offers, a PDU-mode listing (AT+CMGL), and the header of a
-// stored SMS-DELIVER far enough to know whether it is a part of a long
-// message, and which.
+// What the gateway reads of the modem's answers: the storages AT+CPMS=?
+// offers, a PDU-mode listing (AT+CMGL, framed by the component's answer
+// reader), the header of a stored SMS-DELIVER far enough to know whether
+// it is a part of a long message, and which; and the names the API gives
+// the modem's state as the component reads it.
 //
 // The component decodes the messages (TVeskGSM::PDUSMSToString) but keeps
 // the parts of a long message in memory and reports only whole messages;
@@ -13,6 +14,8 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "commands/ModemState.h"
 
 namespace vesk::gateway {
 
@@ -73,21 +76,17 @@ constexpr const char kElementTruncated[] = "a header element runs past the user 
 constexpr const char kBadPart[] = "concatenation part number is not between 1 and the part count";
 }  // namespace header_error
 
-// The SIM's state from the answer to AT+CPIN? (TS 27.007 8.3): "ready",
-// "pin" (SIM PIN), "puk" (SIM PUK), "pin2", "puk2", "absent" (+CME ERROR:
-// 10, SIM not inserted), "other" for another code; empty when no line reads.
-std::string SimState(const std::vector<std::string>& lines);
-
-// The network registration from the answer to AT+CREG? (TS 27.007 7.2,
-// "+CREG: <n>,<stat>[,<lac>,<ci>[,<AcT>]]"): "unregistered" (0), "home"
-// (1), "searching" (2), "denied" (3), "unknown" (4), "roaming" (5); empty
-// when no line reads.
-std::string Registration(const std::vector<std::string>& lines);
-
-// The operator from the answer to AT+COPS? (TS 27.007 7.3, "+COPS:
-// <mode>[,<format>,\"<oper>\"[,<AcT>]]"): <oper> as the modem gave it;
-// empty when the modem is not registered or no line reads.
-std::string OperatorName(const std::vector<std::string>& lines);
+// The modem's state as the API and the status page name it, from the
+// component's reads (GetSIMState, GetRegistration, GetOperator):
+// "ready", "pin", "puk", "pin2", "puk2", "absent" (no SIM), "other"; ""
+// when nothing read.
+std::string SimStateText(TSIMState state);
+// "unregistered", "home", "searching", "denied", "unknown", "roaming"; ""
+// when nothing read.
+std::string RegistrationText(const TRegistration& registration);
+// The operator's name in UTF-8 without control characters, at most 64
+// bytes; "" when the modem named none.
+std::string OperatorText(const TOperator& op);
 
 // Reads the header of a PDU as the modem stores it (TS 27.005 3.1: the
 // service centre address first). Never throws; `error` names what failed.

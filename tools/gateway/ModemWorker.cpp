@@ -251,8 +251,8 @@ void ModemWorker::WriteStatus() {
 }
 
 void ModemWorker::ReadNetwork() {
-  registration_ = Registration(Command("AT+CREG?"));
-  operator_ = OperatorName(Command("AT+COPS?"));
+  registration_ = RegistrationText(gsm_->GetRegistration());
+  operator_ = OperatorText(gsm_->GetOperator());
 }
 
 void ModemWorker::NoteError(const std::string& text) {
@@ -520,25 +520,24 @@ bool ModemWorker::SetUp(std::string& why) {
   // (AT+CNMI) the modem offers, with status reports routed when
   // StatusReportRequest is on.
   gsm_->InitGSMModem();
-  const std::vector<std::string> pin = Command("AT+CPIN?");
-  sim_ = SimState(pin);
-  for (const std::string& line : pin) {
-    const std::string upper = UpperCase(line);
-    if (upper.find("SIM PUK") != std::string::npos) {
-      why = "the SIM is blocked: it asks for its PUK";
+  const TSIMState sim = gsm_->GetSIMState();
+  sim_ = SimStateText(sim);
+  if (sim == ssPUKNeeded) {
+    why = "the SIM is blocked: it asks for its PUK";
+    return false;
+  }
+  if (sim == ssPINNeeded) {
+    if (settings_.pin.empty()) {
+      why = "the SIM asks for a PIN and none is configured";
       return false;
     }
-    if (upper.find("SIM PIN") != std::string::npos) {
-      if (settings_.pin.empty()) {
-        why = "the SIM asks for a PIN and none is configured";
-        return false;
-      }
-      if (!gsm_->EnterPIN(settings_.pin)) {
-        why = "the SIM refused the PIN";
-        return false;
-      }
-      sim_ = "ready";
+    // The component refuses a PIN that could lock the SIM (its last try).
+    if (!gsm_->EnterPIN(settings_.pin)) {
+      const TModemError error = gsm_->GetLastModemError();
+      why = "the SIM refused the PIN" + (error.Text.empty() ? std::string() : ": " + std::string(error.Text));
+      return false;
     }
+    sim_ = "ready";
   }
   if (!Succeeds("AT+CMGF=0")) {
     why = "the modem refused PDU mode (AT+CMGF=0)";
@@ -564,7 +563,6 @@ bool ModemWorker::SetUp(std::string& why) {
   if (storages_.empty()) storages_ = {"SM"};
   const int signal = gsm_->GetSignalStrength();
   signal_ = signal;
-  Command("AT+COPS=3,0");  // the operator by its long name from now on
   ReadNetwork();
   lastError_.clear();
   lastErrorAt_.reset();

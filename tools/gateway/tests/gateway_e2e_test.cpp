@@ -435,6 +435,42 @@ class ListedPorts : public SerialPlatform {
   std::vector<AnsiString> opened;
 };
 
+// The SIM as the component reads it: a PIN entered when configured, a
+// modem left closed (and said why) when none is, a missing SIM told.
+TEST_F(GatewayPool, TheSimStateDecidesTheSetUp) {
+  std::vector<std::unique_ptr<sim::ModemSimulator>> sims;
+  const char* names[] = {"locked", "no-pin", "empty"};
+  std::string text = "[gateway]\nname = \"test\"\n";
+  for (int i = 0; i < 3; ++i) {
+    sim::ModemConfig config;
+    config.path = dir.Path(std::string("sim-") + names[i]);
+    config.imei = SimPool::Imei(10 + i);
+    if (i < 2) config.pin = "4321";
+    if (i == 2) config.simInserted = false;
+    sims.push_back(std::make_unique<sim::ModemSimulator>(config));
+    text += std::string("[[modem]]\nname = \"") + names[i] + "\"\nport = \"" + config.path + "\"\nreopen = 60\n" +
+            (i == 0 ? "pin = \"4321\"\n" : "") + "\n";
+  }
+  StartGateway(ParseConfig(text, dir.Write("gateway.toml", text)));
+  auto row = [&](const std::string& name) {
+    for (const ModemStatus& m : gateway->GetStore().ListModems())
+      if (m.name == name) return m;
+    return ModemStatus{};
+  };
+  ASSERT_TRUE(WaitUntil(
+      [&] { return row("locked").connected && !row("no-pin").lastError.empty() && !row("empty").sim.empty(); }, 20s));
+  EXPECT_EQ(row("locked").sim, "ready");
+  EXPECT_EQ(row("locked").registration, "home");
+  EXPECT_EQ(row("locked").operatorName, "VESK");
+  EXPECT_FALSE(row("no-pin").connected);
+  EXPECT_EQ(row("no-pin").sim, "pin");
+  EXPECT_NE(row("no-pin").lastError.find("the SIM asks for a PIN and none is configured"), std::string::npos)
+      << row("no-pin").lastError;
+  EXPECT_EQ(row("empty").sim, "absent");
+  // The modem without its PIN was never given a guess.
+  for (const std::string& line : sims[1]->Commands()) EXPECT_EQ(line.find("AT+CPIN=\""), std::string::npos) << line;
+}
+
 TEST_F(GatewayPool, AModemIsFoundByItsImei) {
   StartPool(3);
   // m0 has its port; "found" is the modem whose IMEI is m2's, somewhere

@@ -42,46 +42,36 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ------------------------------------------------------------------ AT+CMGL
 
-// The modem's state for the API: raw answer lines as the simulator and
-// modems give them (TS 27.007 8.3, 7.2, 7.3).
-struct StateCase {
-  const char* name;
-  std::vector<std::string> lines;
-  std::string sim, registration, operatorName;
-};
-
-class ModemState : public ::testing::TestWithParam<StateCase> {};
-
-TEST_P(ModemState, ReadFromTheAnswerLines) {
-  const StateCase& c = GetParam();
-  EXPECT_EQ(SimState(c.lines), c.sim);
-  EXPECT_EQ(Registration(c.lines), c.registration);
-  EXPECT_EQ(OperatorName(c.lines), c.operatorName);
+// The modem's state as the component reads it, named for the API.
+TEST(ModemStateNames, SimAndRegistration) {
+  const std::pair<TSIMState, const char*> sims[] = {
+      {ssReady, "ready"},     {ssPINNeeded, "pin"},   {ssPUKNeeded, "puk"},
+      {ssPIN2Needed, "pin2"}, {ssPUK2Needed, "puk2"}, {ssNotInserted, "absent"},
+      {ssFailure, "other"},   {ssBusy, "other"},      {ssPhoneToSIMPINNeeded, "other"},
+      {ssUnknown, ""}};
+  for (const auto& [state, name] : sims) EXPECT_EQ(SimStateText(state), name) << name;
+  const std::pair<int, const char*> stats[] = {{0, "unregistered"}, {1, "home"},    {2, "searching"},
+                                               {3, "denied"},       {4, "unknown"}, {5, "roaming"}};
+  for (const auto& [stat, name] : stats) {
+    TRegistration r;
+    r.Status = static_cast<TRegistrationStatus>(stat);
+    r.Stat = stat;
+    EXPECT_EQ(RegistrationText(r), name) << stat;
+  }
+  EXPECT_EQ(RegistrationText(TRegistration{}), "") << "nothing read";
 }
 
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(Gateway, ModemState, ::testing::Values(
-    StateCase{"Ready", {"\r\n+CPIN: READY\r\n", "OK"}, "ready", "", ""},
-    StateCase{"PinAsked", {"+CPIN: SIM PIN", "OK"}, "pin", "", ""},
-    StateCase{"PukAsked", {"+CPIN: SIM PUK"}, "puk", "", ""},
-    StateCase{"NoSim", {"+CME ERROR: 10"}, "absent", "", ""},
-    StateCase{"SimFailure", {"+CME ERROR: 13"}, "other", "", ""},
-    StateCase{"HomeReadForm", {"+CREG: 0,1", "OK"}, "", "home", ""},
-    StateCase{"RoamingWithCell", {"+CREG: 2,5,\"00C3\",\"1A2B\",7", "OK"}, "", "roaming", ""},
-    StateCase{"Searching", {"+CREG: 0,2"}, "", "searching", ""},
-    StateCase{"Denied", {"+CREG: 0,3"}, "", "denied", ""},
-    StateCase{"NotRegistered", {"+CREG: 0,0"}, "", "unregistered", ""},
-    StateCase{"UnknownStat", {"+CREG: 0,4"}, "", "unknown", ""},
-    StateCase{"Unsolicited", {"+CREG: 1"}, "", "home", ""},
-    StateCase{"RegistrationGarbled", {"+CREG: x,y"}, "", "", ""},
-    StateCase{"OperatorLongName", {"+COPS: 0,0,\"Vodafone DE\",7", "OK"}, "", "", "Vodafone DE"},
-    StateCase{"OperatorWithComma", {"+COPS: 0,0,\"Acme, Inc\""}, "", "", "Acme, Inc"},
-    StateCase{"OperatorNumeric", {"+COPS: 0,2,\"26202\""}, "", "", "26202"},
-    StateCase{"NotRegisteredNoOperator", {"+COPS: 0", "OK"}, "", "", ""},
-    StateCase{"Nothing", {"OK"}, "", "", ""},
-    StateCase{"Empty", {}, "", "", ""}),
-    [](const ::testing::TestParamInfo<StateCase>& p) { return std::string(p.param.name); });
-// clang-format on
+TEST(ModemStateNames, OperatorNamesAreCleanAndShort) {
+  TOperator op;
+  EXPECT_EQ(OperatorText(op), "") << "no operator named";
+  op.Format = 0;
+  op.Name = Utf8ToWide("Acme, Inc");
+  EXPECT_EQ(OperatorText(op), "Acme, Inc");
+  op.Name = Utf8ToWide("Evil\r\n<b>\x1B[31m");
+  EXPECT_EQ(OperatorText(op), "Evil<b>[31m") << "control characters out";
+  op.Name = Utf8ToWide(std::string(63, 'a') + "\xC3\xA9\xC3\xA9");
+  EXPECT_EQ(OperatorText(op), std::string(63, 'a')) << "64 bytes at most, no character cut";
+}
 
 TEST(Listing, EntriesWithTheirPdus) {
   const std::vector<std::string> lines = {"AT+CMGL=4",
