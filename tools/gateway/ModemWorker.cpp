@@ -90,6 +90,7 @@ class ModemWorker::Sender : public MessageSender {
       // The message's own wish or the modem's `report` key (the claim
       // joined them); setting it on while open routes reports at once.
       if (gsm.GetStatusReportRequest() != m.report) gsm.SetStatusReportRequest(m.report);
+      wroteAny = false;  // the indication's set-up is no part of the send
       attempt.sent =
           gsm.SendSMSAsPDU(m.to, worker_.settings_.smsc, Utf8ToWide(m.text), EncodingOf(m.encoding), m.flash);
       if (!attempt.sent) {
