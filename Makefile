@@ -47,9 +47,11 @@ DEMO_APT_PACKAGES := cmake g++ make libcli11-dev nlohmann-json3-dev libsqlite3-d
 # build with the tests), pkg-config for the installed package's test,
 # gammu, a common AT client the tests run against the simulator (it brings
 # systemd and udev onto a fresh machine, so the demo does without it), a
-# PostgreSQL server the gateway's tests start on a folder of their own, and
-# Chromium, which loads the gateway's status page headless.
-TEST_APT_PACKAGES := googletest libgtest-dev libgmock-dev libbenchmark-dev pkg-config gammu postgresql chromium
+# PostgreSQL server the gateway's tests start on a folder of their own,
+# Chromium, which loads the gateway's status page headless, and Python,
+# which checks a webhook's signature as the README shows a receiver doing.
+TEST_APT_PACKAGES := googletest libgtest-dev libgmock-dev libbenchmark-dev pkg-config gammu postgresql chromium \
+                     python3
 APT_PACKAGES := $(DEMO_APT_PACKAGES) $(TEST_APT_PACKAGES)
 FORMAT_PACKAGES := clang-format git
 # The "-posix" mingw compilers: the default ones lack std::thread.

@@ -7,12 +7,14 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 #include <httplib.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <mutex>
 #include <thread>
 
@@ -206,6 +208,38 @@ TEST_F(WebhookTest, SignedBodyWithTheEventAndItsData) {
   EXPECT_EQ(body["data"]["parts"][0]["reference"], id);
   EXPECT_EQ(store->CountDeliveries().done, 1);
   EXPECT_EQ(sender->RunDue(), 0) << "delivered once";
+}
+
+// The signature as a receiver in another language checks it: the README's
+// Python function (hmac and hashlib of Debian's python3) over the body as
+// it came, and a body changed by one byte fails.
+TEST_F(WebhookTest, TheReadmesPythonCheckAcceptsTheSignature) {
+  constexpr const char* kPython = "/usr/bin/python3";
+  if (::access(kPython, X_OK) != 0) GTEST_SKIP() << kPython << " is not installed (make test installs python3)";
+  OpenStore();
+  Receiver receiver("s3cret");
+  Configure(receiver.Url());
+  SendOne("checked elsewhere");
+  ASSERT_EQ(sender->RunDue(), 1);
+  const auto got = receiver.All();
+  ASSERT_EQ(got.size(), 1u);
+  const std::string script =
+      dir.Write("verify.py", "import hashlib, hmac, sys\n"
+                             "def verified(secret: bytes, body: bytes, header: str) -> bool:\n"
+                             "    expected = \"sha256=\" + hmac.new(secret, body, hashlib.sha256).hexdigest()\n"
+                             "    return hmac.compare_digest(expected, header)\n"
+                             "body = open(sys.argv[1], 'rb').read()\n"
+                             "sys.exit(0 if verified(b's3cret', body, sys.argv[2]) else 1)\n");
+  auto check = [&](const std::string& body) {
+    const std::string file = dir.Write("body.json", body);
+    const std::string command = std::string(kPython) + " '" + script + "' '" + file + "' '" + got[0].signature + "'";
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  };
+  EXPECT_EQ(check(got[0].body), 0) << got[0].signature;
+  std::string changed = got[0].body;
+  changed[changed.size() / 2] ^= 1;
+  EXPECT_EQ(check(changed), 1);
 }
 
 TEST_F(WebhookTest, RetriedAfter500sWithTheSameBodyAndId) {
