@@ -403,7 +403,10 @@ void TConnection::RunReader(unsigned generation, bool skipInit) {
     if (generation_ == generation && state_ == TLinkState::SettingUp) state_ = TLinkState::Open;
   }
 
-  // The lines and the port list are the line watch's from now on.
+  // The lines as they are before anything is read, so that lines that
+  // drop later are a change whenever the line watch first looks; from now
+  // on the lines and the port list are the line watch's.
+  CheckLines(generation);
   WatchLines(shared_from_this(), generation);
   bool deviceGone = false;
   while (Active(generation)) {
