@@ -289,10 +289,17 @@ int main(int argc, char** argv) {
       if (!pool[m].Stored().empty()) return false;
     return true;
   };
+  // Settled, and still so a second later (a status report that comes late
+  // is stored by its modem for a moment before the gateway takes it).
   const auto drainLimit = Steady::now() + 180s;
-  while (!settled() && Steady::now() < drainLimit) {
+  for (bool stable = false; !stable && Steady::now() < drainLimit;) {
     if (!gateway.Running()) gateway.Start();
-    std::this_thread::sleep_for(200ms);
+    if (!settled()) {
+      std::this_thread::sleep_for(200ms);
+      continue;
+    }
+    std::this_thread::sleep_for(1s);
+    stable = settled();
   }
   // SIGTERM once the last run is up (a signal before the process has set
   // itself up at all ends it as any process ends).
