@@ -1038,7 +1038,7 @@ bool AtEngine::AckTimedOut(std::uint64_t id, Emissions& out) {
   return false;
 }
 
-void AtEngine::DeliverStatusReport(const ReportJob& job, int status, Emissions& out) {
+bool AtEngine::DeliverStatusReport(const ReportJob& job, int status, Emissions& out) {
   StatusReportRequest request;
   request.serviceCentre = serviceCentre_;
   request.messageReference = job.reference;
@@ -1047,20 +1047,22 @@ void AtEngine::DeliverStatusReport(const ReportJob& job, int status, Emissions& 
   request.status = status;
   request.discharged.second = (request.received.second + 1) % 60;
   const SmsPdu pdu = EncodeStatusReport(request);
-  ++reportsSent_;
   switch (cnmi_[3]) {
     case 1:  // routed to the client
+      ++reportsSent_;
       if (cmgf_ == 1) {
         EmitDelivery({Line{"+CDS: " + TextReportFields(pdu.fields)}}, out);
       } else {
         EmitDelivery({Line{"+CDS: " + Number(static_cast<int>(pdu.TpduLength()))}, Line{pdu.Hex()}}, out);
       }
-      return;
+      return true;
     default: {  // stored, and announced with <ds> 2
       MessageStore* store = Storage("SR");
       const int index = store ? store->Add({SmsStatus::ReceivedUnread, pdu}) : -1;
-      if (index > 0 && cnmi_[3] == 2) EmitUnsolicited({Line{"+CDSI: \"SR\"," + Number(index)}}, out, true);
-      return;
+      if (index <= 0) return false;
+      ++reportsSent_;
+      if (cnmi_[3] == 2) EmitUnsolicited({Line{"+CDSI: \"SR\"," + Number(index)}}, out, true);
+      return true;
     }
   }
 }

@@ -85,7 +85,9 @@ class AtEngine {
   std::vector<ReportJob> TakeReportJobs();
   // The network's report with `status` for the job's part, routed by
   // AT+CNMI <ds>.
-  void DeliverStatusReport(const ReportJob& job, int status, Emissions& out);
+  // False when the report storage is full: the report was not taken, and
+  // the network tries again later (TS 23.040: memory capacity exceeded).
+  bool DeliverStatusReport(const ReportJob& job, int status, Emissions& out);
   void SetReportPolicy(const ReportPolicy& policy) { config_.reports = policy; }
   const ReportPolicy& GetReportPolicy() const { return config_.reports; }
 

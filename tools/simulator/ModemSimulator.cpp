@@ -287,14 +287,8 @@ struct ModemSimulator::Impl {
   void ScheduleEngineWork(Clock::time_point now) {
     const Milliseconds delay = engine.GetReportPolicy().delay;
     for (AtEngine::ReportJob& job : engine.TakeReportJobs()) {
-      for (std::size_t i = 0; i < job.statuses.size(); ++i) {
-        const int status = job.statuses[i];
-        timers.push_back({now + delay * static_cast<int>(i + 1), [this, job, status](Clock::time_point at) {
-                            Emissions out;
-                            engine.DeliverStatusReport(job, status, out);
-                            Schedule(out, at);
-                          }});
-      }
+      for (std::size_t i = 0; i < job.statuses.size(); ++i)
+        ScheduleReport(job, job.statuses[i], now + delay * static_cast<int>(i + 1));
     }
     for (std::uint64_t id : engine.TakeAckWatches()) {
       timers.push_back({now + engine.AckTimeout(), [this, id](Clock::time_point at) {
@@ -302,6 +296,18 @@ struct ModemSimulator::Impl {
                           if (engine.AckTimedOut(id, out)) Schedule(out, at);
                         }});
     }
+  }
+
+  // A status report due at `at`; one the full report storage refuses is
+  // tried again a second later, as a service centre does.
+  void ScheduleReport(const AtEngine::ReportJob& job, int status, Clock::time_point at) {
+    timers.push_back({at, [this, job, status](Clock::time_point now) {
+                        Emissions out;
+                        if (engine.DeliverStatusReport(job, status, out))
+                          Schedule(out, now);
+                        else
+                          ScheduleReport(job, status, now + std::chrono::seconds(1));
+                      }});
   }
 
   std::string Noise(std::size_t count) {

@@ -111,6 +111,32 @@ TEST_F(Reports, StoredAndAnnouncedWithCdsi) {
   EXPECT_TRUE(Sim().Stored().empty());
 }
 
+// A report storage that is full refuses the report; the centre tries
+// again, and the report comes once there is room.
+TEST(FullReportStorage, AReportRefusedIsTriedAgain) {
+  ModemConfig config;
+  config.echo = false;
+  config.reports.delay = std::chrono::milliseconds(50);
+  config.reportCapacity = 1;
+  ModemSimulator sim(config);
+  SimClient client(sim.Path());
+  ASSERT_EQ(client.Ask("AT+CNMI=2,1,0,2,0"), "\r\nOK\r\n");
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_EQ(client.Ask("AT+CMGS=" + std::to_string(kSubmitLength)), "\r\n> ");
+    client.Type(std::string(kSubmitWithReport) + "\x1A");
+    EXPECT_EQ(client.ReadAnswer(), "\r\n+CMGS: " + std::to_string(i) + "\r\n\r\nOK\r\n");
+  }
+  EXPECT_EQ(client.ReadUntil("+CDSI: \"SR\",1\r\n"), "\r\n+CDSI: \"SR\",1\r\n");
+  // The second finds the storage full: nothing more comes meanwhile.
+  EXPECT_EQ(client.ReadFor(std::chrono::milliseconds(300)), "");
+  EXPECT_EQ(sim.StatusReportsSent(), 1);
+  EXPECT_EQ(client.Ask("AT+CPMS=\"SR\""), "\r\n+CPMS: 1,1,0,30,0,30\r\n\r\nOK\r\n");
+  EXPECT_EQ(client.Ask("AT+CMGD=1"), "\r\nOK\r\n");
+  EXPECT_EQ(client.ReadUntil("+CDSI: \"SR\",1\r\n"), "\r\n+CDSI: \"SR\",1\r\n");
+  EXPECT_EQ(client.Ask("AT+CMGR=1"), "\r\n+CMGR: 0,,25\r\n" + ReportPdu(1, 0x00) + "\r\n\r\nOK\r\n");
+  EXPECT_EQ(sim.StatusReportsSent(), 2);
+}
+
 TEST_F(Reports, StoredSilentlyWithoutRouting) {
   ASSERT_EQ(Client().Ask("AT+CNMI=2,1,0,0,0"), "\r\nOK\r\n");
   Send(kSubmitWithReport, kSubmitLength);
