@@ -70,6 +70,7 @@ set(VESK_COMPONENT_SOURCES
     commands/State.cpp
     commands/Storage.cpp
     commands/Ussd.cpp
+    component/Health.cpp
     component/TrafficLog.cpp
     component/VeskGSM.cpp
     detection/Detect.cpp
@@ -96,6 +97,7 @@ set(VESK_PUBLIC_HEADERS
     codec/Submit.h
     component/Component.h
     component/DeliveryReports.h
+    component/Health.h
     component/Enums.h
     component/Framework.h
     component/Thread.h

@@ -114,7 +114,7 @@ void TVeskGSM::RestoreMessageIndication() {
 // ---------------------------------------------------------------- the stored message check
 
 bool TVeskGSM::IdleWorkDue() {
-  if (FPauseThread) return false;
+  if (FPauseThread || FRecovering) return false;
   const int interval = FStoredMessageCheckInterval;
   {
     std::lock_guard<std::mutex> lock(FReportsLock);

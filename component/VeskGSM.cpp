@@ -11,11 +11,14 @@ namespace vesk {
 TVeskGSM::TVeskGSM(TComponent* AOwner)
     : TComponent(AOwner),
       FSMSContainer(std::make_unique<TConcatenatedSMSCollection>()),
-      FLink(std::make_shared<TConnection>(this)) {}
+      FLink(std::make_shared<TConnection>(this)) {
+  InitHealth();
+}
 
 TVeskGSM::~TVeskGSM() {
   // From here on Open refuses. The connection ends, reconnection stops,
   // and the threads leave the component before its fields go.
+  EndHealth();
   Destroying();
   FLink->OwnerDestroyed();
 }

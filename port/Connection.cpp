@@ -624,6 +624,8 @@ void TConnection::RunReconnect() {
       interval = owner->FAutoReconnectCheckInterval;
       try {
         if (owner->IsExistingCommPort(owner->CommPortToString(owner->GetCommPort())) && owner->Open(false)) break;
+        // Not back under its name: the same modem under another one.
+        if (owner->ReattachByIdentity()) break;
       } catch (...) {
         // Listed again but not ready yet (busy, not accessible): the next
         // attempt may succeed.
@@ -697,12 +699,14 @@ bool TVeskGSM::Open(bool skipInit) {
   // it has: a command sent before would lose its answer to their purge.
   link->Pause(50);
   link->WaitSettled(generation);
+  NoteOpened(generation);
   TConnection::Connecting connecting(*link);
   OnConnect(this, wanted);
   return true;
 }
 
 void TVeskGSM::Close() {
+  StopSupervisor();
   FLink->Close();
   if (FLink->State() == TLinkState::Closed && !FLink->Reader()) ConnectedTo = spNone;
 }

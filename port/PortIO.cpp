@@ -38,6 +38,7 @@ AnsiString TVeskGSM::PeekReadBuffer() const {
 
 TVeskGSM::TPortSession::TPortSession(TVeskGSM& owner)
     : owner_(owner), link_(owner.FLink), raised_(false), exceptions_(std::uncaught_exceptions()) {
+  owner_.NoteCommandBegins();
   if (!link_->AcquirePort(true)) throw EVeskGSMException(owner_.NotOpenMessage());
   raised_ = !owner_.FPauseThread.exchange(true);
   reads_ = owner_.FReadsAppended.load();
