@@ -176,16 +176,23 @@ class TVeskGSM::TSupervisor : public std::enable_shared_from_this<TSupervisor> {
     changed_.notify_all();
   }
 
-  // The application's Close, or destruction: ends the ladder and the
-  // keep-alive at once; waits (briefly) for an Open of the ladder's that
-  // is under way, so that the Close that follows closes what it opened.
+  // The application's Close or Open, or destruction: the ladder and the
+  // keep-alive end at their next look (each wait of theirs is woken now).
   void Stop() {
-    std::unique_lock<std::mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(mutex_);
     stopped_ = true;
     ++epoch_;
     changed_.notify_all();
-    if (OnThreadLocked()) return;
-    changed_.wait_for(lock, std::chrono::seconds(5), [&] { return !opening_; });
+  }
+
+  // After Stop: waits until the step under way has given up (its waits on
+  // the connection end when the connection does). True when one was under
+  // way: what it opened meanwhile is for the caller to close.
+  bool WaitIdle() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (OnThreadLocked() || !working_) return false;
+    changed_.wait_for(lock, std::chrono::seconds(5), [&] { return !working_; });
+    return true;
   }
 
   bool OnThread() const {
@@ -234,6 +241,28 @@ class TVeskGSM::TSupervisor : public std::enable_shared_from_this<TSupervisor> {
     return !stopped_ && epoch_ == epoch;
   }
 
+  // Work on the modem begins, unless Stop came first: Stop's caller then
+  // waits for it to end (WaitIdle).
+  class Work {
+   public:
+    Work(TSupervisor& s, unsigned epoch) : s_(s) {
+      std::lock_guard<std::mutex> lock(s_.mutex_);
+      began_ = !s_.stopped_ && s_.epoch_ == epoch;
+      if (began_) s_.working_ = true;
+    }
+    ~Work() {
+      if (!began_) return;
+      std::lock_guard<std::mutex> lock(s_.mutex_);
+      s_.working_ = false;
+      s_.changed_.notify_all();
+    }
+    explicit operator bool() const { return began_; }
+
+   private:
+    TSupervisor& s_;
+    bool began_;
+  };
+
   // Waits `ms` of the clock; false when Stop came first.
   bool Wait(double ms, unsigned epoch) {
     std::unique_lock<std::mutex> lock(mutex_);
@@ -277,12 +306,12 @@ class TVeskGSM::TSupervisor : public std::enable_shared_from_this<TSupervisor> {
         trigger.swap(trigger_);
       }
       bool goOn = true;
-      if (recordIMEI)
-        goOn = RecordIMEI(epoch);
-      else if (!trigger.empty())
-        goOn = Ladder(epoch, trigger, true);
-      else
+      if (recordIMEI || !trigger.empty()) {
+        Work work(*this, epoch);
+        if (work) goOn = recordIMEI ? RecordIMEI(epoch) : Ladder(epoch, trigger, true);
+      } else {
         goOn = KeepAlive(epoch);
+      }
       if (!goOn) {
         std::lock_guard<std::mutex> lock(mutex_);
         running_ = false;
@@ -318,6 +347,8 @@ class TVeskGSM::TSupervisor : public std::enable_shared_from_this<TSupervisor> {
       return true;
     }
     lock.unlock();
+    Work work(*this, epoch);
+    if (!work) return true;
     TConnection::Visit owner(*link_);
     if (!owner) return false;
     if (Answered(*owner.operator->(), timeout, false, false)) return true;
@@ -478,11 +509,7 @@ class TVeskGSM::TSupervisor : public std::enable_shared_from_this<TSupervisor> {
     // A connection still ending (lost meanwhile) ends first: Open would
     // otherwise close it as the application's Close does.
     if (link_->State() != TLinkState::Closed) link_->Close();
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (stopped_ || epoch_ != epoch) return false;
-      opening_ = true;
-    }
+    if (!Current(epoch)) return false;
     bool opened = false;
     {
       TConnection::Visit owner(*link_);
@@ -493,11 +520,6 @@ class TVeskGSM::TSupervisor : public std::enable_shared_from_this<TSupervisor> {
           opened = false;
         }
       }
-    }
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      opening_ = false;
-      changed_.notify_all();
     }
     return opened || link_->State() == TLinkState::Open;
   }
@@ -581,7 +603,7 @@ class TVeskGSM::TSupervisor : public std::enable_shared_from_this<TSupervisor> {
   std::shared_ptr<TThread> thread_;
   bool running_ = false;
   bool stopped_ = false;
-  bool opening_ = false;
+  bool working_ = false;
   bool imeiDue_ = false;
   unsigned epoch_ = 1;
   unsigned wakes_ = 0;
@@ -676,7 +698,15 @@ void TVeskGSM::NoteOpened(unsigned) {
   FSupervisor->Watch(byApplication, needed);
 }
 
-void TVeskGSM::StopSupervisor() { FSupervisor->Stop(); }
+bool TVeskGSM::OnSupervisorThread() const { return FSupervisor->OnThread(); }
+
+void TVeskGSM::StopSupervisor() {
+  FSupervisor->Stop();
+  // A step under way may be reading the connection: it ends with it.
+  FLink->Close();
+  // And what it opened before it noticed is closed too.
+  if (FSupervisor->WaitIdle()) FLink->Close();
+}
 
 bool TVeskGSM::ReattachByIdentity() {
   if (!FReattachByIMEI) return false;

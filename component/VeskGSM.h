@@ -1073,8 +1073,10 @@ class TVeskGSM : public TComponent {
   void NoteCommandBegins();
   // Open has begun connection `generation` (before OnConnect).
   void NoteOpened(unsigned generation);
-  // The application's Close.
+  // The application's Close and Open: ends the keep-alive and the ladder,
+  // and the connection with them.
   void StopSupervisor();
+  bool OnSupervisorThread() const;
   // From the reconnect thread: the port did not come back under its name;
   // looks for the recorded IMEI on the candidate ports and opens the one
   // it answers on. True when a connection is up.

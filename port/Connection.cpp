@@ -653,6 +653,8 @@ bool TVeskGSM::Open(bool skipInit) {
     // before a new one begins.
     if (FLink->State() != TLinkState::Closed) return false;
   }
+  // The recovery of an earlier connection ends here (not its own Opens).
+  if (FLink->State() == TLinkState::Closed && !FLink->OnReconnectThread() && !OnSupervisorThread()) StopSupervisor();
   if (!FSkipSetupFailed && !IsExistingCommPort(CommPortToString(GetCommPort()))) return false;
 
   std::shared_ptr<TConnection> link = FLink;
@@ -707,7 +709,6 @@ bool TVeskGSM::Open(bool skipInit) {
 
 void TVeskGSM::Close() {
   StopSupervisor();
-  FLink->Close();
   if (FLink->State() == TLinkState::Closed && !FLink->Reader()) ConnectedTo = spNone;
 }
 
