@@ -486,7 +486,6 @@ TEST_F(Lifecycle, TwoHundredCyclesOfEverythingAtOnce) {
   }
 }
 
-
 // The same with the keep-alive on and a modem that stops answering at a
 // random moment (cured by the reopen, or never): the ladder's own closes
 // and opens keep the order, and Close or destruction in the middle of a
