@@ -209,14 +209,26 @@ class TVeskGSM::TSupervisor : public std::enable_shared_from_this<TSupervisor> {
 
   // Step 4: the candidate port whose modem answers with `imei`, "" when
   // none does. `epoch` (0: none) ends the search when it changes.
-  AnsiString Find(TVeskGSM& g, const AnsiString& imei, unsigned epoch) {
-    std::vector<AnsiString> candidates = SplitNames(g.GetReattachPorts());
-    if (candidates.empty()) {
+  AnsiString Find(TVeskGSM& g, const AnsiString& imei, unsigned epoch, const AnsiString& first = AnsiString()) {
+    std::vector<AnsiString> candidates;
+    if (!first.empty()) candidates.push_back(first);
+    std::vector<AnsiString> named = SplitNames(g.GetReattachPorts());
+    if (named.empty()) {
       TStringList listed;
       g.GetExistingCommPortNames(listed);
-      for (int i = 0; i < listed.Count(); ++i) candidates.push_back(WideToAnsi(listed[i]));
+      for (int i = 0; i < listed.Count(); ++i) named.push_back(WideToAnsi(listed[i]));
     }
     std::shared_ptr<SerialPlatform> platform = g.GetSerialPlatform();
+    for (const AnsiString& name : named) {
+      bool again = false;
+      for (const AnsiString& c : candidates) {
+        try {
+          again = again || platform->SameDevice(c, name);
+        } catch (...) {
+        }
+      }
+      if (!again) candidates.push_back(name);
+    }
     const int timeout = g.GetKeepAliveTimeout();
     for (const AnsiString& name : candidates) {
       if (epoch != 0 && !Current(epoch)) return "";
@@ -708,16 +720,18 @@ void TVeskGSM::StopSupervisor() {
   if (FSupervisor->WaitIdle()) FLink->Close();
 }
 
-bool TVeskGSM::ReattachByIdentity() {
-  if (!FReattachByIMEI) return false;
+int TVeskGSM::ReattachByIdentity() {
+  if (!FReattachByIMEI) return 0;
   const AnsiString imei = FSupervisor->IMEI();
-  if (imei.empty()) return false;
-  const AnsiString found = FSupervisor->Find(*this, imei, 0);
-  if (found.empty()) return false;
-  UsePortName(found);
-  if (!Open(false)) return false;
-  OnHealth(this, hsFound, "IMEI " + imei + " answered on " + found);
-  return true;
+  if (imei.empty()) return 0;
+  const AnsiString own = GetFPort();
+  const AnsiString found = FSupervisor->Find(*this, imei, 0, own);
+  if (found.empty()) return -1;
+  const bool moved = found != own;
+  if (moved) UsePortName(found);
+  if (!Open(false)) return -1;
+  if (moved) OnHealth(this, hsFound, "IMEI " + imei + " answered on " + found);
+  return 1;
 }
 
 }  // namespace vesk

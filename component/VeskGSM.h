@@ -1077,10 +1077,12 @@ class TVeskGSM : public TComponent {
   // and the connection with them.
   void StopSupervisor();
   bool OnSupervisorThread() const;
-  // From the reconnect thread: the port did not come back under its name;
-  // looks for the recorded IMEI on the candidate ports and opens the one
-  // it answers on. True when a connection is up.
-  bool ReattachByIdentity();
+  // From the reconnect thread, at each attempt: with ReattachByIMEI and a
+  // recorded IMEI, looks for it on the port's own name first, then on the
+  // candidate ports, and opens the port it answers on: 1 when a connection
+  // is up, -1 when the modem was not found (nothing else is opened). 0
+  // without a record: the port is reopened by its name as ever.
+  int ReattachByIdentity();
   // Step 4's probe of one port (detection/Detect.cpp): opens it at the
   // component's line settings, asks AT+CGSN and closes it; the serial
   // number, "" when none came within timeOutSeconds. Its waits go through

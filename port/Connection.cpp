@@ -623,9 +623,13 @@ void TConnection::RunReconnect() {
       if (!owner->FAutoReconnect) break;
       interval = owner->FAutoReconnectCheckInterval;
       try {
-        if (owner->IsExistingCommPort(owner->CommPortToString(owner->GetCommPort())) && owner->Open(false)) break;
-        // Not back under its name: the same modem under another one.
-        if (owner->ReattachByIdentity()) break;
+        // The modem of the recorded IMEI, under its name or another one;
+        // without a record, the port once it is listed again.
+        const int identified = owner->ReattachByIdentity();
+        if (identified > 0) break;
+        if (identified == 0 && owner->IsExistingCommPort(owner->CommPortToString(owner->GetCommPort())) &&
+            owner->Open(false))
+          break;
       } catch (...) {
         // Listed again but not ready yet (busy, not accessible): the next
         // attempt may succeed.
