@@ -128,6 +128,19 @@ AnsiString EnumName(THealthStep v) {
   return "hsAlive";
 }
 
+const char* HealthStepName(THealthStep v) {
+  switch (v) {
+    case hsAlive: return "alive";
+    case hsProbeFailed: return "probe_failed";
+    case hsEscape: return "escape";
+    case hsReopen: return "reopen";
+    case hsReset: return "reset";
+    case hsFound: return "found";
+    case hsGaveUp: return "gave_up";
+  }
+  return "alive";
+}
+
 bool EnumFromName(const AnsiString& name, THealthStep& v) {
   for (THealthStep each : {hsAlive, hsProbeFailed, hsEscape, hsReopen, hsReset, hsFound, hsGaveUp})
     if (EnumName(each) == name) {
@@ -419,11 +432,10 @@ class TVeskGSM::TSupervisor : public std::enable_shared_from_this<TSupervisor> {
   void Report(THealthStep step, const AnsiString& reason) {
     TConnection::Visit owner(*link_);
     if (!owner) return;
-    try {
-      owner->OnHealth(owner.operator->(), step, reason);
-    } catch (...) {
-      // A handler's failure does not stop the recovery.
-    }
+    owner->RaiseHealth(step, reason, [this] {
+      std::lock_guard<std::mutex> lock(mutex_);
+      return stopped_;
+    });
   }
 
   // The ladder. False when the component is gone.
@@ -730,8 +742,24 @@ int TVeskGSM::ReattachByIdentity() {
   const bool moved = found != own;
   if (moved) UsePortName(found);
   if (!Open(false)) return -1;
-  if (moved) OnHealth(this, hsFound, "IMEI " + imei + " answered on " + found);
+  if (moved) RaiseHealth(hsFound, "IMEI " + imei + " answered on " + found, [] { return false; });
   return 1;
+}
+
+void TVeskGSM::RaiseHealth(THealthStep step, const AnsiString& reason, const std::function<bool()>& abandon) {
+  std::shared_ptr<TConnection> link = FLink;
+  auto raise = [this, link, step, &reason] {
+    TConnection::Visit owner(*link);
+    if (owner) OnHealth(this, step, reason);
+  };
+  try {
+    if (FNeedSynchronization)
+      TThread::Synchronize(raise, [&] { return abandon() || link->OwnerGone(); });
+    else
+      raise();
+  } catch (...) {
+    // A handler's failure does not stop the recovery.
+  }
 }
 
 }  // namespace vesk

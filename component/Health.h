@@ -35,6 +35,9 @@ enum THealthStep : std::uint8_t {
 // "hsAlive" ... "hsGaveUp", and back; false for a name that is not a value.
 AnsiString EnumName(THealthStep v);
 bool EnumFromName(const AnsiString& name, THealthStep& v);
+// "alive", "probe_failed", "escape", "reopen", "reset", "found", "gave_up":
+// for logs and machine-readable output.
+const char* HealthStepName(THealthStep v);
 
 // Step and the reason in words ("no answer to the keep-alive within 5
 // seconds", "IMEI 490154203237518 answered on /dev/ttyUSB3").

@@ -1056,8 +1056,10 @@ class TVeskGSM : public TComponent {
   // Whether the ladder is running.
   bool GetRecovering() const { return FRecovering; }
 
-  // From the supervisor thread, never from the reader thread or inside
-  // another event; no lock of the component is held. The handler may run
+  // From the supervisor thread (hsFound of AutoReconnect from the reconnect
+  // thread), or from the main thread when NeedSynchronization is true;
+  // never from the reader thread or inside another event; no lock of the
+  // component is held. The handler may run
   // commands, but the component stays closed to other threads until the
   // ladder has ended (hsAlive or hsGaveUp).
   TEvent<THealthEvent> OnHealth;
@@ -1088,6 +1090,9 @@ class TVeskGSM : public TComponent {
   // number, "" when none came within timeOutSeconds. Its waits go through
   // `pause` (clock ms), which ends the probe when it gives false.
   AnsiString ProbeSerialNumber(const AnsiString& name, int timeOutSeconds, const std::function<bool(double)>& pause);
+  // Raises OnHealth, on the main thread with NeedSynchronization (given up
+  // when `abandon` turns true before the main thread takes it).
+  void RaiseHealth(THealthStep step, const AnsiString& reason, const std::function<bool()>& abandon);
   // Makes `name` the component's Port (a COMn name, or the custom name).
   void UsePortName(const AnsiString& name);
   // From the constructor and, first thing, the destructor.
