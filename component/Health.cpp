@@ -18,6 +18,7 @@
 //                                  ▼
 //                     hsGaveUp, wait AutoReconnectCheckInterval, hsReopen ...
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -96,6 +97,18 @@ bool InterpreterAnswered(const AnsiString& text) {
   return false;
 }
 
+// A serial number as a modem gives it for AT+CGSN: an IMEI (15 digits),
+// IMEISV (16) or another serial of hex digits; "" for anything else (a
+// notice that came in between, a quoted field).
+AnsiString SerialOf(const at::TCommandAnswer& answer) {
+  if (!answer.Succeeded()) return "";
+  const AnsiString serial = Trim(at::SerialNumber(answer));
+  if (serial.size() < 8 || serial.size() > 20) return "";
+  for (char c : serial)
+    if (!std::isxdigit(static_cast<unsigned char>(c))) return "";
+  return serial;
+}
+
 std::vector<AnsiString> SplitNames(const AnsiString& text) {
   std::vector<AnsiString> names;
   AnsiString name;
@@ -160,10 +173,10 @@ class TVeskGSM::TSupervisor : public std::enable_shared_from_this<TSupervisor> {
   // opened it (the IMEI is recorded anew then).
   void Watch(bool byApplication, bool needed) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (byApplication) {
-      stopped_ = false;
-      imeiDue_ = true;
-    }
+    if (byApplication) stopped_ = false;
+    // Read anew after the application's Open (it may have chosen another
+    // modem), and on any open while none was read.
+    if (byApplication || imei_.empty()) imeiDue_ = true;
     ++wakes_;
     if (!needed || stopped_) return;
     if (!running_) {
@@ -391,11 +404,15 @@ class TVeskGSM::TSupervisor : public std::enable_shared_from_this<TSupervisor> {
     TConnection::Visit owner(*link_);
     if (!owner) return false;
     AnsiString imei;
-    try {
-      at::TCommandAnswer answer;
-      owner->RunCommand("AT+CGSN", '\r', owner->GetKeepAliveTimeout(), answer, true);
-      if (answer.Succeeded()) imei = at::SerialNumber(answer);
-    } catch (...) {
+    // A notice may come in between: a few tries.
+    for (int attempt = 0; attempt < 3 && imei.empty() && Current(epoch); ++attempt) {
+      try {
+        at::TCommandAnswer answer;
+        owner->RunCommand("AT+CGSN", '\r', owner->GetKeepAliveTimeout(), answer, true);
+        imei = SerialOf(answer);
+      } catch (...) {
+        break;
+      }
     }
     std::lock_guard<std::mutex> lock(mutex_);
     if (!imei.empty() && epoch_ == epoch) imei_ = imei;
@@ -608,7 +625,7 @@ class TVeskGSM::TSupervisor : public std::enable_shared_from_this<TSupervisor> {
         try {
           at::TCommandAnswer answer;
           owner->RunCommand("AT+CGSN", '\r', owner->GetKeepAliveTimeout(), answer, true);
-          if (answer.Succeeded()) now = at::SerialNumber(answer);
+          now = SerialOf(answer);
         } catch (...) {
         }
         if (now == imei) return true;
