@@ -8,8 +8,9 @@
 #               the rules that read them (pure functions)
 #   platform    the serial device behind one interface, one backend per
 #               operating system
-#   connection  the port's life: open and close, the reader and reconnect
-#               threads
+#   connection  the port's life: the state machine, the reader and reconnect
+#               threads, and the host interface through which it asks the
+#               component (which implements it, with Open and Close)
 #   component   TVeskGSM itself: commands, the dispatcher, sending, the
 #               scan, the codec methods, port input and output
 #
@@ -59,6 +60,7 @@ set(VESK_PLATFORM_SOURCES_WIN32
 set(VESK_CONNECTION_SOURCES
     port/Connection.cpp
     threads/ComThread.cpp
+    threads/LineWatch.cpp
     threads/ReconnectThread.cpp)
 
 set(VESK_COMPONENT_SOURCES
@@ -80,6 +82,7 @@ set(VESK_COMPONENT_SOURCES
     incoming/Pairing.cpp
     incoming/Reports.cpp
     port/LineSettings.cpp
+    port/OpenClose.cpp
     port/PortIO.cpp
     port/PortList.cpp
     sending/Send.cpp

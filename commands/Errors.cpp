@@ -234,8 +234,8 @@ static_assert(SortedByValue(kCmeErrors), "the +CME ERROR table is sorted by valu
 
 template <std::size_t N>
 const ErrorEntry* Find(const std::array<ErrorEntry, N>& table, int err) {
-  auto it = std::lower_bound(table.begin(), table.end(), err,
-                             [](const ErrorEntry& e, int value) { return e.err < value; });
+  auto it =
+      std::lower_bound(table.begin(), table.end(), err, [](const ErrorEntry& e, int value) { return e.err < value; });
   return it != table.end() && it->err == err ? &*it : nullptr;
 }
 
@@ -277,15 +277,10 @@ const char* CmeErrorText(int err) {
 bool TModemError::IsTemporary() const {
   const ErrorEntry* e = nullptr;
   switch (Kind) {
-    case mekCMS:
-      e = Find(kCmsErrors, Number);
-      break;
-    case mekCME:
-      e = Find(kCmeErrors, Number);
-      break;
+    case mekCMS: e = Find(kCmsErrors, Number); break;
+    case mekCME: e = Find(kCmeErrors, Number); break;
     case mekNone:
-    case mekError:
-      break;
+    case mekError: break;
   }
   return e != nullptr && e->temporary;
 }
@@ -311,9 +306,7 @@ TModemError ModemErrorOf(const at::TResult& result) {
       error.Text = e ? AnsiString(e->text) : (result.ErrorNumber >= 0 ? AnsiString() : Trim(result.Fields));
       break;
     }
-    default:
-      error.Kind = mekError;
-      break;
+    default: error.Kind = mekError; break;
   }
   return error;
 }
@@ -332,14 +325,10 @@ TModemError ModemErrorBecause(const AnsiString& why) {
 
 const char* ModemErrorKindName(TModemErrorKind kind) {
   switch (kind) {
-    case mekNone:
-      return "none";
-    case mekError:
-      return "error";
-    case mekCMS:
-      return "cms";
-    case mekCME:
-      return "cme";
+    case mekNone: return "none";
+    case mekError: return "error";
+    case mekCMS: return "cms";
+    case mekCME: return "cme";
   }
   return "none";
 }

@@ -5,15 +5,15 @@
 
 namespace vesk {
 
-AnsiString TVeskGSM::RunCommand(const AnsiString& line, char terminator, int timeOutSeconds,
-                                at::TCommandAnswer& answer, bool probe) {
+AnsiString TVeskGSM::RunCommand(const AnsiString& line, char terminator, int timeOutSeconds, at::TCommandAnswer& answer,
+                                bool probe) {
   if (!PortDevice()) throw EVeskGSMException(NotOpenMessage());
   answer = at::TCommandAnswer();
   // What was waiting before the command is read and dispatched first, so
   // that it does not end up among the answer's lines.
   ReadString();
-  // One command at a time, and no polling cycle of the reader thread from
-  // the first read to the last. Everything read is dispatched as the
+  // One command at a time, and no look of the reader thread at the port
+  // from the first read to the last. Everything read is dispatched as the
   // session ends, on this thread.
   TPortSession session(*this);
   // A read or listing sent without waiting (the automatic read of a
@@ -26,13 +26,15 @@ AnsiString TVeskGSM::RunCommand(const AnsiString& line, char terminator, int tim
   bool completed = false;
   // The command's own answer to a read such as AT+CREG? is not news, nor
   // a probe's refusal: the dispatcher gets the rest.
-  AnsiString text = ReadAnswer([&](const AnsiString& read) { return watch.Feed(read); }, timeOutSeconds, completed,
-                               false, [&](const AnsiString& read) {
-                                 const AnsiString rest = at::WithoutOwnAnswers(read, line);
-                                 return probe ? at::WithoutFinalError(rest) : rest;
-                               });
+  AnsiString text =
+      ReadAnswer([&](const AnsiString& read) { return watch.Feed(read); }, timeOutSeconds, completed, false,
+                 [&](const AnsiString& read) {
+                   const AnsiString rest = at::WithoutOwnAnswers(read, line);
+                   return probe ? at::WithoutFinalError(rest) : rest;
+                 });
   if (completed) answer = at::ReadCommandAnswer(text, line);
   NoteCommandOutcome(answer, timeOutSeconds);
+  session.End();
   return text;
 }
 
@@ -61,10 +63,7 @@ int TVeskGSM::ExtractStrings(const AnsiString& separators, const AnsiString& whi
   AnsiString seps = separators + AnsiString(1, '\0') + "\r\n\"'";
 
   list->BeginUpdate();
-  struct End {
-    TStrings* list;
-    ~End() { list->EndUpdate(); }
-  } end{list};
+  auto end = OnScopeExit([list] { list->EndUpdate(); });
 
   int count = 0;
   const char* tail = text;

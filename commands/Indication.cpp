@@ -26,6 +26,10 @@ namespace vesk {
 
 namespace {
 
+// How soon idle work that is due but found the port busy is looked at
+// again (milliseconds of the component's clock).
+constexpr double kIdleRetryMs = 50;
+
 // The <ds> of an AT+CNMI command line; -1 when it has none.
 int RoutedReports(const AnsiString& command) {
   const std::size_t eq = command.find('=');
@@ -113,21 +117,28 @@ void TVeskGSM::RestoreMessageIndication() {
 
 // ---------------------------------------------------------------- the stored message check
 
-bool TVeskGSM::IdleWorkDue() {
-  if (FPauseThread || FRecovering) return false;
+double TVeskGSM::IdleWorkDueIn() {
+  // While a dialogue holds the port the reader waits for it anyway; while
+  // the modem is being brought back the check waits too.
+  if (PauseThreadFlag() || FRecovering) return -1;
   const int interval = FStoredMessageCheckInterval;
+  double dueIn = -1;
   {
     std::lock_guard<std::mutex> lock(FReportsLock);
     const TReportsState& st = ReportsState();
-    bool due = st.checkDue;
-    if (!due && interval > 0) {
-      due = st.checkedGeneration != FLink->Generation() ||
-            std::chrono::steady_clock::now() - st.lastCheck >= GetClock()->RealDuration(interval * 1000.0);
+    if (st.checkDue || (interval > 0 && st.checkedGeneration != FLink->Generation())) {
+      dueIn = 0;
+    } else if (interval > 0) {
+      // The time left, in milliseconds of the component's clock.
+      const auto period = GetClock()->RealDuration(interval * 1000.0);
+      const auto left = period - (std::chrono::steady_clock::now() - st.lastCheck);
+      dueIn = left.count() <= 0 ? 0 : interval * 1000.0 * (static_cast<double>(left.count()) / period.count());
     }
-    if (!due) return false;
   }
-  // Idle: nothing read and waiting, no answer on its way.
-  return PeekReadBuffer().empty() && !DispatcherHoldsInput() && !AnswerDue();
+  if (dueIn != 0) return dueIn;
+  // Due, and idle: nothing read and waiting, no answer on its way. Not
+  // idle: looked at again a little later.
+  return PeekReadBuffer().empty() && !DispatcherHoldsInput() && !AnswerDue() ? 0 : kIdleRetryMs;
 }
 
 void TVeskGSM::DoIdleWork() {

@@ -74,15 +74,15 @@ struct TOperator {
 // TS 27.007 7.15 <m> at the ordinals 0 to 5, then what the call itself
 // ended in.
 enum TUSSDStatus : std::uint8_t {
-  usNoFurtherAction,    // 0: the network's answer, nothing more asked
-  usFurtherAction,      // 1: a menu or a question: answer with ReplyUSSD
-  usTerminated,         // 2: the network ended the session
-  usOtherClient,        // 3: another local client has answered
-  usNotSupported,       // 4: the network does not offer it
-  usNetworkTimeOut,     // 5: the network gave up waiting
-  usTimeOut,            // no answer came within the call's time-out
-  usFailed,             // nothing was asked: refused before writing or by the modem (GetLastModemError)
-  usCancelled,          // CancelUSSD or Close ended the wait
+  usNoFurtherAction,  // 0: the network's answer, nothing more asked
+  usFurtherAction,    // 1: a menu or a question: answer with ReplyUSSD
+  usTerminated,       // 2: the network ended the session
+  usOtherClient,      // 3: another local client has answered
+  usNotSupported,     // 4: the network does not offer it
+  usNetworkTimeOut,   // 5: the network gave up waiting
+  usTimeOut,          // no answer came within the call's time-out
+  usFailed,           // nothing was asked: refused before writing or by the modem (GetLastModemError)
+  usCancelled,        // CancelUSSD or Close ended the wait
 };
 
 struct TUSSDResult {

@@ -124,8 +124,7 @@ void TVeskGSM::SetUpModemState() {
   for (int i = 0; i < kFamilies; ++i) {
     // Unsolicited results with the area and cell (2), else the status alone.
     RunCommand(AnsiString(kFamilySets[i]) + "2", '\r', 15, answer, true);
-    if (!answer.Succeeded() && answer.Complete)
-      RunCommand(AnsiString(kFamilySets[i]) + "1", '\r', 15, answer, true);
+    if (!answer.Succeeded() && answer.Complete) RunCommand(AnsiString(kFamilySets[i]) + "1", '\r', 15, answer, true);
     notices[i] = answer.Succeeded();
     refused[i] = Unsupported(answer);
   }
@@ -177,24 +176,15 @@ bool TVeskGSM::EnterPIN(const AnsiString& strPin, bool lastTry) {
     case ssPUKNeeded:
       SetLastModemError(ModemErrorBecause("the SIM needs its PUK (EnterPUK); no PIN was sent"));
       return false;
-    case ssPUK2Needed:
-      SetLastModemError(ModemErrorBecause("the SIM needs its PUK2; no PIN was sent"));
-      return false;
+    case ssPUK2Needed: SetLastModemError(ModemErrorBecause("the SIM needs its PUK2; no PIN was sent")); return false;
     case ssPINNeeded:
-    case ssUnknown:
-      code = "SIM PIN";
-      break;
-    case ssPIN2Needed:
-      code = "SIM PIN2";
-      break;
-    case ssPhoneToSIMPINNeeded:
-      code = "PH-SIM PIN";
-      break;
+    case ssUnknown: code = "SIM PIN"; break;
+    case ssPIN2Needed: code = "SIM PIN2"; break;
+    case ssPhoneToSIMPINNeeded: code = "PH-SIM PIN"; break;
     case ssReady:
     case ssNotInserted:
     case ssFailure:
-    case ssBusy:
-      break;
+    case ssBusy: break;
   }
   if (code != nullptr) {
     const int left = PINRetriesFor(code);
@@ -291,9 +281,10 @@ bool TVeskGSM::WaitForNetwork(int timeoutSeconds) {
     // A second of the component's clock, or what is left of the time-out.
     const auto second = GetClock()->RealDuration(1000);
     const auto left = deadline - Steady::now();
-    const double wait = left < second ? 1000.0 * static_cast<double>(left.count()) / static_cast<double>(
-                                                  std::chrono::duration_cast<Steady::duration>(second).count())
-                                      : 1000.0;
+    const double wait = left < second
+                            ? 1000.0 * static_cast<double>(left.count()) /
+                                  static_cast<double>(std::chrono::duration_cast<Steady::duration>(second).count())
+                            : 1000.0;
     if (!Pause(wait)) return false;
     try {
       if (GetRegistration().IsRegistered()) return true;
@@ -328,8 +319,7 @@ bool TVeskGSM::SetServiceCenter(const AnsiString& number) {
     return false;
   }
   const AnsiString type = !number.empty() && number[0] == '+' ? "145" : "129";
-  const bool ok =
-      ExecuteATCommand("AT+CSCA=\"" + at::ToTECharacterSet(number, CharacterSet()) + "\"," + type, '\r');
+  const bool ok = ExecuteATCommand("AT+CSCA=\"" + at::ToTECharacterSet(number, CharacterSet()) + "\"," + type, '\r');
   Pause(250);
   return ok;
 }

@@ -81,16 +81,11 @@ const TResult* FindAnswerLine(const TCommandAnswer& answer, const char* name,
 int RegistrationRank(const TRegistration& r) {
   switch (r.Status) {
     case rsHome:
-    case rsRoaming:
-      return 5;
-    case rsSearching:
-      return 4;
-    case rsDenied:
-      return 3;
-    case rsNotRegistered:
-      return 2;
-    case rsUnknown:
-      return r.Stat >= 0 ? 1 : 0;
+    case rsRoaming: return 5;
+    case rsSearching: return 4;
+    case rsDenied: return 3;
+    case rsNotRegistered: return 2;
+    case rsUnknown: return r.Stat >= 0 ? 1 : 0;
   }
   return 0;
 }
@@ -154,8 +149,12 @@ TSIMState SIMState(const TCommandAnswer& answer) {
     const char* code;
     TSIMState state;
   } kCodes[] = {
-      {"READY", ssReady},           {"SIM PIN", ssPINNeeded},   {"SIM PUK", ssPUKNeeded},
-      {"SIM PIN2", ssPIN2Needed},   {"SIM PUK2", ssPUK2Needed}, {"PH-SIM PIN", ssPhoneToSIMPINNeeded},
+      {"READY", ssReady},
+      {"SIM PIN", ssPINNeeded},
+      {"SIM PUK", ssPUKNeeded},
+      {"SIM PIN2", ssPIN2Needed},
+      {"SIM PUK2", ssPUK2Needed},
+      {"PH-SIM PIN", ssPhoneToSIMPINNeeded},
       {"NOT INSERTED", ssNotInserted},
   };
   for (const auto& c : kCodes)
@@ -220,7 +219,9 @@ TRegistration RegistrationOf(const TCommandAnswer& answer, const char* name) {
   return r;
 }
 
-bool BetterRegistration(const TRegistration& a, const TRegistration& b) { return RegistrationRank(a) > RegistrationRank(b); }
+bool BetterRegistration(const TRegistration& a, const TRegistration& b) {
+  return RegistrationRank(a) > RegistrationRank(b);
+}
 
 // ---------------------------------------------------------------- text in the TE character set
 
@@ -440,8 +441,7 @@ bool DecodeUSSDText(const AnsiString& str, int dcs, const AnsiString& charset, W
       }
       break;
     }
-    case TUSSDAlphabet::Compressed:
-      break;
+    case TUSSDAlphabet::Compressed: break;
   }
   if (!ok) text = AnsiToWide(str);
   return ok;
@@ -498,7 +498,8 @@ AnsiString CheckUSSDReply(const AnsiString& text) {
   if (text.empty()) return "no reply text";
   if (text.size() > 160) return "the reply is longer than 160 characters";
   for (char c : text)
-    if (c < 0x20 || c > 0x7E || c == '"') return "the reply holds a character other than printable ASCII, or a double quote";
+    if (c < 0x20 || c > 0x7E || c == '"')
+      return "the reply holds a character other than printable ASCII, or a double quote";
   return AnsiString();
 }
 

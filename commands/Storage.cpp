@@ -22,6 +22,7 @@ void TVeskGSM::SendReadCommand(const AnsiString& Location, int Index) {
   SetDefaultStorage(Location);
   NoteReadRequest(Location, Index);
   SendString("AT+CMGR=" + IntToStr(Index) + "\r");
+  session.End();
 }
 
 void TVeskGSM::GetSMS(const AnsiString& Location, int Index) {
@@ -29,10 +30,7 @@ void TVeskGSM::GetSMS(const AnsiString& Location, int Index) {
   // is written.
   if (!at::CheckArgument(Location, "the storage name").empty()) return;
   if (!BeginRead(Location, Index)) return;  // sent by the read under way
-  struct End {
-    TVeskGSM& self;
-    ~End() { self.EndRead(); }
-  } end{*this};
+  auto end = OnScopeExit([this] { EndRead(); });
   SendReadCommand(Location, Index);
   AnsiString location;
   int index;
@@ -49,6 +47,7 @@ void TVeskGSM::GetAllSMS(const AnsiString& Location, int SmsType) {
     NoteListRequest(Location);
     // Text mode names the status with a word, PDU mode with a number.
     SendString("AT+CMGL=" + at::ListStatusArgument(SmsType, FMessageFormat == mfText) + "\r");
+    session.End();
   }
   Pause(250);
 }
@@ -65,6 +64,7 @@ bool TVeskGSM::DeleteSMS(const AnsiString& Location, int Index) {
       ok = ExecuteATCommand("AT+CMGD=" + IntToStr(Index), '\r');
     else if (Index >= -4)
       ok = ExecuteATCommand("AT+CMGD=1," + IntToStr(-Index), '\r');
+    session.End();
   }
   Pause(250);
   return ok;

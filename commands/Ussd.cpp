@@ -71,16 +71,13 @@ TUSSDResult TVeskGSM::RunUSSD(const AnsiString& str, int timeoutSeconds) {
     d.ussdAnswer.reset();
     charset = d.charset;
   }
-  struct Done {
-    TVeskGSM& self;
-    ~Done() {
-      std::lock_guard<std::mutex> lock(self.FStateLock);
-      if (self.FState) {
-        self.FState->ussdWaiting = false;
-        self.FState->ussdAnswer.reset();
-      }
+  auto done = OnScopeExit([this] {
+    std::lock_guard<std::mutex> lock(FStateLock);
+    if (FState) {
+      FState->ussdWaiting = false;
+      FState->ussdAnswer.reset();
     }
-  } done{*this};
+  });
 
   at::TCommandAnswer answer;
   // The answer may come before the OK, within this command's own text: it

@@ -14,6 +14,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vesk {
@@ -191,6 +192,39 @@ void SetClock(std::shared_ptr<Clock> clock);
 std::shared_ptr<Clock> GetClock();
 // Sleeps `ms` milliseconds of the installed clock.
 void Sleep(double ms);
+
+// ---------------------------------------------------------------- scope exit
+
+// Runs `f` when the scope it is declared in ends, however it ends: the one
+// way the library puts something back on every path out.
+//
+//   auto restore = OnScopeExit([&] { depth = outer; });
+//
+// `f` must not throw (it runs from a destructor) and must not run
+// application code: an event handler is raised as an explicit step, never
+// from a scope's end. Dismiss() cancels it.
+template <class F>
+class TScopeExit {
+ public:
+  explicit TScopeExit(F f) : f_(std::move(f)) {}
+  ~TScopeExit() {
+    if (armed_) f_();
+  }
+  TScopeExit(TScopeExit&& other) noexcept : f_(std::move(other.f_)), armed_(other.armed_) { other.armed_ = false; }
+  TScopeExit(const TScopeExit&) = delete;
+  TScopeExit& operator=(const TScopeExit&) = delete;
+  TScopeExit& operator=(TScopeExit&&) = delete;
+  void Dismiss() { armed_ = false; }
+
+ private:
+  F f_;
+  bool armed_ = true;
+};
+
+template <class F>
+[[nodiscard]] TScopeExit<F> OnScopeExit(F f) {
+  return TScopeExit<F>(std::move(f));
+}
 
 // ---------------------------------------------------------------- misc
 

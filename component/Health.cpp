@@ -167,7 +167,7 @@ bool EnumFromName(const AnsiString& name, THealthStep& v) {
 
 class TVeskGSM::TSupervisor : public std::enable_shared_from_this<TSupervisor> {
  public:
-  explicit TSupervisor(std::shared_ptr<TConnection> link) : link_(std::move(link)) {}
+  TSupervisor(TVeskGSM& owner, std::shared_ptr<TConnection> link) : owner_(&owner), link_(std::move(link)) {}
 
   // Open has begun a connection; `byApplication` when the application
   // opened it (the IMEI is recorded anew then).
@@ -274,6 +274,19 @@ class TVeskGSM::TSupervisor : public std::enable_shared_from_this<TSupervisor> {
  private:
   bool OnThreadLocked() const { return thread_ && thread_->IsCurrentThread(); }
 
+  // The component, from the supervisor's thread: inside a visit of the
+  // connection, so that destruction waits until the thread has left it.
+  class Owner {
+   public:
+    explicit Owner(TSupervisor& s) : visit_(*s.link_), gsm_(visit_ ? s.owner_ : nullptr) {}
+    explicit operator bool() const { return gsm_ != nullptr; }
+    TVeskGSM* operator->() const { return gsm_; }
+
+   private:
+    TConnection::Visit visit_;
+    TVeskGSM* gsm_;
+  };
+
   bool Current(unsigned epoch) const {
     std::lock_guard<std::mutex> lock(mutex_);
     return !stopped_ && epoch_ == epoch;
@@ -363,7 +376,7 @@ class TVeskGSM::TSupervisor : public std::enable_shared_from_this<TSupervisor> {
   bool KeepAlive(unsigned epoch) {
     int interval, timeout;
     {
-      TConnection::Visit owner(*link_);
+      Owner owner(*this);
       if (!owner) return false;
       interval = owner->GetKeepAliveInterval();
       timeout = owner->GetKeepAliveTimeout();
@@ -387,7 +400,7 @@ class TVeskGSM::TSupervisor : public std::enable_shared_from_this<TSupervisor> {
     lock.unlock();
     Work work(*this, epoch);
     if (!work) return true;
-    TConnection::Visit owner(*link_);
+    Owner owner(*this);
     if (!owner) return false;
     if (Answered(*owner.operator->(), timeout, false, false)) return true;
     if (!Current(epoch) || link_->State() != TLinkState::Open) return true;
@@ -401,7 +414,7 @@ class TVeskGSM::TSupervisor : public std::enable_shared_from_this<TSupervisor> {
     while (link_->State() == TLinkState::SettingUp && Steady::now() < deadline)
       if (!Wait(kSetUpPollMs, epoch)) return true;
     if (link_->State() != TLinkState::Open) return true;
-    TConnection::Visit owner(*link_);
+    Owner owner(*this);
     if (!owner) return false;
     AnsiString imei;
     // A notice may come in between: a few tries.
@@ -435,6 +448,7 @@ class TVeskGSM::TSupervisor : public std::enable_shared_from_this<TSupervisor> {
         const AnsiString text =
             g.ReadAnswer([&](const AnsiString& read) { return watch.Feed(read); }, timeout, completed, false,
                          [](const AnsiString& read) { return at::WithoutOwnAnswers(read, kAliveCommand); });
+        session.End();
         if (!InterpreterAnswered(text)) return false;
       }
       if (!deep) return true;
@@ -447,7 +461,7 @@ class TVeskGSM::TSupervisor : public std::enable_shared_from_this<TSupervisor> {
   }
 
   void Report(THealthStep step, const AnsiString& reason) {
-    TConnection::Visit owner(*link_);
+    Owner owner(*this);
     if (!owner) return;
     owner->RaiseHealth(step, reason, [this] {
       std::lock_guard<std::mutex> lock(mutex_);
@@ -458,7 +472,7 @@ class TVeskGSM::TSupervisor : public std::enable_shared_from_this<TSupervisor> {
   // The ladder. False when the component is gone.
   bool Ladder(unsigned epoch, const AnsiString& reason, bool deep) {
     {
-      TConnection::Visit owner(*link_);
+      Owner owner(*this);
       if (!owner) return false;
       if (link_->State() != TLinkState::Open) return true;  // closed or lost meanwhile: not ours
       owner->FRecovering = true;
@@ -466,7 +480,7 @@ class TVeskGSM::TSupervisor : public std::enable_shared_from_this<TSupervisor> {
     struct Done {
       TSupervisor& s;
       ~Done() {
-        TConnection::Visit owner(*s.link_);
+        Owner owner(s);
         if (!owner) return;
         owner->FRecovering = false;
         owner->FUnansweredInARow = 0;
@@ -486,7 +500,7 @@ class TVeskGSM::TSupervisor : public std::enable_shared_from_this<TSupervisor> {
 
       AnsiString command;
       {
-        TConnection::Visit owner(*link_);
+        Owner owner(*this);
         if (!owner) return false;
         command = owner->GetResetCommand();
       }
@@ -501,7 +515,7 @@ class TVeskGSM::TSupervisor : public std::enable_shared_from_this<TSupervisor> {
         link_->Close();
         AnsiString found;
         {
-          TConnection::Visit owner(*link_);
+          Owner owner(*this);
           if (!owner) return false;
           found = Find(*owner.operator->(), imei, epoch);
           if (!found.empty()) owner->UsePortName(found);
@@ -516,7 +530,7 @@ class TVeskGSM::TSupervisor : public std::enable_shared_from_this<TSupervisor> {
       Report(hsGaveUp, "no step brought the modem back");
       int interval;
       {
-        TConnection::Visit owner(*link_);
+        Owner owner(*this);
         if (!owner) return false;
         interval = owner->GetAutoReconnectCheckInterval();
       }
@@ -526,14 +540,14 @@ class TVeskGSM::TSupervisor : public std::enable_shared_from_this<TSupervisor> {
 
   bool Probe(unsigned epoch, bool escape, bool deep) {
     if (!Current(epoch) || link_->State() != TLinkState::Open) return false;
-    TConnection::Visit owner(*link_);
+    Owner owner(*this);
     return owner && Answered(*owner.operator->(), owner->GetKeepAliveTimeout(), escape, deep);
   }
 
   // A cure: the set-up when the port was opened again, then hsAlive.
   bool Cured(unsigned epoch, const AnsiString& how, bool setUp) {
     if (setUp && Current(epoch)) {
-      TConnection::Visit owner(*link_);
+      Owner owner(*this);
       if (!owner) return false;
       try {
         owner->InitGSMModem();
@@ -553,7 +567,7 @@ class TVeskGSM::TSupervisor : public std::enable_shared_from_this<TSupervisor> {
     if (!Current(epoch)) return false;
     bool opened = false;
     {
-      TConnection::Visit owner(*link_);
+      Owner owner(*this);
       if (owner) {
         try {
           opened = owner->Open(true);
@@ -568,7 +582,7 @@ class TVeskGSM::TSupervisor : public std::enable_shared_from_this<TSupervisor> {
   // Step 2: DTR dropped, the port closed, a moment, the port opened again.
   bool Reopen(unsigned epoch) {
     if (std::shared_ptr<SerialDevice> device = link_->Device()) {
-      TConnection::Visit owner(*link_);
+      Owner owner(*this);
       if (!owner) return false;
       TLineSettings settings = owner->BuildLineSettings(owner->GetBaudRate());
       settings.Flags &= ~dcb::DtrControlMask;
@@ -589,7 +603,7 @@ class TVeskGSM::TSupervisor : public std::enable_shared_from_this<TSupervisor> {
     AnsiString name;
     int wait;
     {
-      TConnection::Visit owner(*link_);
+      Owner owner(*this);
       if (!owner) return false;
       name = owner->GetFPort();
       wait = owner->GetResetWait();
@@ -603,7 +617,7 @@ class TVeskGSM::TSupervisor : public std::enable_shared_from_this<TSupervisor> {
     }
     link_->Close();
     auto listed = [&] {
-      TConnection::Visit owner(*link_);
+      Owner owner(*this);
       try {
         return owner && owner->IsExistingCommPort(name);
       } catch (...) {
@@ -619,7 +633,7 @@ class TVeskGSM::TSupervisor : public std::enable_shared_from_this<TSupervisor> {
       if (link_->State() == TLinkState::Closed && listed()) OpenPort(epoch);
       if (Probe(epoch, false, deep)) {
         if (imei.empty()) return true;
-        TConnection::Visit owner(*link_);
+        Owner owner(*this);
         if (!owner) return false;
         AnsiString now;
         try {
@@ -638,6 +652,7 @@ class TVeskGSM::TSupervisor : public std::enable_shared_from_this<TSupervisor> {
     return false;
   }
 
+  TVeskGSM* const owner_;
   std::shared_ptr<TConnection> link_;
   mutable std::mutex mutex_;
   std::condition_variable changed_;
@@ -656,7 +671,7 @@ class TVeskGSM::TSupervisor : public std::enable_shared_from_this<TSupervisor> {
 // ---------------------------------------------------------------- the component's side
 
 void TVeskGSM::InitHealth() {
-  FSupervisor = std::make_shared<TSupervisor>(FLink);
+  FSupervisor = std::make_shared<TSupervisor>(*this, FLink);
   std::lock_guard<std::mutex> lock(RegistryLock());
   Registry().push_back(this);
 }

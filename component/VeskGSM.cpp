@@ -9,9 +9,8 @@
 namespace vesk {
 
 TVeskGSM::TVeskGSM(TComponent* AOwner)
-    : TComponent(AOwner),
-      FSMSContainer(std::make_unique<TConcatenatedSMSCollection>()),
-      FLink(std::make_shared<TConnection>(this)) {
+    : TComponent(AOwner), FSMSContainer(std::make_unique<TConcatenatedSMSCollection>()) {
+  MakeLink();
   InitHealth();
 }
 

@@ -3,8 +3,9 @@
 //
 // One TVeskGSM object per modem. Create it (with an owner, or none),
 // set its properties and event handlers, Open() it and call its methods
-// from the application's thread. A reader thread owns the open port, polls
-// it every Delay milliseconds and raises the events.
+// from the application's thread. A reader thread owns the open port, waits
+// on it, raises the events as text arrives, and looks at the modem lines
+// and the port list at least every Delay milliseconds.
 //
 // Threads and events:
 //   * OnReceive, OnRing, OnNewMessage, OnReadMessage, OnError (and
@@ -24,7 +25,11 @@
 // Errors: failures of the modem dialogue are results (false, 0, empty).
 // EVeskGSMException is raised for a call that needs an open port when none
 // is open, a device that cannot be opened, a refused combination of data
-// width and stop bits, and a traffic log that cannot be written.
+// width and stop bits, and a traffic log that cannot be written. What an
+// application's event handler raises reaches whoever raised the event: the
+// caller of a command (OnSend, and the events of the text a command read),
+// of Open (OnConnect) or of DetectGSM (OnDetect); on the reader thread it
+// ends the connection (OnDisconnect follows).
 #pragma once
 
 #include <atomic>
@@ -126,6 +131,8 @@ class TVeskGSM : public TComponent {
   // no OnDisconnect. May be called from the component's own event handlers:
   // the reader thread then ends by itself once the handler returns.
   ~TVeskGSM() override;
+  TVeskGSM(const TVeskGSM&) = delete;
+  TVeskGSM& operator=(const TVeskGSM&) = delete;
 
   AnsiString ClassName() const override { return "TVeskGSM"; }
   std::vector<TPropertyInfo> PublishedProperties() override;
@@ -172,6 +179,12 @@ class TVeskGSM : public TComponent {
   // Switches the modem at once while the port is open (AT+CMGF, and
   // AT+CSDH=1 for text); otherwise only records the value for the next Open.
   void SetMessageFormat(TMessageFormat Value);
+  // The longest the reader thread waits (milliseconds) before it looks at
+  // the modem lines and, when Delay is at least
+  // MinCheckDisconnectedInterval, the port list. Received text does not
+  // wait for it: it is dispatched as it comes. Where the device itself
+  // reports a hang-up (POSIX), a longer Delay costs less and still notices
+  // an unplugged USB modem at once.
   int GetDelay() const { return FDelay; }
   void SetDelay(int value) { FDelay = value; }
   int GetInterval() const { return FDelay; }
@@ -578,8 +591,6 @@ class TVeskGSM : public TComponent {
 
  protected:
   // ------------------------------------------------ internals
-  friend class TConnection;
-
   void WriteLog(const AnsiString& text, bool received);
   bool SetDCBState(SerialDevice* handle);
   bool SetDCBState(SerialDevice* handle, TBaudRate speed);
@@ -636,33 +647,38 @@ class TVeskGSM : public TComponent {
   bool HandleGSMEvents(const AnsiString& piece);
   // Whether the dispatcher may go on after raising an event: false once
   // the component is being destroyed (a handler destroyed it). The one
-  // place that decides it; it asks the connection, which outlives the
-  // component, and reads nothing of the component itself (static: it is
-  // called where the component may be gone).
+  // place that decides it; it asks the connection the calling thread is
+  // visiting (every dispatch is a visit), which outlives the component, and
+  // reads nothing of the component itself (static: it is called where the
+  // component may be gone).
   static bool DispatchMayContinue();
-  class TDispatchScope;
 
-  // A dialogue with the modem: the calling thread has the port to itself
-  // from construction to destruction, and the pause flag is up, so the
-  // reader thread neither reads nor dispatches meanwhile. Sessions nest on
-  // one thread. Raises the not-open exception when no port is open (or the
-  // connection ends while it waits for the port). The text read during the
-  // session is dispatched on the caller's thread as the outermost session
-  // ends, once the port is free again, unless it ends by an exception (the
-  // reader thread dispatches it then).
+  // A dialogue with the modem: the calling thread holds the port's lock
+  // from construction to End (or destruction), so the reader thread neither
+  // reads nor dispatches meanwhile. Sessions nest on one thread. Raises the
+  // not-open exception when no port is open (or the connection ends while
+  // it waits for the port).
   class TPortSession {
    public:
     explicit TPortSession(TVeskGSM& owner);
-    ~TPortSession() noexcept(false);
+    // Lets the port go if End was not reached (a dialogue left by an
+    // exception): what it read is then dispatched by the reader thread.
+    ~TPortSession();
     TPortSession(const TPortSession&) = delete;
     TPortSession& operator=(const TPortSession&) = delete;
+    // Lets the port go. As the outermost session of its thread ends, what
+    // the dialogue read is dispatched on this thread, now that the port is
+    // free (so that event handlers may run commands of their own): the
+    // application's handlers run here, and what they raise reaches the
+    // caller.
+    void End();
 
    private:
     TVeskGSM& owner_;
     std::shared_ptr<TConnection> link_;
-    bool raised_;
-    int exceptions_;
-    unsigned reads_ = 0;
+    unsigned generation_;
+    unsigned reads_;
+    bool ended_ = false;
   };
   // One of the dialogue's fixed pauses: waits `ms` milliseconds of the
   // component's clock. Returns false, possibly early, when the connection
@@ -695,10 +711,14 @@ class TVeskGSM : public TComponent {
   void SetReadBuffer(const AnsiString& text);
   AnsiString PeekReadBuffer() const;
   void ReapplyLineSettings();
-  bool PauseThreadFlag() const { return FPauseThread; }
+  // The pause flag as a view of the port's lock: true while a dialogue
+  // holds the port. Setting it holds the port from the calling thread as a
+  // dialogue would (the reader thread leaves the port alone), clearing it
+  // lets that hold go.
+  bool PauseThreadFlag() const;
+  void SetPauseThreadFlag(bool paused);
   // Whether the connection is open with its modem set-up done (or skipped).
   bool IsSetUp() const;
-  void SetPauseThreadFlag(bool paused) { FPauseThread = paused; }
   TLineStatusSet LastLineStatus() const { return TLineStatusSet::FromBits(FLineStatus); }
 
  private:
@@ -746,7 +766,8 @@ class TVeskGSM : public TComponent {
   std::atomic<bool> FAutoReadNewMessage{true};
   std::atomic<TMessageFormat> FMessageFormat{mfDefault};
   std::atomic<bool> FCancelDetect{false};
-  std::atomic<bool> FPauseThread{false};
+  // The connection the pause flag holds the port for (0: none).
+  std::atomic<unsigned> FPauseHold{0};
   int FMaxLineLength = 0;
   std::atomic<bool> FCloseWhenLineStatusIsZero{true};
   std::atomic<bool> FSkipSetupFailed{false};
@@ -768,8 +789,13 @@ class TVeskGSM : public TComponent {
   mutable std::mutex FFieldsLock;
   // One device open at a time: the application's and the reconnect thread's.
   std::mutex FOpenLock;
-  // The connection: state, threads, the port's lock. Shared with the
-  // threads, which may outlive the component by a moment.
+  // What the connection asks of the component (port/OpenClose.cpp), and
+  // the connection: state, threads, the port's lock. The connection is
+  // shared with its threads, which may outlive the component by a moment.
+  class TLinkHost;
+  // Makes both, from the constructor.
+  void MakeLink();
+  std::shared_ptr<TLinkHost> FHost;
   std::shared_ptr<TConnection> FLink;
   std::shared_ptr<SerialPlatform> FPlatform;
 
@@ -990,8 +1016,9 @@ class TVeskGSM : public TComponent {
   // component (incoming/Dispatcher.cpp).
   void AsDispatch(const std::function<void()>& work);
   // The reader thread's idle work: the stored message check
-  // (commands/Indication.cpp), called between polls.
-  bool IdleWorkDue();
+  // (commands/Indication.cpp). Milliseconds until it is due (0: now, less
+  // than 0: nothing planned), and the work itself.
+  double IdleWorkDueIn();
   void DoIdleWork();
 
   // ================================================ the modem's health

@@ -69,7 +69,7 @@ class TVeskGSM::TDetector {
       device.reset();
     }
     if (!device) return "";
-    Closer closer{device};
+    auto closer = OnScopeExit([&device] { Close(device); });
     const AnsiString command = "AT+CGSN";
     AnsiString answer;
     try {
@@ -106,17 +106,9 @@ class TVeskGSM::TDetector {
   TBaudRate FoundSpeed() const { return foundSpeed_; }
 
  private:
-  // Closes the candidate on every way out of ScanPort.
-  struct Closer {
-    std::unique_ptr<SerialDevice>& device;
-    ~Closer() { Close(device); }
-  };
   static void Close(std::unique_ptr<SerialDevice>& device) {
     if (!device) return;
-    try {
-      device->Close();
-    } catch (...) {
-    }
+    device->Close();
     device.reset();
   }
 
@@ -130,25 +122,17 @@ class TVeskGSM::TDetector {
       std::lock_guard<std::mutex> lock(owner_.FFieldsLock);
       held = owner_.FOpenedPort;
     }
-    try {
-      return platform_->SameDevice(held, name);
-    } catch (...) {
-      return true;  // when in doubt, leave it alone
-    }
+    return platform_->SameDevice(held, name);
   }
 
   Outcome ScanPort(const Candidate& c, TBaudRate start, TBaudRate end) {
-    std::unique_ptr<SerialDevice> device;
-    try {
-      int error = 0;
-      device = platform_->Open(c.name, error);
-    } catch (...) {
-      device.reset();
-    }
+    int error = 0;
+    std::unique_ptr<SerialDevice> device = platform_->Open(c.name, error);
     // A port that cannot be opened (absent, or held by another program) is
     // passed over without an event.
     if (!device) return Outcome::NotFound;
-    Closer closer{device};
+    // Closed on every way out, an exception from OnDetect included.
+    auto closer = OnScopeExit([&device] { Close(device); });
 
     if (ValidSpeed(start) && ValidSpeed(end) && end >= start) {
       for (int s = end; s >= start; --s) {
@@ -165,10 +149,7 @@ class TVeskGSM::TDetector {
     vesk::Sleep(kStepPauseMs);
     ProcessMessages();
     if (link_->OwnerGone()) return Outcome::OwnerGone;
-    try {
-      device->Purge(kPurgeTxAbort | kPurgeRxAbort | kPurgeTxClear | kPurgeRxClear);
-    } catch (...) {
-    }
+    device->Purge(kPurgeTxAbort | kPurgeRxAbort | kPurgeTxClear | kPurgeRxClear);
     return Outcome::NotFound;
   }
 
@@ -182,51 +163,43 @@ class TVeskGSM::TDetector {
     }
     if (cancel) return Outcome::Cancelled;
 
-    try {
-      device.SetQueueSizes(kQueueSize, kQueueSize);
-      device.SetTimeOuts(TTimeOuts{});  // reads return at once with what is queued
-      vesk::Sleep(kStepPauseMs);
-      // The component's own settings, at this speed. Applied to the
-      // candidate only: the component's open port keeps its input.
-      if (!device.SetLineSettings(owner_.BuildLineSettings(speed))) return Outcome::NotFound;
-      vesk::Sleep(kStepPauseMs);
-      std::uint32_t errors = 0, queued = 0;
-      if (!device.QueuedInput(errors, queued)) return Outcome::NotFound;
-      std::uint32_t written = 0;
-      if (!device.Write(kProbe, kProbeLength, written) || written != kProbeLength) return Outcome::NotFound;
-      vesk::Sleep(kStepPauseMs);
-    } catch (...) {
-      return Outcome::NotFound;
-    }
+    device.SetQueueSizes(kQueueSize, kQueueSize);
+    device.SetTimeOuts(TTimeOuts{});  // reads return at once with what is queued
+    vesk::Sleep(kStepPauseMs);
+    // The component's own settings, at this speed. Applied to the candidate
+    // only: the component's open port keeps its input.
+    if (!device.SetLineSettings(owner_.BuildLineSettings(speed))) return Outcome::NotFound;
+    vesk::Sleep(kStepPauseMs);
+    std::uint32_t lineErrors = 0, waiting = 0;
+    if (!device.QueuedInput(lineErrors, waiting)) return Outcome::NotFound;
+    std::uint32_t written = 0;
+    if (!device.Write(kProbe, kProbeLength, written) || written != kProbeLength) return Outcome::NotFound;
+    vesk::Sleep(kStepPauseMs);
 
     // What the candidate answered so far, at this speed (bounded: a chatty
     // device cannot make the scan keep more than a few chunks).
     AnsiString answer;
     for (int poll = 0; poll < kPolls; ++poll) {
-      try {
-        std::uint32_t errors = 0, queued = 0;
-        // A line error (a framing error at the wrong speed, typically) ends
-        // this poll at once.
-        if (!device.QueuedInput(errors, queued) || errors != 0) continue;
-        if (queued > 0) {
-          std::string chunk(queued < kMaxChunk ? queued : kMaxChunk, '\0');
-          std::uint32_t read = 0;
-          if (device.Read(&chunk[0], static_cast<std::uint32_t>(chunk.size()), read) && read > 0) {
-            chunk.resize(read);
-            if (answer.size() > kMaxChunk) answer.clear();
-            answer += chunk;
-            // An "OK" on a line of its own answers the probe; noise at the
-            // wrong speed that happens to hold the letters does not.
-            if (at::ReadCommandAnswer(answer, AnsiString(kProbe, kProbeLength - 1)).Succeeded()) {
-              foundName_ = c.name;
-              foundPort_ = c.port;
-              foundSpeed_ = speed;
-              return Outcome::Found;
-            }
+      std::uint32_t errors = 0, queued = 0;
+      // A line error (a framing error at the wrong speed, typically) ends
+      // this poll at once.
+      if (!device.QueuedInput(errors, queued) || errors != 0) continue;
+      if (queued > 0) {
+        std::string chunk(queued < kMaxChunk ? queued : kMaxChunk, '\0');
+        std::uint32_t read = 0;
+        if (device.Read(&chunk[0], static_cast<std::uint32_t>(chunk.size()), read) && read > 0) {
+          chunk.resize(read);
+          if (answer.size() > kMaxChunk) answer.clear();
+          answer += chunk;
+          // An "OK" on a line of its own answers the probe; noise at the
+          // wrong speed that happens to hold the letters does not.
+          if (at::ReadCommandAnswer(answer, AnsiString(kProbe, kProbeLength - 1)).Succeeded()) {
+            foundName_ = c.name;
+            foundPort_ = c.port;
+            foundSpeed_ = speed;
+            return Outcome::Found;
           }
         }
-      } catch (...) {
-        continue;
       }
       ProcessMessages();
       if (link_->OwnerGone()) return Outcome::OwnerGone;
@@ -255,12 +228,7 @@ bool TVeskGSM::DetectGSM(TCommPort startPort, TBaudRate startBaudRate, TBaudRate
     // Each numbered port under the name the list gives it (the first, when
     // two names stand for one number).
     std::vector<AnsiString> byNumber(spCOM254 + 1);
-    std::vector<AnsiString> listed;
-    try {
-      listed = GetSerialPlatform()->PortNames();
-    } catch (...) {
-      listed.clear();
-    }
+    const std::vector<AnsiString> listed = GetSerialPlatform()->PortNames();
     for (const AnsiString& name : listed) {
       AnsiString n = Trim(name);
       TCommPort port = StringToCommPort(n);
@@ -298,11 +266,7 @@ bool TVeskGSM::DetectGSM(TBaudRate startBaudRate, TBaudRate endBaudRate, Unicode
   std::vector<TDetector::Candidate> candidates;
   {
     TStringList names;
-    try {
-      GetExistingCommPortNames(names);
-    } catch (...) {
-      names.Clear();
-    }
+    GetExistingCommPortNames(names);
     for (int i = 0; i < names.Count(); ++i) {
       AnsiString name = WideToAnsi(names[i]);
       candidates.push_back({name, StringToCommPort(name)});

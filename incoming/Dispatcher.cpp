@@ -118,42 +118,11 @@ struct TVeskGSM::TDispatchState {
   std::deque<PartKey> partOrder;  // oldest first, for the cap
 };
 
-// Puts the component's connection on the calling thread's chain of
-// dispatches for the life of one; takes it off without touching the
-// component. A connection outlives its component, so after an event the
-// dispatcher asks it, not the component, whether a handler destroyed the
-// component meanwhile.
-class TVeskGSM::TDispatchScope {
- public:
-  explicit TDispatchScope(const std::shared_ptr<TConnection>& link);
-  ~TDispatchScope();
-  TDispatchScope(const TDispatchScope&) = delete;
-  TDispatchScope& operator=(const TDispatchScope&) = delete;
-
-  // The calling thread's innermost dispatch. A plain pointer: a
-  // thread-local object with a destructor is torn down at thread exit in
-  // an order that not every C++ runtime gets right (MinGW's frees its
-  // storage first).
-  static TDispatchScope*& Innermost() {
-    static thread_local TDispatchScope* innermost = nullptr;
-    return innermost;
-  }
-
-  std::shared_ptr<TConnection> link;
-  TDispatchScope* outer;
-};
-
-TVeskGSM::TDispatchScope::TDispatchScope(const std::shared_ptr<TConnection>& l) : link(l), outer(Innermost()) {
-  Innermost() = this;
-}
-
-TVeskGSM::TDispatchScope::~TDispatchScope() { Innermost() = outer; }
-
 bool TVeskGSM::DispatchMayContinue() {
   // Touches nothing of *this: it may be gone. Every dispatch (ProcessAT,
-  // HandleGSMEvents) has put its component's connection here.
-  TDispatchScope* innermost = TDispatchScope::Innermost();
-  return !innermost || !innermost->link->OwnerGone();
+  // HandleGSMEvents) is a visit of its component's connection, which
+  // outlives the component and knows whether it went.
+  return !TConnection::VisitedHostGone();
 }
 
 TVeskGSM::TDispatchState& TVeskGSM::DispatchState() {
@@ -254,7 +223,10 @@ std::vector<AnsiString> TVeskGSM::ParseAT(const AnsiString& text) {
 }
 
 void TVeskGSM::ProcessAT() {
-  TDispatchScope scope(FLink);
+  // A visit: a handler that destroys the component is noticed, and a
+  // destruction on another thread waits for this dispatch to end.
+  TConnection::Visit visit(*FLink);
+  if (!visit) return;
   struct Bound {
     AnsiString location;
     int index = -1;
@@ -321,12 +293,13 @@ void TVeskGSM::ProcessAT() {
 }
 
 void TVeskGSM::AsDispatch(const std::function<void()>& work) {
-  TDispatchScope scope(FLink);
-  work();
+  TConnection::Visit visit(*FLink);
+  if (visit) work();
 }
 
 bool TVeskGSM::HandleGSMEvents(const AnsiString& piece) {
-  TDispatchScope scope(FLink);
+  TConnection::Visit visit(*FLink);
+  if (!visit) return false;
   for (const at::TResult& r : at::Frame(piece, true).Results)
     if (!HandleResult(r, piece, AnsiString(), -1)) return false;
   return true;
@@ -386,8 +359,7 @@ bool TVeskGSM::HandleResult(const at::TResult& result, const AnsiString& framed,
       // +CREG, +CGREG, +CEREG, +CUSD (incoming/Notices.cpp).
       return HandleStateNotice(result);
 
-    case at::TResultKind::Prompt:
-      return true;
+    case at::TResultKind::Prompt: return true;
   }
   return true;
 }
@@ -484,20 +456,14 @@ bool TVeskGSM::RaiseWithPlace(const AnsiString& location, std::vector<int> index
   }
   const bool wasListing = FIsListing.exchange(listing);
   // Put back what an outer report showed, however the handler ends.
-  struct Restore {
-    TVeskGSM& self;
-    AnsiString& location;
-    std::vector<int>& indexes;
-    bool listing;
-    ~Restore() {
-      if (!TVeskGSM::DispatchMayContinue()) return;
-      self.FIsListing = listing;
-      std::lock_guard<std::mutex> lock(self.FDispatchLock);
-      TDispatchState& st = self.DispatchState();
-      st.reportLocation = std::move(location);
-      st.reportIndexes = std::move(indexes);
-    }
-  } restore{*this, previousLocation, previousIndexes, wasListing};
+  auto restore = OnScopeExit([&] {
+    if (!DispatchMayContinue()) return;
+    FIsListing = wasListing;
+    std::lock_guard<std::mutex> lock(FDispatchLock);
+    TDispatchState& st = DispatchState();
+    st.reportLocation = std::move(previousLocation);
+    st.reportIndexes = std::move(previousIndexes);
+  });
   raise();
   return DispatchMayContinue();
 }

@@ -200,9 +200,7 @@ enum class Step { Done, Incomplete };
 
 // Whether a +CUSD result's fields end inside its quoted <str>: an odd
 // number of double quotes.
-bool OpensString(const AnsiString& fields) {
-  return std::count(fields.begin(), fields.end(), '"') % 2 == 1;
-}
+bool OpensString(const AnsiString& fields) { return std::count(fields.begin(), fields.end(), '"') % 2 == 1; }
 
 // A USSD text may hold line breaks (a menu, one choice a line) that the
 // modem writes as they are, inside the quotes of +CUSD: <m>,"<str>",<dcs>.

@@ -106,8 +106,11 @@ void TVeskGSM::SetStoredMessageCheckInterval(int seconds) {
   const int before = FStoredMessageCheckInterval.exchange(seconds);
   if (before > 0 || seconds <= 0) return;
   // Switched on: a first check soon, as on open.
-  std::lock_guard<std::mutex> lock(FReportsLock);
-  ReportsState().checkDue = true;
+  {
+    std::lock_guard<std::mutex> lock(FReportsLock);
+    ReportsState().checkDue = true;
+  }
+  FLink->WakeReader();
 }
 
 void TVeskGSM::SetMaxPendingMessages(int count) {
@@ -214,14 +217,11 @@ bool TVeskGSM::TReportsState::Acknowledge(TVeskGSM& g) {
     ++st.acksOwed;
     if (!st.ackingThreads.insert(std::this_thread::get_id()).second) return true;
   }
-  struct Done {
-    TVeskGSM& g;
-    ~Done() {
-      if (!DispatchMayContinue()) return;
-      std::lock_guard<std::mutex> lock(g.FReportsLock);
-      g.ReportsState().ackingThreads.erase(std::this_thread::get_id());
-    }
-  } done{g};
+  auto done = OnScopeExit([&g] {
+    if (!DispatchMayContinue()) return;
+    std::lock_guard<std::mutex> lock(g.FReportsLock);
+    g.ReportsState().ackingThreads.erase(std::this_thread::get_id());
+  });
   for (;;) {
     {
       std::lock_guard<std::mutex> lock(g.FReportsLock);
@@ -366,14 +366,11 @@ bool TVeskGSM::HandleStoredStatusReport(const at::TResult& result, const AnsiStr
     st.deletionsOwed.push_back(PlaceOf(location, index));
     if (!st.deletingThreads.insert(std::this_thread::get_id()).second) return true;
   }
-  struct Done {
-    TVeskGSM& g;
-    ~Done() {
-      if (!DispatchMayContinue()) return;
-      std::lock_guard<std::mutex> lock(g.FReportsLock);
-      g.ReportsState().deletingThreads.erase(std::this_thread::get_id());
-    }
-  } done{*this};
+  auto done = OnScopeExit([this] {
+    if (!DispatchMayContinue()) return;
+    std::lock_guard<std::mutex> lock(FReportsLock);
+    ReportsState().deletingThreads.erase(std::this_thread::get_id());
+  });
   for (;;) {
     Place place;
     {
@@ -400,8 +397,11 @@ bool TVeskGSM::NoteFinalError(const at::TResult& result) {
   OnError(this, "SMS storage full");
   if (!DispatchMayContinue()) return false;
   if (FNewMessageIndication == nmStore) {
-    std::lock_guard<std::mutex> lock(FReportsLock);
-    ReportsState().checkDue = true;
+    {
+      std::lock_guard<std::mutex> lock(FReportsLock);
+      ReportsState().checkDue = true;
+    }
+    FLink->WakeReader();
   }
   return true;
 }

@@ -1,12 +1,28 @@
-// The connection's state machine (see Connection.h for the diagram), the
-// reader and reconnect threads' bodies, and the component's Open and Close.
+// The connection's state machine (see Connection.h for the diagram) and the
+// reader and reconnect threads' bodies.
+//
+// Errors. Serial device and platform calls never raise: their results say
+// what went wrong. The host's bookkeeping calls (settings, line settings,
+// lines, the port list, what there is to dispatch, forgetting the port)
+// never raise either. What may raise is the host's code that runs the
+// application's or writes the log, and it is caught in three places only:
+//   1. the reader thread's body: a modem set-up that fails leaves the modem
+//      as it is; reading that fails (a traffic log that cannot be written)
+//      ends the connection, which is then reported like any other end;
+//   2. raising events from the reader thread: a dispatcher whose handler
+//      fails ends the connection the same way; a failing OnFault or
+//      OnDisconnect is forgotten, the connection ends all the same;
+//   3. a reconnection attempt: the next attempt may succeed.
+// OnConnect raises to the caller of Open (on the reconnect thread, into the
+// third). Nothing else here catches.
 #include "port/Connection.h"
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
 
-#include "component/VeskGSM.h"
 #include "threads/ComThread.h"
+#include "threads/LineWatch.h"
 #include "threads/ReconnectThread.h"
 
 namespace vesk {
@@ -17,53 +33,74 @@ using Steady = std::chrono::steady_clock;
 
 // How long Close and destruction wait for the reader thread to end.
 constexpr auto kEndWait = std::chrono::seconds(2);
-// The longest a wait on the device blocks before it looks at the state
-// again (real time).
-constexpr int kInputSliceMs = 100;
+// With no Delay (0 or less) the modem lines are still looked at this often
+// (milliseconds of the component's clock).
+constexpr double kNoDelayCheckMs = 1000;
+// While the dispatcher holds back an incomplete piece, the reader looks
+// again at least this often, so that the piece goes out on time.
+constexpr double kHeldInputCheckMs = 250;
 
-// The calling thread's innermost visit (each visit links to the one around
-// it); and the connection whose reader thread the calling thread runs a
-// synchronized call for. Plain pointers: nothing here needs a per-thread
-// destructor, which MinGW's runtime registers and runs through its thread
-// library at each thread's end.
+// The calling thread's record of its visits: the innermost, each linked to
+// the one around it. The library's one thread-local, a plain pointer:
+// nothing here needs a per-thread destructor, which MinGW's runtime
+// registers and runs through its thread library at each thread's end.
 thread_local const TConnection::Visit* tInnermostVisit = nullptr;
-thread_local const TConnection* tSyncFor = nullptr;
-// The connection whose OnConnect the calling thread raises.
-thread_local const TConnection* tConnecting = nullptr;
 
 Steady::time_point DeadlineAfter(double clockMs) {
   return Steady::now() + std::chrono::duration_cast<Steady::duration>(GetClock()->RealDuration(clockMs < 0 ? 0 : clockMs));
 }
 
+// Real milliseconds left until `deadline`, rounded up.
+int MillisecondsUntil(Steady::time_point deadline) {
+  auto left = deadline - Steady::now();
+  if (left <= Steady::duration::zero()) return 0;
+  auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+  return static_cast<int>(std::min<long long>(ms, INT_MAX));
+}
+
 bool Live(TLinkState s) { return s == TLinkState::SettingUp || s == TLinkState::Open; }
+
+TLineStatusSet LinesOf(std::uint32_t bits) {
+  TLineStatusSet lines;
+  if (bits & kModemCTS) lines.Include(lsCTS);
+  if (bits & kModemDSR) lines.Include(lsDSR);
+  if (bits & kModemRING) lines.Include(lsRING);
+  if (bits & kModemRLSD) lines.Include(lsDCD);
+  return lines;
+}
 
 }  // namespace
 
-TConnection::TConnection(TVeskGSM* owner) : owner_(owner) {}
+TConnection::TConnection(TConnectionHost* host) : host_(host) {}
 
 // ---------------------------------------------------------------- visits
 
-TConnection::Visit::Visit(TConnection& link) : link_(link), owner_(nullptr) {
-  std::lock_guard<std::mutex> lock(link_.mutex_);
-  if (link_.ownerGone_) return;
-  owner_ = link_.owner_;
-  ++link_.visits_;
+TConnection::Visit::Visit(TConnection& link, TVisitKind kind) : link_(link.shared_from_this()), kind_(kind) {
+  std::lock_guard<std::mutex> lock(link.mutex_);
+  if (link.ownerGone_) return;
+  host_ = link.host_;
+  ++link.visits_;
   outer_ = tInnermostVisit;
   tInnermostVisit = this;
 }
 
 TConnection::Visit::~Visit() {
-  if (!owner_) return;
-  std::lock_guard<std::mutex> lock(link_.mutex_);
-  --link_.visits_;
+  if (!host_) return;
+  std::lock_guard<std::mutex> lock(link_->mutex_);
+  --link_->visits_;
   // Visits are scoped, so this one is the thread's innermost.
   tInnermostVisit = outer_;
-  link_.changed_.notify_all();
+  link_->changed_.notify_all();
+}
+
+bool TConnection::VisitedHostGone() {
+  const Visit* innermost = tInnermostVisit;
+  return innermost && innermost->link_->OwnerGone();
 }
 
 int TConnection::OwnVisits() const {
   int n = 0;
-  for (const Visit* v = tInnermostVisit; v; v = v->outer_) n += &v->link_ == this;
+  for (const Visit* v = tInnermostVisit; v; v = v->outer_) n += v->link_.get() == this;
   return n;
 }
 
@@ -72,11 +109,9 @@ bool TConnection::OwnerGone() const {
   return ownerGone_;
 }
 
-TConnection::Connecting::Connecting(const TConnection& link) : outer_(tConnecting) { tConnecting = &link; }
-TConnection::Connecting::~Connecting() { tConnecting = outer_; }
-
 bool TConnection::ReaderWaitsForCaller() const {
-  if (tSyncFor == this || tConnecting == this) return true;
+  for (const Visit* v = tInnermostVisit; v; v = v->outer_)
+    if (v->link_.get() == this && v->kind_ != TVisitKind::Inside) return true;
   std::shared_ptr<TComThread> reader = Reader();
   return reader && reader->IsCurrentThread();
 }
@@ -88,7 +123,7 @@ void TConnection::OwnerDestroyed() {
     std::lock_guard<std::mutex> lock(mutex_);
     ownerGone_ = true;
     reconnectStopped_ = true;
-    if (Live(state_)) state_ = TLinkState::Closing;
+    if (Live(state_)) EndLocked(TLinkState::Closing);
     reader = reader_;
     reconnect = reconnect_;
     changed_.notify_all();
@@ -96,9 +131,9 @@ void TConnection::OwnerDestroyed() {
   if (reader) reader->Terminate();
   if (reconnect) reconnect->Terminate();
   bool readerWaitsForUs = ReaderWaitsForCaller() || (reconnect && reconnect->IsCurrentThread());
-  // Other threads inside the component finish what they are doing (every
-  // wait of theirs has just been woken). A synchronized call that a reader
-  // thread queued runs here and finds the component gone.
+  // Other threads inside the host finish what they are doing (every wait
+  // of theirs has just been woken). A synchronized call that a reader
+  // thread queued runs here and finds the host gone.
   std::unique_lock<std::mutex> lock(mutex_);
   int own = OwnVisits();
   WaitRunningMainThread(lock, [&] { return visits_ <= own; }, Steady::time_point::max());
@@ -151,6 +186,13 @@ std::shared_ptr<TComThread> TConnection::Reader() const {
   return reader_;
 }
 
+void TConnection::EndLocked(TLinkState state) {
+  state_ = state;
+  // Whoever waits on the device (the reader, a command's answer) wakes now.
+  if (device_) device_->Wake();
+  changed_.notify_all();
+}
+
 unsigned TConnection::Begin(std::shared_ptr<SerialDevice> device, TCommPort port, bool skipInit) {
   std::shared_ptr<TComThread> reader;
   unsigned generation;
@@ -159,14 +201,18 @@ unsigned TConnection::Begin(std::shared_ptr<SerialDevice> device, TCommPort port
     // A reconnection stopped (by Close, Open or destruction) while its
     // attempt was opening the device does not go on to connect.
     bool stopped = ownerGone_ || (reconnectStopped_ && reconnect_ && reconnect_->IsCurrentThread());
-    if (stopped) {
-      device->Close();
+    if (stopped || !device) {
+      if (device) device->Close();
       return 0;
     }
     generation = ++generation_;
     state_ = TLinkState::SettingUp;
     device_ = std::move(device);
     port_ = port;
+    {
+      std::lock_guard<std::mutex> lines(linesLock_);
+      lines_ = TLineStatusSet();
+    }
     connectReported_ = false;
     settled_ = false;
     readerRunning_ = true;
@@ -176,15 +222,28 @@ unsigned TConnection::Begin(std::shared_ptr<SerialDevice> device, TCommPort port
   return generation;
 }
 
-void TConnection::WaitSettled(unsigned generation) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  changed_.wait(lock, [&] { return generation_ != generation || settled_ || !Live(state_); });
-}
-
-void TConnection::ConnectReported(unsigned generation) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (generation_ == generation) connectReported_ = true;
-  changed_.notify_all();
+void TConnection::Announce(unsigned generation) {
+  TCommPort port;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    port = port_;
+  }
+  // However this ends (OnConnect may raise), the connection's end may be
+  // reported from now on.
+  auto reported = OnScopeExit([this, generation] {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (generation_ == generation) connectReported_ = true;
+    changed_.notify_all();
+  });
+  // Gives the reader thread time to apply the line settings, and makes sure
+  // it has: a command sent before would lose its answer to their purge.
+  Pause(50);
+  {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return generation_ != generation || settled_ || !Live(state_); });
+  }
+  Visit connecting(*this, TVisitKind::Connecting);
+  if (connecting) connecting->Connected(port);
 }
 
 void TConnection::Close() {
@@ -194,7 +253,7 @@ void TConnection::Close() {
     std::lock_guard<std::mutex> lock(mutex_);
     reconnectStopped_ = true;
     reconnect = reconnect_;
-    if (Live(state_)) state_ = TLinkState::Closing;
+    if (Live(state_)) EndLocked(TLinkState::Closing);
     reader = readerRunning_ ? reader_ : nullptr;
     changed_.notify_all();
   }
@@ -208,9 +267,12 @@ void TConnection::Close() {
 
 void TConnection::ReportLost(unsigned generation) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (generation_ != generation || !Live(state_)) return;
-  state_ = TLinkState::Lost;
-  changed_.notify_all();
+  if (generation_ == generation && Live(state_)) EndLocked(TLinkState::Lost);
+}
+
+void TConnection::EndActive(unsigned generation) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (generation_ == generation && Live(state_)) EndLocked(TLinkState::Closing);
 }
 
 void TConnection::CheckDevice(const std::shared_ptr<SerialDevice>& device) {
@@ -232,17 +294,6 @@ bool TConnection::Pause(double ms) {
   auto ended = [&] { return generation_ != generation || !Live(state_); };
   if (ended()) return false;
   return !changed_.wait_until(lock, deadline, ended);
-}
-
-bool TConnection::WaitForInput(const std::shared_ptr<SerialDevice>& device, double ms) {
-  auto deadline = DeadlineAfter(ms);
-  unsigned generation = Generation();
-  for (;;) {
-    if (!Active(generation)) return false;
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Steady::now()).count();
-    if (left <= 0) return true;
-    if (device->WaitForInput(static_cast<int>(std::min<long long>(left, kInputSliceMs)))) return true;
-  }
 }
 
 // ---------------------------------------------------------------- news
@@ -270,31 +321,69 @@ bool TConnection::WaitForNews(unsigned seen, std::chrono::steady_clock::time_poi
   return !ended();
 }
 
+void TConnection::WakeReader() {
+  std::shared_ptr<SerialDevice> device;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!Live(state_)) return;
+    device = device_;
+  }
+  if (device) device->Nudge();
+}
+
 // ---------------------------------------------------------------- the port's lock
 
-bool TConnection::AcquirePort(bool wait) {
+unsigned TConnection::AcquirePort(bool wait, bool dialogue) {
   auto self = std::this_thread::get_id();
   std::unique_lock<std::mutex> lock(mutex_);
   unsigned generation = generation_;
   for (;;) {
-    if (generation_ != generation || !Live(state_)) return false;
+    if (generation_ != generation || !Live(state_)) return 0;
+    // A hold of a connection that has ended ended with it.
+    if (portDepth_ > 0 && portGeneration_ != generation_) portDepth_ = dialogueDepth_ = 0;
     if (portDepth_ == 0 || portOwner_ == self) {
-      portOwner_ = self;
+      if (portDepth_ == 0) {
+        portOwner_ = self;
+        portGeneration_ = generation;
+        portHeldByReader_ = false;
+      }
       ++portDepth_;
-      return true;
+      dialogueDepth_ += dialogue;
+      return generation;
     }
-    if (!wait) return false;
+    if (!wait) return 0;
     changed_.wait(lock);
   }
 }
 
-bool TConnection::ReleasePort() {
+bool TConnection::ReleasePort(unsigned generation, bool dialogue) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (portDepth_ == 0 || portOwner_ != std::this_thread::get_id()) return false;
-  if (--portDepth_ > 0) return false;
-  portOwner_ = std::thread::id();
-  changed_.notify_all();
+  if (generation == 0 || portGeneration_ != generation || portDepth_ == 0 || portOwner_ != std::this_thread::get_id())
+    return false;
+  const bool outermostDialogue = dialogue && dialogueDepth_ > 0 && --dialogueDepth_ == 0;
+  if (--portDepth_ == 0) {
+    portOwner_ = std::thread::id();
+    portHeldByReader_ = false;
+    changed_.notify_all();
+  }
+  return outermostDialogue;
+}
+
+bool TConnection::TakePortForReader(unsigned generation) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (generation_ != generation || !Live(state_)) return false;
+  if (portDepth_ > 0 && portGeneration_ == generation_) return false;
+  portOwner_ = std::this_thread::get_id();
+  portGeneration_ = generation;
+  portDepth_ = 1;
+  dialogueDepth_ = 0;
+  portHeldByReader_ = true;
   return true;
+}
+
+bool TConnection::DialogueUnderWay() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return portDepth_ > 0 && portGeneration_ == generation_ && !portHeldByReader_;
 }
 
 // ---------------------------------------------------------------- the reader
@@ -305,200 +394,206 @@ void TConnection::RunReader(unsigned generation, bool skipInit) {
     std::lock_guard<std::mutex> lock(mutex_);
     device = device_;
   }
-  // Line settings and the modem set-up.
-  {
-    Visit owner(*this);
-    if (!owner || !device) {
-      EndReader(generation);
-      return;
-    }
-    bool settled = false;
-    // The settings drop pending input: no command may be under way meanwhile.
-    if (AcquirePort(true)) {
-      try {
-        settled = owner->SetDCBState(device.get()) || owner->FSkipSetupFailed;
-        if (settled) {
-          owner->SetTimeOuts(device.get());
-          owner->SetBuffers(device.get());
-        }
-      } catch (...) {
-        settled = false;
-      }
-      ReleasePort();
-    }
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (generation_ == generation) settled_ = true;
-      changed_.notify_all();
-    }
-    if (!settled) {
-      EndActive(generation);
-      EndReader(generation);
-      return;
-    }
-    if (!skipInit) {
-      try {
-        owner->InitGSMModem();
-      } catch (...) {
-        // A set-up command that fails leaves the modem as it is; a port
-        // lost meanwhile is found below.
-      }
-    }
+  if (!device || !SetUp(generation, device, skipInit)) {
+    EndReader(generation);
+    return;
   }
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (generation_ == generation && state_ == TLinkState::SettingUp) state_ = TLinkState::Open;
   }
 
-  double delay = 0;
+  // The lines and the port list are the line watch's from now on.
+  WatchLines(shared_from_this(), generation);
+  bool deviceGone = false;
   while (Active(generation)) {
+    bool synchronized = false;
     {
-      Visit owner(*this);
-      if (!owner) break;
-      try {
-        if (!Poll(generation, owner.operator->(), device)) ReportLost(generation);
-      } catch (...) {
-        EndActive(generation);
+      Visit host(*this);
+      if (!host) break;
+      synchronized = host->ConnectionSettings().NeedSynchronization;
+      // The port, unless a dialogue has it: that reads what comes itself.
+      if (TakePortForReader(generation)) {
+        auto release = OnScopeExit([&] { ReleasePort(generation, false); });
+        try {
+          if (Poll(*host.operator->(), *device, deviceGone) == TPollOutcome::Lost) ReportLost(generation);
+        } catch (...) {
+          // (1) A log that cannot be written ends the connection.
+          EndActive(generation);
+        }
       }
-      delay = owner->FDelay;
     }
     if (!Active(generation)) break;
-    Dispatch(generation);
+    Dispatch(generation, synchronized);
     IdleWork(generation);
-    if (!WaitInterval(generation, delay, device)) break;
+    if (!Active(generation)) break;
+    bool holdsInput = false;
+    double idleIn = -1;
+    {
+      Visit host(*this);
+      if (host) {
+        holdsInput = host->InputToDispatch();
+        idleIn = host->IdleWorkDueIn();
+      }
+    }
+    // Input, a loss, the end and WakeReader wake the reader; by itself it
+    // looks again only for a piece the dispatcher holds back (in time to
+    // send it on once its bound has passed) and for idle work planned.
+    double waitMs = holdsInput ? kHeldInputCheckMs : -1;
+    if (idleIn >= 0) waitMs = waitMs < 0 ? idleIn : std::min(waitMs, idleIn);
+    const TDeviceEvent event =
+        WaitForWork(generation, *device, waitMs < 0 ? Steady::time_point::max() : DeadlineAfter(waitMs));
+    deviceGone = event == TDeviceEvent::Gone;
+    if (event == TDeviceEvent::Lines) CheckLines(generation);
   }
   EndReader(generation);
 }
 
-bool TConnection::WaitInterval(unsigned generation, double ms, const std::shared_ptr<SerialDevice>& device) {
-  if (ms > 0) {
-    auto deadline = DeadlineAfter(ms);
-    std::unique_lock<std::mutex> lock(mutex_);
-    return !changed_.wait_until(lock, deadline, [&] { return generation_ != generation || !Live(state_); });
+double TConnection::CheckLines(unsigned generation) {
+  std::shared_ptr<SerialDevice> device;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (generation_ != generation || !Live(state_)) return -1;
+    device = device_;
   }
-  // No interval: wait on the port for input instead of spinning.
-  return WaitForInput(device, 1000) && Active(generation);
+  Visit host(*this);
+  if (!host || !device) return -1;
+  const TConnectionSettings settings = host->ConnectionSettings();
+  const double interval = settings.Delay > 0 ? settings.Delay : kNoDelayCheckMs;
+  // A dialogue has the port: it is left alone this time.
+  if (DialogueUnderWay()) return interval;
+  bool lost = false;
+  {
+    std::lock_guard<std::mutex> lock(linesLock_);
+    // A failing status query counts as all lines low.
+    std::uint32_t bits = 0;
+    if (!device->ModemStatus(bits)) bits = 0;
+    const TLineStatusSet lines = LinesOf(bits);
+    if (lines != lines_) {
+      lines_ = lines;
+      host->LinesChanged(lines);
+      // Lines that were up and have all dropped: the device is gone. Lines
+      // that were never up (a pseudo-terminal, a cable without them) are no
+      // change and no fault.
+      lost = settings.CloseWhenLineStatusIsZero && lines.Empty();
+    }
+  }
+  // (A device that fails or hangs up ends the reader's wait on it: the
+  // reader finds that loss at once.) The port list, only with a Delay long
+  // enough to pay for it.
+  if (!lost && settings.Delay >= settings.MinCheckDisconnectedInterval && !host->PortListed()) lost = true;
+  if (lost) ReportLost(generation);
+  return interval;
 }
 
-bool TConnection::Poll(unsigned generation, TVeskGSM* owner, const std::shared_ptr<SerialDevice>& device) {
-  // A command has the port: leave it alone this cycle.
-  if (owner->FPauseThread || !AcquirePort(false)) return true;
-  struct Release {
-    TConnection& link;
-    ~Release() { link.ReleasePort(); }
-  } release{*this};
-
-  TLineStatusSet status = owner->GetLineStatus(device.get());
-  if (status.Bits() != owner->FLineStatus.load()) {
-    owner->FLineStatus = static_cast<std::uint8_t>(status.Bits());
-    // Lines that were up and have all dropped: the device is gone. Lines
-    // that were never up (a pseudo-terminal, a cable without them) are no
-    // change and no fault.
-    if (owner->FCloseWhenLineStatusIsZero && status.Empty()) return false;
+bool TConnection::SetUp(unsigned generation, const std::shared_ptr<SerialDevice>& device, bool skipInit) {
+  Visit host(*this);
+  if (!host) return false;
+  bool settled = false;
+  // The settings drop pending input: no command may be under way meanwhile.
+  if (unsigned held = AcquirePort(true)) {
+    auto release = OnScopeExit([&] { ReleasePort(held); });
+    settled = host->ApplyLineSettings(*device) || host->ConnectionSettings().SkipSetupFailed;
   }
-
-  auto portListed = [&] {
-    if (owner->FDelay < owner->FMinCheckDisconnectedInterval) return true;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (generation_ == generation) settled_ = true;
+    changed_.notify_all();
+  }
+  if (!settled) {
+    EndActive(generation);
+    return false;
+  }
+  if (!skipInit) {
     try {
-      return owner->IsExistingCommPort(owner->CommPortToString(owner->GetCommPort()));
+      host->SetUpModem();
     } catch (...) {
-      return true;
+      // (1) A set-up command that fails leaves the modem as it is; a port
+      // lost meanwhile is found by the first look at the port.
     }
-  };
-
-  std::uint32_t errors = 0, queued = 0;
-  // A device that cannot even count its input has failed or hung up.
-  if (!device->QueuedInput(errors, queued)) return !Active(generation);
-  if (queued == 0) return portListed();
-  AnsiString chunk(queued, '\0');
-  std::uint32_t got = 0;
-  bool ok = device->Read(&chunk[0], queued, got);
-  chunk.resize(got);
-  if (got == 0) return ok ? portListed() : !Active(generation);
-  owner->FLastReceived = Now();
-  owner->AppendReadBuffer(chunk);
-  // A log that cannot be written ends the connection (the caller closes).
-  owner->LogReceived(chunk);
+  }
   return true;
 }
 
-void TConnection::Dispatch(unsigned generation) {
-  bool synchronized;
-  {
-    Visit owner(*this);
-    if (!owner || owner->FPauseThread) return;
-    if (owner->PeekReadBuffer().empty() && !owner->DispatcherHoldsInput()) return;
-    synchronized = owner->FNeedSynchronization;
-  }
-  auto run = [this] {
-    const TConnection* outer = tSyncFor;
-    Visit owner(*this);
-    if (!owner) return;
-    owner->ProcessAT();
-    tSyncFor = outer;
+TConnection::TPollOutcome TConnection::Poll(TConnectionHost& host, SerialDevice& device, bool deviceGone) {
+  std::uint32_t errors = 0, queued = 0;
+  // A device that cannot even count its input has failed or hung up.
+  if (!device.QueuedInput(errors, queued)) return TPollOutcome::Lost;
+  if (queued == 0) return deviceGone ? TPollOutcome::Lost : TPollOutcome::Quiet;
+  AnsiString chunk(queued, '\0');
+  std::uint32_t got = 0;
+  bool ok = device.Read(&chunk[0], queued, got);
+  chunk.resize(got);
+  if (got == 0) return !ok || deviceGone ? TPollOutcome::Lost : TPollOutcome::Quiet;
+  host.Received(chunk);
+  return TPollOutcome::Read;
+}
+
+void TConnection::Dispatch(unsigned generation, bool synchronized) {
+  auto run = [this](TVisitKind kind) {
+    Visit host(*this, kind);
+    if (host) host->Dispatch();
   };
   try {
-    if (!synchronized) {
-      run();
-      return;
+    {
+      Visit host(*this);
+      // A dialogue under way dispatches what it read itself, as it ends.
+      if (!host || DialogueUnderWay() || !host->InputToDispatch()) return;
     }
-    TThread::Synchronize(
-        [this, &run] {
-          const TConnection* outer = tSyncFor;
-          tSyncFor = this;
-          struct Restore {
-            const TConnection* outer;
-            ~Restore() { tSyncFor = outer; }
-          } restore{outer};
-          run();
-        },
-        [this, generation] { return !Active(generation) || OwnerGone(); });
+    if (!synchronized)
+      run(TVisitKind::Inside);
+    else
+      TThread::Synchronize([&run] { run(TVisitKind::ForReader); },
+                           [this, generation] { return !Active(generation) || OwnerGone(); });
   } catch (...) {
-    // An event handler that fails ends the connection, which is then
+    // (2) An event handler that fails ends the connection, which is then
     // reported like any other end (OnDisconnect).
     EndActive(generation);
   }
 }
 
-void TConnection::IdleWork(unsigned generation) {
-  bool synchronized;
+TDeviceEvent TConnection::WaitForWork(unsigned generation, SerialDevice& device, Steady::time_point deadline) {
   {
-    Visit owner(*this);
-    if (!owner || !owner->IdleWorkDue()) return;
-    synchronized = owner->FNeedSynchronization;
+    // While a dialogue holds the port it reads what comes: the reader waits
+    // for it to let go instead.
+    std::unique_lock<std::mutex> lock(mutex_);
+    auto portBusy = [&] { return portDepth_ > 0 && portGeneration_ == generation_; };
+    if (portBusy()) {
+      auto free = [&] { return !portBusy() || generation_ != generation || !Live(state_); };
+      if (deadline == Steady::time_point::max())
+        changed_.wait(lock, free);
+      else
+        changed_.wait_until(lock, deadline, free);
+      return TDeviceEvent::TimedOut;
+    }
+  }
+  return device.Wait(deadline == Steady::time_point::max() ? -1 : MillisecondsUntil(deadline));
+}
+
+void TConnection::IdleWork(unsigned generation) {
+  bool synchronized = false;
+  {
+    Visit host(*this);
+    // Only while the port is idle: no dialogue, nothing left to dispatch.
+    if (!host || DialogueUnderWay() || host->InputToDispatch() || host->IdleWorkDueIn() != 0) return;
+    synchronized = host->ConnectionSettings().NeedSynchronization;
   }
   // The work runs commands and may raise events: on the main thread when
   // the application wants its events there.
-  auto run = [this] {
-    Visit owner(*this);
-    if (owner) owner->DoIdleWork();
+  auto run = [this](TVisitKind kind) {
+    Visit host(*this, kind);
+    if (host) host->DoIdleWork();
   };
   try {
-    if (!synchronized) {
-      run();
-      return;
-    }
-    TThread::Synchronize(
-        [this, &run] {
-          const TConnection* outer = tSyncFor;
-          tSyncFor = this;
-          struct Restore {
-            const TConnection* outer;
-            ~Restore() { tSyncFor = outer; }
-          } restore{outer};
-          run();
-        },
-        [this, generation] { return !Active(generation) || OwnerGone(); });
+    if (!synchronized)
+      run(TVisitKind::Inside);
+    else
+      TThread::Synchronize([&run] { run(TVisitKind::ForReader); },
+                           [this, generation] { return !Active(generation) || OwnerGone(); });
   } catch (...) {
-    // As in Dispatch: a handler that fails ends the connection.
+    // (2) As in Dispatch: a handler that fails ends the connection.
     EndActive(generation);
   }
-}
-
-void TConnection::EndActive(unsigned generation) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (generation_ == generation && Live(state_)) state_ = TLinkState::Closing;
-  changed_.notify_all();
 }
 
 void TConnection::EndReader(unsigned generation) {
@@ -510,75 +605,61 @@ void TConnection::EndReader(unsigned generation) {
     // The connection's OnConnect comes first.
     changed_.wait(lock, [&] { return connectReported_ || generation_ != generation || ownerGone_; });
     lost = state_ == TLinkState::Lost;
-    if (generation_ == generation && Live(state_)) state_ = TLinkState::Closing;
+    if (generation_ == generation && Live(state_)) EndLocked(TLinkState::Closing);
     port = port_;
     device = device_;
   }
 
-  bool reconnect = false;
-  {
-    Visit owner(*this);
-    if (owner) {
-      if (lost) {
-        owner->FIsFaulted = true;
-        auto fault = [this, port] {
-          Visit inner(*this);
-          if (inner) inner->OnFault(inner.operator->(), port);
-        };
-        try {
-          if (owner->FNeedSynchronization)
-            TThread::Synchronize(
-                [this, &fault] {
-                  tSyncFor = this;
-                  struct Restore {
-                    ~Restore() { tSyncFor = nullptr; }
-                  } restore;
-                  fault();
-                },
-                [this] { return OwnerGone(); });
-          else
-            fault();
-        } catch (...) {
-        }
-      }
+  if (lost) {
+    bool synchronized = false;
+    {
+      Visit host(*this);
+      synchronized = host && host->ConnectionSettings().NeedSynchronization;
+    }
+    auto fault = [this, port](TVisitKind kind) {
+      Visit host(*this, kind);
+      if (host) host->Faulted(port);
+    };
+    try {
+      if (synchronized)
+        TThread::Synchronize([&fault] { fault(TVisitKind::ForReader); }, [this] { return OwnerGone(); });
+      else
+        fault(TVisitKind::Inside);
+    } catch (...) {
+      // (2) The connection ends all the same.
     }
   }
   {
-    Visit owner(*this);
-    if (owner) {
+    Visit host(*this);
+    if (host) {
       try {
-        owner->OnDisconnect(owner.operator->(), port);
+        host->Disconnected(port);
       } catch (...) {
+        // (2) The device is released all the same.
       }
     }
   }
   if (device) {
-    try {
-      device->Purge(kPurgeTxAbort | kPurgeRxAbort | kPurgeTxClear | kPurgeRxClear);
-    } catch (...) {
-    }
-    try {
-      device->Close();
-    } catch (...) {
-    }
+    device->Purge(kPurgeTxAbort | kPurgeRxAbort | kPurgeTxClear | kPurgeRxClear);
+    device->Close();
   }
+  bool reconnect = false;
   {
-    Visit owner(*this);
-    if (owner) {
-      owner->FLineStatus = 0;
-      owner->FIsListing = false;
-      owner->ConnectedTo = spNone;
-      reconnect = lost && owner->FAutoReconnect;
+    Visit host(*this);
+    if (host) {
+      host->Released();
+      // Read now: OnFault may have switched it.
+      reconnect = lost && host->ConnectionSettings().AutoReconnect;
     }
   }
-  std::unique_lock<std::mutex> lock(mutex_);
+  std::lock_guard<std::mutex> lock(mutex_);
   if (generation_ == generation) {
     state_ = TLinkState::Closed;
     device_.reset();
     port_ = spNone;
     if (reconnect && !ownerGone_) {
       reconnectStopped_ = false;
-      StartReconnectLocked(lock);
+      StartReconnectLocked();
     }
   }
   readerRunning_ = false;
@@ -588,7 +669,7 @@ void TConnection::EndReader(unsigned generation) {
 
 // ---------------------------------------------------------------- reconnecting
 
-void TConnection::StartReconnectLocked(std::unique_lock<std::mutex>&) {
+void TConnection::StartReconnectLocked() {
   if (reconnect_ && !reconnect_->Finished()) return;
   reconnect_ = TThread::Create<TReconnectThread>(true, shared_from_this());
   reconnect_->Start();
@@ -614,25 +695,20 @@ void TConnection::RunReconnect() {
   for (;;) {
     double interval;
     {
-      Visit owner(*this);
-      if (!owner) break;
+      Visit host(*this);
+      if (!host) break;
       {
         std::lock_guard<std::mutex> lock(mutex_);
         if (reconnectStopped_ || state_ != TLinkState::Closed) break;
       }
-      if (!owner->FAutoReconnect) break;
-      interval = owner->FAutoReconnectCheckInterval;
+      const TConnectionSettings settings = host->ConnectionSettings();
+      if (!settings.AutoReconnect) break;
+      interval = settings.AutoReconnectCheckInterval;
       try {
-        // The modem of the recorded IMEI, under its name or another one;
-        // without a record, the port once it is listed again.
-        const int identified = owner->ReattachByIdentity();
-        if (identified > 0) break;
-        if (identified == 0 && owner->IsExistingCommPort(owner->CommPortToString(owner->GetCommPort())) &&
-            owner->Open(false))
-          break;
+        if (host->Reopen()) break;
       } catch (...) {
-        // Listed again but not ready yet (busy, not accessible): the next
-        // attempt may succeed.
+        // (3) Listed again but not ready yet (busy, not accessible): the
+        // next attempt may succeed.
       }
     }
     auto deadline = DeadlineAfter(interval);
@@ -641,79 +717,6 @@ void TConnection::RunReconnect() {
   }
   std::lock_guard<std::mutex> lock(mutex_);
   if (reconnect_ && reconnect_->IsCurrentThread()) reconnect_.reset();
-}
-
-// ---------------------------------------------------------------- Open and Close
-
-bool TVeskGSM::Open(bool skipInit) {
-  if (IsDestroying()) return false;
-  TCommPort wanted = StringToCommPort(GetFPort());
-  // The selected port is the one already open.
-  if (wanted == ConnectedTo) return false;
-  if (!FLink->OnReconnectThread()) FLink->StopReconnect();
-  if (FLink->State() != TLinkState::Closed) {
-    Close();
-    // The previous connection must have ended (its OnDisconnect raised)
-    // before a new one begins.
-    if (FLink->State() != TLinkState::Closed) return false;
-  }
-  // The recovery of an earlier connection ends here (not its own Opens).
-  if (FLink->State() == TLinkState::Closed && !FLink->OnReconnectThread() && !OnSupervisorThread()) StopSupervisor();
-  if (!FSkipSetupFailed && !IsExistingCommPort(CommPortToString(GetCommPort()))) return false;
-
-  std::shared_ptr<TConnection> link = FLink;
-  unsigned generation;
-  {
-    // One device open at a time: the application's Open and the reconnect
-    // thread's never both hold the port.
-    std::lock_guard<std::mutex> opening(FOpenLock);
-    if (link->State() != TLinkState::Closed || wanted == ConnectedTo) return false;
-    std::shared_ptr<SerialPlatform> platform = GetSerialPlatform();
-    int error = 0;
-    AnsiString name = GetFPort();
-    std::unique_ptr<SerialDevice> device;
-    try {
-      device = platform->Open(name, error);
-    } catch (...) {
-      device = nullptr;
-    }
-    // The error text is taken from the code the open returned, never from a
-    // later errno.
-    if (!device) throw EVeskGSMException("Cannot connect to " + name + " . " + platform->ErrorText(error));
-    FLastReceived = 0;
-    FIsFaulted = false;
-    {
-      // A port scan leaves this device alone while the connection lasts.
-      std::lock_guard<std::mutex> fields(FFieldsLock);
-      FOpenedPort = name;
-    }
-    ConnectedTo = wanted;
-    generation = link->Begin(std::move(device), wanted, skipInit);
-    if (generation == 0) {
-      ConnectedTo = spNone;
-      return false;
-    }
-  }
-  // From here on no lock is held: OnConnect is the application's, and it
-  // may close or even destroy the component, so only `link` is used after it.
-  struct Reported {
-    std::shared_ptr<TConnection> link;
-    unsigned generation;
-    ~Reported() { link->ConnectReported(generation); }
-  } reported{link, generation};
-  // Gives the reader thread time to apply the line settings, and makes sure
-  // it has: a command sent before would lose its answer to their purge.
-  link->Pause(50);
-  link->WaitSettled(generation);
-  NoteOpened(generation);
-  TConnection::Connecting connecting(*link);
-  OnConnect(this, wanted);
-  return true;
-}
-
-void TVeskGSM::Close() {
-  StopSupervisor();
-  if (FLink->State() == TLinkState::Closed && !FLink->Reader()) ConnectedTo = spNone;
 }
 
 }  // namespace vesk

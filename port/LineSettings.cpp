@@ -36,12 +36,7 @@ bool TVeskGSM::SetDCBState(SerialDevice* handle) { return SetDCBState(handle, In
 bool TVeskGSM::SetDCBState(SerialDevice* handle, TBaudRate speed) {
   // Settings that change mid-stream garble what is queued: drop it.
   ClearInputBuffer();
-  if (!handle) return false;
-  try {
-    return handle->SetLineSettings(BuildLineSettings(speed));
-  } catch (...) {
-    return false;
-  }
+  return handle && handle->SetLineSettings(BuildLineSettings(speed));
 }
 
 bool TVeskGSM::SetTimeOuts(SerialDevice* handle) {
@@ -52,40 +47,18 @@ bool TVeskGSM::SetTimeOuts(SerialDevice* handle) {
   t.ReadTotalTimeoutConstant = FReadTotalTimeoutConstant;
   t.WriteTotalTimeoutMultiplier = FWriteTotalTimeoutMultiplier;
   t.WriteTotalTimeoutConstant = FWriteTotalTimeoutConstant;
-  try {
-    return handle->SetTimeOuts(t);
-  } catch (...) {
-    return false;
-  }
+  return handle->SetTimeOuts(t);
 }
 
-bool TVeskGSM::SetTimeOutsToDefault(SerialDevice* handle) {
-  if (!handle) return false;
-  try {
-    return handle->SetTimeOuts(TTimeOuts{});
-  } catch (...) {
-    return false;
-  }
-}
+bool TVeskGSM::SetTimeOutsToDefault(SerialDevice* handle) { return handle && handle->SetTimeOuts(TTimeOuts{}); }
 
-bool TVeskGSM::SetBuffers(SerialDevice* handle) {
-  if (!handle) return false;
-  try {
-    return handle->SetQueueSizes(FInputBuffer, FOutputBuffer);
-  } catch (...) {
-    return false;
-  }
-}
+bool TVeskGSM::SetBuffers(SerialDevice* handle) { return handle && handle->SetQueueSizes(FInputBuffer, FOutputBuffer); }
 
 TLineStatusSet TVeskGSM::GetLineStatus(SerialDevice* handle) {
   TLineStatusSet status;
   if (!handle) return status;
   std::uint32_t lines = 0;
-  try {
-    if (!handle->ModemStatus(lines)) return status;
-  } catch (...) {
-    return status;
-  }
+  if (!handle->ModemStatus(lines)) return status;
   if (lines & kModemCTS) status.Include(lsCTS);
   if (lines & kModemDSR) status.Include(lsDSR);
   if (lines & kModemRING) status.Include(lsRING);

@@ -1,9 +1,8 @@
 // The component's own reads and writes on the open port.
 #include <algorithm>
 #include <chrono>
+#include <climits>
 #include <cstring>
-#include <exception>
-#include <thread>
 
 #include "component/VeskGSM.h"
 #include "port/Connection.h"
@@ -37,20 +36,26 @@ AnsiString TVeskGSM::PeekReadBuffer() const {
 // ---------------------------------------------------------------- sessions and pauses
 
 TVeskGSM::TPortSession::TPortSession(TVeskGSM& owner)
-    : owner_(owner), link_(owner.FLink), raised_(false), exceptions_(std::uncaught_exceptions()) {
-  owner_.NoteCommandBegins();
-  if (!link_->AcquirePort(true)) throw EVeskGSMException(owner_.NotOpenMessage());
-  raised_ = !owner_.FPauseThread.exchange(true);
-  reads_ = owner_.FReadsAppended.load();
+    : owner_(owner),
+      link_(owner.FLink),
+      // A command while the modem is being brought back fails here, before
+      // it waits for the port.
+      generation_((owner.NoteCommandBegins(), link_->AcquirePort(true))),
+      reads_(owner.FReadsAppended.load()) {
+  if (generation_ == 0) throw EVeskGSMException(owner_.NotOpenMessage());
 }
 
-TVeskGSM::TPortSession::~TPortSession() noexcept(false) {
-  if (raised_) owner_.FPauseThread = false;
-  bool outermost = link_->ReleasePort();
+TVeskGSM::TPortSession::~TPortSession() {
+  if (!ended_) link_->ReleasePort(generation_);
+}
+
+void TVeskGSM::TPortSession::End() {
+  if (ended_) return;
+  ended_ = true;
+  const bool outermost = link_->ReleasePort(generation_);
   // What the dialogue read goes to the dispatcher now that the port is
   // free, so that event handlers may run commands of their own.
-  if (outermost && std::uncaught_exceptions() == exceptions_ && owner_.FReadsAppended.load() != reads_)
-    owner_.ProcessAT();
+  if (outermost && owner_.FReadsAppended.load() != reads_) owner_.ProcessAT();
 }
 
 bool TVeskGSM::Pause(double ms) { return FLink->Pause(ms); }
@@ -63,20 +68,14 @@ unsigned TVeskGSM::SendString(const AnsiString& str) {
   // Up to, not including, the first zero byte.
   std::size_t length = std::min(str.size(), std::strlen(str.c_str()));
   std::uint32_t written = 0;
-  bool failed = false;
-  try {
-    if (length > 0 && !device->Write(str.data(), static_cast<std::uint32_t>(length), written) && written == 0)
-      failed = true;
-    if (written > 0) OnSend(this, str.substr(0, written));
-  } catch (...) {
-    failed = true;
-  }
-  if (failed) {
+  if (length > 0 && !device->Write(str.data(), static_cast<std::uint32_t>(length), written) && written == 0) {
     // A port that refuses writes may be gone; the caller learns the one
     // error it knows: the port is not usable.
     FLink->CheckDevice(device);
     throw EVeskGSMException(NotOpenMessage());
   }
+  // The application's handler: what it raises reaches the caller as it is.
+  if (written > 0) OnSend(this, str.substr(0, written));
   return written;
 }
 
@@ -106,10 +105,10 @@ AnsiString TVeskGSM::ReadBuffer() {
   if (!PortDevice()) throw EVeskGSMException(NotOpenMessage());
   TPortSession session(*this);
   Pause(50);
-  std::shared_ptr<SerialDevice> device = PortDevice();
-  if (!device) return "";
-  AnsiString result = ReadQueued(device);
+  AnsiString result;
+  if (std::shared_ptr<SerialDevice> device = PortDevice()) result = ReadQueued(device);
   LogReceived(result);
+  session.End();
   return result;
 }
 
@@ -118,26 +117,23 @@ AnsiString TVeskGSM::ReadString() {
   TPortSession session(*this);
   AnsiString result = ReadBuffer();
   AppendReadBuffer(result);
+  session.End();
   return result;
 }
 
 AnsiString TVeskGSM::ReadChar() {
-  try {
-    std::shared_ptr<SerialDevice> device = PortDevice();
-    if (!device) return "";
-    std::uint32_t errors = 0, queued = 0;
-    if (!device->QueuedInput(errors, queued)) {
-      FLink->CheckDevice(device);
-      return "";
-    }
-    if (queued == 0) return "";
-    char c;
-    std::uint32_t got = 0;
-    if (!device->Read(&c, 1, got) || got != 1) return "";
-    return AnsiString(1, c);
-  } catch (...) {
+  std::shared_ptr<SerialDevice> device = PortDevice();
+  if (!device) return "";
+  std::uint32_t errors = 0, queued = 0;
+  if (!device->QueuedInput(errors, queued)) {
+    FLink->CheckDevice(device);
     return "";
   }
+  if (queued == 0) return "";
+  char c;
+  std::uint32_t got = 0;
+  if (!device->Read(&c, 1, got) || got != 1) return "";
+  return AnsiString(1, c);
 }
 
 namespace {
@@ -149,11 +145,6 @@ bool EndsWithMarker(const AnsiString& text, const AnsiString& marker) {
   if (marker.size() > text.size()) return false;
   return UpperCase(text.substr(text.size() - marker.size())) == UpperCase(marker);
 }
-
-// The longest the read blocks on the port in one go (real milliseconds):
-// input ends the wait at once, so this only bounds how late the time-out
-// is noticed.
-constexpr int kMaxWaitSliceMs = 50;
 
 }  // namespace
 
@@ -189,43 +180,40 @@ AnsiString TVeskGSM::ReadAnswer(const std::function<bool(const AnsiString&)>& co
   AnsiString accumulated;
   for (;;) {
     std::shared_ptr<SerialDevice> device = PortDevice();
-    if (device) {
-      AnsiString chunk;
-      try {
-        chunk = byteByByte ? ReadChar() : ReadQueued(device);
-      } catch (...) {
-        chunk.clear();  // a failing device is noticed below
+    if (!device) break;
+    AnsiString chunk = byteByByte ? ReadChar() : ReadQueued(device);
+    if (!chunk.empty()) {
+      accumulated += chunk;
+      if (complete(accumulated)) {
+        completed = true;
+        break;
       }
-      if (!chunk.empty()) {
-        accumulated += chunk;
-        if (complete(accumulated)) {
-          completed = true;
-          break;
-        }
-        continue;
-      }
+      continue;
     }
     // Nothing waiting: give up at the time-out (at once for a time-out of
-    // zero or less) or when the connection ends; otherwise block on the
-    // port until input comes.
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0 || !device || !FLink->Active(generation)) break;
-    device->WaitForInput(static_cast<int>(std::min<long long>(left.count(), kMaxWaitSliceMs)));
+    // zero or less) or when the connection ends; otherwise wait on the port
+    // until input comes. Close, destruction and loss end that wait at once.
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0 || !FLink->Active(generation)) break;
+    if (device->Wait(static_cast<int>(std::min<long long>(left.count(), INT_MAX))) == TDeviceEvent::Gone) {
+      // Nothing more will come: the port is lost, unless what is queued
+      // says otherwise.
+      FLink->CheckDevice(device);
+      std::uint32_t errors = 0, queued = 0;
+      if (!device->QueuedInput(errors, queued) || queued == 0) break;
+    }
   }
   // The session is still held: logged in the order it came, and
   // dispatched as the outermost session ends.
   LogReceived(accumulated);
   AppendReadBuffer(forDispatcher ? forDispatcher(accumulated) : accumulated);
+  session->End();
   return accumulated;
 }
 
 bool TVeskGSM::ClearInputBuffer() {
-  try {
-    std::shared_ptr<SerialDevice> device = PortDevice();
-    return device && device->Purge(kPurgeRxClear);
-  } catch (...) {
-    return false;
-  }
+  std::shared_ptr<SerialDevice> device = PortDevice();
+  return device && device->Purge(kPurgeRxClear);
 }
 
 }  // namespace vesk

@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -24,7 +25,6 @@
 #include <cstring>
 #include <fstream>
 #include <shared_mutex>
-#include <thread>
 
 #include "port/PosixSerial.h"
 
@@ -49,16 +49,19 @@ int RemainingMs(SteadyClock::time_point deadline) {
 
 class PosixSerialDevice : public SerialDevice {
  public:
-  explicit PosixSerialDevice(int fd) : fd_(fd) {
+  explicit PosixSerialDevice(int fd) : fd_(fd), wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
     struct serial_icounter_struct counts;
     if (::ioctl(fd_, TIOCGICOUNT, &counts) == 0) {
       haveCounts_ = true;
       counts_ = counts;
     }
   }
-  ~PosixSerialDevice() override { Close(); }
+  ~PosixSerialDevice() override {
+    Close();
+    if (wake_ >= 0) ::close(wake_);
+  }
 
-  bool SetLineSettings(const TLineSettings& s) override {
+  bool SetLineSettings(const TLineSettings& s) noexcept override {
     std::shared_lock<std::shared_mutex> lock(closeLock_);
     if (fd_ < 0) return Fail(EBADF);
     struct termios2 tio;
@@ -116,7 +119,7 @@ class PosixSerialDevice : public SerialDevice {
     return true;
   }
 
-  bool SetTimeOuts(const TTimeOuts& t) override {
+  bool SetTimeOuts(const TTimeOuts& t) noexcept override {
     std::shared_lock<std::shared_mutex> lock(closeLock_);
     if (fd_ < 0) return Fail(EBADF);
     std::lock_guard<std::mutex> guard(stateLock_);
@@ -124,13 +127,13 @@ class PosixSerialDevice : public SerialDevice {
     return true;
   }
 
-  bool SetQueueSizes(std::uint32_t, std::uint32_t) override {
+  bool SetQueueSizes(std::uint32_t, std::uint32_t) noexcept override {
     // The tty layer sizes its own buffers; the request is accepted.
     std::shared_lock<std::shared_mutex> lock(closeLock_);
     return fd_ >= 0 ? true : Fail(EBADF);
   }
 
-  bool QueuedInput(std::uint32_t& errors, std::uint32_t& count) override {
+  bool QueuedInput(std::uint32_t& errors, std::uint32_t& count) noexcept override {
     std::shared_lock<std::shared_mutex> lock(closeLock_);
     errors = 0;
     count = 0;
@@ -143,7 +146,7 @@ class PosixSerialDevice : public SerialDevice {
     return true;
   }
 
-  bool Read(void* buffer, std::uint32_t count, std::uint32_t& read) override {
+  bool Read(void* buffer, std::uint32_t count, std::uint32_t& read) noexcept override {
     std::shared_lock<std::shared_mutex> lock(closeLock_);
     read = 0;
     if (fd_ < 0) return Fail(EBADF);
@@ -181,7 +184,7 @@ class PosixSerialDevice : public SerialDevice {
     return true;
   }
 
-  bool Write(const void* data, std::uint32_t count, std::uint32_t& written) override {
+  bool Write(const void* data, std::uint32_t count, std::uint32_t& written) noexcept override {
     std::shared_lock<std::shared_mutex> lock(closeLock_);
     written = 0;
     if (fd_ < 0) return Fail(EBADF);
@@ -209,7 +212,7 @@ class PosixSerialDevice : public SerialDevice {
     return true;
   }
 
-  bool Purge(std::uint32_t flags) override {
+  bool Purge(std::uint32_t flags) noexcept override {
     std::shared_lock<std::shared_mutex> lock(closeLock_);
     if (fd_ < 0) return Fail(EBADF);
     bool rx = flags & (kPurgeRxAbort | kPurgeRxClear);
@@ -220,7 +223,7 @@ class PosixSerialDevice : public SerialDevice {
     return true;
   }
 
-  bool ModemStatus(std::uint32_t& lines) override {
+  bool ModemStatus(std::uint32_t& lines) noexcept override {
     std::shared_lock<std::shared_mutex> lock(closeLock_);
     lines = 0;
     if (fd_ < 0) return Fail(EBADF);
@@ -233,27 +236,57 @@ class PosixSerialDevice : public SerialDevice {
     return true;
   }
 
-  bool WaitForInput(int realMs) override {
+  TDeviceEvent Wait(int realMs) noexcept override {
     std::shared_lock<std::shared_mutex> lock(closeLock_);
-    if (fd_ < 0) {
-      lock.unlock();
-      std::this_thread::sleep_for(std::chrono::milliseconds(realMs));
-      return false;
+    if (woken_.load()) return TDeviceEvent::Woken;
+    if (fd_ < 0) return TDeviceEvent::Gone;
+    const bool forever = realMs < 0;
+    auto deadline = SteadyClock::now() + std::chrono::milliseconds(forever ? 0 : realMs);
+    for (;;) {
+      // The device and the wake-up descriptor: Wake (Close, destruction,
+      // loss) ends the wait at once.
+      struct pollfd p[2] = {{fd_, POLLIN, 0}, {wake_, POLLIN, 0}};
+      int r = ::poll(p, wake_ >= 0 ? 2 : 1, forever ? -1 : RemainingMs(deadline));
+      if (r < 0) {
+        if (errno == EINTR) continue;
+        Fail(errno);
+        return TDeviceEvent::Gone;
+      }
+      if (r == 0) return TDeviceEvent::TimedOut;
+      if (p[1].revents != 0 || woken_.load()) {
+        // A nudge is taken off the counter; a wake stays.
+        std::uint64_t count = 0;
+        if (!woken_.load()) [[maybe_unused]]
+          ssize_t taken = ::read(wake_, &count, sizeof count);
+        return TDeviceEvent::Woken;
+      }
+      if (p[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
+        // Hung up (the USB adapter pulled out, the other end of a
+        // pseudo-terminal closed): what is still queued comes first.
+        int n = 0;
+        return ::ioctl(fd_, FIONREAD, &n) == 0 && n > 0 ? TDeviceEvent::Input : TDeviceEvent::Gone;
+      }
+      if (p[0].revents & POLLIN) return TDeviceEvent::Input;
     }
-    struct pollfd p = {fd_, POLLIN, 0};
-    int r = ::poll(&p, 1, realMs);
-    bool gone = p.revents & (POLLHUP | POLLERR | POLLNVAL);
-    if (r > 0 && (p.revents & POLLIN) && !gone) return true;
-    if (r > 0) {
-      // Hung up or failed: nothing will arrive, but the caller is waiting
-      // for input, so it waits its time instead of spinning.
-      lock.unlock();
-      std::this_thread::sleep_for(std::chrono::milliseconds(realMs));
-    }
-    return false;
   }
 
-  void Close() override {
+  void Wake() noexcept override {
+    woken_ = true;
+    if (wake_ < 0) return;
+    std::uint64_t one = 1;
+    // A full counter (never, in practice) still leaves the descriptor
+    // readable, which is all a waiter looks at.
+    [[maybe_unused]] ssize_t w = ::write(wake_, &one, sizeof one);
+  }
+
+  void Nudge() noexcept override {
+    if (wake_ < 0 || woken_.load()) return;
+    std::uint64_t one = 1;
+    [[maybe_unused]] ssize_t w = ::write(wake_, &one, sizeof one);
+  }
+
+  void Close() noexcept override {
+    Wake();
     std::unique_lock<std::shared_mutex> lock(closeLock_);
     if (fd_ < 0) return;
     ::ioctl(fd_, TIOCNXCL);
@@ -261,7 +294,7 @@ class PosixSerialDevice : public SerialDevice {
     fd_ = -1;
   }
 
-  int LastError() const override { return lastError_.load(); }
+  int LastError() const noexcept override { return lastError_.load(); }
 
  private:
   bool Fail(int error) {
@@ -294,6 +327,10 @@ class PosixSerialDevice : public SerialDevice {
   // run on a descriptor number that has been closed and reused.
   mutable std::shared_mutex closeLock_;
   int fd_;
+  // Readable once Wake has been called: waits poll it beside the device.
+  // Without one (the system refused it), a wait still ends at its time.
+  const int wake_;
+  std::atomic<bool> woken_{false};
   std::atomic<int> lastError_{0};
   std::mutex stateLock_;
   TTimeOuts timeouts_;
@@ -336,7 +373,7 @@ class PosixSerialPlatform : public SerialPlatform {
   PosixSerialPlatform(AnsiString sysClassTty, AnsiString devRoot)
       : sys_(std::move(sysClassTty)), dev_(std::move(devRoot)) {}
 
-  std::unique_ptr<SerialDevice> Open(const AnsiString& name, int& error) override {
+  std::unique_ptr<SerialDevice> Open(const AnsiString& name, int& error) noexcept override {
     error = 0;
     AnsiString path = PosixDevicePath(name, dev_);
     int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -370,7 +407,7 @@ class PosixSerialPlatform : public SerialPlatform {
     return std::make_unique<PosixSerialDevice>(fd);
   }
 
-  std::vector<AnsiString> PortNames() override {
+  std::vector<AnsiString> PortNames() noexcept override {
     std::vector<std::string> found;
     DIR* dir = ::opendir(sys_.c_str());
     if (!dir) return {};
@@ -403,7 +440,7 @@ class PosixSerialPlatform : public SerialPlatform {
     return names;
   }
 
-  bool IsPresentDevice(const AnsiString& name) override {
+  bool IsPresentDevice(const AnsiString& name) noexcept override {
     if (Trim(name).empty()) return false;
     // A bare name ("ttyUSB0", "com3") counts when the list holds the device
     // it stands for; only a path may name a device outside the list.
@@ -426,11 +463,11 @@ class PosixSerialPlatform : public SerialPlatform {
     return std::strcmp(slash ? slash + 1 : link, "tty") == 0;
   }
 
-  bool CaseSensitiveNames() const override { return true; }
+  bool CaseSensitiveNames() const noexcept override { return true; }
 
   // "COM3" and "/dev/ttyS2", or a link and the terminal it points to, name
   // one device: compared by device number, without opening anything.
-  bool SameDevice(const AnsiString& a, const AnsiString& b) override {
+  bool SameDevice(const AnsiString& a, const AnsiString& b) noexcept override {
     if (Trim(a).empty() || Trim(b).empty()) return false;
     AnsiString pa = PosixDevicePath(a, dev_), pb = PosixDevicePath(b, dev_);
     if (pa == pb) return true;
@@ -439,7 +476,7 @@ class PosixSerialPlatform : public SerialPlatform {
            S_ISCHR(sb.st_mode) && sa.st_rdev == sb.st_rdev;
   }
 
-  AnsiString ErrorText(int error) override { return SysErrorMessage(error); }
+  AnsiString ErrorText(int error) noexcept override { return SysErrorMessage(error); }
 
  private:
   static bool IsConsole(const std::string& n, const std::string& consoles) {

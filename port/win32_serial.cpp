@@ -1,14 +1,18 @@
 // Serial ports on Windows: the communications functions of kernel32 on a
-// handle opened without overlapped I/O, and the registry's list of the
-// ports present (HKLM\HARDWARE\DEVICEMAP\SERIALCOMM).
+// handle opened for overlapped I/O, and the registry's list of the ports
+// present (HKLM\HARDWARE\DEVICEMAP\SERIALCOMM).
 //
 // Reads never wait: the component sets the time-outs that make ReadFile
 // return at once with what is queued, and asks ClearCommError for the queue
-// count first. Waiting for input polls that count with a short sleep that
-// Close interrupts, rather than WaitCommEvent: not every driver implements
-// the event wait faithfully (some return at once with an empty mask, which
-// would turn a wait into a busy loop), and a waiting WaitCommEvent on a
-// synchronous handle would hold up every other call on it.
+// count first. Reads and writes are overlapped calls waited for at once, so
+// they behave as synchronous ones; what the overlapped handle buys is
+// WaitCommEvent: a wait for a character or a change of the modem lines that
+// an event (Wake, Close) ends at once, without holding up the other calls.
+// Not every driver implements the event wait faithfully (some return at
+// once with an empty mask); a wait that meets one looks at the input queue
+// every few milliseconds for the rest of its time instead of spinning, as
+// does a second thread that wants to wait while one already does (a handle
+// has one event wait at a time).
 //
 // A device that goes away (a USB adapter pulled out) makes the next calls
 // fail; QueuedInput reports that, which is how the component learns of it
@@ -24,7 +28,6 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <mutex>
 #include <shared_mutex>
 #include <vector>
@@ -38,15 +41,33 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
-// How often WaitForInput looks at the input queue.
-constexpr int kInputPollMs = 5;
+// How often a wait that cannot use the event wait looks at the input queue.
+constexpr DWORD kInputPollMs = 5;
+// The events a wait ends on: a character received, a modem line changed.
+constexpr DWORD kLineEvents = EV_CTS | EV_DSR | EV_RLSD | EV_RING;
+constexpr DWORD kWaitMask = EV_RXCHAR | kLineEvents;
+
+// An event of the kernel's, closed with its owner.
+class Event {
+ public:
+  explicit Event(bool manualReset) : handle_(::CreateEventA(nullptr, manualReset ? TRUE : FALSE, FALSE, nullptr)) {}
+  ~Event() {
+    if (handle_) ::CloseHandle(handle_);
+  }
+  Event(const Event&) = delete;
+  Event& operator=(const Event&) = delete;
+  HANDLE Get() const { return handle_; }
+
+ private:
+  HANDLE handle_;
+};
 
 class Win32SerialDevice : public SerialDevice {
  public:
-  explicit Win32SerialDevice(HANDLE handle) : handle_(handle) {}
+  explicit Win32SerialDevice(HANDLE handle) : handle_(handle) { ::SetCommMask(handle_, kWaitMask); }
   ~Win32SerialDevice() override { Close(); }
 
-  bool SetLineSettings(const TLineSettings& s) override {
+  bool SetLineSettings(const TLineSettings& s) noexcept override {
     std::shared_lock<std::shared_mutex> lock(closeLock_);
     if (handle_ == INVALID_HANDLE_VALUE) return Fail(ERROR_INVALID_HANDLE);
     if (s.BaudRate == 0) return Fail(ERROR_INVALID_PARAMETER);
@@ -80,7 +101,7 @@ class Win32SerialDevice : public SerialDevice {
     return true;
   }
 
-  bool SetTimeOuts(const TTimeOuts& t) override {
+  bool SetTimeOuts(const TTimeOuts& t) noexcept override {
     std::shared_lock<std::shared_mutex> lock(closeLock_);
     if (handle_ == INVALID_HANDLE_VALUE) return Fail(ERROR_INVALID_HANDLE);
     COMMTIMEOUTS c = {};
@@ -93,14 +114,14 @@ class Win32SerialDevice : public SerialDevice {
     return true;
   }
 
-  bool SetQueueSizes(std::uint32_t input, std::uint32_t output) override {
+  bool SetQueueSizes(std::uint32_t input, std::uint32_t output) noexcept override {
     std::shared_lock<std::shared_mutex> lock(closeLock_);
     if (handle_ == INVALID_HANDLE_VALUE) return Fail(ERROR_INVALID_HANDLE);
     if (!::SetupComm(handle_, input, output)) return Fail(::GetLastError());
     return true;
   }
 
-  bool QueuedInput(std::uint32_t& errors, std::uint32_t& count) override {
+  bool QueuedInput(std::uint32_t& errors, std::uint32_t& count) noexcept override {
     std::shared_lock<std::shared_mutex> lock(closeLock_);
     errors = 0;
     count = 0;
@@ -113,25 +134,31 @@ class Win32SerialDevice : public SerialDevice {
     return true;
   }
 
-  bool Read(void* buffer, std::uint32_t count, std::uint32_t& read) override {
+  bool Read(void* buffer, std::uint32_t count, std::uint32_t& read) noexcept override {
     std::shared_lock<std::shared_mutex> lock(closeLock_);
     read = 0;
     if (handle_ == INVALID_HANDLE_VALUE) return Fail(ERROR_INVALID_HANDLE);
     if (count == 0) return true;
+    std::lock_guard<std::mutex> reading(readLock_);
     DWORD n = 0;
-    BOOL ok = ::ReadFile(handle_, buffer, count, &n, nullptr);
+    if (!Complete(::ReadFile(handle_, buffer, count, nullptr, Prepare(readOverlapped_, readEvent_)), readOverlapped_,
+                  n)) {
+      read = n;
+      return Fail(::GetLastError());
+    }
     read = n;
-    if (!ok) return Fail(::GetLastError());
     return true;
   }
 
-  bool Write(const void* data, std::uint32_t count, std::uint32_t& written) override {
+  bool Write(const void* data, std::uint32_t count, std::uint32_t& written) noexcept override {
     std::shared_lock<std::shared_mutex> lock(closeLock_);
     written = 0;
     if (handle_ == INVALID_HANDLE_VALUE) return Fail(ERROR_INVALID_HANDLE);
     if (count == 0) return true;
+    std::lock_guard<std::mutex> writing(writeLock_);
     DWORD n = 0;
-    BOOL ok = ::WriteFile(handle_, data, count, &n, nullptr);
+    bool ok = Complete(::WriteFile(handle_, data, count, nullptr, Prepare(writeOverlapped_, writeEvent_)),
+                       writeOverlapped_, n);
     written = n;
     if (!ok) return Fail(::GetLastError());
     // The write time-outs ran out before everything went.
@@ -139,14 +166,14 @@ class Win32SerialDevice : public SerialDevice {
     return true;
   }
 
-  bool Purge(std::uint32_t flags) override {
+  bool Purge(std::uint32_t flags) noexcept override {
     std::shared_lock<std::shared_mutex> lock(closeLock_);
     if (handle_ == INVALID_HANDLE_VALUE) return Fail(ERROR_INVALID_HANDLE);
     if (!::PurgeComm(handle_, flags)) return Fail(::GetLastError());
     return true;
   }
 
-  bool ModemStatus(std::uint32_t& lines) override {
+  bool ModemStatus(std::uint32_t& lines) noexcept override {
     std::shared_lock<std::shared_mutex> lock(closeLock_);
     lines = 0;
     if (handle_ == INVALID_HANDLE_VALUE) return Fail(ERROR_INVALID_HANDLE);
@@ -156,51 +183,62 @@ class Win32SerialDevice : public SerialDevice {
     return true;
   }
 
-  bool WaitForInput(int realMs) override {
-    auto deadline = SteadyClock::now() + std::chrono::milliseconds(realMs > 0 ? realMs : 0);
-    for (;;) {
-      bool failed = false;
-      {
-        std::shared_lock<std::shared_mutex> lock(closeLock_);
-        if (handle_ == INVALID_HANDLE_VALUE) {
-          failed = true;
-        } else {
-          DWORD e = 0;
-          COMSTAT stat = {};
-          if (!::ClearCommError(handle_, &e, &stat)) {
-            Fail(::GetLastError());
-            failed = true;
-          } else if (stat.cbInQue > 0) {
-            return true;
-          }
-        }
+  TDeviceEvent Wait(int realMs) noexcept override {
+    std::shared_lock<std::shared_mutex> lock(closeLock_);
+    if (Woken()) return TDeviceEvent::Woken;
+    if (handle_ == INVALID_HANDLE_VALUE) return TDeviceEvent::Gone;
+    // No time limit: a deadline that never comes.
+    auto deadline =
+        realMs < 0 ? SteadyClock::time_point::max() : SteadyClock::now() + std::chrono::milliseconds(realMs);
+    // The event wait reports characters that arrive after it begins; those
+    // already queued end the wait at once.
+    TDeviceEvent queued = QueuedNow();
+    if (queued != TDeviceEvent::TimedOut) return queued;
+    std::unique_lock<std::mutex> waiting(waitLock_, std::try_to_lock);
+    if (!waiting.owns_lock()) return PollQueue(deadline);
+
+    DWORD mask = 0;
+    OVERLAPPED* ov = Prepare(waitOverlapped_, waitEvent_);
+    if (!::WaitCommEvent(handle_, &mask, ov)) {
+      DWORD error = ::GetLastError();
+      if (error != ERROR_IO_PENDING) {
+        Fail(error);
+        return TDeviceEvent::Gone;
       }
-      // A closed or failed device: nothing will arrive, but the caller is
-      // waiting for input, so it waits its time instead of spinning.
-      std::unique_lock<std::mutex> wait(wakeLock_);
-      if (failed) {
-        wake_.wait_until(wait, deadline, [&] { return closing_; });
-        return false;
+      HANDLE events[3] = {waitEvent_.Get(), wake_.Get(), nudge_.Get()};
+      DWORD r = ::WaitForMultipleObjects(3, events, FALSE, RemainingMs(deadline));
+      if (r != WAIT_OBJECT_0) ::CancelIoEx(handle_, ov);
+      DWORD ignored = 0;
+      BOOL done = ::GetOverlappedResult(handle_, ov, &ignored, TRUE);
+      if (r == WAIT_OBJECT_0 + 1 || r == WAIT_OBJECT_0 + 2) return TDeviceEvent::Woken;
+      if (r != WAIT_OBJECT_0) {
+        // The time ran out (or the wait failed); an event that completed
+        // meanwhile still counts.
+        if (!done || mask == 0) return r == WAIT_TIMEOUT ? QueuedOr(TDeviceEvent::TimedOut) : TDeviceEvent::Gone;
+      } else if (!done) {
+        Fail(::GetLastError());
+        return TDeviceEvent::Gone;
       }
-      if (SteadyClock::now() >= deadline) return false;
-      auto next = std::min(deadline, SteadyClock::now() + std::chrono::milliseconds(kInputPollMs));
-      if (wake_.wait_until(wait, next, [&] { return closing_; })) return false;
     }
+    if (mask & EV_RXCHAR) return TDeviceEvent::Input;
+    if (mask & kLineEvents) return TDeviceEvent::Lines;
+    // An empty mask: a driver that does not wait. Look at the queue instead.
+    return PollQueue(deadline);
   }
 
-  void Close() override {
-    {
-      std::lock_guard<std::mutex> wait(wakeLock_);
-      closing_ = true;
-    }
-    wake_.notify_all();
+  void Wake() noexcept override { ::SetEvent(wake_.Get()); }
+  // The nudge event resets itself as the one wait it ends returns.
+  void Nudge() noexcept override { ::SetEvent(nudge_.Get()); }
+
+  void Close() noexcept override {
+    Wake();
     std::unique_lock<std::shared_mutex> lock(closeLock_);
     if (handle_ == INVALID_HANDLE_VALUE) return;
     ::CloseHandle(handle_);
     handle_ = INVALID_HANDLE_VALUE;
   }
 
-  int LastError() const override { return lastError_.load(); }
+  int LastError() const noexcept override { return lastError_.load(); }
 
  private:
   bool Fail(DWORD error) {
@@ -208,15 +246,70 @@ class Win32SerialDevice : public SerialDevice {
     return false;
   }
 
+  bool Woken() const { return ::WaitForSingleObject(wake_.Get(), 0) == WAIT_OBJECT_0; }
+
+  static DWORD RemainingMs(SteadyClock::time_point deadline) {
+    if (deadline == SteadyClock::time_point::max()) return INFINITE;
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
+    if (left <= 0) return 0;
+    return left >= static_cast<long long>(INFINITE) ? INFINITE - 1 : static_cast<DWORD>(left);
+  }
+
+  static OVERLAPPED* Prepare(OVERLAPPED& ov, const Event& event) {
+    ov = OVERLAPPED{};
+    ov.hEvent = event.Get();
+    return &ov;
+  }
+
+  // Waits for an overlapped read or write to finish; with the time-outs
+  // set, it finishes within them.
+  bool Complete(BOOL started, OVERLAPPED& ov, DWORD& n) {
+    if (!started && ::GetLastError() != ERROR_IO_PENDING) return false;
+    return ::GetOverlappedResult(handle_, &ov, &n, TRUE) != 0;
+  }
+
+  // Input waiting (Input), a device that fails (Gone), or neither (TimedOut).
+  TDeviceEvent QueuedNow() {
+    DWORD e = 0;
+    COMSTAT stat = {};
+    if (!::ClearCommError(handle_, &e, &stat)) {
+      Fail(::GetLastError());
+      return TDeviceEvent::Gone;
+    }
+    return stat.cbInQue > 0 ? TDeviceEvent::Input : TDeviceEvent::TimedOut;
+  }
+  TDeviceEvent QueuedOr(TDeviceEvent otherwise) {
+    TDeviceEvent now = QueuedNow();
+    return now == TDeviceEvent::TimedOut ? otherwise : now;
+  }
+
+  // The wait without the event wait: the queue every few milliseconds, and
+  // the wake-up event in between.
+  TDeviceEvent PollQueue(SteadyClock::time_point deadline) {
+    for (;;) {
+      TDeviceEvent now = QueuedNow();
+      if (now != TDeviceEvent::TimedOut) return now;
+      DWORD left = RemainingMs(deadline);
+      if (left == 0) return TDeviceEvent::TimedOut;
+      HANDLE events[2] = {wake_.Get(), nudge_.Get()};
+      const DWORD r = ::WaitForMultipleObjects(2, events, FALSE, std::min(left, kInputPollMs));
+      if (r == WAIT_OBJECT_0 || r == WAIT_OBJECT_0 + 1) return TDeviceEvent::Woken;
+    }
+  }
+
   // Operations share the lock; Close takes it alone, so no operation can
   // run on a handle value that has been closed and given out again.
   mutable std::shared_mutex closeLock_;
   HANDLE handle_;
   std::atomic<int> lastError_{0};
-  // Wakes a WaitForInput when the device is closed.
-  std::mutex wakeLock_;
-  std::condition_variable wake_;
-  bool closing_ = false;
+  // One overlapped call of each kind at a time, each with its own event.
+  std::mutex readLock_, writeLock_, waitLock_;
+  Event readEvent_{true}, writeEvent_{true}, waitEvent_{true};
+  OVERLAPPED readOverlapped_ = {}, writeOverlapped_ = {}, waitOverlapped_ = {};
+  // Set by Wake and Close, never reset: every wait ends at once from then on.
+  Event wake_{true};
+  // Set by Nudge; reset (automatically) by the one wait it ends.
+  Event nudge_{false};
 };
 
 // Closes a registry key on every path out.
@@ -259,14 +352,14 @@ class Win32SerialPlatform : public SerialPlatform {
     }
   }
 
-  std::unique_ptr<SerialDevice> Open(const AnsiString& name, int& error) override {
+  std::unique_ptr<SerialDevice> Open(const AnsiString& name, int& error) noexcept override {
     error = 0;
     if (Trim(name).empty()) {
       error = ERROR_FILE_NOT_FOUND;
       return nullptr;
     }
     HANDLE h = ::CreateFileA(Win32DeviceName(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                             0, nullptr);
+                             FILE_FLAG_OVERLAPPED, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
       error = static_cast<int>(::GetLastError());
       return nullptr;
@@ -284,7 +377,7 @@ class Win32SerialPlatform : public SerialPlatform {
     return std::make_unique<Win32SerialDevice>(h);
   }
 
-  std::vector<AnsiString> PortNames() override {
+  std::vector<AnsiString> PortNames() noexcept override {
     std::vector<AnsiString> names;
     RegistryKey key;
     if (!key.OpenReadOnly(root_, key_)) return names;
@@ -319,7 +412,7 @@ class Win32SerialPlatform : public SerialPlatform {
     return names;
   }
 
-  bool IsPresentDevice(const AnsiString& name) override {
+  bool IsPresentDevice(const AnsiString& name) noexcept override {
     // A device the registry's list leaves out, such as some virtual ports,
     // is present when the system knows a device of that name. COM1 to
     // COM254 are the list's alone: the system may keep a name for a port
@@ -332,17 +425,17 @@ class Win32SerialPlatform : public SerialPlatform {
     return ::QueryDosDeviceA(device.c_str(), target, sizeof target) != 0;
   }
 
-  bool CaseSensitiveNames() const override { return false; }
+  bool CaseSensitiveNames() const noexcept override { return false; }
 
   // "COM3", "com3" and "\\.\COM3" name one device.
-  bool SameDevice(const AnsiString& a, const AnsiString& b) override {
+  bool SameDevice(const AnsiString& a, const AnsiString& b) noexcept override {
     AnsiString x = UpperCase(Trim(a)), y = UpperCase(Trim(b));
     if (x.rfind("\\\\.\\", 0) == 0) x = x.substr(4);
     if (y.rfind("\\\\.\\", 0) == 0) y = y.substr(4);
     return !x.empty() && x == y;
   }
 
-  AnsiString ErrorText(int error) override { return SystemErrorText(error); }
+  AnsiString ErrorText(int error) noexcept override { return SystemErrorText(error); }
 
  private:
   HKEY root_ = HKEY_LOCAL_MACHINE;

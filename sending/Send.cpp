@@ -207,6 +207,7 @@ bool TVeskGSM::SendSMSAsText(const AnsiString& PhoneNumber, const AnsiString& Ce
     // Before the session ends and what it read (a report, perhaps) is
     // dispatched.
     if (sent) NoteSentMessage(PhoneNumber, dialogue.references());
+    session.End();
   } catch (const Exception& e) {
     SetLastSend(e.Message(), dialogue.references());
     throw;
@@ -264,6 +265,7 @@ bool TVeskGSM::SendSMSAsPDU(const AnsiString& PhoneNumber, const AnsiString& Cen
     // Before the session ends and what it read (a report for a first
     // part, perhaps) is dispatched.
     if (sent) NoteSentMessage(PhoneNumber, dialogue.references());
+    session.End();
   } catch (const Exception& e) {
     SetLastSend(e.Message(), dialogue.references());
     throw;

@@ -1,6 +1,7 @@
-// The reader thread: owns the open port of a TVeskGSM, polls it every
-// Delay milliseconds, hands what it reads to the dispatcher, notices a lost
-// port, and releases the port when it ends. Its body is the connection's
+// The reader thread: owns the open port of a TVeskGSM, waits on it, hands
+// what it reads to the dispatcher as it comes, notices a lost port (the line
+// watch, threads/LineWatch.h, looks at the modem lines and the port list for
+// it), and releases the port when it ends. Its body is the connection's
 // (port/Connection.h), where the whole life of a connection is written.
 #pragma once
 
@@ -15,9 +16,6 @@ class TConnection;
 class TComThread : public TThread {
  public:
   TComThread(std::shared_ptr<TConnection> link, unsigned generation, bool skipInit);
-
-  // Sleeps that Terminate cuts short; the connection's waits use them.
-  using TThread::Sleep;
 
  protected:
   void Execute() override;

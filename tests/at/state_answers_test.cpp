@@ -33,35 +33,33 @@ TEST_P(SimStates, FromTheAnswerToCpin) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cpin, SimStates,
-    ::testing::Values(
-        SimCase{"Ready", "\r\n+CPIN: READY\r\n\r\nOK\r\n", ssReady},
-        SimCase{"Pin", "\r\n+CPIN: SIM PIN\r\n\r\nOK\r\n", ssPINNeeded},
-        SimCase{"Puk", "\r\n+CPIN: SIM PUK\r\n\r\nOK\r\n", ssPUKNeeded},
-        SimCase{"Pin2", "\r\n+CPIN: SIM PIN2\r\n\r\nOK\r\n", ssPIN2Needed},
-        SimCase{"Puk2", "\r\n+CPIN: SIM PUK2\r\n\r\nOK\r\n", ssPUK2Needed},
-        SimCase{"PhoneToSim", "\r\n+CPIN: PH-SIM PIN\r\n\r\nOK\r\n", ssPhoneToSIMPINNeeded},
-        SimCase{"Quoted", "\r\n+CPIN: \"READY\"\r\n\r\nOK\r\n", ssReady},
-        SimCase{"LowerCase", "\r\n+cpin: sim pin\r\n\r\nok\r\n", ssPINNeeded},
-        SimCase{"WithEcho", "AT+CPIN?\r\r\n+CPIN: READY\r\n\r\nOK\r\n", ssReady},
-        SimCase{"NotInserted", "\r\n+CME ERROR: 10\r\n", ssNotInserted},
-        SimCase{"NotInsertedVerbose", "\r\n+CME ERROR: SIM not inserted\r\n", ssNotInserted},
-        SimCase{"NotInsertedAsAnAnswer", "\r\n+CPIN: NOT INSERTED\r\n\r\nOK\r\n", ssNotInserted},
-        SimCase{"Failure", "\r\n+CME ERROR: 13\r\n", ssFailure},
-        SimCase{"Wrong", "\r\n+CME ERROR: 15\r\n", ssFailure},
-        SimCase{"Busy", "\r\n+CME ERROR: 14\r\n", ssBusy},
-        SimCase{"BusyAsMessageService", "\r\n+CMS ERROR: 314\r\n", ssBusy},
-        SimCase{"PinAsError", "\r\n+CME ERROR: 11\r\n", ssPINNeeded},
-        SimCase{"Personalisation", "\r\n+CPIN: PH-NET PIN\r\n\r\nOK\r\n", ssUnknown},
-        SimCase{"PlainError", "\r\nERROR\r\n", ssUnknown},
-        SimCase{"NoLine", "\r\nOK\r\n", ssUnknown},
-        SimCase{"Empty", "\r\n+CPIN: \r\n\r\nOK\r\n", ssUnknown},
-        SimCase{"Garbage", "\r\n+CPIN: \x01\xff,,\"\r\n\r\nOK\r\n", ssUnknown},
-        SimCase{"NoFinalResult", "\r\n+CPIN: READY\r\n", ssUnknown}));
+    ::testing::Values(SimCase{"Ready", "\r\n+CPIN: READY\r\n\r\nOK\r\n", ssReady},
+                      SimCase{"Pin", "\r\n+CPIN: SIM PIN\r\n\r\nOK\r\n", ssPINNeeded},
+                      SimCase{"Puk", "\r\n+CPIN: SIM PUK\r\n\r\nOK\r\n", ssPUKNeeded},
+                      SimCase{"Pin2", "\r\n+CPIN: SIM PIN2\r\n\r\nOK\r\n", ssPIN2Needed},
+                      SimCase{"Puk2", "\r\n+CPIN: SIM PUK2\r\n\r\nOK\r\n", ssPUK2Needed},
+                      SimCase{"PhoneToSim", "\r\n+CPIN: PH-SIM PIN\r\n\r\nOK\r\n", ssPhoneToSIMPINNeeded},
+                      SimCase{"Quoted", "\r\n+CPIN: \"READY\"\r\n\r\nOK\r\n", ssReady},
+                      SimCase{"LowerCase", "\r\n+cpin: sim pin\r\n\r\nok\r\n", ssPINNeeded},
+                      SimCase{"WithEcho", "AT+CPIN?\r\r\n+CPIN: READY\r\n\r\nOK\r\n", ssReady},
+                      SimCase{"NotInserted", "\r\n+CME ERROR: 10\r\n", ssNotInserted},
+                      SimCase{"NotInsertedVerbose", "\r\n+CME ERROR: SIM not inserted\r\n", ssNotInserted},
+                      SimCase{"NotInsertedAsAnAnswer", "\r\n+CPIN: NOT INSERTED\r\n\r\nOK\r\n", ssNotInserted},
+                      SimCase{"Failure", "\r\n+CME ERROR: 13\r\n", ssFailure},
+                      SimCase{"Wrong", "\r\n+CME ERROR: 15\r\n", ssFailure},
+                      SimCase{"Busy", "\r\n+CME ERROR: 14\r\n", ssBusy},
+                      SimCase{"BusyAsMessageService", "\r\n+CMS ERROR: 314\r\n", ssBusy},
+                      SimCase{"PinAsError", "\r\n+CME ERROR: 11\r\n", ssPINNeeded},
+                      SimCase{"Personalisation", "\r\n+CPIN: PH-NET PIN\r\n\r\nOK\r\n", ssUnknown},
+                      SimCase{"PlainError", "\r\nERROR\r\n", ssUnknown}, SimCase{"NoLine", "\r\nOK\r\n", ssUnknown},
+                      SimCase{"Empty", "\r\n+CPIN: \r\n\r\nOK\r\n", ssUnknown},
+                      SimCase{"Garbage", "\r\n+CPIN: \x01\xff,,\"\r\n\r\nOK\r\n", ssUnknown},
+                      SimCase{"NoFinalResult", "\r\n+CPIN: READY\r\n", ssUnknown}));
 
 TEST(PinRetries, TheTriesOfEachCode) {
   // TS 27.007 8.65; the unquoted form as modems write it.
-  const TCommandAnswer all = Answer(
-      "\r\n+CPINR: SIM PIN,3,3\r\n+CPINR: SIM PUK,10,10\r\n+CPINR: SIM PIN2,3,3\r\n+CPINR: SIM PUK2,10,10\r\n\r\nOK\r\n");
+  const TCommandAnswer all = Answer("\r\n+CPINR: SIM PIN,3,3\r\n+CPINR: SIM PUK,10,10\r\n+CPINR: SIM "
+                                    "PIN2,3,3\r\n+CPINR: SIM PUK2,10,10\r\n\r\nOK\r\n");
   EXPECT_EQ(PINRetries(all, "SIM PIN"), 3);
   EXPECT_EQ(PINRetries(all, "SIM PUK"), 10);
   EXPECT_EQ(PINRetries(all, "SIM PIN2"), 3);
@@ -69,9 +67,9 @@ TEST(PinRetries, TheTriesOfEachCode) {
   EXPECT_EQ(PINRetries(Answer("\r\n+CPINR: \"SIM PIN\",1,3\r\n\r\nOK\r\n"), "SIM PIN"), 1);
   EXPECT_EQ(PINRetries(Answer("\r\n+CPINR: SIM PIN,2\r\n\r\nOK\r\n"), "SIM PIN"), 2);  // no default
   EXPECT_EQ(PINRetries(Answer("\r\n+CPINR: SIM PIN,0,3\r\n\r\nOK\r\n"), "SIM PIN"), 0);
-  for (const char* bad : {"\r\n+CPINR: SIM PIN,x,3\r\n\r\nOK\r\n", "\r\n+CPINR: SIM PIN\r\n\r\nOK\r\n",
-                          "\r\n+CPINR: 3\r\n\r\nOK\r\n", "\r\n+CME ERROR: 4\r\n", "\r\nERROR\r\n",
-                          "\r\n+CPINR: SIM PIN,3,3\r\n"}) {
+  for (const char* bad :
+       {"\r\n+CPINR: SIM PIN,x,3\r\n\r\nOK\r\n", "\r\n+CPINR: SIM PIN\r\n\r\nOK\r\n", "\r\n+CPINR: 3\r\n\r\nOK\r\n",
+        "\r\n+CME ERROR: 4\r\n", "\r\nERROR\r\n", "\r\n+CPINR: SIM PIN,3,3\r\n"}) {
     EXPECT_EQ(PINRetries(Answer(bad), "SIM PIN"), -1) << bad;
   }
 }
@@ -122,7 +120,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         // Answers to AT+CREG? as real modems sent them (gammu tests/at-creg).
         RegistrationCase{"HuaweiUnquotedAreaAndCell", "+CREG: 2,1,4CA,81DE445", true, rsHome, 1, "4CA", "81DE445", -1},
-        RegistrationCase{"SiemensAreaWithModeZero", "+CREG: 0,1,\"5E25\",\"605F\"", true, rsHome, 1, "5E25", "605F", -1},
+        RegistrationCase{"SiemensAreaWithModeZero", "+CREG: 0,1,\"5E25\",\"605F\"", true, rsHome, 1, "5E25", "605F",
+                         -1},
         RegistrationCase{"Sierra312uRoamingWithAct", "+CREG: 2,5,\"2AF5\",\"0B88E350\",2", true, rsRoaming, 5, "2AF5",
                          "0B88E350", 2},
         RegistrationCase{"TelitWithAct", "+CREG: 0,1,\"5E25\",\"605F\",2", true, rsHome, 1, "5E25", "605F", 2},
@@ -258,8 +257,7 @@ INSTANTIATE_TEST_SUITE_P(
                      "T-Mobile", 2},
         // In the GSM character set '}' is the extension table's only after
         // an escape: on its own, code 0x7D is 'ñ'.
-        OperatorCase{"GsmName", "\r\n+COPS: 0,0,\"Movistar Espa}a\"\r\n\r\nOK\r\n", "GSM", 0, 0, "Movistar España",
-                     -1},
+        OperatorCase{"GsmName", "\r\n+COPS: 0,0,\"Movistar Espa}a\"\r\n\r\nOK\r\n", "GSM", 0, 0, "Movistar España", -1},
         OperatorCase{"Malformed", "\r\n+COPS: x,0,\"A\"\r\n\r\nOK\r\n", "GSM", -1, -1, "", -1},
         OperatorCase{"BadFormat", "\r\n+COPS: 0,7,\"A\"\r\n\r\nOK\r\n", "GSM", 0, -1, "", -1},
         OperatorCase{"BadUcs2", "\r\n+COPS: 0,0,\"0054002\"\r\n\r\nOK\r\n", "UCS2", 0, -1, "", -1},
@@ -286,8 +284,8 @@ INSTANTIATE_TEST_SUITE_P(
     Csca, Centres,
     ::testing::Values(
         // gammu tests/at-smsc 01: UCS2 hexadecimal, unquoted.
-        CentreCase{"Ucs2Unquoted", "AT+CSCA?\n+CSCA: 002B00390037003200350034003100320030003000330032,145\nOK\n", "UCS2",
-                   true, "+97254120032"},
+        CentreCase{"Ucs2Unquoted", "AT+CSCA?\n+CSCA: 002B00390037003200350034003100320030003000330032,145\nOK\n",
+                   "UCS2", true, "+97254120032"},
         // 02: IRA.
         CentreCase{"Ira", "AT+CSCA?\n+CSCA: \"+79168999100\",145\nOK\n", "IRA", true, "+79168999100"},
         // 03: type 145 without the '+'.
@@ -327,11 +325,13 @@ TEST(TECharacterSet, NumbersGoOutInTheModemsSet) {
 
 TEST(StateArguments, PinsPuksAndUssdCodes) {
   for (const char* ok : {"1234", "12345678", "0000"}) EXPECT_EQ(CheckPIN(ok), "") << ok;
-  for (const char* bad : {"", "123", "123456789", "12a4", " 1234", "1234\r", "12\"4"}) EXPECT_NE(CheckPIN(bad), "") << bad;
+  for (const char* bad : {"", "123", "123456789", "12a4", " 1234", "1234\r", "12\"4"})
+    EXPECT_NE(CheckPIN(bad), "") << bad;
   EXPECT_EQ(CheckPUK("12345678"), "");
   for (const char* bad : {"1234567", "123456789", "1234567a", ""}) EXPECT_NE(CheckPUK(bad), "") << bad;
   for (const char* ok : {"*100#", "*#06#", "#123*1#", "+1", "*101*1*2#"}) EXPECT_EQ(CheckUSSDCode(ok), "") << ok;
-  for (const std::string& bad : std::vector<std::string>{"", "*100#\r", "*100\"#", "AT", "*1 0#", std::string(161, '1')})
+  for (const std::string& bad :
+       std::vector<std::string>{"", "*100#\r", "*100\"#", "AT", "*1 0#", std::string(161, '1')})
     EXPECT_NE(CheckUSSDCode(bad), "") << bad;
   for (const char* ok : {"1", "yes please", "2"}) EXPECT_EQ(CheckUSSDReply(ok), "") << ok;
   for (const char* bad : {"", "a\"b", "x\ry", "\x1A", "caf\xE9"}) EXPECT_NE(CheckUSSDReply(bad), "") << bad;

@@ -61,13 +61,15 @@ INSTANTIATE_TEST_SUITE_P(
                  "5897BF1B",
                  "GSM", usNoFurtherAction, -1, "Ihr Guthaben¿LΘ3fLΘ3fLΘ34915783647410 beträgt 7.95 Euro", true},
         // gammu 03: plain text in the GSM set ('{' is code 0x7B, 'ä'), no <dcs>.
-        UssdCase{"PlainGsmMenu", "+CUSD: 1,\"Kontostand: 3.00 EUR Bitte w{hlen Sie: 1 Konto aufladen 2 CallNow Transfer\"",
-                 "GSM", usFurtherAction, -1,
-                 "Kontostand: 3.00 EUR Bitte wählen Sie: 1 Konto aufladen 2 CallNow Transfer", true},
+        UssdCase{"PlainGsmMenu",
+                 "+CUSD: 1,\"Kontostand: 3.00 EUR Bitte w{hlen Sie: 1 Konto aufladen 2 CallNow Transfer\"", "GSM",
+                 usFurtherAction, -1, "Kontostand: 3.00 EUR Bitte wählen Sie: 1 Konto aufladen 2 CallNow Transfer",
+                 true},
         // gammu 04: terminated by the network, plain, <dcs> 0.
         UssdCase{"TerminatedPlain",
-                 "+CUSD: 2,\"Maaf, permintaan Anda tidak dapat kami proses. Silakan coba beberapa saat lagi.\",0", "GSM",
-                 usTerminated, 0, "Maaf, permintaan Anda tidak dapat kami proses. Silakan coba beberapa saat lagi.", true},
+                 "+CUSD: 2,\"Maaf, permintaan Anda tidak dapat kami proses. Silakan coba beberapa saat lagi.\",0",
+                 "GSM", usTerminated, 0,
+                 "Maaf, permintaan Anda tidak dapat kami proses. Silakan coba beberapa saat lagi.", true},
         // gammu issue178-dell: plain, <dcs> 15.
         UssdCase{"DellPlain",
                  "+CUSD: 0,\"On DATA Pack u have 3Gb 817Mb 169kb valid until 21/05/2016   upto time of data recharge "
@@ -93,26 +95,28 @@ INSTANTIATE_TEST_SUITE_P(
                  "GSM", usNoFurtherAction, 72, "Для справки о балансе наберите *105#. Услуга бесплатна.", true},
         // gammu Uissue358-Quectel_M35: a 7-bit text that a modem in the UCS2
         // character set gave as UCS2, under <dcs> 15.
-        UssdCase{"Ucs2UnderSevenBit",
-                 "+CUSD: 2,\"00480061007600690020006B0065007200650074003A0020003000460074002E002000460065006C007400F60"
-                 "06C007400F60074007400200065006700790065006E006C00650067003A0020003700370037003700460074002C0028006500"
-                 "62006200F6006C0020007600E0007300E00072006C00E000730072006100200069007300200066006F0072006400EC00740068"
-                 "0061007400F2003A00200037003700370037004600740029002E0020004400EC006A00630073006F006D00610067003A00200"
-                 "0420065006E0063007300F200200041002E00200055006A002000540065006C0065006B006F006D002000F6006E006B006900"
-                 "73007A006F006C006700E0006C00F2003A0020002A0031003100310023\",15",
-                 "GSM", usTerminated, 15,
-                 "Havi keret: 0Ft. Feltöltött egyenleg: 7777Ft,(ebböl vàsàrlàsra is fordìthatò: 7777Ft). Dìjcsomag: "
-                 "Bencsò A. Uj Telekom önkiszolgàlò: *111#",
-                 true},
+        UssdCase{
+            "Ucs2UnderSevenBit",
+            "+CUSD: 2,\"00480061007600690020006B0065007200650074003A0020003000460074002E002000460065006C007400F60"
+            "06C007400F60074007400200065006700790065006E006C00650067003A0020003700370037003700460074002C0028006500"
+            "62006200F6006C0020007600E0007300E00072006C00E000730072006100200069007300200066006F0072006400EC00740068"
+            "0061007400F2003A00200037003700370037004600740029002E0020004400EC006A00630073006F006D00610067003A00200"
+            "0420065006E0063007300F200200041002E00200055006A002000540065006C0065006B006F006D002000F6006E006B006900"
+            "73007A006F006C006700E0006C00F2003A0020002A0031003100310023\",15",
+            "GSM", usTerminated, 15,
+            "Havi keret: 0Ft. Feltöltött egyenleg: 7777Ft,(ebböl vàsàrlàsra is fordìthatò: 7777Ft). Dìjcsomag: "
+            "Bencsò A. Uj Telekom önkiszolgàlò: *111#",
+            true},
         // gammu issue377-HE910-D: <dcs> 17, UCS2 after a language in two
         // octets ("ar"); the text ends at the first U+0000, the modem's
         // filling after it is dropped.
-        UssdCase{"Ucs2WithLanguage",
-                 "+CUSD: 2,\"613906310635064A062F06430020003100300037002E003900330020062F002E0644060C0627064406350644062"
-                 "7062D064A0629002000200032003000310038002D00310031002D003000390000FFFF60B16260EEEEFFFFFFFFFFFFFFFFFFFF6"
-                 "0B16260EEEEFFFFFFFFFFFFFFFFFFFF60B16260EEEEFFFF00A962600000000000000000EE000000000000000000000068B56260"
-                 "58655F60\",17",
-                 "GSM", usTerminated, 17, "رصيدك 107.93 د.ل،الصلاحية  2018-11-09", true},
+        UssdCase{
+            "Ucs2WithLanguage",
+            "+CUSD: 2,\"613906310635064A062F06430020003100300037002E003900330020062F002E0644060C0627064406350644062"
+            "7062D064A0629002000200032003000310038002D00310031002D003000390000FFFF60B16260EEEEFFFFFFFFFFFFFFFFFFFF6"
+            "0B16260EEEEFFFFFFFFFFFFFFFFFFFF60B16260EEEEFFFF00A962600000000000000000EE000000000000000000000068B56260"
+            "58655F60\",17",
+            "GSM", usTerminated, 17, "رصيدك 107.93 د.ل،الصلاحية  2018-11-09", true},
         // The modem in the UCS2 character set, a 7-bit text (TS 27.007 7.15).
         UssdCase{"Ucs2CharacterSet", "+CUSD: 0,\"00480069\",15", "UCS2", usNoFurtherAction, 15, "Hi", true},
         // 8-bit data, as hexadecimal (<dcs> 0x44).

@@ -84,8 +84,8 @@ TEST_F(Device, EnterPINSendsThePinQuoted) {
   EXPECT_TRUE(gsm->EnterPIN("1234"));
   gsm->SetPIN("00000000");
   EXPECT_TRUE(gsm->EnterPIN());
-  EXPECT_EQ(modem->Lines(), (Lines{"AT+CPIN?", "AT+CPINR", "AT+CPIN=\"1234\"", "AT+CPIN?", "AT+CPINR",
-                                   "AT+CPIN=\"00000000\""}));
+  EXPECT_EQ(modem->Lines(),
+            (Lines{"AT+CPIN?", "AT+CPINR", "AT+CPIN=\"1234\"", "AT+CPIN?", "AT+CPINR", "AT+CPIN=\"00000000\""}));
 }
 
 TEST_F(Device, APinOfOtherThanFourToEightDigitsSendsNothing) {

@@ -33,9 +33,27 @@ TEST_F(PortIO, SendStringWritesUpToTheFirstZeroByte) {
   EXPECT_EQ(sent.size(), 1u);  // nothing written, no event
 }
 
-TEST_F(PortIO, AFailingOnSendHandlerBecomesTheNotOpenError) {
+TEST_F(PortIO, AFailingOnSendHandlerReachesTheCallerAsItself) {
   OpenQuiet();
-  gsm->OnSend = [](TObject*, const AnsiString&) { throw std::runtime_error("x"); };
+  gsm->OnSend = [](TObject*, const AnsiString&) { throw std::runtime_error("handler failed"); };
+  try {
+    gsm->SendString("AT\r");
+    FAIL();
+  } catch (const EVeskGSMException& e) {
+    FAIL() << "turned into " << e.what();
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "handler failed");
+  }
+  // The bytes went; the connection is as it was.
+  EXPECT_EQ(modem->Written(), "AT\r");
+  gsm->OnSend = nullptr;
+  EXPECT_TRUE(gsm->ExecuteATCommand("AT", '\r'));
+}
+
+TEST_F(PortIO, AWriteThatFailsIsTheNotOpenError) {
+  OpenQuiet();
+  PauseReader();  // the loss is found by the write, not by the reader
+  modem->HangUp();
   try {
     gsm->SendString("AT\r");
     FAIL();
@@ -284,9 +302,9 @@ TEST_F(ModemSetup, TextFormatIsSwitchedOnBetweenCharacterSetAndIndication) {
   EXPECT_EQ(platform->Opens(), 0);
   ASSERT_TRUE(gsm->Open(false));
   ASSERT_TRUE(WaitUntil([&] { return gsm->IsSetUp(); }));
-  EXPECT_EQ(modem->Lines(), Joined({"AT+CLIP=1;+CRC=1", "AT+CSCS=\"GSM\"", "AT+CMGF=1", "AT+CSDH=1",
-                                    "AT+CNMI=2,1,0,0,0", "ATE0"},
-                                   kStateInit));
+  EXPECT_EQ(modem->Lines(),
+            Joined({"AT+CLIP=1;+CRC=1", "AT+CSCS=\"GSM\"", "AT+CMGF=1", "AT+CSDH=1", "AT+CNMI=2,1,0,0,0", "ATE0"},
+                   kStateInit));
 }
 
 TEST_F(ModemSetup, SettingTheFormatWhileOpenSendsIt) {

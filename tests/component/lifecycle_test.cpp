@@ -221,33 +221,35 @@ class CountingPlatform : public SerialPlatform {
   class Device : public SerialDevice {
    public:
     Device(std::unique_ptr<SerialDevice> d, std::atomic<int>& polls) : d_(std::move(d)), polls_(polls) {}
-    bool SetLineSettings(const TLineSettings& s) override { return d_->SetLineSettings(s); }
-    bool SetTimeOuts(const TTimeOuts& t) override { return d_->SetTimeOuts(t); }
-    bool SetQueueSizes(std::uint32_t i, std::uint32_t o) override { return d_->SetQueueSizes(i, o); }
-    bool QueuedInput(std::uint32_t& e, std::uint32_t& c) override {
+    bool SetLineSettings(const TLineSettings& s) noexcept override { return d_->SetLineSettings(s); }
+    bool SetTimeOuts(const TTimeOuts& t) noexcept override { return d_->SetTimeOuts(t); }
+    bool SetQueueSizes(std::uint32_t i, std::uint32_t o) noexcept override { return d_->SetQueueSizes(i, o); }
+    bool QueuedInput(std::uint32_t& e, std::uint32_t& c) noexcept override {
       ++polls_;
       return d_->QueuedInput(e, c);
     }
-    bool Read(void* b, std::uint32_t c, std::uint32_t& r) override { return d_->Read(b, c, r); }
-    bool Write(const void* b, std::uint32_t c, std::uint32_t& w) override { return d_->Write(b, c, w); }
-    bool Purge(std::uint32_t f) override { return d_->Purge(f); }
-    bool ModemStatus(std::uint32_t& l) override { return d_->ModemStatus(l); }
-    bool WaitForInput(int ms) override { return d_->WaitForInput(ms); }
-    void Close() override { d_->Close(); }
-    int LastError() const override { return d_->LastError(); }
+    bool Read(void* b, std::uint32_t c, std::uint32_t& r) noexcept override { return d_->Read(b, c, r); }
+    bool Write(const void* b, std::uint32_t c, std::uint32_t& w) noexcept override { return d_->Write(b, c, w); }
+    bool Purge(std::uint32_t f) noexcept override { return d_->Purge(f); }
+    bool ModemStatus(std::uint32_t& l) noexcept override { return d_->ModemStatus(l); }
+    TDeviceEvent Wait(int ms) noexcept override { return d_->Wait(ms); }
+    void Wake() noexcept override { d_->Wake(); }
+    void Nudge() noexcept override { d_->Nudge(); }
+    void Close() noexcept override { d_->Close(); }
+    int LastError() const noexcept override { return d_->LastError(); }
 
    private:
     std::unique_ptr<SerialDevice> d_;
     std::atomic<int>& polls_;
   };
-  std::unique_ptr<SerialDevice> Open(const AnsiString& name, int& error) override {
+  std::unique_ptr<SerialDevice> Open(const AnsiString& name, int& error) noexcept override {
     auto d = inner_->Open(name, error);
     return d ? std::make_unique<Device>(std::move(d), polls) : nullptr;
   }
-  std::vector<AnsiString> PortNames() override { return inner_->PortNames(); }
-  bool IsPresentDevice(const AnsiString& n) override { return inner_->IsPresentDevice(n); }
-  bool CaseSensitiveNames() const override { return inner_->CaseSensitiveNames(); }
-  AnsiString ErrorText(int e) override { return inner_->ErrorText(e); }
+  std::vector<AnsiString> PortNames() noexcept override { return inner_->PortNames(); }
+  bool IsPresentDevice(const AnsiString& n) noexcept override { return inner_->IsPresentDevice(n); }
+  bool CaseSensitiveNames() const noexcept override { return inner_->CaseSensitiveNames(); }
+  AnsiString ErrorText(int e) noexcept override { return inner_->ErrorText(e); }
 
   std::atomic<int> polls{0};
 

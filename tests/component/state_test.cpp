@@ -71,9 +71,9 @@ TEST_F(ModemState, AModemRefusingTheNewSetUpKeepsWorking) {
   OpenAndSetUp();
   const Lines all = modem->Lines();
   ASSERT_GE(all.size(), 10u);
-  EXPECT_EQ(Lines(all.end() - 10, all.end()), (Lines{"ATE0", "AT+CMEE=1", "AT+CSCS?", "AT+CREG=2", "AT+CREG=1",
-                                                     "AT+CGREG=2", "AT+CGREG=1", "AT+CEREG=2", "AT+CEREG=1",
-                                                     "AT+CUSD=1"}));
+  EXPECT_EQ(Lines(all.end() - 10, all.end()),
+            (Lines{"ATE0", "AT+CMEE=1", "AT+CSCS?", "AT+CREG=2", "AT+CREG=1", "AT+CGREG=2", "AT+CGREG=1", "AT+CEREG=2",
+                   "AT+CEREG=1", "AT+CUSD=1"}));
   // The component's own questions that the modem lacks raise no OnError.
   EXPECT_EQ(Events(), Lines{});
   EXPECT_EQ(gsm->GetIMEI(), "490154203237518");
@@ -227,9 +227,11 @@ TEST_F(ModemState, TheLastTryOnlyWhenAskedFor) {
 TEST_F(ModemState, EnterPukSendsThePukAndTheNewPin) {
   OpenQuiet();
   EXPECT_TRUE(gsm->EnterPUK("12345678", "4321"));
-  for (const auto& [puk, pin] : std::vector<std::pair<const char*, const char*>>{
-           {"1234567", "4321"}, {"123456789", "4321"}, {"1234567a", "4321"}, {"12345678", "432"},
-           {"12345678", "4321\"\r"}}) {
+  for (const auto& [puk, pin] : std::vector<std::pair<const char*, const char*>>{{"1234567", "4321"},
+                                                                                 {"123456789", "4321"},
+                                                                                 {"1234567a", "4321"},
+                                                                                 {"12345678", "432"},
+                                                                                 {"12345678", "4321\"\r"}}) {
     EXPECT_FALSE(gsm->EnterPUK(puk, pin)) << puk << " " << pin;
   }
   EXPECT_EQ(modem->Lines(), (Lines{"AT+CPIN=\"12345678\",\"4321\""}));

@@ -25,7 +25,7 @@ using testing::WaitUntil;
 class ListedPorts : public SerialPlatform {
  public:
   explicit ListedPorts(std::vector<AnsiString> names) : names_(std::move(names)) {}
-  std::unique_ptr<SerialDevice> Open(const AnsiString& name, int& error) override {
+  std::unique_ptr<SerialDevice> Open(const AnsiString& name, int& error) noexcept override {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       ++attempts_[name];
@@ -38,11 +38,11 @@ class ListedPorts : public SerialPlatform {
     auto it = attempts_.find(name);
     return it == attempts_.end() ? 0 : it->second;
   }
-  std::vector<AnsiString> PortNames() override { return names_; }
-  bool IsPresentDevice(const AnsiString& name) override { return real_->IsPresentDevice(name); }
-  bool CaseSensitiveNames() const override { return real_->CaseSensitiveNames(); }
-  bool SameDevice(const AnsiString& a, const AnsiString& b) override { return real_->SameDevice(a, b); }
-  AnsiString ErrorText(int error) override { return real_->ErrorText(error); }
+  std::vector<AnsiString> PortNames() noexcept override { return names_; }
+  bool IsPresentDevice(const AnsiString& name) noexcept override { return real_->IsPresentDevice(name); }
+  bool CaseSensitiveNames() const noexcept override { return real_->CaseSensitiveNames(); }
+  bool SameDevice(const AnsiString& a, const AnsiString& b) noexcept override { return real_->SameDevice(a, b); }
+  AnsiString ErrorText(int error) noexcept override { return real_->ErrorText(error); }
 
  private:
   std::shared_ptr<SerialPlatform> real_ = DefaultSerialPlatform();

@@ -9,8 +9,8 @@
 #include <mutex>
 #include <thread>
 
-#include "support/SimulatorFixture.h"
 #include <sstream>
+#include "support/SimulatorFixture.h"
 
 #include "tools/simulator/ModemSimulator.h"
 #include "tools/simulator/SimulatorCommand.h"
@@ -112,8 +112,8 @@ TEST_F(StateOnSimulator, WaitForNetworkReturnsWhenTheConsoleRegistersTheModem) {
   // Asked once on entry, then woken by the unsolicited result.
   EXPECT_EQ(Sent("AT+CREG?"), asked + 1);
   EXPECT_TRUE(WaitUntil([&] { return Events().size() >= 3; }));
-  EXPECT_EQ(Events(), (std::vector<std::string>{"registration:+CREG,1", "registration:+CGREG,1",
-                                                "registration:+CEREG,1"}));
+  EXPECT_EQ(Events(),
+            (std::vector<std::string>{"registration:+CREG,1", "registration:+CGREG,1", "registration:+CEREG,1"}));
   const TRegistration r = gsm->GetRegistration();
   EXPECT_EQ(r.Status, rsHome);
   EXPECT_EQ(r.Area, "1A2B");

@@ -1,4 +1,4 @@
-// String lists, object lists and sets.
+// String lists, object lists, sets, and the scope-exit helper.
 #include <gtest/gtest.h>
 
 #include "component/Enums.h"
@@ -87,6 +87,31 @@ TEST(TSet, LineStatusBitsRunFromCts) {
   TLineStatusSet lines{lsCTS, lsDCD};
   EXPECT_EQ(lines.Bits(), 0b1001u);
   EXPECT_EQ(TLineStatusSet::FromBits(0b0110), TLineStatusSet({lsDSR, lsRING}));
+}
+
+TEST(TScopeExit, RunsOnEveryWayOutUnlessDismissed) {
+  int runs = 0;
+  {
+    auto count = OnScopeExit([&] { ++runs; });
+  }
+  EXPECT_EQ(runs, 1);
+  try {
+    auto count = OnScopeExit([&] { ++runs; });
+    throw std::runtime_error("leaving by an exception");
+  } catch (const std::runtime_error&) {
+  }
+  EXPECT_EQ(runs, 2);
+  {
+    auto count = OnScopeExit([&] { ++runs; });
+    count.Dismiss();
+  }
+  EXPECT_EQ(runs, 2);
+  // Moved: the moved-from helper no longer runs, the new one runs once.
+  {
+    auto first = OnScopeExit([&] { ++runs; });
+    auto second = std::move(first);
+  }
+  EXPECT_EQ(runs, 3);
 }
 
 }  // namespace

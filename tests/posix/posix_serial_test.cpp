@@ -8,10 +8,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <thread>
 
 #include "port/PosixSerial.h"
 #include "support/Pty.h"
@@ -171,7 +173,7 @@ TEST_F(PosixSerial, QueuedCountReadWriteAndPurge) {
   EXPECT_EQ(got, 0u);
 
   pty.Write("\r\nOK\r\n");
-  ASSERT_TRUE(device->WaitForInput(1000));
+  ASSERT_EQ(device->Wait(1000), TDeviceEvent::Input);
   EXPECT_EQ(Queued(), 6u);
   ASSERT_TRUE(device->Read(buf, 6, got));
   EXPECT_EQ(std::string(buf, got), "\r\nOK\r\n");
@@ -182,7 +184,7 @@ TEST_F(PosixSerial, QueuedCountReadWriteAndPurge) {
   EXPECT_EQ(pty.Read(1000, "\r"), "AT+CSQ\r");
 
   pty.Write("stale");
-  ASSERT_TRUE(device->WaitForInput(1000));
+  ASSERT_EQ(device->Wait(1000), TDeviceEvent::Input);
   EXPECT_TRUE(device->Purge(kPurgeRxClear));
   EXPECT_EQ(Queued(), 0u);
 }
@@ -190,9 +192,44 @@ TEST_F(PosixSerial, QueuedCountReadWriteAndPurge) {
 TEST_F(PosixSerial, WaitingForInputBlocksWithoutSpinning) {
   auto start = std::chrono::steady_clock::now();
   std::clock_t cpu = std::clock();
-  EXPECT_FALSE(device->WaitForInput(200));
+  EXPECT_EQ(device->Wait(200), TDeviceEvent::TimedOut);
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(190));
   EXPECT_LT(static_cast<double>(std::clock() - cpu) / CLOCKS_PER_SEC, 0.05);
+  // Input already queued ends a wait at once, however long it was to be.
+  pty.Write("x");
+  ASSERT_EQ(device->Wait(1000), TDeviceEvent::Input);
+  start = std::chrono::steady_clock::now();
+  EXPECT_EQ(device->Wait(10000), TDeviceEvent::Input);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+}
+
+TEST_F(PosixSerial, WakeEndsAWaitAtOnceAndEveryLaterOne) {
+  std::atomic<int> event{-1};
+  auto start = std::chrono::steady_clock::now();
+  std::thread waiter([&] { event = static_cast<int>(device->Wait(10000)); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  device->Wake();
+  waiter.join();
+  EXPECT_EQ(event.load(), static_cast<int>(TDeviceEvent::Woken));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  // Woken for good: the connection it served has ended.
+  start = std::chrono::steady_clock::now();
+  EXPECT_EQ(device->Wait(10000), TDeviceEvent::Woken);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+  // The device itself still works.
+  std::uint32_t written = 0;
+  EXPECT_TRUE(device->Write("AT\r", 3, written));
+}
+
+TEST_F(PosixSerial, CloseEndsAWaitUnderWay) {
+  std::atomic<int> event{-1};
+  auto start = std::chrono::steady_clock::now();
+  std::thread waiter([&] { event = static_cast<int>(device->Wait(10000)); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  device->Close();
+  waiter.join();
+  EXPECT_EQ(event.load(), static_cast<int>(TDeviceEvent::Woken));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
 }
 
 TEST_F(PosixSerial, PseudoTerminalsHaveNoModemLines) {
@@ -211,10 +248,10 @@ TEST_F(PosixSerial, WhenTheOtherSideGoesAwayEveryCallFailsAndThePathIsGone) {
   char c;
   std::uint32_t got = 0;
   EXPECT_FALSE(device->Read(&c, 1, got));
-  // A hung-up port makes a waiting reader wait its time, not spin.
-  std::clock_t cpu = std::clock();
-  for (int i = 0; i < 20; ++i) EXPECT_FALSE(device->WaitForInput(5));
-  EXPECT_LT(static_cast<double>(std::clock() - cpu) / CLOCKS_PER_SEC, 0.05);
+  // A hung-up port ends a wait at once, saying so: nothing more will come.
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(device->Wait(10000), TDeviceEvent::Gone);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
   EXPECT_FALSE(platform->IsPresentDevice(pty.Path()));
   device->Close();
   device->Close();  // twice is harmless

@@ -59,8 +59,11 @@ bool FakeModem::WaitForLines(std::size_t count, int ms) const {
 }
 
 void FakeModem::SetLines(std::uint32_t bits) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  lineBits_ = bits;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    lineBits_ = bits;
+  }
+  changed_.notify_all();
 }
 
 void FakeModem::SetModemStatusFails(bool fails) {
@@ -186,10 +189,12 @@ void FakeModem::Answer(const std::string& line) {
 
 class FakeDevice : public SerialDevice {
  public:
-  explicit FakeDevice(std::shared_ptr<FakeModem> modem) : modem_(std::move(modem)), generation_(modem_->generation_) {}
+  // Made with the modem's lock held.
+  explicit FakeDevice(std::shared_ptr<FakeModem> modem)
+      : modem_(std::move(modem)), generation_(modem_->generation_), linesSeen_(modem_->lineBits_) {}
   ~FakeDevice() override { Close(); }
 
-  bool SetLineSettings(const TLineSettings& settings) override {
+  bool SetLineSettings(const TLineSettings& settings) noexcept override {
     std::lock_guard<std::mutex> lock(modem_->mutex_);
     if (!Usable() || modem_->refuseSettings_) return Fail(EINVAL);
     if ((modem_->settings_.Flags & dcb::DtrControlMask) != 0 && (settings.Flags & dcb::DtrControlMask) == 0)
@@ -198,15 +203,15 @@ class FakeDevice : public SerialDevice {
     ++modem_->settingsApplied_;
     return true;
   }
-  bool SetTimeOuts(const TTimeOuts&) override {
+  bool SetTimeOuts(const TTimeOuts&) noexcept override {
     std::lock_guard<std::mutex> lock(modem_->mutex_);
     return Usable() ? true : Fail(EIO);
   }
-  bool SetQueueSizes(std::uint32_t, std::uint32_t) override {
+  bool SetQueueSizes(std::uint32_t, std::uint32_t) noexcept override {
     std::lock_guard<std::mutex> lock(modem_->mutex_);
     return Usable() ? true : Fail(EIO);
   }
-  bool QueuedInput(std::uint32_t& errors, std::uint32_t& count) override {
+  bool QueuedInput(std::uint32_t& errors, std::uint32_t& count) noexcept override {
     std::lock_guard<std::mutex> lock(modem_->mutex_);
     errors = 0;
     count = 0;
@@ -214,7 +219,7 @@ class FakeDevice : public SerialDevice {
     count = static_cast<std::uint32_t>(modem_->input_.size());
     return true;
   }
-  bool Read(void* buffer, std::uint32_t count, std::uint32_t& read) override {
+  bool Read(void* buffer, std::uint32_t count, std::uint32_t& read) noexcept override {
     std::lock_guard<std::mutex> lock(modem_->mutex_);
     read = 0;
     if (!Usable()) return Fail(EIO);
@@ -225,7 +230,7 @@ class FakeDevice : public SerialDevice {
     }
     return true;
   }
-  bool Write(const void* data, std::uint32_t count, std::uint32_t& written) override {
+  bool Write(const void* data, std::uint32_t count, std::uint32_t& written) noexcept override {
     std::lock_guard<std::mutex> lock(modem_->mutex_);
     written = 0;
     if (!Usable()) return Fail(EIO);
@@ -233,7 +238,7 @@ class FakeDevice : public SerialDevice {
     written = count;
     return true;
   }
-  bool Purge(std::uint32_t flags) override {
+  bool Purge(std::uint32_t flags) noexcept override {
     std::lock_guard<std::mutex> lock(modem_->mutex_);
     if (!Usable()) return Fail(EIO);
     if (flags & (kPurgeRxAbort | kPurgeRxClear)) {
@@ -242,25 +247,59 @@ class FakeDevice : public SerialDevice {
     }
     return true;
   }
-  bool ModemStatus(std::uint32_t& lines) override {
+  bool ModemStatus(std::uint32_t& lines) noexcept override {
     std::lock_guard<std::mutex> lock(modem_->mutex_);
     lines = 0;
     if (!Usable() || modem_->statusFails_) return Fail(EIO);
     lines = modem_->lineBits_;
+    linesSeen_ = lines;
     return true;
   }
-  bool WaitForInput(int realMs) override {
+  TDeviceEvent Wait(int realMs) noexcept override {
     std::unique_lock<std::mutex> lock(modem_->mutex_);
-    return modem_->changed_.wait_for(lock, std::chrono::milliseconds(realMs),
-                                     [&] { return !modem_->input_.empty() && Usable(); });
+    TDeviceEvent event = TDeviceEvent::TimedOut;
+    auto ready = [&] {
+      if (woken_ || nudged_) {
+        nudged_ = false;
+        event = TDeviceEvent::Woken;
+      } else if (!Usable()) {
+        event = TDeviceEvent::Gone;
+      } else if (!modem_->input_.empty()) {
+        event = TDeviceEvent::Input;
+      } else if (modem_->lineBits_ != linesSeen_) {
+        // As a Windows driver does: a change of the modem lines ends the wait.
+        linesSeen_ = modem_->lineBits_;
+        event = TDeviceEvent::Lines;
+      } else {
+        return false;
+      }
+      return true;
+    };
+    if (realMs < 0)
+      modem_->changed_.wait(lock, ready);
+    else
+      modem_->changed_.wait_for(lock, std::chrono::milliseconds(realMs), ready);
+    return event;
   }
-  void Close() override {
+  void Wake() noexcept override {
     std::lock_guard<std::mutex> lock(modem_->mutex_);
+    woken_ = true;
+    modem_->changed_.notify_all();
+  }
+  void Nudge() noexcept override {
+    std::lock_guard<std::mutex> lock(modem_->mutex_);
+    nudged_ = true;
+    modem_->changed_.notify_all();
+  }
+  void Close() noexcept override {
+    std::lock_guard<std::mutex> lock(modem_->mutex_);
+    woken_ = true;
+    modem_->changed_.notify_all();
     if (closed_) return;
     closed_ = true;
     if (generation_ == modem_->generation_) modem_->open_ = false;
   }
-  int LastError() const override { return error_; }
+  int LastError() const noexcept override { return error_; }
 
  private:
   bool Usable() const { return !closed_ && !modem_->vanished_ && generation_ == modem_->generation_; }
@@ -270,7 +309,10 @@ class FakeDevice : public SerialDevice {
   }
   std::shared_ptr<FakeModem> modem_;
   int generation_;
+  std::uint32_t linesSeen_;  // the lines when last reported
   bool closed_ = false;
+  bool woken_ = false;
+  bool nudged_ = false;
   int error_ = 0;
 };
 
@@ -318,7 +360,7 @@ int FakeSerialPlatform::OpenAttempts(const AnsiString& name) const {
   return n;
 }
 
-std::unique_ptr<SerialDevice> FakeSerialPlatform::Open(const AnsiString& name, int& error) {
+std::unique_ptr<SerialDevice> FakeSerialPlatform::Open(const AnsiString& name, int& error) noexcept {
   std::lock_guard<std::mutex> lock(mutex_);
   attempts_.push_back(name);
   for (auto& p : ports_) {
@@ -345,7 +387,7 @@ std::unique_ptr<SerialDevice> FakeSerialPlatform::Open(const AnsiString& name, i
   return nullptr;
 }
 
-std::vector<AnsiString> FakeSerialPlatform::PortNames() {
+std::vector<AnsiString> FakeSerialPlatform::PortNames() noexcept {
   std::lock_guard<std::mutex> lock(mutex_);
   std::vector<AnsiString> names;
   for (auto& p : ports_)
@@ -354,13 +396,13 @@ std::vector<AnsiString> FakeSerialPlatform::PortNames() {
   return names;
 }
 
-bool FakeSerialPlatform::IsPresentDevice(const AnsiString&) { return false; }
+bool FakeSerialPlatform::IsPresentDevice(const AnsiString&) noexcept { return false; }
 
-bool FakeSerialPlatform::CaseSensitiveNames() const {
+bool FakeSerialPlatform::CaseSensitiveNames() const noexcept {
   std::lock_guard<std::mutex> lock(mutex_);
   return caseSensitive_;
 }
 
-AnsiString FakeSerialPlatform::ErrorText(int error) { return SysErrorMessage(error); }
+AnsiString FakeSerialPlatform::ErrorText(int error) noexcept { return SysErrorMessage(error); }
 
 }  // namespace vesk::testing

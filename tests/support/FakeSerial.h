@@ -1,6 +1,8 @@
 // An in-process modem behind the serial interface, for scripted dialogues:
 // canned replies to command lines, unsolicited text pushed by the test,
-// settable modem lines, and a device that can vanish.
+// settable modem lines, and a device that can vanish. Its device waits as a
+// real one does: input, a change of the lines, a loss and Wake each end a
+// wait at once.
 #pragma once
 
 #include <condition_variable>
@@ -114,11 +116,11 @@ class FakeSerialPlatform : public SerialPlatform {
   // whether or not it succeeded.
   int OpenAttempts(const AnsiString& name) const;
 
-  std::unique_ptr<SerialDevice> Open(const AnsiString& name, int& error) override;
-  std::vector<AnsiString> PortNames() override;
-  bool IsPresentDevice(const AnsiString& name) override;
-  bool CaseSensitiveNames() const override;
-  AnsiString ErrorText(int error) override;
+  std::unique_ptr<SerialDevice> Open(const AnsiString& name, int& error) noexcept override;
+  std::vector<AnsiString> PortNames() noexcept override;
+  bool IsPresentDevice(const AnsiString& name) noexcept override;
+  bool CaseSensitiveNames() const noexcept override;
+  AnsiString ErrorText(int error) noexcept override;
 
  private:
   struct Port {

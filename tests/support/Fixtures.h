@@ -33,23 +33,23 @@ inline bool WaitUntil(const std::function<bool()>& condition, int ms = 5000) {
 // The component with its protected operations opened up for tests.
 class TestGSM : public TVeskGSM {
  public:
-  using TVeskGSM::TVeskGSM;
   using TVeskGSM::ClearInputBuffer;
+  using TVeskGSM::DispatcherHoldsInput;
   using TVeskGSM::ExtractStrings;
   using TVeskGSM::GetLineStatus;
+  using TVeskGSM::GetTokens;
+  using TVeskGSM::IsSetUp;
   using TVeskGSM::LineSettingsFlags;
+  using TVeskGSM::ParseAT;
+  using TVeskGSM::ProcessAT;
   using TVeskGSM::ReadChar;
   using TVeskGSM::ReadStringUpToEndChars;
   using TVeskGSM::SetBuffers;
   using TVeskGSM::SetDCBState;
   using TVeskGSM::SetTimeOuts;
   using TVeskGSM::SetTimeOutsToDefault;
+  using TVeskGSM::TVeskGSM;
   using TVeskGSM::WriteLog;
-  using TVeskGSM::DispatcherHoldsInput;
-  using TVeskGSM::GetTokens;
-  using TVeskGSM::ParseAT;
-  using TVeskGSM::ProcessAT;
-  using TVeskGSM::IsSetUp;
   AnsiString ReadBufferField() const { return PeekReadBuffer(); }
   void SetReadBufferField(const AnsiString& s) { SetReadBuffer(s); }
   bool PauseFlag() const { return PauseThreadFlag(); }

@@ -101,7 +101,7 @@ class MappedComPort : public testing::FastClockTest {
     AnsiString got;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     while (got.find(expect) == AnsiString::npos && std::chrono::steady_clock::now() < deadline) {
-      device.WaitForInput(100);
+      if (device.Wait(100) == TDeviceEvent::Gone) break;
       std::uint32_t errors = 0, queued = 0;
       if (!device.QueuedInput(errors, queued)) break;
       if (queued == 0) continue;
@@ -178,19 +178,19 @@ TEST_F(MappedComPort, TheDeviceTakesItsSettingsAndCarriesCommands) {
 
   // Waiting for input that does not come neither spins nor hangs.
   start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(device->WaitForInput(200));
+  EXPECT_EQ(device->Wait(200), TDeviceEvent::TimedOut);
   auto waited = std::chrono::steady_clock::now() - start;
   EXPECT_GE(waited, 190ms);
   EXPECT_LT(waited, 2000ms);
 
   // Closing the device ends a wait at once.
-  std::atomic<bool> waitResult{true};
+  std::atomic<int> waitResult{-1};
   start = std::chrono::steady_clock::now();
-  std::thread waiter([&] { waitResult = device->WaitForInput(10000); });
+  std::thread waiter([&] { waitResult = static_cast<int>(device->Wait(10000)); });
   std::this_thread::sleep_for(100ms);
   device->Close();
   waiter.join();
-  EXPECT_FALSE(waitResult.load());
+  EXPECT_EQ(waitResult.load(), static_cast<int>(TDeviceEvent::Woken));
   EXPECT_LT(std::chrono::steady_clock::now() - start, 2000ms);
   EXPECT_FALSE(device->QueuedInput(errors, queued));
   // The port opens again once it has been closed.

@@ -291,21 +291,21 @@ namespace {
 class ScanPorts : public SerialPlatform {
  public:
   explicit ScanPorts(std::vector<std::string> only) : only_(std::move(only)) {}
-  std::unique_ptr<SerialDevice> Open(const AnsiString& name, int& error) override {
+  std::unique_ptr<SerialDevice> Open(const AnsiString& name, int& error) noexcept override {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       opened_ = name;
     }
     return real_->Open(name, error);
   }
-  std::vector<AnsiString> PortNames() override {
+  std::vector<AnsiString> PortNames() noexcept override {
     if (only_.empty()) return real_->PortNames();
     return {only_.begin(), only_.end()};
   }
-  bool IsPresentDevice(const AnsiString& name) override { return real_->IsPresentDevice(name); }
-  bool CaseSensitiveNames() const override { return real_->CaseSensitiveNames(); }
-  bool SameDevice(const AnsiString& a, const AnsiString& b) override { return real_->SameDevice(a, b); }
-  AnsiString ErrorText(int error) override { return real_->ErrorText(error); }
+  bool IsPresentDevice(const AnsiString& name) noexcept override { return real_->IsPresentDevice(name); }
+  bool CaseSensitiveNames() const noexcept override { return real_->CaseSensitiveNames(); }
+  bool SameDevice(const AnsiString& a, const AnsiString& b) noexcept override { return real_->SameDevice(a, b); }
+  AnsiString ErrorText(int error) noexcept override { return real_->ErrorText(error); }
   AnsiString Opened() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return opened_;
@@ -734,8 +734,7 @@ int RunPin(const CommonOptions& common, const PinOptions& options, std::ostream&
   TVeskGSM gsm;
   Configure(gsm, common);
   if (!OpenModem(gsm, common, true, err)) return kExitFailed;
-  const bool unlocked =
-      puk ? gsm.EnterPUK(options.puk, options.newPin) : gsm.EnterPIN(options.pin, options.lastTry);
+  const bool unlocked = puk ? gsm.EnterPUK(options.puk, options.newPin) : gsm.EnterPIN(options.pin, options.lastTry);
   const TModemError e = gsm.GetLastModemError();
   const TSIMState sim = gsm.GetSIMState();
   const int retries = gsm.GetPINRetries();

@@ -81,8 +81,8 @@ struct DetectOptions {
 };
 
 struct UssdOptions {
-  int timeout = 30;                 // seconds for each answer
-  std::string code;                 // empty: only replies (or --cancel)
+  int timeout = 30;                  // seconds for each answer
+  std::string code;                  // empty: only replies (or --cancel)
   std::vector<std::string> replies;  // answered in order while the network asks
   bool cancel = false;
 };

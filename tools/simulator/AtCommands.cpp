@@ -123,8 +123,7 @@ AtEngine::Result AtEngine::Cpin(Form form, const Args& args, Response& response)
       pukAttempts_ = kPukAttempts;
       return Result::Ok();
     case PinState::Blocked:
-    case PinState::NoSim:
-      return SimCheck(false);
+    case PinState::NoSim: return SimCheck(false);
   }
   return Result::Error();
 }
@@ -139,7 +138,8 @@ AtEngine::Result AtEngine::Cpinr(Form form, const Args& args, Response& response
   if (form == Form::Set && (!args.String(0, select) || args.Count() > 1)) return Result::Error();
   select = Upper(select);
   const auto selected = [&](const std::string& code) {
-    if (!select.empty() && select.back() == '*') return code.compare(0, select.size() - 1, select, 0, select.size() - 1) == 0;
+    if (!select.empty() && select.back() == '*')
+      return code.compare(0, select.size() - 1, select, 0, select.size() - 1) == 0;
     return code == select;
   };
   const struct {
@@ -150,7 +150,8 @@ AtEngine::Result AtEngine::Cpinr(Form form, const Args& args, Response& response
   // One line after the other, as modems list them.
   std::vector<Line> lines;
   for (const auto& c : kCodes)
-    if (selected(c.code)) lines.push_back({std::string("+CPINR: ") + c.code + "," + Number(c.left) + "," + Number(c.full)});
+    if (selected(c.code))
+      lines.push_back({std::string("+CPINR: ") + c.code + "," + Number(c.left) + "," + Number(c.full)});
   if (!lines.empty()) response.blocks.push_back(std::move(lines));
   return Result::Ok();
 }
@@ -712,7 +713,8 @@ void AtEngine::UssdRequest(const std::string& text, Response&) {
   }
   if (menu == 2) {
     if (text == "1" || text == "2") {
-      UssdAnswerLater(UssdPlain(0, std::string(text == "1" ? "Daily 1 GB" : "Weekly 5 GB") + " bundle activated"), delay);
+      UssdAnswerLater(UssdPlain(0, std::string(text == "1" ? "Daily 1 GB" : "Weekly 5 GB") + " bundle activated"),
+                      delay);
     } else {
       UssdAnswerLater(UssdPlain(0, "Invalid choice"), delay);
     }

@@ -112,7 +112,7 @@ struct ModemConfig {
   int messageFormat = 0;          // AT+CMGF: 0 PDU, 1 text
 
   // The SIM. An empty PIN means the SIM is ready at power-on.
-  bool simInserted = true;         // false: AT+CPIN? answers +CME ERROR: 10
+  bool simInserted = true;  // false: AT+CPIN? answers +CME ERROR: 10
   std::string pin;
   std::string puk = "12345678";
   std::string imsi = "001010123456789";
@@ -132,9 +132,9 @@ struct ModemConfig {
   // 1 home, 2 searching, 3 denied, 5 roaming. Changed while running with
   // ModemSimulator::SetRegistration (console: register ...).
   int registration = 1;
-  std::string operatorName = "VESK";     // AT+COPS? <format> 0 and 1
-  std::string operatorNumeric = "00101"; // <format> 2
-  int accessTechnology = 7;              // <AcT> of AT+COPS? (7 E-UTRAN); -1 leaves it out
+  std::string operatorName = "VESK";      // AT+COPS? <format> 0 and 1
+  std::string operatorNumeric = "00101";  // <format> 2
+  int accessTechnology = 7;               // <AcT> of AT+COPS? (7 E-UTRAN); -1 leaves it out
   // How long the network takes to answer a USSD request (real time), and
   // to give up on *103# (the scripted network time-out).
   Milliseconds ussdDelay{300};
@@ -286,13 +286,13 @@ struct ModemState {
   std::string readStorage, writeStorage, receiveStorage;
   std::string serviceCentre;
   PinState pin = PinState::Ready;
-  int pinAttempts = 3;           // tries left
+  int pinAttempts = 3;  // tries left
   int pukAttempts = 10;
-  int registration = 1;          // <stat>, as the network gives it
-  int cregMode = 0;              // <n> of AT+CREG, AT+CGREG, AT+CEREG
+  int registration = 1;  // <stat>, as the network gives it
+  int cregMode = 0;      // <n> of AT+CREG, AT+CGREG, AT+CEREG
   int cgregMode = 0;
   int ceregMode = 0;
-  int ussdMenu = 0;              // 0 no USSD session, 1 the menu of *101#, 2 its bundles
+  int ussdMenu = 0;  // 0 no USSD session, 1 the menu of *101#, 2 its bundles
   CallState call = CallState::Idle;
   std::string lastDialled;
 };

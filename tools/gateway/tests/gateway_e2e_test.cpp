@@ -357,17 +357,17 @@ TEST_F(GatewayPool, AModemThatCannotBeOpenedIsReportedAndTriedAgain) {
 class ListedPorts : public SerialPlatform {
  public:
   explicit ListedPorts(std::vector<AnsiString> names) : names_(std::move(names)) {}
-  std::unique_ptr<SerialDevice> Open(const AnsiString& name, int& error) override {
+  std::unique_ptr<SerialDevice> Open(const AnsiString& name, int& error) noexcept override {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       opened.push_back(name);
     }
     return real_->Open(name, error);
   }
-  std::vector<AnsiString> PortNames() override { return names_; }
-  bool IsPresentDevice(const AnsiString& name) override { return real_->IsPresentDevice(name); }
-  bool CaseSensitiveNames() const override { return true; }
-  AnsiString ErrorText(int error) override { return real_->ErrorText(error); }
+  std::vector<AnsiString> PortNames() noexcept override { return names_; }
+  bool IsPresentDevice(const AnsiString& name) noexcept override { return real_->IsPresentDevice(name); }
+  bool CaseSensitiveNames() const noexcept override { return true; }
+  AnsiString ErrorText(int error) noexcept override { return real_->ErrorText(error); }
   std::vector<AnsiString> Opened() {
     std::lock_guard<std::mutex> lock(mutex_);
     return opened;
