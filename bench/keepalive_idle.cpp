@@ -7,18 +7,16 @@
 // Target: the keep-alive under 0.02% of a core per component.
 //
 //   bench_keepalive_idle [--components 4] [--window 180]
-#include <dirent.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <memory>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "bench/ThreadCpu.h"
 #include "component/VeskGSM.h"
 #include "tools/simulator/ModemSimulator.h"
 
@@ -26,34 +24,14 @@ namespace {
 
 using Steady = std::chrono::steady_clock;
 
-std::set<std::string> Tasks() {
-  std::set<std::string> ids;
-  DIR* dir = ::opendir("/proc/self/task");
-  if (!dir) return ids;
-  while (dirent* e = ::readdir(dir))
-    if (e->d_name[0] != '.') ids.insert(e->d_name);
-  ::closedir(dir);
-  return ids;
-}
-
-// Processor time of the threads `ids`, in seconds (the first schedstat field:
-// time spent on the processor, in nanoseconds).
-double CpuSeconds(const std::set<std::string>& ids) {
-  double total = 0;
-  for (const std::string& id : ids) {
-    std::ifstream stat("/proc/self/task/" + id + "/schedstat");
-    unsigned long long ns = 0;
-    if (stat >> ns) total += static_cast<double>(ns) / 1e9;
-  }
-  return total;
-}
-
-std::set<std::string> Minus(const std::set<std::string>& a, const std::set<std::string>& b) {
-  std::set<std::string> out;
-  for (const std::string& x : a)
+std::set<int> Minus(const std::set<int>& a, const std::set<int>& b) {
+  std::set<int> out;
+  for (int x : a)
     if (!b.count(x)) out.insert(x);
   return out;
 }
+
+std::set<int> Threads() { return bench::ThreadIds(bench::ReadThreadTimes()); }
 
 }  // namespace
 
@@ -67,7 +45,7 @@ int main(int argc, char** argv) {
   }
   std::vector<std::unique_ptr<vesk::sim::ModemSimulator>> modems;
   for (int i = 0; i < components; ++i) modems.push_back(std::make_unique<vesk::sim::ModemSimulator>());
-  const std::set<std::string> before = Tasks();
+  const std::set<int> before = Threads();
 
   std::vector<std::unique_ptr<vesk::TVeskGSM>> gsms;
   for (int i = 0; i < components; ++i) {
@@ -82,20 +60,21 @@ int main(int argc, char** argv) {
     gsms.push_back(std::move(gsm));
   }
   std::this_thread::sleep_for(std::chrono::seconds(8));  // the set-ups end
-  const std::set<std::string> readers = Minus(Tasks(), before);
+  const std::set<int> readers = Minus(Threads(), before);
   for (auto& gsm : gsms) gsm->SetKeepAliveInterval(60);
   std::this_thread::sleep_for(std::chrono::seconds(2));  // the IMEI read
-  std::set<std::string> supervisors = Minus(Minus(Tasks(), before), readers);
+  const std::set<int> supervisors = Minus(Minus(Threads(), before), readers);
 
   std::vector<std::size_t> commandsBefore;
   for (auto& m : modems) commandsBefore.push_back(m->Commands().size());
-  const double supervisors0 = CpuSeconds(supervisors), readers0 = CpuSeconds(readers), all0 = CpuSeconds(Tasks());
+  const bench::ThreadTimes start = bench::ReadThreadTimes();
   const auto t0 = Steady::now();
   std::this_thread::sleep_for(std::chrono::duration<double>(window));
   const double wall = std::chrono::duration<double>(Steady::now() - t0).count();
-  const double supervisorCpu = CpuSeconds(supervisors) - supervisors0;
-  const double readerCpu = CpuSeconds(readers) - readers0;
-  const double allCpu = CpuSeconds(Tasks()) - all0;
+  const bench::ThreadTimes end = bench::ReadThreadTimes();
+  const double supervisorCpu = bench::CpuSecondsBetween(start, end, &supervisors);
+  const double readerCpu = bench::CpuSecondsBetween(start, end, &readers);
+  const double allCpu = bench::CpuSecondsBetween(start, end);
   std::size_t keepAlives = 0;
   for (std::size_t i = 0; i < modems.size(); ++i) {
     const std::vector<std::string> commands = modems[i]->Commands();
@@ -104,11 +83,13 @@ int main(int argc, char** argv) {
   for (auto& gsm : gsms) gsm->Close();
 
   const double perComponent = 100.0 * supervisorCpu / wall / components;
-  std::printf("components %d, window %.0f s, keep-alives answered %zu (%zu supervisor threads, %zu reader threads)\n",
+  std::printf("components %d, window %.0f s, keep-alives answered %zu (%zu supervisor threads, %zu reader and "
+              "line-watch threads)\n",
               components, wall, keepAlives, supervisors.size(), readers.size());
   std::printf("supervisor (keep-alive) %.6f s, %.5f%% of a core per component (target under 0.02%%)\n", supervisorCpu,
               perComponent);
-  std::printf("reader %.6f s, %.5f%% of a core per component\n", readerCpu, 100.0 * readerCpu / wall / components);
+  std::printf("readers and line watch %.6f s, %.5f%% of a core per component\n", readerCpu,
+              100.0 * readerCpu / wall / components);
   std::printf("whole process %.6f s, %.5f%% of a core per component (simulators included)\n", allCpu,
               100.0 * allCpu / wall / components);
   return perComponent < 0.02 ? 0 : 2;
