@@ -238,13 +238,23 @@ class TVeskGSM::TSupervisor : public std::enable_shared_from_this<TSupervisor> {
   AnsiString Find(TVeskGSM& g, const AnsiString& imei, unsigned epoch, const AnsiString& first = AnsiString()) {
     std::vector<AnsiString> candidates;
     if (!first.empty()) candidates.push_back(first);
+    std::shared_ptr<SerialPlatform> platform = g.GetSerialPlatform();
     std::vector<AnsiString> named = SplitNames(g.GetReattachPorts());
     if (named.empty()) {
+      // The listed ports, when the component's own port was one of them (a
+      // USB modem that comes back as another ttyUSB). A port that is not
+      // listed (a pseudo-terminal, a custom device name) has its
+      // candidates named by the application: no other port is tried.
       TStringList listed;
       g.GetExistingCommPortNames(listed);
       for (int i = 0; i < listed.Count(); ++i) named.push_back(WideToAnsi(listed[i]));
+      bool ownListed;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ownListed = listedAtRecord_;
+      }
+      if (!ownListed) named.assign(1, g.GetFPort());
     }
-    std::shared_ptr<SerialPlatform> platform = g.GetSerialPlatform();
     for (const AnsiString& name : named) {
       bool again = false;
       for (const AnsiString& c : candidates) {
@@ -427,8 +437,22 @@ class TVeskGSM::TSupervisor : public std::enable_shared_from_this<TSupervisor> {
         break;
       }
     }
+    // Whether the port is one the system lists (step 4 then looks among
+    // those), as it was when the IMEI was read.
+    bool listed = false;
+    try {
+      TStringList names;
+      owner->GetExistingCommPortNames(names);
+      std::shared_ptr<SerialPlatform> platform = owner->GetSerialPlatform();
+      const AnsiString own = owner->GetFPort();
+      for (int i = 0; i < names.Count() && !listed; ++i) listed = platform->SameDevice(own, WideToAnsi(names[i]));
+    } catch (...) {
+    }
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!imei.empty() && epoch_ == epoch) imei_ = imei;
+    if (!imei.empty() && epoch_ == epoch) {
+      imei_ = imei;
+      listedAtRecord_ = listed;
+    }
     return true;
   }
 
@@ -665,6 +689,7 @@ class TVeskGSM::TSupervisor : public std::enable_shared_from_this<TSupervisor> {
   unsigned wakes_ = 0;
   AnsiString trigger_;
   AnsiString imei_;
+  bool listedAtRecord_ = false;
   std::atomic<Steady::rep> lastActivity_{Steady::now().time_since_epoch().count()};
 };
 

@@ -1050,8 +1050,10 @@ class TVeskGSM : public TComponent {
   //      (default 60) for the port to go and come back;
   //   4. the modem of the IMEI recorded when the application opened the
   //      port, looked for on the candidate ports (ReattachPorts when set,
-  //      else the listed ports; a port another open component uses is left
-  //      alone) at the component's line settings; the port whose modem
+  //      else the listed ports when the component's own port was listed
+  //      when the IMEI was read,
+  //      else its own port alone; a port another open component uses is
+  //      left alone) at the component's line settings; the port whose modem
   //      answers with that IMEI becomes the component's Port and is opened
   //      (hsFound). A different IMEI is never opened.
   // After a step that cures, hsAlive, and the next failure starts again at
