@@ -8,6 +8,9 @@
 #                commit) against .clang-format; make format rewrites them
 # make crash-test -- the gateway killed 20 times at random moments while 4
 #                simulated modems receive 200 messages and send 200 (CI)
+# make multihost-test -- three gateways with 2 simulated modems each on one
+#                PostgreSQL database send 600 messages, one killed with
+#                SIGKILL holding a claim (CI)
 # make tsan   -- the test suite under ThreadSanitizer
 # make asan   -- the test suite under AddressSanitizer and UBSan
 # make bench  -- the benchmarks (with the peer library's comparison when
@@ -35,14 +38,20 @@ CMAKE_ARGS ?=
 PREFIX     ?= /usr/local
 
 # What the demo and the tool need: CLI11 and nlohmann-json are for the
-# `veskgsm` tool only, SQLite and toml++ for its gateway (`veskgsm serve`);
-# the library needs none of them.
-DEMO_APT_PACKAGES := cmake g++ make libcli11-dev nlohmann-json3-dev libsqlite3-dev libtomlplusplus-dev
+# `veskgsm` tool only; SQLite, toml++, cpp-httplib (its HTTP API and
+# webhooks, found through pkg-config), OpenSSL and libpq for its gateway
+# (`veskgsm serve`); the library needs none of them.
+DEMO_APT_PACKAGES := cmake g++ make libcli11-dev nlohmann-json3-dev libsqlite3-dev libtomlplusplus-dev \
+                     pkg-config libcpp-httplib-dev libssl-dev libpq-dev
 # What the tests need besides: GoogleTest, Google Benchmark (the benchmarks
-# build with the tests), pkg-config for the installed package's test, and
+# build with the tests), pkg-config for the installed package's test,
 # gammu, a common AT client the tests run against the simulator (it brings
-# systemd and udev onto a fresh machine, so the demo does without it).
-TEST_APT_PACKAGES := googletest libgtest-dev libgmock-dev libbenchmark-dev pkg-config gammu
+# systemd and udev onto a fresh machine, so the demo does without it), a
+# PostgreSQL server the gateway's tests start on a folder of their own,
+# Chromium, which loads the gateway's status page headless, and Python,
+# which checks a webhook's signature as the README shows a receiver doing.
+TEST_APT_PACKAGES := googletest libgtest-dev libgmock-dev libbenchmark-dev pkg-config gammu postgresql chromium \
+                     python3
 APT_PACKAGES := $(DEMO_APT_PACKAGES) $(TEST_APT_PACKAGES)
 FORMAT_PACKAGES := clang-format git
 # The "-posix" mingw compilers: the default ones lack std::thread.
@@ -55,7 +64,8 @@ FUZZ_PACKAGES := clang libclang-rt-dev
 BENCH_PACKAGES := libgammu-dev
 
 .PHONY: all deps demo-deps deps-windows fuzz-deps bench-deps format-deps configure configure-demo build test \
-        check-fast check-layers format-check format crash-test tsan asan bench fuzz demo install windows test-windows clean
+        check-fast check-layers format-check format crash-test multihost-test tsan asan bench fuzz demo install \
+        windows test-windows clean
 
 all: build
 
@@ -84,8 +94,9 @@ format-deps:
 deps-windows:
 	$(call apt_install,$(WINDOWS_APT_PACKAGES),--no-install-recommends)
 
+# The gateway's packages too: fuzz_http_api is built on it.
 fuzz-deps:
-	@$(MAKE) --no-print-directory deps APT_PACKAGES="cmake make $(FUZZ_PACKAGES)"
+	@$(MAKE) --no-print-directory deps APT_PACKAGES="$(DEMO_APT_PACKAGES) $(FUZZ_PACKAGES)"
 
 bench-deps:
 	@$(MAKE) --no-print-directory deps APT_PACKAGES="$(APT_PACKAGES) $(BENCH_PACKAGES)"
@@ -137,6 +148,12 @@ crash-test: build
 	  --kills 20 --modems 4 --incoming 200 --outgoing 200; status=$$?; \
 	echo "crash-test took $$(( $$(date +%s) - start )) s"; exit $$status
 
+# make test runs a short round of it (120 messages); this is the full one.
+multihost-test: build
+	@start=$$(date +%s); \
+	$(BUILD)/tools/gateway/gateway_multihost_harness --binary $(BUILD)/tools/cli/veskgsm --messages 600 --incoming 60; \
+	status=$$?; echo "multihost-test took $$(( $$(date +%s) - start )) s"; exit $$status
+
 tsan: deps
 	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DVESK_TSAN=ON -DVESK_WERROR=ON -DVESK_BUILD_BENCH=OFF $(CMAKE_ARGS)
 	cmake --build $(TSAN_BUILD) -j $(JOBS)
@@ -154,7 +171,7 @@ bench: bench-deps build
 # Each target runs on a copy of its seed corpus (fuzz/corpus_<name>), so the
 # seeds in the tree stay as they are; findings go to $(FUZZ_BUILD)/findings.
 FUZZERS := fuzz_deliver fuzz_udh fuzz_text_sms fuzz_extract_strings fuzz_dispatcher fuzz_simulator_at \
-           fuzz_framing fuzz_read_answers fuzz_status_report
+           fuzz_framing fuzz_read_answers fuzz_status_report fuzz_http_api
 fuzz: fuzz-deps
 	CXX=clang++ CC=clang cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVESK_BUILD_FUZZ=ON \
 	  -DVESK_BUILD_TESTS=OFF -DVESK_BUILD_BENCH=OFF $(CMAKE_ARGS)

@@ -530,16 +530,20 @@ TConnection::TPollOutcome TConnection::Poll(TConnectionHost& host, SerialDevice&
 }
 
 void TConnection::Dispatch(unsigned generation, bool synchronized) {
-  auto run = [this](TVisitKind kind) {
+  {
+    Visit host(*this);
+    // A dialogue under way dispatches what it read itself, as it ends.
+    if (!host || DialogueUnderWay() || !host->InputToDispatch()) return;
+  }
+  RunForReader(generation, synchronized, &TConnectionHost::Dispatch);
+}
+
+void TConnection::RunForReader(unsigned generation, bool synchronized, void (TConnectionHost::*work)()) {
+  auto run = [this, work](TVisitKind kind) {
     Visit host(*this, kind);
-    if (host) host->Dispatch();
+    if (host) (host.operator->()->*work)();
   };
   try {
-    {
-      Visit host(*this);
-      // A dialogue under way dispatches what it read itself, as it ends.
-      if (!host || DialogueUnderWay() || !host->InputToDispatch()) return;
-    }
     if (!synchronized)
       run(TVisitKind::Inside);
     else
@@ -580,20 +584,7 @@ void TConnection::IdleWork(unsigned generation) {
   }
   // The work runs commands and may raise events: on the main thread when
   // the application wants its events there.
-  auto run = [this](TVisitKind kind) {
-    Visit host(*this, kind);
-    if (host) host->DoIdleWork();
-  };
-  try {
-    if (!synchronized)
-      run(TVisitKind::Inside);
-    else
-      TThread::Synchronize([&run] { run(TVisitKind::ForReader); },
-                           [this, generation] { return !Active(generation) || OwnerGone(); });
-  } catch (...) {
-    // (2) As in Dispatch: a handler that fails ends the connection.
-    EndActive(generation);
-  }
+  RunForReader(generation, synchronized, &TConnectionHost::DoIdleWork);
 }
 
 void TConnection::EndReader(unsigned generation) {

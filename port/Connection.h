@@ -275,6 +275,9 @@ class TConnection : public std::enable_shared_from_this<TConnection> {
   // The host's work between reads while the port is idle (the stored
   // message check), on the thread events go to.
   void IdleWork(unsigned generation);
+  // Runs the host's `work` for the reader, on the main thread when
+  // `synchronized`; an exception from it ends the connection.
+  void RunForReader(unsigned generation, bool synchronized, void (TConnectionHost::*work)());
   int OwnVisits() const;
   // Waits (lock held) until `done` or the deadline; on the main thread it
   // runs synchronized calls meanwhile.

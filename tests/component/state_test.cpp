@@ -289,8 +289,11 @@ TEST_F(ModemState, WaitForNetworkWakesOnTheUnsolicitedResult) {
   for (const char* read : {"AT+CREG?", "AT+CGREG?", "AT+CEREG?"})
     modem->On(read, std::string("\r\n+") + (read + 3) + ": 2,2\r\n\r\nOK\r\n");
   OpenAndSetUp();
+  // Counted before the thread starts: under load the reads may all be
+  // sent before it runs.
+  const std::size_t before = modem->Lines().size();
   std::thread network([&] {
-    modem->WaitForLines(modem->Lines().size() + 3, 5000);
+    modem->WaitForLines(before + 3, 5000);
     std::this_thread::sleep_for(Real(3000));
     modem->Push("\r\n+CREG: 1,\"1A2B\",\"00C3F2A1\"\r\n");
   });
@@ -416,8 +419,9 @@ TEST_F(ModemState, UssdRefusalsTimeOutsAndCancels) {
   EXPECT_GE(Steady::now() - start, Real(2900));
   EXPECT_EQ(gsm->GetLastModemError().Kind, mekNone);
   // Cancelled from another thread while it waits.
+  const std::size_t asked = modem->Lines().size();
   std::thread canceller([&] {
-    modem->WaitForLines(modem->Lines().size() + 1, 5000);
+    modem->WaitForLines(asked + 1, 5000);
     gsm->CancelUSSD();
   });
   EXPECT_EQ(gsm->SendUSSD("*300#", 600).Status, usCancelled);

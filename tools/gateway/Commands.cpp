@@ -29,10 +29,8 @@ bool Load(const std::string& path, GatewaySettings& settings, std::ostream& err)
 
 std::unique_ptr<Store> Open(const GatewaySettings& settings, bool create) {
   StoreOptions o;
-  o.path = settings.store.path;
   o.create = create;
-  o.synchronous = settings.store.synchronous;
-  return OpenSqliteStore(o);
+  return OpenStore(settings.store, o);
 }
 
 }  // namespace

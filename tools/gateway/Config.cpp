@@ -174,10 +174,13 @@ void ReadStore(Section& section, StoreSettings& store, const std::string& folder
     if (p.is_relative()) p = std::filesystem::path(folder) / p;
     store.path = p.lexically_normal().string();
   } else if (url.rfind("postgresql://", 0) == 0 || url.rfind("postgres://", 0) == 0) {
-    section.Fail(urlNode, "url", "PostgreSQL stores are not supported by this build yet; use sqlite://FILE");
+    store.postgres = true;
   } else {
-    section.Fail(urlNode, "url", "must start with sqlite:// (sqlite://FILE, relative to the configuration's folder)");
+    section.Fail(urlNode, "url",
+                 "must start with sqlite:// (sqlite://FILE, relative to the configuration's folder) or "
+                 "postgresql:// (postgresql://USER@HOST:PORT/DATABASE)");
   }
+  section.Seconds("lease", store.leaseSeconds, 1, 86400, true);
   if (section.String("synchronous", store.synchronous) && store.synchronous != "normal" && store.synchronous != "full")
     section.Fail(section.Take("synchronous"), "synchronous", "must be \"normal\" or \"full\"");
   section.RefuseUnknown();
@@ -209,7 +212,88 @@ ModemSettings ReadModem(Section& section) {
   return m;
 }
 
+// "HOST:PORT", "[V6]:PORT" or ":PORT" (every address).
+bool SplitListen(const std::string& listen, std::string& host, int& port) {
+  const std::size_t colon = listen.rfind(':');
+  if (colon == std::string::npos || colon + 1 >= listen.size()) return false;
+  host = listen.substr(0, colon);
+  if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+  if (host.empty()) host = "0.0.0.0";
+  const std::string digits = listen.substr(colon + 1);
+  if (digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos) return false;
+  port = std::stoi(digits);
+  if (port > 65535) return false;
+  for (char c : host)
+    if (static_cast<unsigned char>(c) <= ' ' || c == '/' || c == '[' || c == ']') return false;
+  return true;
+}
+
+void ReadHttp(Section& section, HttpSettings& http) {
+  http.enabled = true;
+  http.line = section.Line();
+  section.String("listen", http.listen);
+  if (!SplitListen(http.listen, http.host, http.port))
+    section.Fail(section.Take("listen"), "listen", "must be HOST:PORT (127.0.0.1:8080, [::1]:8080, 0.0.0.0:8080)");
+  if (section.String("token", http.token)) {
+    if (http.token.size() < 16)
+      section.Fail(section.Take("token"), "token",
+                   "must be at least 16 characters (a random one: openssl rand -hex 24)");
+    for (char c : http.token)
+      if (static_cast<unsigned char>(c) <= ' ' || static_cast<unsigned char>(c) >= 0x7F)
+        section.Fail(section.Take("token"), "token", "must be printable ASCII without spaces");
+  }
+  if (http.token.empty() && !IsLoopbackHost(http.host))
+    section.Fail(section.Take("listen"), "listen",
+                 "\"" + http.listen +
+                     "\" is reachable from other hosts: set [http] token, or listen on a loopback address (127.0.0.1)");
+  section.RefuseUnknown();
+}
+
+WebhookSettings ReadWebhook(Section& section) {
+  WebhookSettings w;
+  w.line = section.Line();
+  if (!section.String("url", w.url)) section.Fail(nullptr, "url", "is required: where the events are sent");
+  if (w.url.rfind("http://", 0) != 0 && w.url.rfind("https://", 0) != 0)
+    section.Fail(section.Take("url"), "url", "must start with http:// or https://");
+  const std::size_t hostStart = w.url.find("://") + 3;
+  if (hostStart >= w.url.size() || w.url[hostStart] == '/' || w.url[hostStart] == ':')
+    section.Fail(section.Take("url"), "url", "names no host");
+  for (char c : w.url)
+    if (static_cast<unsigned char>(c) <= ' ' || static_cast<unsigned char>(c) >= 0x7F)
+      section.Fail(section.Take("url"), "url", "must not hold spaces or control characters");
+  if (!section.String("secret", w.secret) || w.secret.empty())
+    section.Fail(section.Take("secret"), "secret", "is required: the key the events are signed with");
+  static const std::set<std::string> kTypes = {"received", "sent", "delivered", "failed", "uncertain", "modem"};
+  if (const toml::node* node = section.Take("events")) {
+    if (!node->is_array()) section.Fail(node, "events", "must be an array of event types");
+    for (const toml::node& item : *node->as_array()) {
+      if (!item.is_string() || kTypes.count(item.as_string()->get()) == 0)
+        section.Fail(&item, "events", "must name received, sent, delivered, failed, uncertain or modem");
+      w.events.insert(item.as_string()->get());
+    }
+    if (w.events.empty()) section.Fail(node, "events", "names no event type");
+  } else {
+    w.events = kTypes;
+  }
+  section.Seconds("timeout", w.timeoutSeconds, 0, 300, false);
+  section.RefuseUnknown();
+  return w;
+}
+
 }  // namespace
+
+bool IsLoopbackHost(const std::string& host) {
+  if (host == "localhost" || host == "::1" || host == "0:0:0:0:0:0:0:1") return true;
+  if (host.rfind("127.", 0) != 0) return false;
+  int dots = 0;
+  for (char c : host) {
+    if (c == '.')
+      ++dots;
+    else if (c < '0' || c > '9')
+      return false;
+  }
+  return dots == 3;
+}
 
 ConfigError::ConfigError(std::string file, int line, std::string key, const std::string& message)
     : std::runtime_error(Describe(file, line, key, message)),
@@ -282,6 +366,24 @@ GatewaySettings ParseConfig(const std::string& text, const std::string& path) {
     Section s(path, *t, "inbox");
     s.Seconds("incomplete_after", settings.inbox.incompleteAfterSeconds, 0, 365 * 86400.0, false);
     s.RefuseUnknown();
+  }
+  if (const toml::table* t = top.Table("http")) {
+    Section s(path, *t, "http");
+    ReadHttp(s, settings.http);
+  }
+  if (const toml::node* hooks = top.Take("webhook")) {
+    if (!hooks->is_array_of_tables()) top.Fail(hooks, "webhook", "must be tables: [[webhook]]");
+    std::map<std::string, int> urls;
+    int number = 0;
+    for (const toml::node& item : *hooks->as_array()) {
+      ++number;
+      Section s(path, *item.as_table(), "webhook[" + std::to_string(number) + "]");
+      WebhookSettings w = ReadWebhook(s);
+      if (!urls.emplace(w.url, w.line).second)
+        s.Fail(s.Take("url"), "url",
+               "\"" + w.url + "\" is already the url of the webhook at line " + std::to_string(urls[w.url]));
+      settings.webhooks.push_back(std::move(w));
+    }
   }
   top.RefuseUnknown();
   return settings;

@@ -4,6 +4,7 @@
 // commands exit 2 on it before they touch a store or a port.
 #pragma once
 
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -49,6 +50,12 @@ struct StoreSettings {
   std::string url = "sqlite://veskgsm.db";
   // For sqlite://: the file, resolved against the configuration's folder.
   std::string path;
+  // postgresql:// (or postgres://): a PostgreSQL database, `url` as libpq
+  // takes it.
+  bool postgres = false;
+  // How long a claim holds without being renewed: another gateway sharing
+  // the store takes a dead one's claims after this.
+  double leaseSeconds = 60;
   // "normal": every commit survives a crash of the process; "full": also a
   // loss of power (a disk flush per commit).
   std::string synchronous = "normal";
@@ -70,6 +77,24 @@ struct InboxSettings {
   double incompleteAfterSeconds = 86400;
 };
 
+// The HTTP API, on when the file has an [http] table.
+struct HttpSettings {
+  bool enabled = false;
+  std::string listen = "127.0.0.1:8080";
+  std::string host = "127.0.0.1";  // from `listen`
+  int port = 8080;
+  std::string token;  // empty: no token (allowed on a loopback address only)
+  int line = 0;
+};
+
+struct WebhookSettings {
+  std::string url;     // http:// or https://
+  std::string secret;  // the HMAC-SHA256 key of the signature
+  std::set<std::string> events;
+  double timeoutSeconds = 10;
+  int line = 0;
+};
+
 struct GatewaySettings {
   std::string file;  // the configuration file as given
   std::string name;  // this gateway's name in the store (host name by default)
@@ -78,7 +103,13 @@ struct GatewaySettings {
   HookSettings hooks;
   RetrySettings retry;
   InboxSettings inbox;
+  HttpSettings http;
+  std::vector<WebhookSettings> webhooks;
 };
+
+// Whether a host (a name or an address, as `listen` gives it) is this
+// machine's loopback: "localhost", 127.0.0.0/8, "::1".
+bool IsLoopbackHost(const std::string& host);
 
 // Reads and checks the file; throws ConfigError.
 GatewaySettings LoadConfig(const std::string& path);

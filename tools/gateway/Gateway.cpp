@@ -6,6 +6,7 @@
 #include <ostream>
 
 #include "tools/gateway/Incoming.h"
+#include "tools/gateway/MeteredStore.h"
 
 namespace vesk::gateway {
 
@@ -16,20 +17,49 @@ bool ProcessAlive(int pid) { return pid > 0 && (::kill(pid, 0) == 0 || errno == 
 }  // namespace
 
 Gateway::Gateway(GatewayOptions options) : options_(std::move(options)) {
+  if (options_.lease <= 0) options_.lease = static_cast<Millis>(options_.settings.store.leaseSeconds * 1000);
   log_ = std::make_unique<Logger>(options_.logLevel, options_.logFile, options_.clock);
   StoreOptions so;
-  so.path = options_.settings.store.path;
-  so.synchronous = options_.settings.store.synchronous;
+  so.owner = options_.settings.name;
   so.check = true;
-  store_ = OpenSqliteStore(so);
+  store_ = std::make_unique<MeteredStore>(OpenStore(options_.settings.store, so), metrics_);
   store_->SetHookedEvents(HookRunner::HookedEvents(options_.settings.hooks));
+  store_->SetWebhooks(WebhookSender::Targets(options_.settings.webhooks));
   OutboxPolicy policy;
   policy.maxAttempts = options_.settings.retry.maxAttempts;
   policy.backoff = static_cast<Millis>(options_.settings.retry.backoffSeconds * 1000);
   policy.lease = options_.lease;
   outbox_ = std::make_unique<Outbox>(*store_, options_.settings.name, policy, options_.clock);
   hooks_ = std::make_unique<HookRunner>(*store_, options_.settings.hooks, *log_, options_.clock);
+  hooks_->SetMetrics(&metrics_);
+  webhooks_ = std::make_unique<WebhookSender>(*store_, options_.settings.webhooks, options_.settings.name, *log_,
+                                              options_.clock, &metrics_, options_.heartbeat);
   decoder_ = std::make_unique<IncomingDecoder>();
+  if (options_.settings.http.enabled) {
+    ApiContext api;
+    api.store = store_.get();
+    api.token = options_.settings.http.token;
+    api.gateway = options_.settings.name;
+    api.clock = options_.clock;
+    for (const ModemSettings& m : options_.settings.modems) api.modems.insert(m.name);
+    api.live = [this] { return LiveModems(); };
+    api.queued = [this] { WakeWorkers(); };
+    api.metrics = &metrics_;
+    api.heartbeat = options_.heartbeat;
+    api_ = std::make_unique<Api>(std::move(api));
+  }
+}
+
+std::vector<LiveModem> Gateway::LiveModems() {
+  std::vector<LiveModem> out;
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (auto& w : workers_) out.push_back({w->Name(), w->Connected()});
+  return out;
+}
+
+void Gateway::EventCommitted() {
+  hooks_->Wake();
+  webhooks_->Wake();
 }
 
 Gateway::~Gateway() { Stop(); }
@@ -58,7 +88,8 @@ void Gateway::Start() {
   ctx.clock = options_.clock;
   ctx.gateway = name;
   ctx.platform = options_.platform;
-  ctx.eventCommitted = [this] { hooks_->Wake(); };
+  ctx.eventCommitted = [this] { EventCommitted(); };
+  ctx.metrics = &metrics_;
   ctx.portsLock = &portsLock_;
   ctx.portsInUse = &portsInUse_;
   ctx.rescan = options_.rescan;
@@ -68,10 +99,19 @@ void Gateway::Start() {
     for (const ModemSettings& m : options_.settings.modems)
       if (!m.port.empty()) portsInUse_.insert(m.port);
   }
-  for (const ModemSettings& m : options_.settings.modems) workers_.push_back(std::make_unique<ModemWorker>(m, ctx));
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const ModemSettings& m : options_.settings.modems) workers_.push_back(std::make_unique<ModemWorker>(m, ctx));
+  }
+  if (api_) {
+    const HttpSettings& h = options_.settings.http;
+    http_ = std::make_unique<HttpServer>(*api_);
+    http_->Start(h.host, options_.httpPort >= 0 ? options_.httpPort : h.port);
+  }
+  const std::string where = options_.settings.store.postgres ? "PostgreSQL" : options_.settings.store.path;
   log_->Info("", "",
-             "gateway " + name + " started with " + std::to_string(workers_.size()) + " modem(s), store " +
-                 options_.settings.store.path);
+             "gateway " + name + " started with " + std::to_string(workers_.size()) + " modem(s), store " + where +
+                 (http_ ? ", API on " + options_.settings.http.host + ":" + std::to_string(http_->Port()) : ""));
   {
     std::lock_guard<std::mutex> lock(mutex_);
     stopping_ = false;
@@ -80,6 +120,7 @@ void Gateway::Start() {
   Housekeeping();
   for (auto& w : workers_) w->Start();
   hooks_->Start();
+  webhooks_->Start();
   housekeeping_ = std::thread([this] { HousekeepingLoop(); });
 }
 
@@ -92,17 +133,23 @@ void Gateway::Stop() {
   }
   wake_.notify_all();
   log_->Info("", "", "stopping: each modem finishes what it is doing");
+  if (http_) http_->Stop();
   for (auto& w : workers_) w->RequestStop();
   for (auto& w : workers_) w->Join();
   if (housekeeping_.joinable()) housekeeping_.join();
   hooks_->Stop();
+  webhooks_->Stop();
   try {
     const Millis now = options_.clock();
     store_->UpdateGateway({options_.settings.name, static_cast<int>(::getpid()), started_, now, now});
   } catch (const StoreError& e) {
     log_->Error("", "", std::string("cannot record the stop: ") + e.what());
   }
-  workers_.clear();
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    workers_.clear();
+  }
+  http_.reset();
   log_->Info("", "", "stopped");
 }
 
@@ -120,6 +167,7 @@ ModemWorker* Gateway::Worker(const std::string& name) {
 }
 
 void Gateway::WakeWorkers() {
+  std::lock_guard<std::mutex> lock(mutex_);
   for (auto& w : workers_) w->Wake();
 }
 
@@ -128,7 +176,24 @@ void Gateway::Housekeeping() {
   try {
     for (std::int64_t id : store_->ExpireDue(now)) {
       log_->Warn("", MessageSubject(id), "expired: not sent before its not_after time");
-      hooks_->Wake();
+      EventCommitted();
+    }
+    // This gateway's claims hold while it runs; another's that died are
+    // settled once their lease ran out.
+    if (now >= nextRenew_) {
+      store_->RenewLeases(options_.settings.name, now, options_.lease);
+      nextRenew_ = now + std::max<Millis>(options_.lease / 4, 100);
+    }
+    const Recovered reclaimed = store_->ReclaimExpired(now);
+    for (std::int64_t id : reclaimed.requeued)
+      log_->Warn("", MessageSubject(id), "back in the queue: the gateway that claimed it stopped renewing its lease");
+    for (std::int64_t id : reclaimed.uncertain)
+      log_->Error("", MessageSubject(id), "uncertain: the gateway that was sending it stopped renewing its lease");
+    if (!reclaimed.requeued.empty()) WakeWorkers();
+    if (!reclaimed.uncertain.empty()) EventCommitted();
+    if (now >= nextPrune_) {
+      store_->PruneIdempotencyKeys(now - 86400000);
+      nextPrune_ = now + 3600000;
     }
     if (now >= nextStaleCheck_) {
       const Millis olderThan = now - static_cast<Millis>(options_.settings.inbox.incompleteAfterSeconds * 1000);
@@ -138,7 +203,7 @@ void Gateway::Housekeeping() {
           });
       for (std::int64_t id : ids) {
         log_->Warn("", InboxSubject(id), "stored incomplete: the rest of its parts never came");
-        hooks_->Wake();
+        EventCommitted();
       }
       nextStaleCheck_ = now + options_.staleCheck;
     }

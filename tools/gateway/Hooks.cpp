@@ -296,6 +296,7 @@ bool HookRunner::RunOne(const HookJob& job) {
     log_.Warn(e.modem, subject, "hook for " + e.kind + " stopped with the gateway; it runs again at the next start");
     return false;
   }
+  if (metrics_) metrics_->hookFailures++;
   const int attempt = job.attempts + 1;
   if (attempt <= settings_.retries) {
     const Millis retryAt = now + static_cast<Millis>(settings_.retryDelaySeconds * 1000);

@@ -25,6 +25,7 @@
 
 #include "tools/gateway/Config.h"
 #include "tools/gateway/Log.h"
+#include "tools/gateway/Metrics.h"
 #include "tools/gateway/Store.h"
 
 namespace vesk::gateway {
@@ -62,6 +63,8 @@ class HookRunner {
 
   // Runs the due jobs now, on the calling thread (tests).
   int RunDue();
+  // Where failures are counted (/metrics); none when null.
+  void SetMetrics(Metrics* metrics) { metrics_ = metrics; }
 
  private:
   void Loop();
@@ -77,6 +80,7 @@ class HookRunner {
   bool woken_ = false;
   std::atomic<bool> stopping_{false};
   std::thread thread_;
+  Metrics* metrics_ = nullptr;
 };
 
 }  // namespace vesk::gateway

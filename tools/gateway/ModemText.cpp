@@ -2,6 +2,9 @@
 
 #include <cctype>
 
+#include "commands/Answers.h"
+#include "incoming/Framing.h"
+
 namespace vesk::gateway {
 
 namespace {
@@ -109,34 +112,21 @@ std::vector<std::string> ReadableStorages(const std::vector<std::string>& lines)
   return {};
 }
 
-std::vector<ListedMessage> ReadListing(const std::vector<std::string>& lines) {
-  std::vector<ListedMessage> out;
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    const std::string line = Trimmed(lines[i]);
-    if (!StartsWithNoCase(line, "+CMGL:")) continue;
+Listing ReadListing(const std::vector<std::string>& lines, const std::string& command) {
+  std::string text;
+  for (const std::string& line : lines) text += line + "\r\n";
+  const at::TCommandAnswer answer = at::ReadCommandAnswer(text, command);
+  Listing out;
+  out.complete = answer.Succeeded();
+  for (const at::TResult& result : answer.Results) {
+    if (result.Kind != at::TResultKind::ListEntry || result.TextMode) continue;
+    const at::TPduHeader header = at::PduHeader(result);
+    if (header.Index < 0) continue;
     ListedMessage m;
-    // <index>,<stat>: the alpha field after them may hold anything.
-    std::size_t at = 6;
-    while (at < line.size() && line[at] == ' ') ++at;
-    std::size_t digits = 0;
-    int index = 0;
-    while (at < line.size() && std::isdigit(static_cast<unsigned char>(line[at])) && digits < 6) {
-      index = index * 10 + (line[at++] - '0');
-      ++digits;
-    }
-    if (digits == 0 || at >= line.size() || line[at] != ',') continue;
-    ++at;
-    while (at < line.size() && line[at] == ' ') ++at;
-    if (at < line.size() && std::isdigit(static_cast<unsigned char>(line[at]))) m.status = line[at] - '0';
-    m.index = index;
-    if (i + 1 < lines.size()) {
-      const std::string next = Trimmed(lines[i + 1]);
-      if (IsHex(next) && next.size() % 2 == 0) {
-        m.pdu = next;
-        ++i;
-      }
-    }
-    out.push_back(std::move(m));
+    m.index = header.Index;
+    m.status = header.Status;
+    if (result.HasBody) m.pdu = Trimmed(result.Body);
+    out.entries.push_back(std::move(m));
   }
   return out;
 }
@@ -229,6 +219,49 @@ std::string AsSinglePart(const std::string& pdu, const Concatenation& part) {
     out.replace(part.numberAt, 2, "01");
   }
   return out;
+}
+
+std::string SimStateText(TSIMState state) {
+  switch (state) {
+    case ssReady: return "ready";
+    case ssPINNeeded: return "pin";
+    case ssPUKNeeded: return "puk";
+    case ssPIN2Needed: return "pin2";
+    case ssPUK2Needed: return "puk2";
+    case ssNotInserted: return "absent";
+    case ssPhoneToSIMPINNeeded:
+    case ssFailure:
+    case ssBusy: return "other";
+    case ssUnknown: break;
+  }
+  return "";
+}
+
+std::string RegistrationText(const TRegistration& registration) {
+  switch (registration.Status) {
+    case rsNotRegistered: return "unregistered";
+    case rsHome: return "home";
+    case rsSearching: return "searching";
+    case rsDenied: return "denied";
+    case rsRoaming: return "roaming";
+    case rsUnknown: break;
+  }
+  return registration.Stat < 0 ? "" : "unknown";
+}
+
+std::string OperatorText(const TOperator& op) {
+  if (op.Format < 0) return "";
+  // A name from the modem goes to JSON and a web page: control characters out.
+  std::string clean;
+  for (char c : WideToUtf8(op.Name))
+    if (static_cast<unsigned char>(c) >= ' ' && c != 0x7F) clean += c;
+  // At most 64 bytes, not cutting a character in two.
+  if (clean.size() > 64) {
+    std::size_t end = 64;
+    while (end > 0 && (static_cast<unsigned char>(clean[end]) & 0xC0) == 0x80) --end;
+    clean.resize(end);
+  }
+  return clean;
 }
 
 }  // namespace vesk::gateway

@@ -1,7 +1,8 @@
-// What the gateway reads of the modem's answers itself: the storages
-// AT+CPMS=? offers, a PDU-mode listing (AT+CMGL), and the header of a
-// stored SMS-DELIVER far enough to know whether it is a part of a long
-// message, and which.
+// What the gateway reads of the modem's answers: the storages AT+CPMS=?
+// offers, a PDU-mode listing (AT+CMGL, framed by the component's answer
+// reader), the header of a stored SMS-DELIVER far enough to know whether
+// it is a part of a long message, and which; and the names the API gives
+// the modem's state as the component reads it.
 //
 // The component decodes the messages (TVeskGSM::PDUSMSToString) but keeps
 // the parts of a long message in memory and reports only whole messages;
@@ -13,6 +14,8 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "commands/ModemState.h"
 
 namespace vesk::gateway {
 
@@ -28,11 +31,21 @@ struct ListedMessage {
   std::string pdu;  // hexadecimal, service centre part first
 };
 
-// The entries of an AT+CMGL (PDU mode) answer: each "+CMGL: <index>,<stat>,
-// [<alpha>],<length>" line with the PDU on the line after it. Other lines
-// (echo, OK, unsolicited results) are passed over; an entry whose PDU line
-// is missing or not hexadecimal is returned with an empty PDU.
-std::vector<ListedMessage> ReadListing(const std::vector<std::string>& lines);
+// An AT+CMGL (PDU mode) answer as the component frames a command's
+// answer: whether it ended in OK, and each "+CMGL: <index>,<stat>,
+// [<alpha>],<length>" entry with the PDU that came as its body. Echo,
+// unsolicited results and an entry whose header does not read are passed
+// over; an entry without a body has an empty PDU. The component reports
+// listed messages only decoded, and the parts of a long one only once it
+// has them all (OnReadMessage), while the gateway keeps every part in its
+// store before the modem may delete it: hence the PDUs themselves.
+struct Listing {
+  bool complete = false;  // the answer ended in OK
+  std::vector<ListedMessage> entries;
+};
+// `lines`: the answer's lines as ExecuteATCommand gives them; `command`:
+// the command written (its echo is no entry).
+Listing ReadListing(const std::vector<std::string>& lines, const std::string& command = "AT+CMGL=4");
 
 // The concatenation element of a part (TS 23.040 9.2.3.24.1 and .8).
 struct Concatenation {
@@ -62,6 +75,18 @@ constexpr const char kHeaderTruncated[] = "user data header runs past the end of
 constexpr const char kElementTruncated[] = "a header element runs past the user data header";
 constexpr const char kBadPart[] = "concatenation part number is not between 1 and the part count";
 }  // namespace header_error
+
+// The modem's state as the API and the status page name it, from the
+// component's reads (GetSIMState, GetRegistration, GetOperator):
+// "ready", "pin", "puk", "pin2", "puk2", "absent" (no SIM), "other"; ""
+// when nothing read.
+std::string SimStateText(TSIMState state);
+// "unregistered", "home", "searching", "denied", "unknown", "roaming"; ""
+// when nothing read.
+std::string RegistrationText(const TRegistration& registration);
+// The operator's name in UTF-8 without control characters, at most 64
+// bytes; "" when the modem named none.
+std::string OperatorText(const TOperator& op);
 
 // Reads the header of a PDU as the modem stores it (TS 27.005 3.1: the
 // service centre address first). Never throws; `error` names what failed.

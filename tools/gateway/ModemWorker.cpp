@@ -1,6 +1,7 @@
 #include "tools/gateway/ModemWorker.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "component/VeskGSM.h"
 #include "tools/gateway/Incoming.h"
@@ -29,6 +30,13 @@ bool StartsWithUpper(const std::string& text, const char* prefix) {
   return UpperCase(text.substr(0, std::char_traits<char>::length(prefix))) == prefix;
 }
 
+// A time of the component (days since 1899-12-30) as milliseconds since
+// 1970; 0 for none.
+Millis MillisOf(TDateTime t) {
+  if (t <= 0) return 0;
+  return static_cast<Millis>((t - 25569.0) * 86400000.0 + 0.5);
+}
+
 std::string References(const std::vector<int>& refs) {
   std::string text;
   for (int r : refs) text += (text.empty() ? "" : ",") + std::to_string(r);
@@ -47,13 +55,14 @@ class ModemWorker::Sender : public MessageSender {
   SendAttempt Send(const OutboxMessage& m, const std::function<void()>& beforeBody) override {
     TVeskGSM& gsm = *worker_.gsm_;
     SendAttempt attempt;
-    bool marked = false, awaitingBody = false, bodyWritten = false;
+    bool marked = false, awaitingBody = false, bodyWritten = false, wroteAny = false;
     std::exception_ptr storeFailure;
     const std::thread::id self = std::this_thread::get_id();
     // OnSend comes after each write. The prompt's request is the last
     // write before a body: the store is told there, before the body goes.
     gsm.OnSend = [&](TObject*, const AnsiString& written) {
       if (std::this_thread::get_id() != self || written.empty()) return;
+      wroteAny = true;
       if (StartsWithUpper(written, "AT+CMGS")) {
         if (!marked) {
           marked = true;
@@ -78,9 +87,24 @@ class ModemWorker::Sender : public MessageSender {
       ~Unhook() { gsm.OnSend = nullptr; }
     } unhook{gsm};
     try {
+      // The message's own wish or the modem's `report` key (the claim
+      // joined them); setting it on while open routes reports at once.
+      if (gsm.GetStatusReportRequest() != m.report) gsm.SetStatusReportRequest(m.report);
+      wroteAny = false;  // the indication's set-up is no part of the send
       attempt.sent =
           gsm.SendSMSAsPDU(m.to, worker_.settings_.smsc, Utf8ToWide(m.text), EncodingOf(m.encoding), m.flash);
-      if (!attempt.sent) attempt.error = gsm.GetLastSendError();
+      if (!attempt.sent) {
+        // The modem's error as the component classes it; without one, the
+        // send stopped for want of an answer, or before writing anything
+        // because the component refused the message.
+        const TModemError error = gsm.GetLastModemError();
+        if (error.IsError())
+          attempt.error = FromModemError(error);
+        else if (!wroteAny)
+          attempt.error = RefusedBeforeWriting(gsm.GetLastSendError());
+        else
+          attempt.error = WithoutAnswer(gsm.GetLastSendError());
+      }
     } catch (const EVeskGSMException& e) {
       if (storeFailure) {
         // The modem waits for a body that will not come: end it.
@@ -91,7 +115,7 @@ class ModemWorker::Sender : public MessageSender {
         std::rethrow_exception(storeFailure);
       }
       attempt.sent = false;
-      attempt.error = e.Message();
+      attempt.error = ConnectionLost(e.Message());
     }
     attempt.references = gsm.GetLastMessageReferences();
     attempt.bodyWritten = bodyWritten;
@@ -142,12 +166,47 @@ void ModemWorker::OnStatusReport(const StatusReport& report) {
   const std::optional<MessageState> state = TakeReport(*ctx_.store, r);
   if (!state) {
     ctx_.log->Warn(settings_.name, "",
-                   "a delivery report for reference " + std::to_string(r.reference) + " matches no sent part");
+                   "a delivery report for reference " + std::to_string(r.reference) + " to " + r.recipient +
+                       " (centre time " + (r.submitted ? IsoUtc(r.submitted) : std::string("none")) +
+                       ") matches no sent part");
     return;
   }
   ctx_.log->Info(settings_.name, "",
                  "delivery report, status " + std::to_string(r.status) + ": message is " + StateName(*state));
   if (ctx_.eventCommitted) ctx_.eventCommitted();
+}
+
+void ModemWorker::ReportArrived(const StatusReport& report) {
+  {
+    // A report may come while its message is being sent (the first part's
+    // before the last part is written, or before the outcome is recorded):
+    // it waits for the record, or it would find no part to pair with.
+    std::lock_guard<std::mutex> lock(reportsMutex_);
+    if (sending_) {
+      deferredReports_.push_back(report);
+      return;
+    }
+  }
+  TakeReportNow(report);
+}
+
+void ModemWorker::TakeReportNow(const StatusReport& report) {
+  try {
+    OnStatusReport(report);
+  } catch (const StoreError& e) {
+    reportNotStored_ = true;
+    ctx_.log->Error(settings_.name, "", std::string("a delivery report could not be stored: ") + e.what());
+  }
+}
+
+void ModemWorker::SendingEnded() {
+  std::vector<StatusReport> deferred;
+  {
+    std::lock_guard<std::mutex> lock(reportsMutex_);
+    sending_ = false;
+    deferred.swap(deferredReports_);
+  }
+  for (const StatusReport& r : deferred) TakeReportNow(r);
 }
 
 bool ModemWorker::WaitFor(Millis ms) {
@@ -169,15 +228,7 @@ std::vector<std::string> ModemWorker::Command(const std::string& command, int se
   return out;
 }
 
-bool ModemWorker::Ok(const std::vector<std::string>& lines) {
-  bool ok = false;
-  for (const std::string& raw : lines) {
-    const std::string line = TrimmedText(raw);
-    if (line.find("ERROR") != std::string::npos) return false;
-    if (line == "OK") ok = true;
-  }
-  return ok;
-}
+bool ModemWorker::Succeeds(const std::string& command) { return gsm_->ExecuteATCommand(command, '\r'); }
 
 void ModemWorker::WriteStatus() {
   ModemStatus s;
@@ -187,6 +238,9 @@ void ModemWorker::WriteStatus() {
   s.imei = imei_;
   s.connected = connected_;
   s.signal = signal_;
+  s.sim = sim_;
+  s.registration = connected_ ? registration_ : "";
+  s.operatorName = connected_ ? operator_ : "";
   s.lastError = lastError_;
   s.lastErrorAt = lastErrorAt_;
   s.updated = ctx_.clock();
@@ -195,6 +249,11 @@ void ModemWorker::WriteStatus() {
   } catch (const StoreError& e) {
     ctx_.log->Error(settings_.name, "", std::string("cannot write the modem's status: ") + e.what());
   }
+}
+
+void ModemWorker::ReadNetwork() {
+  registration_ = RegistrationText(gsm_->GetRegistration());
+  operator_ = OperatorText(gsm_->GetOperator());
 }
 
 void ModemWorker::NoteError(const std::string& text) {
@@ -236,10 +295,31 @@ void ModemWorker::Run() {
   };
   gsm_->OnDisconnect = lost;
   gsm_->OnFault = lost;
-  if (settings_.report)
-    ctx_.log->Warn(settings_.name, "",
-                   "report = true: delivery reports cannot be asked for yet (the modem component has no way to "
-                   "request them); messages stay 'sent'");
+  // Delivery reports: the set-up routes them when asked for (the modem's
+  // `report` key; a message's own wish turns it on at its send). Each is
+  // committed on the thread that raised it, before the component deletes
+  // a stored one, so a restart loses none; the store pairs it with its
+  // part (the component's own pairing does not outlive the process).
+  gsm_->SetStatusReportRequest(settings_.report);
+  gsm_->OnStatusReport = [this](TObject*, int reference, const AnsiString& recipient, int status, TDateTime submitted,
+                                TDateTime discharged) {
+    StatusReport r;
+    r.reference = reference;
+    r.recipient = recipient;
+    r.status = status;
+    r.submitted = MillisOf(submitted);
+    r.discharged = MillisOf(discharged);
+    r.received = ctx_.clock();
+    ReportArrived(r);
+  };
+  // The component's verdict on a whole message, when it saw the send:
+  // logged beside the store's, which decides.
+  gsm_->OnMessageStatus = [this](TObject*, const AnsiString& recipient, const std::vector<int>& references,
+                                 TMessageOutcome outcome) {
+    ctx_.log->Debug(settings_.name, "",
+                    "the modem's reports say the message to " + recipient + " (reference " + References(references) +
+                        ") is " + OutcomeName(outcome));
+  };
   WriteStatus();
 
   while (!stopping_) {
@@ -282,7 +362,24 @@ void ModemWorker::Run() {
       if (stopping_ || lost_) continue;
       const Millis before = ctx_.clock();
       if (pacer_.Ready(before)) {
-        if (std::optional<SendReport> report = ctx_.outbox->SendNext(settings_.name, settings_.report, *sender_)) {
+        const auto sendStart = std::chrono::steady_clock::now();
+        {
+          std::lock_guard<std::mutex> lock(reportsMutex_);
+          sending_ = true;
+        }
+        struct Ended {
+          ModemWorker& worker;
+          ~Ended() { worker.SendingEnded(); }
+        };
+        std::optional<SendReport> report;
+        {
+          Ended ended{*this};
+          report = ctx_.outbox->SendNext(settings_.name, settings_.report, *sender_);
+        }
+        if (report) {
+          if (ctx_.metrics)
+            ctx_.metrics->send.Observe(
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - sendStart).count());
           pacer_.Started(before);
           const std::string subject = MessageSubject(report->id);
           switch (report->state) {
@@ -310,6 +407,7 @@ void ModemWorker::Run() {
       }
       if (now >= nextStatus_) {
         signal_ = gsm_->GetSignalStrength();
+        ReadNetwork();
         WriteStatus();
         nextStatus_ = now + 30000;
       }
@@ -419,30 +517,40 @@ bool ModemWorker::SetUp(std::string& why) {
   gsm_->SendString(std::string(1, '\x1B'));
   Command("ATE0");
   Command("AT+CMEE=1");
-  const std::vector<std::string> pin = Command("AT+CPIN?");
-  for (const std::string& line : pin) {
-    const std::string upper = UpperCase(line);
-    if (upper.find("SIM PUK") != std::string::npos) {
-      why = "the SIM is blocked: it asks for its PUK";
+  // The component's own set-up: among the rest, the new-message indication
+  // (AT+CNMI) the modem offers, with status reports routed when
+  // StatusReportRequest is on.
+  gsm_->InitGSMModem();
+  const TSIMState sim = gsm_->GetSIMState();
+  sim_ = SimStateText(sim);
+  if (sim == ssPUKNeeded) {
+    why = "the SIM is blocked: it asks for its PUK";
+    return false;
+  }
+  if (sim == ssPINNeeded) {
+    if (settings_.pin.empty()) {
+      why = "the SIM asks for a PIN and none is configured";
       return false;
     }
-    if (upper.find("SIM PIN") != std::string::npos) {
-      if (settings_.pin.empty()) {
-        why = "the SIM asks for a PIN and none is configured";
-        return false;
-      }
-      if (!gsm_->EnterPIN(settings_.pin)) {
-        why = "the SIM refused the PIN";
-        return false;
-      }
+    // The component refuses a PIN that could lock the SIM (its last try).
+    if (!gsm_->EnterPIN(settings_.pin)) {
+      const TModemError error = gsm_->GetLastModemError();
+      why = "the SIM refused the PIN" + (error.Text.empty() ? std::string() : ": " + std::string(error.Text));
+      return false;
     }
+    sim_ = "ready";
   }
-  if (!Ok(Command("AT+CMGF=0"))) {
+  if (!Succeeds("AT+CMGF=0")) {
     why = "the modem refused PDU mode (AT+CMGF=0)";
     return false;
   }
-  if (!Ok(Command("AT+CNMI=2,1,0,0,0")))
+  // The component's set-up chose the indication (AT+CNMI), with status
+  // reports routed when StatusReportRequest is on.
+  if (gsm_->GetNewMessageIndicationCommand().empty())
     ctx_.log->Warn(settings_.name, "", "the modem refused new-message indications; its storages are read every minute");
+  else if (gsm_->GetStatusReportRequest())
+    ctx_.log->Info(settings_.name, "",
+                   "delivery reports asked for; indication " + gsm_->GetNewMessageIndicationCommand());
   imei_ = TrimmedText(gsm_->GetIMEI());
   if (imei_.empty()) {
     why = "the modem did not say its IMEI";
@@ -456,6 +564,7 @@ bool ModemWorker::SetUp(std::string& why) {
   if (storages_.empty()) storages_ = {"SM"};
   const int signal = gsm_->GetSignalStrength();
   signal_ = signal;
+  ReadNetwork();
   lastError_.clear();
   lastErrorAt_.reset();
   return true;
@@ -481,24 +590,34 @@ void ModemWorker::Disconnect(const std::string& why) {
 }
 
 void ModemWorker::ReadStorage(const std::string& storage) {
-  if (!Ok(Command("AT+CPMS=\"" + storage + "\""))) {
+  if (!Succeeds("AT+CPMS=\"" + storage + "\"")) {
     ctx_.log->Debug(settings_.name, "", "storage " + storage + " cannot be selected");
     return;
   }
+  // Status reports among the entries reach OnStatusReport, and are
+  // committed, as the component dispatches the answer: before it returns.
+  reportNotStored_ = false;
   const std::vector<std::string> lines = Command("AT+CMGL=4", 60);
-  if (!Ok(lines)) {
+  const Listing listing = ReadListing(lines, "AT+CMGL=4");
+  if (!listing.complete) {
     if (!lines.empty()) ctx_.log->Warn(settings_.name, "", "the listing of " + storage + " was refused");
     return;
   }
   const Assembler assemble = [this](const std::vector<IncomingPart>& parts, bool complete) {
     return decoder_->Assemble(parts, complete);
   };
-  for (const ListedMessage& listed : ReadListing(lines)) {
+  for (const ListedMessage& listed : listing.entries) {
     if (stopping_ || lost_) return;
     const std::string where = storage + " " + std::to_string(listed.index);
     const TakenMessage taken = decoder_->Take(listed, settings_.name, imei_, storage, ctx_.clock());
     switch (taken.kind) {
-      case TakenMessage::Kind::NotReceived: continue;
+      case TakenMessage::Kind::NotReceived:
+        // A status report is stored: the modem may forget it. Messages
+        // the modem keeps to send are left alone.
+        if (reportNotStored_ || ReadPduHeader(listed.pdu).type != PduType::StatusReport) continue;
+        if (!Succeeds("AT+CMGD=" + std::to_string(listed.index)))
+          ctx_.log->Warn(settings_.name, "", "could not delete the status report at " + where);
+        continue;
       case TakenMessage::Kind::Message: {
         const AddResult r = ctx_.store->AddMessage(taken.message);
         if (r.duplicate)
@@ -533,7 +652,7 @@ void ModemWorker::ReadStorage(const std::string& storage) {
     }
     if (ctx_.eventCommitted) ctx_.eventCommitted();
     // Committed: the modem may forget it now.
-    if (!Ok(Command("AT+CMGD=" + std::to_string(listed.index))))
+    if (!Succeeds("AT+CMGD=" + std::to_string(listed.index)))
       ctx_.log->Warn(settings_.name, "", "could not delete " + where + "; it will be read (and recognised) again");
   }
 }

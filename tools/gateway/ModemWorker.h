@@ -31,6 +31,7 @@
 
 #include "tools/gateway/Config.h"
 #include "tools/gateway/Log.h"
+#include "tools/gateway/Metrics.h"
 #include "tools/gateway/Outbox.h"
 #include "tools/gateway/Store.h"
 
@@ -61,6 +62,8 @@ struct WorkerContext {
   Millis rescan = 60000;
   // How long an idle worker waits before it looks at the queue again.
   Millis idlePoll = 250;
+  // Where sends are timed (/metrics); none when null.
+  Metrics* metrics = nullptr;
 };
 
 class ModemWorker {
@@ -80,8 +83,8 @@ class ModemWorker {
   // The queue changed: look at it now.
   void Wake();
 
-  // A delivery report from this modem. To be called from the component's
-  // status report event once it has one (see Reports.h).
+  // A delivery report from this modem (the component's OnStatusReport):
+  // paired with its part and committed.
   void OnStatusReport(const StatusReport& report);
 
   bool Connected() const { return connected_; }
@@ -97,12 +100,20 @@ class ModemWorker {
   void ReadStorage(const std::string& storage);
   void SendOne();
   void WriteStatus();
+  // The network registration and the operator, asked of the modem.
+  void ReadNetwork();
   void NoteError(const std::string& text);
+  // A report the component raised: taken now, or after the send under way
+  // is recorded.
+  void ReportArrived(const StatusReport& report);
+  void TakeReportNow(const StatusReport& report);
+  void SendingEnded();
   bool WaitFor(Millis ms);
   bool LostOrStopping() const;
   // An AT command's answer lines; empty after a time-out.
   std::vector<std::string> Command(const std::string& command, int seconds = 15);
-  static bool Ok(const std::vector<std::string>& lines);
+  // Whether the modem answered the command with OK (the component's rule).
+  bool Succeeds(const std::string& command);
 
   ModemSettings settings_;
   WorkerContext ctx_;
@@ -120,12 +131,19 @@ class ModemWorker {
   std::atomic<bool> stopping_{false};
   std::atomic<bool> lost_{false};
   std::atomic<bool> connected_{false};
+  // A status report the component raised could not be committed: stored
+  // reports stay on the modem, to be read again.
+  std::atomic<bool> reportNotStored_{false};
+  std::mutex reportsMutex_;
+  bool sending_ = false;
+  std::vector<StatusReport> deferredReports_;
 
   // Worker thread only.
   std::string port_;  // the port in use (found by IMEI or configured)
   std::string imei_;
   std::vector<std::string> storages_;
   std::optional<int> signal_;
+  std::string sim_, registration_, operator_;
   std::string lastError_;
   std::optional<Millis> lastErrorAt_;
   Millis nextOpen_ = 0;

@@ -40,8 +40,8 @@ std::optional<SendReport> Outbox::SendNext(const std::string& modem, bool report
     out.state = MessageState::Sent;
     return out;
   }
-  const Failure failure = ClassifyFailure(ReadModemError(attempt.error), attempt.bodyWritten, attempt.references.size(),
-                                          message->partCount);
+  const Failure failure =
+      ClassifyFailure(attempt.error, attempt.bodyWritten, attempt.references.size(), message->partCount);
   out.error = failure.error;
   switch (failure.cls) {
     case FailureClass::Temporary:

@@ -19,7 +19,7 @@ namespace vesk::gateway {
 struct SendAttempt {
   bool sent = false;
   std::vector<int> references;  // of the parts the modem accepted, in order
-  std::string error;            // why not: the modem's final line, or what went wrong
+  ModemError error;             // why not: the modem's error as the component classed it, or what went wrong
   bool bodyWritten = false;     // the failing part's body (or some of it) reached the modem
 };
 

@@ -6,9 +6,11 @@
 
 namespace vesk::gateway {
 
-std::optional<PartCandidate> PairReport(const StatusReport& report, const std::vector<PartCandidate>& candidates) {
+namespace {
+
+std::optional<PartCandidate> Closest(const StatusReport& report, const std::vector<PartCandidate>& candidates,
+                                     Millis when) {
   constexpr Millis kWindow = 86400000;
-  const Millis when = report.submitted != 0 ? report.submitted : report.received;
   std::optional<PartCandidate> best;
   Millis bestDistance = 0;
   for (const PartCandidate& c : candidates) {
@@ -21,6 +23,17 @@ std::optional<PartCandidate> PairReport(const StatusReport& report, const std::v
     }
   }
   return best;
+}
+
+}  // namespace
+
+std::optional<PartCandidate> PairReport(const StatusReport& report, const std::vector<PartCandidate>& candidates) {
+  if (report.submitted != 0) {
+    if (std::optional<PartCandidate> match = Closest(report, candidates, report.submitted)) return match;
+    // A centre whose clock is far off (or a time stamp that did not
+    // read): the time the report arrived is the next best guide.
+  }
+  return Closest(report, candidates, report.received);
 }
 
 std::optional<MessageState> TakeReport(Store& store, const StatusReport& report) {

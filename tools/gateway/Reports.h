@@ -6,10 +6,10 @@
 // took the message (TP-SCTS) is the one; a part sent more than a day away
 // from it is not.
 //
-// The component does not report status reports yet (a StatusReportRequest
-// property and an OnStatusReport event are coming): until then nothing
-// calls TakeReport but the tests. ModemWorker::OnStatusReport is where the
-// event is to be wired.
+// When the centre's time is a day away from every such part (a centre
+// whose clock is wrong), the time the report arrived decides instead.
+// The component raises each report (OnStatusReport); ModemWorker hands it
+// here.
 #pragma once
 
 #include <optional>

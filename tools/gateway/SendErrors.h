@@ -1,23 +1,24 @@
 // What a failed send means for the message: try again (on any modem),
 // give up, or leave it to the operator because the modem may have sent it.
 //
-// Until the component reports typed modem errors, the modem's error is read
-// from the text GetLastSendError() gives (ReadModemError); once it does
-// (GetLastModemError(), a TModemError with kind, number, text and
-// IsTemporary), ReadModemError is the one function to switch over to it.
+// The modem's own errors come classified by the component
+// (GetLastModemError(): a TModemError with its kind, number, text and
+// IsTemporary()); the gateway adds only what the component cannot know:
+// whether the body went out, and whether earlier parts of the message did.
 #pragma once
 
 #include <optional>
 #include <string>
 
+#include "commands/Errors.h"
 #include "tools/gateway/Store.h"
 
 namespace vesk::gateway {
 
-// The modem's side of a failed send.
+// Why a send failed.
 struct ModemError {
   enum class Kind {
-    None,      // no error text
+    None,      // no reason given
     Cms,       // "+CMS ERROR: <n>" (TS 27.005 3.2.5)
     Cme,       // "+CME ERROR: <n>" (TS 27.007 9.2)
     Error,     // a bare "ERROR"
@@ -28,20 +29,20 @@ struct ModemError {
   Kind kind = Kind::None;
   std::optional<int> number;
   std::string text;
+  // For Cms, Cme and Error: whether the component counts the error as one
+  // that may go away when the same send is tried again later.
+  bool temporary = false;
 };
 
-// Reads the error from GetLastSendError()'s text: "+CMS ERROR: 38",
-// "+cme error: 100", "ERROR", "no final result from the modem within 15
-// seconds", "no \"> \" prompt after ...", "the connection closed during the
-// send", "... is not open. GSM Modem is not connected.", "no phone number"
-// ... A text that says none of these counts as Error.
-ModemError ReadModemError(const std::string& lastSendError);
-
-// Whether a +CMS ERROR cause may go away by itself or on another modem
-// (network, SIM, memory, congestion), as opposed to one that says this
-// message can never go (an unassigned or barred number, an invalid
-// message).
-bool IsTemporaryCms(int number);
+// The modem's error as the component reports it: `error` of kind mekNone
+// gives Kind::None with its Text.
+ModemError FromModemError(const TModemError& error);
+// The same, read from a final result line ("+CMS ERROR: 38") by the
+// component's own rules.
+ModemError FromResultLine(const std::string& line);
+ModemError WithoutAnswer(const std::string& why);
+ModemError ConnectionLost(const std::string& why);
+ModemError RefusedBeforeWriting(const std::string& why);
 
 enum class FailureClass { Temporary, Permanent, Uncertain };
 
@@ -53,7 +54,9 @@ struct Failure {
 // `bodyWritten`: the body of the part that failed reached the modem (or
 // part of it did); `partsAccepted`: parts of the message the modem took
 // before the failure. A message some of whose parts went out is never sent
-// again; a body without a final answer may have gone out.
+// again; a body without a final answer may have gone out; otherwise the
+// modem's error decides: temporary ones (and silence or a lost port before
+// the body) are tried again, the others fail the message.
 Failure ClassifyFailure(const ModemError& error, bool bodyWritten, std::size_t partsAccepted, int totalParts);
 
 }  // namespace vesk::gateway

@@ -20,6 +20,7 @@
 #include "tools/gateway/Sha256.h"
 #include "tools/gateway/Sqlite.h"
 #include "tools/gateway/Store.h"
+#include "tools/gateway/StoreCommon.h"
 
 namespace vesk::gateway {
 
@@ -165,6 +166,38 @@ ALTER TABLE events ADD COLUMN hook_next INTEGER;
 ALTER TABLE events ADD COLUMN hook_error TEXT;
 CREATE INDEX events_hooks ON events (hook_next) WHERE hook_state = 'pending';
 )",
+    // 4: the HTTP API's idempotency keys, webhook deliveries kept until
+    // they succeed, the modems' SIM, registration and operator, and which
+    // gateway wrote an event (several may share one store).
+    R"(
+CREATE TABLE idempotency (
+  key TEXT PRIMARY KEY,
+  fingerprint TEXT NOT NULL,
+  message_id INTEGER NOT NULL,
+  created INTEGER NOT NULL);
+CREATE TABLE deliveries (
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  key TEXT NOT NULL,
+  url TEXT NOT NULL,
+  type TEXT NOT NULL,
+  event_id INTEGER NOT NULL,
+  body TEXT,
+  state TEXT NOT NULL,
+  attempts INTEGER NOT NULL DEFAULT 0,
+  next_attempt INTEGER NOT NULL,
+  claimed_by TEXT,
+  lease_until INTEGER,
+  last_status INTEGER,
+  last_error TEXT,
+  created INTEGER NOT NULL,
+  updated INTEGER NOT NULL);
+CREATE INDEX deliveries_due ON deliveries (next_attempt) WHERE state = 'pending';
+ALTER TABLE events ADD COLUMN owner TEXT;
+CREATE INDEX events_kind_at ON events (kind, at);
+ALTER TABLE modems ADD COLUMN sim TEXT;
+ALTER TABLE modems ADD COLUMN registration TEXT;
+ALTER TABLE modems ADD COLUMN operator TEXT;
+)",
 };
 constexpr int kSchemaVersion = static_cast<int>(sizeof kMigrations / sizeof kMigrations[0]);
 
@@ -236,7 +269,7 @@ bool HasTables(const std::string& path) {
 
 class SqliteStore final : public Store {
  public:
-  explicit SqliteStore(const StoreOptions& options) : path_(options.path) {
+  explicit SqliteStore(const StoreOptions& options) : path_(options.path), owner_(options.owner) {
     const FileKind kind = InspectFile(path_);
     switch (kind) {
       case FileKind::Missing:
@@ -278,24 +311,42 @@ class SqliteStore final : public Store {
   std::int64_t Queue(const NewMessage& m, Millis now) override {
     std::lock_guard<std::mutex> lock(mutex_);
     Transaction tx(*db_);
-    db_->Prepare("INSERT INTO outbox (recipient, text, encoding, flash, priority, not_before, not_after, modem, parts, "
-                 "state, attempts, next_attempt, phase, created, updated) "
-                 "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, 'queued', 0, ?10, 0, ?10, ?10)")
-        .Bind(1, m.to)
-        .Bind(2, m.text)
-        .Bind(3, m.encoding)
-        .Bind(4, m.flash)
-        .Bind(5, m.priority)
-        .Bind(6, m.notBefore)
-        .Bind(7, m.notAfter)
-        .Bind(8, m.modem.empty() ? std::optional<std::string>() : m.modem)
-        .Bind(9, m.parts)
-        .Bind(10, now)
-        .Run();
-    const std::int64_t id = db_->LastInsertId();
-    AddEvent("queued", id, std::nullopt, m.modem, "to " + m.to, now);
+    const std::int64_t id = InsertMessage(m, now);
     tx.Commit();
     return id;
+  }
+
+  QueueOnceResult QueueOnce(const NewMessage& m, const std::string& key, const std::string& fingerprint,
+                            Millis now) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Transaction tx(*db_);
+    QueueOnceResult out;
+    {
+      Statement& s = db_->Prepare("SELECT message_id, fingerprint FROM idempotency WHERE key = ?1");
+      s.Bind(1, key);
+      if (s.Step()) {
+        out.id = s.Int(0);
+        out.repeated = s.Text(1) == fingerprint;
+        out.conflict = !out.repeated;
+        s.Reset();
+        return out;
+      }
+      s.Reset();
+    }
+    out.id = InsertMessage(m, now);
+    db_->Prepare("INSERT INTO idempotency (key, fingerprint, message_id, created) VALUES (?1, ?2, ?3, ?4)")
+        .Bind(1, key)
+        .Bind(2, fingerprint)
+        .Bind(3, out.id)
+        .Bind(4, now)
+        .Run();
+    tx.Commit();
+    return out;
+  }
+
+  void PruneIdempotencyKeys(Millis olderThan) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    db_->Prepare("DELETE FROM idempotency WHERE created < ?1").Bind(1, olderThan).Run();
   }
 
   std::optional<OutboxMessage> Claim(const ClaimRequest& r) override {
@@ -325,7 +376,7 @@ class SqliteStore final : public Store {
     s.Reset();
     db_->Prepare(
            "UPDATE outbox SET state = 'sending', sent_by = ?1, attempts = attempts + 1, phase = 0, claimed_by = ?2, "
-           "lease_until = ?3, report = ?4, updated = ?5 WHERE id = ?6 AND state = 'queued'")
+           "lease_until = ?3, report = MAX(report, ?4), updated = ?5 WHERE id = ?6 AND state = 'queued'")
         .Bind(1, r.modem)
         .Bind(2, r.claimer)
         .Bind(3, r.now + r.leaseMs)
@@ -441,34 +492,40 @@ class SqliteStore final : public Store {
   Recovered Recover(const std::string& claimer, Millis now) override {
     std::lock_guard<std::mutex> lock(mutex_);
     Transaction tx(*db_);
-    Recovered out;
-    std::vector<std::tuple<std::int64_t, int, std::string>> left;
     Statement& s =
         db_->Prepare("SELECT id, phase, sent_by FROM outbox WHERE state = 'sending' AND "
                      "(claimed_by = ?1 OR claimed_by IS NULL OR lease_until IS NULL OR lease_until < ?2) ORDER BY id");
     s.Bind(1, claimer).Bind(2, now);
-    while (s.Step()) left.emplace_back(s.Int(0), static_cast<int>(s.Int(1)), s.Text(2));
-    s.Reset();
-    for (const auto& [id, phase, modem] : left) {
-      if (phase == 0) {
-        // Nothing reached the modem: the attempt does not count.
-        db_->Prepare("UPDATE outbox SET state = 'queued', phase = 0, claimed_by = NULL, lease_until = NULL, "
-                     "attempts = MAX(attempts - 1, 0), updated = ?1 WHERE id = ?2")
-            .Bind(1, now)
-            .Bind(2, id)
-            .Run();
-        AddEvent("requeued", id, std::nullopt, modem, "the gateway stopped before the modem was asked to send it", now);
-        out.requeued.push_back(id);
-      } else {
-        const SendError error{"restart", std::nullopt,
-                              "the gateway stopped while the modem was sending it: it may have been sent"};
-        Finish(id, "uncertain", &error, now);
-        AddEvent("uncertain", id, std::nullopt, modem, error.text, now);
-        out.uncertain.push_back(id);
-      }
-    }
+    const Recovered out = Settle(s, now, "the gateway stopped");
     tx.Commit();
     return out;
+  }
+
+  Recovered ReclaimExpired(Millis now) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    static const std::string kExpired =
+        "SELECT id, phase, sent_by FROM outbox WHERE state = 'sending' AND lease_until < ?1 ORDER BY id";
+    {
+      Statement& s = db_->Prepare(kExpired);
+      s.Bind(1, now);
+      const bool any = s.Step();
+      s.Reset();
+      if (!any) return {};
+    }
+    Transaction tx(*db_);
+    Statement& s = db_->Prepare(kExpired);
+    s.Bind(1, now);
+    const Recovered out = Settle(s, now, "the gateway that held it stopped renewing its lease");
+    tx.Commit();
+    return out;
+  }
+
+  void RenewLeases(const std::string& claimer, Millis now, Millis lease) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    db_->Prepare("UPDATE outbox SET lease_until = ?1 WHERE state = 'sending' AND claimed_by = ?2")
+        .Bind(1, now + lease)
+        .Bind(2, claimer)
+        .Run();
   }
 
   std::optional<Millis> NextDue(Millis) override {
@@ -718,6 +775,33 @@ class SqliteStore final : public Store {
     return out;
   }
 
+  std::map<std::string, int> QueuedByModem() override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Statement& s =
+        db_->Prepare("SELECT modem, COUNT(*) FROM outbox WHERE state = 'queued' AND modem IS NOT NULL GROUP BY modem");
+    std::map<std::string, int> out;
+    while (s.Step()) out[s.Text(0)] = static_cast<int>(s.Int(1));
+    s.Reset();
+    return out;
+  }
+
+  std::vector<EventCount> CountEvents(const std::set<std::string>& kinds, Millis since, Millis bucket) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::string list;
+    for (std::size_t i = 0; i < kinds.size(); ++i) list += (i ? ", ?" : "?") + std::to_string(i + 3);
+    if (list.empty() || bucket <= 0) return {};
+    Statement& s = db_->Prepare("SELECT kind, COALESCE(modem, ''), (at - ?1) / ?2, COUNT(*) FROM events WHERE at >= ?1 "
+                                "AND kind IN (" +
+                                list + ") GROUP BY 1, 2, 3 ORDER BY 3, 1, 2");
+    s.Bind(1, since).Bind(2, bucket);
+    int at = 3;
+    for (const std::string& k : kinds) s.Bind(at++, k);
+    std::vector<EventCount> out;
+    while (s.Step()) out.push_back({s.Text(0), s.Text(1), static_cast<int>(s.Int(2)), static_cast<int>(s.Int(3))});
+    s.Reset();
+    return out;
+  }
+
   std::vector<Event> ListEvents(std::int64_t after, int limit) override {
     std::lock_guard<std::mutex> lock(mutex_);
     Statement& s = db_->Prepare(
@@ -758,9 +842,10 @@ class SqliteStore final : public Store {
   void UpdateModem(const ModemStatus& m) override {
     std::lock_guard<std::mutex> lock(mutex_);
     db_->Prepare(
-           "INSERT INTO modems (name, gateway, port, imei, connected, signal, last_error, last_error_at, updated) "
-           "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9) ON CONFLICT (name) DO UPDATE SET gateway = ?2, port = ?3, "
-           "imei = ?4, connected = ?5, signal = ?6, last_error = ?7, last_error_at = ?8, updated = ?9")
+           "INSERT INTO modems (name, gateway, port, imei, connected, signal, last_error, last_error_at, updated, sim, "
+           "registration, operator) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12) ON CONFLICT (name) DO "
+           "UPDATE SET gateway = ?2, port = ?3, imei = ?4, connected = ?5, signal = ?6, last_error = ?7, "
+           "last_error_at = ?8, updated = ?9, sim = ?10, registration = ?11, operator = ?12")
         .Bind(1, m.name)
         .Bind(2, m.gateway)
         .Bind(3, m.port)
@@ -770,14 +855,17 @@ class SqliteStore final : public Store {
         .Bind(7, m.lastError.empty() ? std::optional<std::string>() : m.lastError)
         .Bind(8, m.lastErrorAt)
         .Bind(9, m.updated)
+        .Bind(10, m.sim)
+        .Bind(11, m.registration)
+        .Bind(12, m.operatorName)
         .Run();
   }
 
   std::vector<ModemStatus> ListModems() override {
     std::lock_guard<std::mutex> lock(mutex_);
     Statement& s = db_->Prepare(
-        "SELECT name, gateway, port, imei, connected, signal, last_error, last_error_at, updated FROM modems "
-        "ORDER BY name");
+        "SELECT name, gateway, port, imei, connected, signal, last_error, last_error_at, updated, sim, registration, "
+        "operator FROM modems ORDER BY name");
     std::vector<ModemStatus> out;
     while (s.Step()) {
       ModemStatus m;
@@ -790,6 +878,9 @@ class SqliteStore final : public Store {
       m.lastError = s.Text(6);
       m.lastErrorAt = s.OptInt(7);
       m.updated = s.Int(8);
+      m.sim = s.Text(9);
+      m.registration = s.Text(10);
+      m.operatorName = s.Text(11);
       out.push_back(std::move(m));
     }
     s.Reset();
@@ -834,8 +925,9 @@ class SqliteStore final : public Store {
   std::optional<HookJob> NextHookJob(Millis now) override {
     std::lock_guard<std::mutex> lock(mutex_);
     Statement& s = db_->Prepare("SELECT id, at, kind, message_id, inbox_id, modem, detail, hook_attempts FROM events "
-                                "WHERE hook_state = 'pending' AND hook_next <= ?1 ORDER BY hook_next, id LIMIT 1");
-    s.Bind(1, now);
+                                "WHERE hook_state = 'pending' AND hook_next <= ?1 AND (owner IS ?2 OR owner IS NULL) "
+                                "ORDER BY hook_next, id LIMIT 1");
+    s.Bind(1, now).Bind(2, owner_.empty() ? std::optional<std::string>() : owner_);
     std::optional<HookJob> job;
     if (s.Step()) job = HookJob{EventFromRow(s), static_cast<int>(s.Int(7))};
     s.Reset();
@@ -844,7 +936,9 @@ class SqliteStore final : public Store {
 
   std::optional<Millis> NextHookDue() override {
     std::lock_guard<std::mutex> lock(mutex_);
-    Statement& s = db_->Prepare("SELECT MIN(hook_next) FROM events WHERE hook_state = 'pending'");
+    Statement& s = db_->Prepare(
+        "SELECT MIN(hook_next) FROM events WHERE hook_state = 'pending' AND (owner IS ?1 OR owner IS NULL)");
+    s.Bind(1, owner_.empty() ? std::optional<std::string>() : owner_);
     std::optional<Millis> due;
     if (s.Step()) due = s.OptInt(0);
     s.Reset();
@@ -865,7 +959,156 @@ class SqliteStore final : public Store {
         .Run();
   }
 
+  // ---------------------------------------------------------------- webhooks
+
+  void SetWebhooks(const std::vector<WebhookTarget>& webhooks) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    webhooks_ = webhooks;
+  }
+
+  std::optional<Delivery> ClaimDelivery(const std::vector<std::string>& urls, const std::string& claimer, Millis now,
+                                        Millis lease) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (urls.empty()) return std::nullopt;
+    const std::string next = "SELECT d.id FROM deliveries d WHERE d.state = 'pending' AND d.next_attempt <= ?1 AND "
+                             "(d.lease_until IS NULL OR d.lease_until < ?1 OR d.claimed_by = ?2) AND d.url IN (" +
+                             Placeholders(3, urls.size()) + ") ORDER BY d.next_attempt, d.id LIMIT 1";
+    auto bind = [&](Statement& s) {
+      s.Bind(1, now).Bind(2, claimer);
+      int at = 3;
+      for (const std::string& u : urls) s.Bind(at++, u);
+    };
+    {
+      Statement& s = db_->Prepare(next);
+      bind(s);
+      const bool any = s.Step();
+      s.Reset();
+      if (!any) return std::nullopt;
+    }
+    Transaction tx(*db_);
+    Statement& s = db_->Prepare(next);
+    bind(s);
+    if (!s.Step()) {
+      s.Reset();
+      return std::nullopt;
+    }
+    const std::int64_t id = s.Int(0);
+    s.Reset();
+    db_->Prepare("UPDATE deliveries SET claimed_by = ?1, lease_until = ?2 WHERE id = ?3")
+        .Bind(1, claimer)
+        .Bind(2, now + lease)
+        .Bind(3, id)
+        .Run();
+    std::optional<Delivery> d = ReadDelivery(id);
+    tx.Commit();
+    return d;
+  }
+
+  std::string FixDeliveryBody(std::int64_t id, const std::string& body) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Transaction tx(*db_);
+    db_->Prepare("UPDATE deliveries SET body = ?1 WHERE id = ?2 AND body IS NULL").Bind(1, body).Bind(2, id).Run();
+    Statement& s = db_->Prepare("SELECT body FROM deliveries WHERE id = ?1");
+    s.Bind(1, id);
+    std::string held = s.Step() ? s.Text(0) : body;
+    s.Reset();
+    tx.Commit();
+    return held;
+  }
+
+  void DeliveryFinished(std::int64_t id, const std::string& claimer, bool ok, int status, const std::string& error,
+                        std::optional<Millis> retryAt, Millis now) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const char* state = ok ? "done" : (retryAt ? "pending" : "failed");
+    db_->Prepare(
+           "UPDATE deliveries SET state = ?1, attempts = attempts + 1, next_attempt = COALESCE(?2, next_attempt), "
+           "last_status = ?3, last_error = ?4, claimed_by = NULL, lease_until = NULL, updated = ?5 "
+           "WHERE id = ?6 AND (claimed_by = ?7 OR claimed_by IS NULL)")
+        .Bind(1, state)
+        .Bind(2, retryAt)
+        .Bind(3, status > 0 ? std::optional<int>(status) : std::nullopt)
+        .Bind(4, ok ? std::optional<std::string>() : error)
+        .Bind(5, now)
+        .Bind(6, id)
+        .Bind(7, claimer)
+        .Run();
+  }
+
+  std::optional<Millis> NextDeliveryDue(const std::vector<std::string>& urls) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (urls.empty()) return std::nullopt;
+    Statement& s = db_->Prepare("SELECT MIN(next_attempt) FROM deliveries WHERE state = 'pending' AND url IN (" +
+                                Placeholders(1, urls.size()) + ")");
+    int at = 1;
+    for (const std::string& u : urls) s.Bind(at++, u);
+    std::optional<Millis> due;
+    if (s.Step()) due = s.OptInt(0);
+    s.Reset();
+    return due;
+  }
+
+  DeliveryStats CountDeliveries() override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Statement& s = db_->Prepare("SELECT state, COUNT(*) FROM deliveries GROUP BY state");
+    DeliveryStats out;
+    while (s.Step()) {
+      const std::string state = s.Text(0);
+      const int n = static_cast<int>(s.Int(1));
+      if (state == "pending") out.pending = n;
+      if (state == "done") out.done = n;
+      if (state == "failed") out.failed = n;
+    }
+    s.Reset();
+    return out;
+  }
+
+  std::vector<Delivery> ListDeliveries(std::int64_t after, int limit) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<std::int64_t> ids;
+    Statement& s = db_->Prepare("SELECT id FROM deliveries WHERE id > ?1 ORDER BY id LIMIT ?2");
+    s.Bind(1, after).Bind(2, limit);
+    while (s.Step()) ids.push_back(s.Int(0));
+    s.Reset();
+    std::vector<Delivery> out;
+    for (std::int64_t id : ids)
+      if (std::optional<Delivery> d = ReadDelivery(id)) out.push_back(std::move(*d));
+    return out;
+  }
+
  private:
+  static std::string Placeholders(int first, std::size_t count) {
+    std::string list;
+    for (std::size_t i = 0; i < count; ++i) list += (i ? ", ?" : "?") + std::to_string(first + static_cast<int>(i));
+    return list;
+  }
+
+  std::optional<Delivery> ReadDelivery(std::int64_t id) {
+    Statement& s = db_->Prepare(
+        "SELECT d.id, d.key, d.url, d.type, d.event_id, e.at, e.message_id, e.inbox_id, e.modem, e.detail, d.body, "
+        "d.attempts, d.created FROM deliveries d JOIN events e ON e.id = d.event_id WHERE d.id = ?1");
+    s.Bind(1, id);
+    std::optional<Delivery> out;
+    if (s.Step()) {
+      Delivery d;
+      d.id = s.Int(0);
+      d.key = s.Text(1);
+      d.url = s.Text(2);
+      d.type = s.Text(3);
+      d.eventId = s.Int(4);
+      d.eventAt = s.Int(5);
+      d.messageId = s.OptInt(6);
+      d.inboxId = s.OptInt(7);
+      d.modem = s.Text(8);
+      d.detail = s.Text(9);
+      d.body = s.Text(10);
+      d.attempts = static_cast<int>(s.Int(11));
+      d.created = s.Int(12);
+      out = std::move(d);
+    }
+    s.Reset();
+    return out;
+  }
+
   void Check() {
     Statement& s = db_->Prepare("PRAGMA quick_check");
     std::string problems;
@@ -906,8 +1149,8 @@ class SqliteStore final : public Store {
   void AddEvent(const std::string& kind, std::optional<std::int64_t> message, std::optional<std::int64_t> inbox,
                 const std::string& modem, const std::string& detail, Millis now) {
     const bool hooked = hooked_.count(kind) > 0;
-    db_->Prepare("INSERT INTO events (at, kind, message_id, inbox_id, modem, detail, hook_state, hook_next) "
-                 "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)")
+    db_->Prepare("INSERT INTO events (at, kind, message_id, inbox_id, modem, detail, hook_state, hook_next, owner) "
+                 "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)")
         .Bind(1, now)
         .Bind(2, kind)
         .Bind(3, message)
@@ -916,7 +1159,72 @@ class SqliteStore final : public Store {
         .Bind(6, detail)
         .Bind(7, hooked ? "pending" : "none")
         .Bind(8, hooked ? std::optional<Millis>(now) : std::nullopt)
+        .Bind(9, owner_.empty() ? std::optional<std::string>() : owner_)
         .Run();
+    if (webhooks_.empty()) return;
+    const std::string type = WebhookType(kind);
+    if (type.empty()) return;
+    const std::int64_t event = db_->LastInsertId();
+    for (const WebhookTarget& w : webhooks_) {
+      if (w.events.count(type) == 0) continue;
+      db_->Prepare("INSERT INTO deliveries (key, url, type, event_id, state, attempts, next_attempt, created, updated) "
+                   "VALUES (?1, ?2, ?3, ?4, 'pending', 0, ?5, ?5, ?5)")
+          .Bind(1, keys_.Next())
+          .Bind(2, w.url)
+          .Bind(3, type)
+          .Bind(4, event)
+          .Bind(5, now)
+          .Run();
+    }
+  }
+
+  std::int64_t InsertMessage(const NewMessage& m, Millis now) {
+    db_->Prepare("INSERT INTO outbox (recipient, text, encoding, flash, priority, not_before, not_after, modem, parts, "
+                 "state, attempts, next_attempt, phase, created, updated, report) "
+                 "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, 'queued', 0, ?10, 0, ?10, ?10, ?11)")
+        .Bind(1, m.to)
+        .Bind(2, m.text)
+        .Bind(3, m.encoding)
+        .Bind(4, m.flash)
+        .Bind(5, m.priority)
+        .Bind(6, m.notBefore)
+        .Bind(7, m.notAfter)
+        .Bind(8, m.modem.empty() ? std::optional<std::string>() : m.modem)
+        .Bind(9, m.parts)
+        .Bind(10, now)
+        .Bind(11, m.report)
+        .Run();
+    const std::int64_t id = db_->LastInsertId();
+    AddEvent("queued", id, std::nullopt, m.modem, "to " + m.to, now);
+    return id;
+  }
+
+  // The `sending` messages the statement selects (id, phase, sent_by),
+  // settled inside the caller's transaction: phase 0 back to the queue,
+  // phase 1 uncertain.
+  Recovered Settle(Statement& s, Millis now, const std::string& why) {
+    Recovered out;
+    std::vector<std::tuple<std::int64_t, int, std::string>> left;
+    while (s.Step()) left.emplace_back(s.Int(0), static_cast<int>(s.Int(1)), s.Text(2));
+    s.Reset();
+    for (const auto& [id, phase, modem] : left) {
+      if (phase == 0) {
+        // Nothing reached the modem: the attempt does not count.
+        db_->Prepare("UPDATE outbox SET state = 'queued', phase = 0, claimed_by = NULL, lease_until = NULL, "
+                     "attempts = MAX(attempts - 1, 0), updated = ?1 WHERE id = ?2")
+            .Bind(1, now)
+            .Bind(2, id)
+            .Run();
+        AddEvent("requeued", id, std::nullopt, modem, why + " before the modem was asked to send it", now);
+        out.requeued.push_back(id);
+      } else {
+        const SendError error{"restart", std::nullopt, why + " while the modem was sending it: it may have been sent"};
+        Finish(id, "uncertain", &error, now);
+        AddEvent("uncertain", id, std::nullopt, modem, error.text, now);
+        out.uncertain.push_back(id);
+      }
+    }
+    return out;
   }
 
   void RequireChanged(std::int64_t id) {
@@ -1149,9 +1457,12 @@ class SqliteStore final : public Store {
   }
 
   std::string path_;
+  std::string owner_;
   std::unique_ptr<Database> db_;
   std::mutex mutex_;
   std::set<std::string> hooked_;
+  std::vector<WebhookTarget> webhooks_;
+  DeliveryKeys keys_;
 };
 
 }  // namespace

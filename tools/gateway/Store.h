@@ -29,11 +29,21 @@
 //   move `sent` (and `failed` or `uncertain` parts that were accepted) on.
 //
 //   Who takes each transition: Queue is any process (`veskgsm queue`, the
-//   gateway); Claim, MarkWriting and the Record* calls the modem's worker
-//   thread that claimed the message; ExpireDue and Recover the gateway's
-//   main thread; RecordReport the worker of the modem the report came from.
-//   A Record* call for a message this claimer does not hold in `sending`
-//   fails with StoreError and changes nothing.
+//   gateway, its HTTP API); Claim, MarkWriting and the Record* calls the
+//   modem's worker thread that claimed the message; ExpireDue, Recover and
+//   ReclaimExpired the gateway's main thread; RecordReport the worker of the
+//   modem the report came from. A Record* call for a message this claimer
+//   does not hold in `sending` fails with StoreError and changes nothing.
+//
+//   Several gateways may share one store (PostgreSQL): a claim is made in
+//   one transaction (FOR UPDATE SKIP LOCKED, so two hosts never take the
+//   same message) and carries a lease (`claimed_by`, `lease_until`) that its
+//   gateway renews while it runs (RenewLeases). A gateway that dies leaves
+//   its claims to expire; any other then settles them as Recover would
+//   (ReclaimExpired): phase 0 back to the queue, for another modem to send,
+//   phase 1 `uncertain`. A gateway whose lease ran out while it was alive
+//   finds its claim gone at its next Record* or MarkWriting, which fail:
+//   a body it had not begun is never written.
 //
 // A received message: single messages go in whole (AddMessage); a part of
 // a long message waits in the store (AddPart) until its message is
@@ -96,6 +106,17 @@ struct NewMessage {
   std::optional<Millis> notBefore, notAfter;
   std::string modem;  // the modem that must send it; empty: any
   int parts = 1;
+  bool report = false;  // ask for a delivery report whichever modem sends it
+};
+
+// Queue with an idempotency key: the first request with a key queues the
+// message; a repeat with the same key and the same request (fingerprint)
+// gets the first one's id and queues nothing; the same key with another
+// request is a conflict and queues nothing either.
+struct QueueOnceResult {
+  std::int64_t id = 0;
+  bool repeated = false;
+  bool conflict = false;
 };
 
 // One part of a message the modem accepted, and what the network said.
@@ -212,6 +233,10 @@ struct ModemStatus {
   std::string name, gateway, port, imei;
   bool connected = false;
   std::optional<int> signal;
+  // The SIM ("ready", "pin", "puk", "absent"; empty when not known), the
+  // network registration ("home", "roaming", "searching", "denied",
+  // "unregistered", "unknown"; empty when not known) and the operator's name.
+  std::string sim, registration, operatorName;
   std::string lastError;
   std::optional<Millis> lastErrorAt;
   Millis updated = 0;
@@ -230,6 +255,40 @@ struct Event {
   std::string kind;
   std::optional<std::int64_t> messageId, inboxId;
   std::string modem, detail;
+};
+
+// How many events of a kind (and modem) fell in each bucket of `bucket`
+// milliseconds from `since` (bucket 0 starts at `since`).
+struct EventCount {
+  std::string kind, modem;
+  int bucket = 0;
+  int count = 0;
+};
+
+// A webhook: its URL and the event types it is sent ("received", "sent",
+// "delivered", "failed", "uncertain", "modem").
+struct WebhookTarget {
+  std::string url;
+  std::set<std::string> events;
+};
+
+// One event on its way to one webhook. `key` is the id the receiver sees
+// (the same on every attempt); `body` is fixed before the first attempt
+// (empty until then).
+struct Delivery {
+  std::int64_t id = 0;
+  std::string key, url, type;
+  std::int64_t eventId = 0;
+  Millis eventAt = 0;
+  std::optional<std::int64_t> messageId, inboxId;
+  std::string modem, detail;
+  std::string body;
+  int attempts = 0;
+  Millis created = 0;
+};
+
+struct DeliveryStats {
+  int pending = 0, done = 0, failed = 0;
 };
 
 // An event waiting for its hook.
@@ -253,6 +312,11 @@ class Store {
   // Stores a new `queued` message; returns its id. The caller has checked
   // it (CheckNewMessage).
   virtual std::int64_t Queue(const NewMessage& message, Millis now) = 0;
+  // The same under an idempotency key (see QueueOnceResult), in one
+  // transaction. Keys are kept for a day (PruneIdempotencyKeys).
+  virtual QueueOnceResult QueueOnce(const NewMessage& message, const std::string& key, const std::string& fingerprint,
+                                    Millis now) = 0;
+  virtual void PruneIdempotencyKeys(Millis olderThan) = 0;
   // The next message for this modem, moved to `sending` (phase 0) with one
   // more attempt: the highest priority first, then the oldest, among those
   // queued, due (next_attempt and not_before reached), not expired, and
@@ -273,8 +337,14 @@ class Store {
   // Queued messages whose not_after has passed become `expired`; returns
   // their ids.
   virtual std::vector<std::int64_t> ExpireDue(Millis now) = 0;
-  // Messages this claimer left in `sending` (a crash, a kill): see the head.
+  // Messages this claimer left in `sending` (a crash, a kill), and others'
+  // whose lease ran out: see the head.
   virtual Recovered Recover(const std::string& claimer, Millis now) = 0;
+  // Other claimers' `sending` messages whose lease ran out, settled as
+  // Recover settles them.
+  virtual Recovered ReclaimExpired(Millis now) = 0;
+  // This claimer's `sending` messages: their lease runs until now + lease.
+  virtual void RenewLeases(const std::string& claimer, Millis now, Millis lease) = 0;
   // When the next queued message becomes due: `now` or earlier when one is
   // due already; empty when nothing waits.
   virtual std::optional<Millis> NextDue(Millis now) = 0;
@@ -308,6 +378,10 @@ class Store {
   virtual std::vector<InboxEntry> ListInbox(std::int64_t after, int limit) = 0;
   virtual std::optional<InboxEntry> GetInbox(std::int64_t id) = 0;
   virtual std::map<std::string, int> CountByState() = 0;
+  // Queued messages that name a modem, by modem.
+  virtual std::map<std::string, int> QueuedByModem() = 0;
+  // Events of these kinds from `since` on, counted by kind, modem and bucket.
+  virtual std::vector<EventCount> CountEvents(const std::set<std::string>& kinds, Millis since, Millis bucket) = 0;
   virtual std::vector<Event> ListEvents(std::int64_t after, int limit) = 0;
   // The latest events of these kinds, the newest first.
   virtual std::vector<Event> RecentEvents(const std::set<std::string>& kinds, int limit) = 0;
@@ -326,14 +400,41 @@ class Store {
   // Events of these kinds ("received", "sent", "delivered", "failed") wait
   // for a hook from now on.
   virtual void SetHookedEvents(const std::set<std::string>& kinds) = 0;
-  // The oldest due event waiting for its hook.
+  // The oldest due event of this store's owner (StoreOptions::owner)
+  // waiting for its hook.
   virtual std::optional<HookJob> NextHookJob(Millis now) = 0;
   // When the next hook falls due; empty when none waits.
   virtual std::optional<Millis> NextHookDue() = 0;
   // `retryAt` empty: done (ok, or given up after the last attempt).
   virtual void HookFinished(std::int64_t eventId, bool ok, const std::string& error, std::optional<Millis> retryAt,
                             Millis now) = 0;
+
+  // ---------------------------------------------------------- webhooks
+  // Events committed from now on get one delivery for each of these
+  // webhooks that takes their type (WebhookType), in the same transaction.
+  virtual void SetWebhooks(const std::vector<WebhookTarget>& webhooks) = 0;
+  // The oldest due delivery to one of `urls`, held by `claimer` until
+  // now + lease (another gateway may take it after that).
+  virtual std::optional<Delivery> ClaimDelivery(const std::vector<std::string>& urls, const std::string& claimer,
+                                                Millis now, Millis lease) = 0;
+  // Fixes the body of a delivery that has none yet; returns the body that
+  // holds (the one fixed before, if any).
+  virtual std::string FixDeliveryBody(std::int64_t id, const std::string& body) = 0;
+  // `retryAt` empty: done (ok, or given up). `status`: the receiver's HTTP
+  // status; 0 when none came.
+  virtual void DeliveryFinished(std::int64_t id, const std::string& claimer, bool ok, int status,
+                                const std::string& error, std::optional<Millis> retryAt, Millis now) = 0;
+  // When the next delivery to one of `urls` falls due; empty when none.
+  virtual std::optional<Millis> NextDeliveryDue(const std::vector<std::string>& urls) = 0;
+  virtual DeliveryStats CountDeliveries() = 0;
+  // Every delivery of an event kind, oldest first (tests, the operator).
+  virtual std::vector<Delivery> ListDeliveries(std::int64_t after, int limit) = 0;
 };
+
+// The webhook event type of a store event kind: "received", "sent",
+// "delivered", "failed" (also for "expired"), "uncertain", "modem" (for
+// "connected" and "disconnected"); empty for the others.
+std::string WebhookType(const std::string& kind);
 
 // Opens the store the URL names (sqlite://FILE; `path` the resolved file),
 // creating or migrating its schema. Throws StoreError with a clear reason
@@ -342,12 +443,27 @@ class Store {
 // is.
 struct StoreOptions {
   std::string path;
+  // The gateway that writes through this store: the hooks of the events it
+  // commits are its own to run. Empty for the command line.
+  std::string owner;
   bool create = true;  // false: a missing store is an error
   std::string synchronous = "normal";
   bool check = false;     // run a full consistency check first (the gateway's start)
   int schemaVersion = 0;  // tests: stop the migrations at this version (0: the newest)
 };
 std::unique_ptr<Store> OpenSqliteStore(const StoreOptions& options);
+
+// The same on a PostgreSQL database (`url` as libpq takes it: a
+// postgresql:// URL or key=value pairs), shared by any number of gateways.
+// The schema is created and migrated under an advisory lock, so several
+// processes may start at once on an empty database. `connections`: how
+// many calls may run at once.
+std::unique_ptr<Store> OpenPostgresStore(const std::string& url, const StoreOptions& options, int connections = 4);
+
+// The store a configuration names: SQLite or PostgreSQL by its URL
+// (`options.path` is taken from the settings).
+struct StoreSettings;
+std::unique_ptr<Store> OpenStore(const StoreSettings& settings, StoreOptions options);
 
 // The schema version this build writes.
 int CurrentSchemaVersion();

@@ -97,6 +97,63 @@ incomplete_after = 3600
   EXPECT_DOUBLE_EQ(s.inbox.incompleteAfterSeconds, 3600);
 }
 
+TEST(Config, ServiceKeysAreRead) {
+  const GatewaySettings s = ParseConfig(R"(
+[store]
+url = "postgresql://gw@db.example:5433/veskgsm"
+lease = 20
+
+[http]
+listen = "0.0.0.0:9000"
+token = "0123456789abcdef0123"
+
+[[webhook]]
+url = "https://hooks.example/sms"
+secret = "s3cret"
+events = ["received", "failed"]
+timeout = 3
+
+[[webhook]]
+url = "http://127.0.0.1:9999/all"
+secret = "other"
+)",
+                                        "gw.toml");
+  EXPECT_TRUE(s.store.postgres);
+  EXPECT_EQ(s.store.url, "postgresql://gw@db.example:5433/veskgsm");
+  EXPECT_DOUBLE_EQ(s.store.leaseSeconds, 20);
+  EXPECT_TRUE(s.http.enabled);
+  EXPECT_EQ(s.http.host, "0.0.0.0");
+  EXPECT_EQ(s.http.port, 9000);
+  EXPECT_EQ(s.http.token, "0123456789abcdef0123");
+  ASSERT_EQ(s.webhooks.size(), 2u);
+  EXPECT_EQ(s.webhooks[0].url, "https://hooks.example/sms");
+  EXPECT_EQ(s.webhooks[0].secret, "s3cret");
+  EXPECT_EQ(s.webhooks[0].events, (std::set<std::string>{"received", "failed"}));
+  EXPECT_DOUBLE_EQ(s.webhooks[0].timeoutSeconds, 3);
+  EXPECT_EQ(s.webhooks[1].events.size(), 6u) << "every type by default";
+  EXPECT_DOUBLE_EQ(s.webhooks[1].timeoutSeconds, 10);
+}
+
+TEST(Config, HttpDefaultsToLoopbackWithoutToken) {
+  const GatewaySettings off = ParseConfig("", "gw.toml");
+  EXPECT_FALSE(off.http.enabled) << "no [http] table: no API";
+  EXPECT_DOUBLE_EQ(off.store.leaseSeconds, 60);
+  const GatewaySettings on = ParseConfig("[http]\n", "gw.toml");
+  EXPECT_TRUE(on.http.enabled);
+  EXPECT_EQ(on.http.host, "127.0.0.1");
+  EXPECT_EQ(on.http.port, 8080);
+  EXPECT_EQ(on.http.token, "");
+  for (const char* listen : {"localhost:80", "127.0.0.2:80", "[::1]:8081"})
+    EXPECT_NO_THROW(ParseConfig(std::string("[http]\nlisten = \"") + listen + "\"\n", "gw.toml")) << listen;
+  EXPECT_EQ(ParseConfig("[http]\nlisten = \"[::1]:8081\"\n", "gw.toml").http.host, "::1");
+}
+
+TEST(Config, LoopbackHosts) {
+  for (const char* yes : {"localhost", "127.0.0.1", "127.1.2.3", "::1"}) EXPECT_TRUE(IsLoopbackHost(yes)) << yes;
+  for (const char* no : {"0.0.0.0", "", "127.0.0.1.example", "1270.0.0.1", "192.168.1.1", "::", "127.0.0"})
+    EXPECT_FALSE(IsLoopbackHost(no)) << no;
+}
+
 TEST(Config, RelativeStorePathIsBesideTheFile) {
   EXPECT_EQ(ParseConfig("[store]\nurl = \"sqlite://data/gw.db\"\n", "/srv/gw/gateway.toml").store.path,
             "/srv/gw/data/gw.db");
@@ -136,7 +193,28 @@ INSTANTIATE_TEST_SUITE_P(
                   "modem[1].baudrate", "unknown key"},
         BadConfig{"StoreUrlNotAString", "[store]\nurl = 5\n", 2, "store.url", "string"},
         BadConfig{"StoreUnknownScheme", "[store]\nurl = \"mysql://x\"\n", 2, "store.url", "sqlite://"},
-        BadConfig{"StorePostgresNotYet", "[store]\nurl = \"postgresql://db/x\"\n", 2, "store.url", "PostgreSQL"},
+        BadConfig{"StoreLeaseZero", "[store]\nlease = 0\n", 2, "store.lease", "at least 1"},
+        BadConfig{"HttpListenNoPort", "[http]\nlisten = \"127.0.0.1\"\n", 2, "http.listen", "HOST:PORT"},
+        BadConfig{"HttpListenPortTooBig", "[http]\nlisten = \"127.0.0.1:70000\"\n", 2, "http.listen", "HOST:PORT"},
+        BadConfig{"HttpOpenWithoutToken", "[http]\nlisten = \"0.0.0.0:8080\"\n", 2, "http.listen", "set [http] token"},
+        BadConfig{"HttpEveryAddressWithoutToken", "[http]\nlisten = \":8080\"\n", 2, "http.listen",
+                  "reachable from other hosts"},
+        BadConfig{"HttpShortToken", "[http]\ntoken = \"short\"\n", 2, "http.token", "16 characters"},
+        BadConfig{"HttpTokenWithSpace", "[http]\ntoken = \"0123456789 abcdef\"\n", 2, "http.token", "spaces"},
+        BadConfig{"HttpUnknownKey", "[http]\nport = 8080\n", 2, "http.port", "unknown key"},
+        BadConfig{"WebhookWithoutUrl", "[[webhook]]\nsecret = \"s\"\n", 1, "webhook[1].url", "required"},
+        BadConfig{"WebhookNotHttp", "[[webhook]]\nurl = \"ftp://x/y\"\nsecret = \"s\"\n", 2, "webhook[1].url",
+                  "http://"},
+        BadConfig{"WebhookNoHost", "[[webhook]]\nurl = \"http:///hook\"\nsecret = \"s\"\n", 2, "webhook[1].url",
+                  "no host"},
+        BadConfig{"WebhookWithoutSecret", "[[webhook]]\nurl = \"http://h/x\"\n", 1, "webhook[1].secret", "required"},
+        BadConfig{"WebhookUnknownEvent",
+                  "[[webhook]]\nurl = \"http://h/x\"\nsecret = \"s\"\nevents = [\"sent\", \"read\"]\n", 4,
+                  "webhook[1].events", "received, sent"},
+        BadConfig{
+            "WebhookSameUrlTwice",
+            "[[webhook]]\nurl = \"http://h/x\"\nsecret = \"s\"\n[[webhook]]\nurl = \"http://h/x\"\nsecret = \"t\"\n", 5,
+            "webhook[2].url", "line 1"},
         BadConfig{"StoreSynchronous", "[store]\nsynchronous = \"off\"\n", 2, "store.synchronous", "\"normal\""},
         BadConfig{"ModemWithoutName", "\n[[modem]]\nport = \"/dev/x\"\n", 2, "modem[1].name", "required"},
         BadConfig{"ModemBadName", "[[modem]]\nname = \"a b\"\nport = \"/dev/x\"\n", 2, "modem[1].name", "letters"},

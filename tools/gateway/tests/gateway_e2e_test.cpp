@@ -42,8 +42,9 @@ class GatewayPool : public ::testing::Test {
 
   void StartPool(int count) { pool = std::make_unique<SimPool>(count, dir.Root().string()); }
 
-  GatewaySettings Settings(const std::string& more = "") {
-    const std::string text = "[gateway]\nname = \"test\"\n" + more + "\n" + pool->ModemTables();
+  // `more`: tables of the configuration; `modemKeys`: keys every modem has.
+  GatewaySettings Settings(const std::string& more = "", const std::string& modemKeys = "") {
+    const std::string text = "[gateway]\nname = \"test\"\n" + more + "\n" + pool->ModemTables(modemKeys);
     return ParseConfig(text, dir.Write("gateway.toml", text));
   }
 
@@ -68,12 +69,14 @@ class GatewayPool : public ::testing::Test {
     return done();
   }
 
-  std::int64_t Queue(const std::string& to, const std::string& text, const std::string& modem = "") {
+  std::int64_t Queue(const std::string& to, const std::string& text, const std::string& modem = "",
+                     bool report = false) {
     NewMessage m;
     m.to = to;
     m.text = text;
     m.modem = modem;
-    m.parts = 1;
+    m.parts = text.size() > 160 ? 2 : 1;
+    m.report = report;
     const std::int64_t id = gateway->GetStore().Queue(m, SystemMillis());
     gateway->WakeWorkers();
     return id;
@@ -309,10 +312,11 @@ TEST_F(GatewayPool, AGarbledNoticeRunsNoCommandOfItsOwn) {
   for (const std::string& line : (*pool)[0].Commands()) EXPECT_EQ(line.find("CMGD=1,4"), std::string::npos) << line;
 }
 
-TEST_F(GatewayPool, StatusReportsInStorageAreLeftForTheirReader) {
+TEST_F(GatewayPool, StatusReportsInStorageAreTakenAndThenDeleted) {
   StartPool(1);
-  // An SMS-STATUS-REPORT the modem filed in its storage: not a received
-  // message, so the gateway leaves it where it is.
+  // An SMS-STATUS-REPORT the modem filed in its storage while the gateway
+  // was down: not a received message; the component reports it, the store
+  // keeps it (it matches no part here), and only then is it deleted.
   ASSERT_GT((*pool)[0].StoreRawPdu("ME",
                                    "0006050B915155102300F09130415190628091304151906280"
                                    "00",
@@ -322,9 +326,60 @@ TEST_F(GatewayPool, StatusReportsInStorageAreLeftForTheirReader) {
   sim::IncomingSms sms;
   sms.text = "a real one";
   (*pool)[0].DeliverSms(sms);
-  ASSERT_TRUE(WaitUntil([&] { return InboxSize() == 1 && (*pool)[0].Stored().size() == 1; }, 20s));
-  EXPECT_EQ((*pool)[0].Stored()[0].storage, "ME");
+  ASSERT_TRUE(WaitUntil([&] { return InboxSize() == 1 && (*pool)[0].Stored().empty(); }, 20s));
   EXPECT_EQ(gateway->GetStore().UndecodedCount(), 0);
+  EXPECT_NE(dir.Read("gateway.log").find("a delivery report for reference 5 to "), std::string::npos);
+}
+
+// The simulators send status reports for what the gateway sent with TP-SRR,
+// as the network would: routed or stored as the component's set-up asked.
+TEST_F(GatewayPool, DeliveryReportsFromTheModemsSettleEveryMessage) {
+  StartPool(2);
+  sim::ReportPolicy policy;
+  policy.delay = 150ms;
+  policy.interim = {0x20};                   // congestion first, then the outcome
+  policy.byDestination["+15550166"] = 0x41;  // incompatible destination
+  for (int m = 0; m < 2; ++m) (*pool)[m].SetReportPolicy(policy);
+  StartGateway(Settings("[hooks]\non_delivered = " + HookLine("delivered.jsonl") + "\n", "report = true\n"));
+  std::vector<std::int64_t> fine;
+  for (int i = 0; i < 5; ++i) fine.push_back(Queue("+15550123", "reported " + std::to_string(i)));
+  fine.push_back(Queue("+15550124", "long and reported: " + std::string(200, 'r')));
+  const std::int64_t refused = Queue("+15550166", "never arrives");
+  ASSERT_TRUE(WaitUntil([&] { return Count("delivered") == 6 && Count("failed") == 1; }, 40s))
+      << Count("sent") << " sent, " << Count("delivered") << " delivered, " << Count("failed") << " failed";
+  for (std::int64_t id : fine) {
+    const OutboxMessage m = *gateway->GetStore().GetMessage(id);
+    EXPECT_EQ(m.state, MessageState::Delivered) << m.text;
+    for (const PartInfo& p : m.parts) EXPECT_EQ(p.status, 0) << m.text;
+  }
+  EXPECT_EQ(gateway->GetStore().GetMessage(fine.back())->parts.size(), 2u);
+  const OutboxMessage bad = *gateway->GetStore().GetMessage(refused);
+  EXPECT_EQ(bad.error->kind, "delivery");
+  EXPECT_EQ(bad.error->code, 0x41);
+  // Every part asked for its report; no report is left on a modem.
+  for (int m = 0; m < 2; ++m) {
+    for (const sim::SubmittedMessage& sent : (*pool)[m].Submitted()) EXPECT_TRUE(sent.reportRequested);
+    EXPECT_TRUE(WaitUntil([&] { return (*pool)[m].Stored().empty(); }, 10s)) << "modem " << m;
+  }
+  ASSERT_TRUE(WaitUntil([&] { return HookCalls("delivered.jsonl").size() == 6; }, 20s));
+}
+
+TEST_F(GatewayPool, AMessageMayAskForItsReportOnAModemThatDoesNot) {
+  StartPool(1);
+  sim::ReportPolicy policy;
+  policy.delay = 100ms;
+  (*pool)[0].SetReportPolicy(policy);
+  StartGateway(Settings());
+  const std::int64_t plain = Queue("+15550123", "no report");
+  ASSERT_TRUE(WaitUntil([&] { return Count("sent") == 1; }, 20s));
+  const std::int64_t asked = Queue("+15550123", "report please", "", true);
+  ASSERT_TRUE(WaitUntil([&] { return Count("delivered") == 1; }, 20s));
+  EXPECT_EQ(gateway->GetStore().GetMessage(asked)->state, MessageState::Delivered);
+  EXPECT_EQ(gateway->GetStore().GetMessage(plain)->state, MessageState::Sent);
+  const auto submitted = (*pool)[0].Submitted();
+  ASSERT_EQ(submitted.size(), 2u);
+  EXPECT_FALSE(submitted[0].reportRequested);
+  EXPECT_TRUE(submitted[1].reportRequested);
 }
 
 TEST_F(GatewayPool, AModemThatCannotBeOpenedIsReportedAndTriedAgain) {
@@ -380,6 +435,42 @@ class ListedPorts : public SerialPlatform {
   std::vector<AnsiString> opened;
 };
 
+// The SIM as the component reads it: a PIN entered when configured, a
+// modem left closed (and said why) when none is, a missing SIM told.
+TEST_F(GatewayPool, TheSimStateDecidesTheSetUp) {
+  std::vector<std::unique_ptr<sim::ModemSimulator>> sims;
+  const char* names[] = {"locked", "no-pin", "empty"};
+  std::string text = "[gateway]\nname = \"test\"\n";
+  for (int i = 0; i < 3; ++i) {
+    sim::ModemConfig config;
+    config.path = dir.Path(std::string("sim-") + names[i]);
+    config.imei = SimPool::Imei(10 + i);
+    if (i < 2) config.pin = "4321";
+    if (i == 2) config.simInserted = false;
+    sims.push_back(std::make_unique<sim::ModemSimulator>(config));
+    text += std::string("[[modem]]\nname = \"") + names[i] + "\"\nport = \"" + config.path + "\"\nreopen = 60\n" +
+            (i == 0 ? "pin = \"4321\"\n" : "") + "\n";
+  }
+  StartGateway(ParseConfig(text, dir.Write("gateway.toml", text)));
+  auto row = [&](const std::string& name) {
+    for (const ModemStatus& m : gateway->GetStore().ListModems())
+      if (m.name == name) return m;
+    return ModemStatus{};
+  };
+  ASSERT_TRUE(WaitUntil(
+      [&] { return row("locked").connected && !row("no-pin").lastError.empty() && !row("empty").sim.empty(); }, 20s));
+  EXPECT_EQ(row("locked").sim, "ready");
+  EXPECT_EQ(row("locked").registration, "home");
+  EXPECT_EQ(row("locked").operatorName, "VESK");
+  EXPECT_FALSE(row("no-pin").connected);
+  EXPECT_EQ(row("no-pin").sim, "pin");
+  EXPECT_NE(row("no-pin").lastError.find("the SIM asks for a PIN and none is configured"), std::string::npos)
+      << row("no-pin").lastError;
+  EXPECT_EQ(row("empty").sim, "absent");
+  // The modem without its PIN was never given a guess.
+  for (const std::string& line : sims[1]->Commands()) EXPECT_EQ(line.find("AT+CPIN=\""), std::string::npos) << line;
+}
+
 TEST_F(GatewayPool, AModemIsFoundByItsImei) {
   StartPool(3);
   // m0 has its port; "found" is the modem whose IMEI is m2's, somewhere
@@ -421,6 +512,26 @@ TEST_F(GatewayPool, TemporaryErrorsMoveToAnotherModemAndPermanentOnesFail) {
   EXPECT_EQ(m.attempts, 1);
   EXPECT_EQ(m.error->kind, "permanent");
   EXPECT_EQ(m.error->code, 1);
+  // The component's classes: congestion is tried again, a plain ERROR
+  // (which says nothing of why) and a barred number are not.
+  (*pool)[0].FailNextSends(0);
+  (*pool)[1].FailNextSends(0);
+  (*pool)[0].FailNextSends(1, "+CMS ERROR: 42");
+  (*pool)[1].FailNextSends(1, "+CMS ERROR: 42");
+  const std::int64_t congested = Queue("+15550123", "congested", "m0");
+  ASSERT_TRUE(WaitUntil([&] { return gateway->GetStore().GetMessage(congested)->state == MessageState::Sent; }, 20s));
+  EXPECT_EQ(gateway->GetStore().GetMessage(congested)->attempts, 2);
+  (*pool)[0].FailNextSends(1, "ERROR");
+  const std::int64_t plain = Queue("+15550123", "plain error", "m0");
+  (*pool)[1].FailNextSends(1, "+CMS ERROR: 10");
+  const std::int64_t barred = Queue("+15550123", "barred", "m1");
+  ASSERT_TRUE(WaitUntil([&] { return Count("failed") == 3; }, 20s));
+  for (std::int64_t failedId : {plain, barred}) {
+    const OutboxMessage f = *gateway->GetStore().GetMessage(failedId);
+    EXPECT_EQ(f.attempts, 1) << f.text;
+    EXPECT_EQ(f.error->kind, "permanent") << f.text;
+  }
+  EXPECT_EQ(gateway->GetStore().GetMessage(barred)->error->code, 10);
 }
 
 TEST_F(GatewayPool, NoFinalAnswerMakesAMessageUncertain) {

@@ -42,6 +42,37 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ------------------------------------------------------------------ AT+CMGL
 
+// The modem's state as the component reads it, named for the API.
+TEST(ModemStateNames, SimAndRegistration) {
+  const std::pair<TSIMState, const char*> sims[] = {
+      {ssReady, "ready"},     {ssPINNeeded, "pin"},   {ssPUKNeeded, "puk"},
+      {ssPIN2Needed, "pin2"}, {ssPUK2Needed, "puk2"}, {ssNotInserted, "absent"},
+      {ssFailure, "other"},   {ssBusy, "other"},      {ssPhoneToSIMPINNeeded, "other"},
+      {ssUnknown, ""}};
+  for (const auto& [state, name] : sims) EXPECT_EQ(SimStateText(state), name) << name;
+  const std::pair<int, const char*> stats[] = {{0, "unregistered"}, {1, "home"},    {2, "searching"},
+                                               {3, "denied"},       {4, "unknown"}, {5, "roaming"}};
+  for (const auto& [stat, name] : stats) {
+    TRegistration r;
+    r.Status = static_cast<TRegistrationStatus>(stat);
+    r.Stat = stat;
+    EXPECT_EQ(RegistrationText(r), name) << stat;
+  }
+  EXPECT_EQ(RegistrationText(TRegistration{}), "") << "nothing read";
+}
+
+TEST(ModemStateNames, OperatorNamesAreCleanAndShort) {
+  TOperator op;
+  EXPECT_EQ(OperatorText(op), "") << "no operator named";
+  op.Format = 0;
+  op.Name = Utf8ToWide("Acme, Inc");
+  EXPECT_EQ(OperatorText(op), "Acme, Inc");
+  op.Name = Utf8ToWide("Evil\r\n<b>\x1B[31m");
+  EXPECT_EQ(OperatorText(op), "Evil<b>[31m") << "control characters out";
+  op.Name = Utf8ToWide(std::string(63, 'a') + "\xC3\xA9\xC3\xA9");
+  EXPECT_EQ(OperatorText(op), std::string(63, 'a')) << "64 bytes at most, no character cut";
+}
+
 TEST(Listing, EntriesWithTheirPdus) {
   const std::vector<std::string> lines = {"AT+CMGL=4",
                                           "+CMGL: 1,0,,23",
@@ -53,7 +84,9 @@ TEST(Listing, EntriesWithTheirPdus) {
                                           "+CMGL: 9,3,,17",
                                           "0011000891515510000000AA0AE8329BFD4697D9EC37",
                                           "OK"};
-  const auto listed = ReadListing(lines);
+  const Listing listing = ReadListing(lines);
+  EXPECT_TRUE(listing.complete);
+  const auto& listed = listing.entries;
   ASSERT_EQ(listed.size(), 4u);
   EXPECT_EQ(listed[0].index, 1);
   EXPECT_EQ(listed[0].status, 0);
@@ -66,10 +99,28 @@ TEST(Listing, EntriesWithTheirPdus) {
 }
 
 TEST(Listing, JunkIsPassedOver) {
-  EXPECT_TRUE(ReadListing({"+CMGL:", "+CMGL: x,1", "+CMGL: 5", "garbage", "OK"}).empty());
-  const auto odd = ReadListing({"+CMGL: 2,0,,3", "ABC"});
-  ASSERT_EQ(odd.size(), 1u);
-  EXPECT_EQ(odd[0].pdu, "") << "an odd number of digits is not a PDU";
+  const Listing junk = ReadListing({"+CMGL:", "+CMGL: x,1", "garbage", "OK"});
+  EXPECT_TRUE(junk.complete);
+  EXPECT_TRUE(junk.entries.empty());
+}
+
+// Only a final OK makes a listing whole: an error, or an answer cut short
+// by a time-out, leaves every message on the modem.
+TEST(Listing, OnlyAnOkEndsAListing) {
+  const std::string entry = "+CMGL: 1,0,,23";
+  const std::string pdu = "0791515510000408915155103200009130415190628005E8329BFD06";
+  EXPECT_TRUE(ReadListing({entry, pdu, "OK"}).complete);
+  EXPECT_TRUE(ReadListing({"ok"}).complete) << "an empty storage";
+  for (const char* last : {"ERROR", "+CMS ERROR: 321", "+CME ERROR: 3"})
+    EXPECT_FALSE(ReadListing({entry, pdu, last}).complete) << last;
+  EXPECT_FALSE(ReadListing({entry, pdu}).complete) << "cut short";
+  EXPECT_FALSE(ReadListing({}).complete) << "no answer";
+  // A result word inside a message's alpha field ends nothing.
+  const Listing quoted = ReadListing({"+CMGL: 4,1,\"OK\",23", pdu, "+CMGL: 5,1,\"ERROR\",23", pdu, "OK"});
+  EXPECT_TRUE(quoted.complete);
+  ASSERT_EQ(quoted.entries.size(), 2u);
+  EXPECT_EQ(quoted.entries[1].index, 5);
+  EXPECT_EQ(quoted.entries[1].pdu, pdu);
 }
 
 // ------------------------------------------------------------------ PDU headers

@@ -59,5 +59,17 @@ TEST(PairReport, WithoutACentreTimeTheArrivalTimeCounts) {
   EXPECT_EQ(PairReport(r, candidates)->messageId, 2);
 }
 
+TEST(PairReport, ACentreClockFarOffFallsBackToTheArrivalTime) {
+  const std::vector<PartCandidate> candidates = {
+      {1, 1, "+15550123", kT0, "sent"},
+      {2, 1, "+15550123", kT0 + 30 * kMinute, "sent"},
+  };
+  StatusReport r = Report(4, "+15550123", kT0 - 5 * 365 * 86400000LL);  // years behind
+  r.received = kT0 + 31 * kMinute;
+  EXPECT_EQ(PairReport(r, candidates)->messageId, 2);
+  r.received = kT0 + 3 * 86400000LL;
+  EXPECT_FALSE(PairReport(r, candidates)) << "neither time is near a send";
+}
+
 }  // namespace
 }  // namespace vesk::gateway

@@ -45,12 +45,20 @@ class ScriptedSender : public MessageSender {
   std::map<std::string, std::deque<Answer>> scripts_;
 };
 
-ScriptedSender::Answer Fails(const std::string& error, bool bodyWritten = true, bool reachesBody = true) {
+// A failure the modem's final result line says, classed by the component's
+// rules as the gateway's sender gets it.
+ScriptedSender::Answer Fails(const std::string& line, bool bodyWritten = true, bool reachesBody = true) {
   ScriptedSender::Answer a;
   a.attempt.sent = false;
-  a.attempt.error = error;
+  a.attempt.error = FromResultLine(line);
   a.attempt.bodyWritten = bodyWritten;
   a.reachesBody = reachesBody;
+  return a;
+}
+// A failure with no final result from the modem.
+ScriptedSender::Answer FailsWith(ModemError error, bool bodyWritten, bool reachesBody) {
+  ScriptedSender::Answer a = Fails("", bodyWritten, reachesBody);
+  a.attempt.error = std::move(error);
   return a;
 }
 
@@ -186,7 +194,7 @@ TEST_F(SchedulerTest, TemporaryErrorsGiveUpAfterMaxAttempts) {
 TEST_F(SchedulerTest, PermanentErrorsFailAtOnce) {
   sender.Script("unassigned", {Fails("+CMS ERROR: 1")});
   sender.Script("bad pdu", {Fails("+CMS ERROR: 304", false)});
-  sender.Script("refused", {Fails("no phone number", false, false)});
+  sender.Script("refused", {FailsWith(RefusedBeforeWriting("no phone number"), false, false)});
   const std::int64_t a = Queue("unassigned"), b = Queue("bad pdu"), c = Queue("refused");
   Drain();
   for (std::int64_t id : {a, b, c}) {
@@ -198,8 +206,10 @@ TEST_F(SchedulerTest, PermanentErrorsFailAtOnce) {
 }
 
 TEST_F(SchedulerTest, NoAnswerAfterTheBodyIsUncertainAndNeverResent) {
-  sender.Script("lost answer", {Fails("no final result from the modem within 15 seconds")});
-  sender.Script("lost port", {Fails("/dev/ttyUSB0 is not open. GSM Modem is not connected.")});
+  sender.Script("lost answer",
+                {FailsWith(WithoutAnswer("no final result from the modem within 15 seconds"), true, true)});
+  sender.Script("lost port",
+                {FailsWith(ConnectionLost("/dev/ttyUSB0 is not open. GSM Modem is not connected."), true, true)});
   const std::int64_t a = Queue("lost answer"), b = Queue("lost port");
   Drain();
   clock.Advance(86400000);
@@ -211,8 +221,9 @@ TEST_F(SchedulerTest, NoAnswerAfterTheBodyIsUncertainAndNeverResent) {
 }
 
 TEST_F(SchedulerTest, FailuresBeforeTheBodyAreTemporary) {
-  sender.Script("no prompt", {Fails("no \"> \" prompt after AT+CMGS=23 within 15 seconds", false)});
-  sender.Script("port lost early", {Fails("the connection closed during the send", false, false)});
+  sender.Script("no prompt",
+                {FailsWith(WithoutAnswer("no \"> \" prompt after AT+CMGS=23 within 15 seconds"), false, true)});
+  sender.Script("port lost early", {FailsWith(ConnectionLost("the connection closed during the send"), false, false)});
   const std::int64_t a = Queue("no prompt"), b = Queue("port lost early");
   Drain();
   EXPECT_EQ(State(a), MessageState::Queued);
@@ -258,7 +269,7 @@ TEST_F(SchedulerTest, TheStoreKnowsBeforeTheBodyGoesOut) {
       phaseBefore = store_.GetMessage(m.id)->phase;
       beforeBody();
       phaseAtBody = store_.GetMessage(m.id)->phase;
-      return {true, {1}, "", true};
+      return {true, {1}, {}, true};
     }
     int phaseBefore = -1, phaseAtBody = -1;
 
@@ -294,23 +305,43 @@ TEST(Pacer, KeepsAModemToItsRate) {
   EXPECT_TRUE(unlimited.Ready(5));
 }
 
-TEST(Classify, ModemErrorsReadFromTheSendErrorText) {
-  EXPECT_EQ(ReadModemError("+CMS ERROR: 38").kind, ModemError::Kind::Cms);
-  EXPECT_EQ(ReadModemError("+cms error: 38").number, 38);
-  EXPECT_EQ(ReadModemError("+CME ERROR: 100").kind, ModemError::Kind::Cme);
-  EXPECT_EQ(ReadModemError("ERROR").kind, ModemError::Kind::Error);
-  EXPECT_EQ(ReadModemError("no answer to AT+CMGF=0 within 15 seconds").kind, ModemError::Kind::NoAnswer);
-  EXPECT_EQ(ReadModemError("the phone number holds a control character or a double quote").kind,
-            ModemError::Kind::Refused);
-  EXPECT_EQ(ReadModemError("").kind, ModemError::Kind::None);
-  EXPECT_FALSE(ReadModemError("+CMS ERROR").number);
-}
+// The modem's final lines as the component classes them, and what the
+// gateway makes of them.
+struct ClassifyCase {
+  const char* line;
+  ModemError::Kind kind;
+  int number;  // -1: none
+  FailureClass cls;
+};
 
-TEST(Classify, CmsCausesSplitIntoTemporaryAndPermanent) {
-  for (int n : {38, 41, 42, 47, 111, 192, 194, 300, 310, 314, 322, 330, 331, 332, 500, 517})
-    EXPECT_TRUE(IsTemporaryCms(n)) << n;
-  for (int n : {1, 8, 10, 21, 29, 30, 50, 69, 96, 128, 144, 176, 193, 195, 196, 303, 304, 305})
-    EXPECT_FALSE(IsTemporaryCms(n)) << n;
+TEST(Classify, TheComponentsErrorDecidesBeforeTheBody) {
+  const ClassifyCase cases[] = {
+      {"+CMS ERROR: 38", ModemError::Kind::Cms, 38, FailureClass::Temporary},    // network out of order
+      {"+cms error: 42", ModemError::Kind::Cms, 42, FailureClass::Temporary},    // congestion
+      {"+CMS ERROR: 1", ModemError::Kind::Cms, 1, FailureClass::Permanent},      // unassigned number
+      {"+CMS ERROR: 304", ModemError::Kind::Cms, 304, FailureClass::Permanent},  // invalid PDU mode parameter
+      {"+CMS ERROR: 10", ModemError::Kind::Cms, 10, FailureClass::Permanent},    // call barred
+      {"+CME ERROR: 11", ModemError::Kind::Cme, 11, FailureClass::Permanent},    // SIM PIN required
+      {"ERROR", ModemError::Kind::Error, -1, FailureClass::Permanent},           // tells nothing
+  };
+  for (const ClassifyCase& c : cases) {
+    const ModemError e = FromResultLine(c.line);
+    EXPECT_EQ(e.kind, c.kind) << c.line;
+    EXPECT_EQ(e.number.value_or(-1), c.number) << c.line;
+    EXPECT_EQ(e.temporary, c.cls == FailureClass::Temporary) << c.line;
+    const Failure f = ClassifyFailure(e, false, 0, 1);
+    EXPECT_EQ(f.cls, c.cls) << c.line;
+    EXPECT_NE(f.error.text.find(c.line), std::string::npos) << "the line as received: " << f.error.text;
+    // An error answered after the body is still the modem's answer.
+    EXPECT_EQ(ClassifyFailure(e, true, 0, 1).cls, c.cls) << c.line;
+  }
+  EXPECT_EQ(FromResultLine("no such line").kind, ModemError::Kind::None);
+  EXPECT_EQ(ClassifyFailure(RefusedBeforeWriting("no phone number"), false, 0, 1).cls, FailureClass::Permanent);
+  EXPECT_EQ(ClassifyFailure(WithoutAnswer("no prompt"), false, 0, 1).cls, FailureClass::Temporary);
+  EXPECT_EQ(ClassifyFailure(ConnectionLost("closed"), false, 0, 1).cls, FailureClass::Temporary);
+  EXPECT_EQ(ClassifyFailure(WithoutAnswer("silence"), true, 0, 1).cls, FailureClass::Uncertain);
+  EXPECT_EQ(ClassifyFailure(FromResultLine("+CMS ERROR: 38"), false, 1, 2).cls, FailureClass::Permanent)
+      << "a part already went";
 }
 
 }  // namespace
