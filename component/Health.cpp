@@ -176,7 +176,10 @@ class TVeskGSM::TSupervisor : public std::enable_shared_from_this<TSupervisor> {
     if (byApplication) stopped_ = false;
     // Read anew after the application's Open (it may have chosen another
     // modem), and on any open while none was read.
-    if (byApplication || imei_.empty()) imeiDue_ = true;
+    if (byApplication || imei_.empty()) {
+      imeiDue_ = true;
+      freshRecord_ = false;
+    }
     ++wakes_;
     if (!needed || stopped_) return;
     if (!running_) {
@@ -418,36 +421,59 @@ class TVeskGSM::TSupervisor : public std::enable_shared_from_this<TSupervisor> {
     return Ladder(epoch, "no answer to the keep-alive within " + IntToStr(timeout) + " seconds", false);
   }
 
-  // The IMEI of the modem the application opened, once its set-up is done.
-  bool RecordIMEI(unsigned epoch) {
-    auto deadline = After(kSetUpWaitMs);
-    while (link_->State() == TLinkState::SettingUp && Steady::now() < deadline)
-      if (!Wait(kSetUpPollMs, epoch)) return true;
-    if (link_->State() != TLinkState::Open) return true;
-    Owner owner(*this);
-    if (!owner) return false;
+  // ------------------------------------------------ from the set-up
+ public:
+  // The set-up has read the IMEI (and whether the port is listed).
+  void Recorded(const AnsiString& imei, bool listed) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (imei.empty()) return;
+    imei_ = imei;
+    listedAtRecord_ = listed;
+    imeiDue_ = false;
+    freshRecord_ = true;
+  }
+
+  // The IMEI (AT+CGSN, a few tries: a notice may come in between) and
+  // whether the component's port is one the system lists.
+  static AnsiString ReadIdentity(TVeskGSM& g, bool& listed) {
     AnsiString imei;
-    // A notice may come in between: a few tries.
-    for (int attempt = 0; attempt < 3 && imei.empty() && Current(epoch); ++attempt) {
+    for (int attempt = 0; attempt < 3 && imei.empty(); ++attempt) {
       try {
         at::TCommandAnswer answer;
-        owner->RunCommand("AT+CGSN", '\r', owner->GetKeepAliveTimeout(), answer, true);
+        g.RunCommand("AT+CGSN", '\r', g.GetKeepAliveTimeout(), answer, true);
         imei = SerialOf(answer);
       } catch (...) {
         break;
       }
     }
-    // Whether the port is one the system lists (step 4 then looks among
-    // those), as it was when the IMEI was read.
-    bool listed = false;
+    listed = false;
     try {
       TStringList names;
-      owner->GetExistingCommPortNames(names);
-      std::shared_ptr<SerialPlatform> platform = owner->GetSerialPlatform();
-      const AnsiString own = owner->GetFPort();
+      g.GetExistingCommPortNames(names);
+      std::shared_ptr<SerialPlatform> platform = g.GetSerialPlatform();
+      const AnsiString own = g.GetFPort();
       for (int i = 0; i < names.Count() && !listed; ++i) listed = platform->SameDevice(own, WideToAnsi(names[i]));
     } catch (...) {
     }
+    return imei;
+  }
+
+ private:
+  // The IMEI of the modem the application opened, once its set-up is done
+  // (unless the set-up read it).
+  bool RecordIMEI(unsigned epoch) {
+    auto deadline = After(kSetUpWaitMs);
+    while (link_->State() == TLinkState::SettingUp && Steady::now() < deadline)
+      if (!Wait(kSetUpPollMs, epoch)) return true;
+    if (link_->State() != TLinkState::Open) return true;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (freshRecord_) return true;
+    }
+    Owner owner(*this);
+    if (!owner) return false;
+    bool listed = false;
+    const AnsiString imei = ReadIdentity(*owner.operator->(), listed);
     std::lock_guard<std::mutex> lock(mutex_);
     if (!imei.empty() && epoch_ == epoch) {
       imei_ = imei;
@@ -690,6 +716,7 @@ class TVeskGSM::TSupervisor : public std::enable_shared_from_this<TSupervisor> {
   AnsiString trigger_;
   AnsiString imei_;
   bool listedAtRecord_ = false;
+  bool freshRecord_ = false;  // the set-up read the IMEI since the last Open
   std::atomic<Steady::rep> lastActivity_{Steady::now().time_since_epoch().count()};
 };
 
@@ -708,6 +735,13 @@ void TVeskGSM::EndHealth() {
     r.erase(std::remove(r.begin(), r.end(), this), r.end());
   }
   FSupervisor->Stop();
+}
+
+void TVeskGSM::RecordIdentity() {
+  if (FKeepAliveInterval <= 0 && !(FAutoReconnect && FReattachByIMEI)) return;
+  bool listed = false;
+  const AnsiString imei = TSupervisor::ReadIdentity(*this, listed);
+  FSupervisor->Recorded(imei, listed);
 }
 
 void TVeskGSM::SetKeepAliveInterval(int seconds) {

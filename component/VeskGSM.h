@@ -1102,6 +1102,9 @@ class TVeskGSM : public TComponent {
   // (the not-open exception) while the ladder runs, for threads other than
   // the supervisor and the reader.
   void NoteCommandBegins();
+  // The set-up's last step: the IMEI read and recorded, when the keep-alive
+  // or re-attachment by IMEI will need it.
+  void RecordIdentity();
   // Open has begun connection `generation` (before OnConnect).
   void NoteOpened(unsigned generation);
   // The application's Close and Open: ends the keep-alive and the ladder,
