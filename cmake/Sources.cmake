@@ -72,6 +72,7 @@ set(VESK_COMPONENT_SOURCES
     commands/State.cpp
     commands/Storage.cpp
     commands/Ussd.cpp
+    component/Health.cpp
     component/TrafficLog.cpp
     component/VeskGSM.cpp
     detection/Detect.cpp
@@ -99,6 +100,7 @@ set(VESK_PUBLIC_HEADERS
     codec/Submit.h
     component/Component.h
     component/DeliveryReports.h
+    component/Health.h
     component/Enums.h
     component/Framework.h
     component/Thread.h

@@ -118,8 +118,9 @@ void TVeskGSM::RestoreMessageIndication() {
 // ---------------------------------------------------------------- the stored message check
 
 double TVeskGSM::IdleWorkDueIn() {
-  // While a dialogue holds the port the reader waits for it anyway.
-  if (PauseThreadFlag()) return -1;
+  // While a dialogue holds the port the reader waits for it anyway; while
+  // the modem is being brought back the check waits too.
+  if (PauseThreadFlag() || FRecovering) return -1;
   const int interval = FStoredMessageCheckInterval;
   double dueIn = -1;
   {

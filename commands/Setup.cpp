@@ -26,6 +26,7 @@ void TVeskGSM::InitGSMModem() {
   ExecuteATCommand("ATE0", '\r');
   if (!Pause(250)) return;
   SetUpModemState();
+  RecordIdentity();
 }
 
 std::uint16_t TVeskGSM::TestGSMModemCapabilities() {

@@ -93,6 +93,7 @@ TModemError TVeskGSM::GetLastModemError() const {
 }
 
 void TVeskGSM::NoteCommandOutcome(const at::TCommandAnswer& answer, int timeOutSeconds) {
+  NoteAnswerOutcome(answer.Complete);
   if (!answer.Complete)
     SetLastModemError(ModemErrorBecause("no answer within " + IntToStr(timeOutSeconds) + " seconds"));
   else if (answer.Succeeded())

@@ -11,11 +11,13 @@ namespace vesk {
 TVeskGSM::TVeskGSM(TComponent* AOwner)
     : TComponent(AOwner), FSMSContainer(std::make_unique<TConcatenatedSMSCollection>()) {
   MakeLink();
+  InitHealth();
 }
 
 TVeskGSM::~TVeskGSM() {
   // From here on Open refuses. The connection ends, reconnection stops,
   // and the threads leave the component before its fields go.
+  EndHealth();
   Destroying();
   FLink->OwnerDestroyed();
 }

@@ -46,6 +46,7 @@
 #include "component/DeliveryReports.h"
 #include "component/Enums.h"
 #include "component/Framework.h"
+#include "component/Health.h"
 #include "component/Thread.h"
 #include "port/SerialDevice.h"
 
@@ -1019,6 +1020,129 @@ class TVeskGSM : public TComponent {
   // than 0: nothing planned), and the work itself.
   double IdleWorkDueIn();
   void DoIdleWork();
+
+  // ================================================ the modem's health
+  // A modem that stops answering (a firmware hang, a body left open at the
+  // "> " prompt, a USB stick that comes back under another name after a
+  // reset) is found out and brought back by a supervisor thread of the
+  // component's own (component/Health.cpp). Nothing of it runs while
+  // KeepAliveInterval is 0, the default.
+ public:
+  // Seconds; 0 (the default) is off. While the port is open and no command
+  // or send has run for this long, the supervisor writes "AT" and expects
+  // an answer within KeepAliveTimeout seconds (default 5). An answer is
+  // any final result, ERROR included, or any line that is neither the
+  // echo nor an unsolicited result (the interpreter answered); unsolicited
+  // lines alone prove nothing. Any thread; applies at once.
+  int GetKeepAliveInterval() const { return FKeepAliveInterval; }
+  void SetKeepAliveInterval(int seconds);
+  int GetKeepAliveTimeout() const { return FKeepAliveTimeout; }
+  void SetKeepAliveTimeout(int seconds) { FKeepAliveTimeout = seconds < 1 ? 1 : seconds; }
+  // With KeepAliveInterval on, an unanswered keep-alive, two commands in a
+  // row without a final answer, or a send without one start the ladder,
+  // each step reported through OnHealth:
+  //   hsProbeFailed (why), then
+  //   1. hsEscape: an escape and "AT";
+  //   2. hsReopen: the port closed with DTR dropped, opened again (OnDisconnect,
+  //      OnConnect) and set up;
+  //   3. hsReset: ResetCommand (default "AT+CFUN=1,1"; empty skips the step),
+  //      and when the modem takes it (OK), a wait of up to ResetWait seconds
+  //      (default 60) for the port to go and come back;
+  //   4. the modem of the IMEI recorded when the application opened the
+  //      port, looked for on the candidate ports (ReattachPorts when set,
+  //      else the listed ports when the component's own port was listed
+  //      when the IMEI was read,
+  //      else its own port alone; a port another open component uses is
+  //      left alone) at the component's line settings; the port whose modem
+  //      answers with that IMEI becomes the component's Port and is opened
+  //      (hsFound). A different IMEI is never opened.
+  // After a step that cures, hsAlive, and the next failure starts again at
+  // step 1. After step 4 fails, hsGaveUp, and steps 2 to 4 are tried again
+  // every AutoReconnectCheckInterval until one cures, or Close or
+  // destruction ends it (at once: every wait of the ladder is woken).
+  // When a step needs the modem to answer more than "AT" (the trigger was
+  // a command or a send), "AT+CMGF?" must be answered too.
+  // While the ladder runs, commands and sends from other threads fail at
+  // once with the not-open exception (or false where a call gives false).
+  AnsiString GetResetCommand() const;
+  void SetResetCommand(const AnsiString& value);
+  int GetResetWait() const { return FResetWait; }
+  void SetResetWait(int seconds) { FResetWait = seconds < 0 ? 0 : seconds; }
+  // Port names, separated by commas, to look for the modem on in step 4
+  // instead of the listed ports (pseudo-terminals and custom device names
+  // are never listed). Empty by default.
+  AnsiString GetReattachPorts() const;
+  void SetReattachPorts(const AnsiString& value);
+  // With AutoReconnect, a port that does not come back under its name is
+  // looked for by the recorded IMEI on the candidate ports, as in step 4,
+  // at each attempt (default true).
+  bool GetReattachByIMEI() const { return FReattachByIMEI; }
+  void SetReattachByIMEI(bool value) { FReattachByIMEI = value; }
+  // The IMEI read (AT+CGSN) after the application's last Open, once the
+  // set-up was done, with KeepAliveInterval or AutoReconnect and
+  // ReattachByIMEI on; "" before or when the modem gave none.
+  AnsiString GetRecordedIMEI() const;
+  // Whether the ladder is running.
+  bool GetRecovering() const { return FRecovering; }
+
+  // From the supervisor thread (hsFound of AutoReconnect from the reconnect
+  // thread), or from the main thread when NeedSynchronization is true;
+  // never from the reader thread or inside another event; no lock of the
+  // component is held. The handler may run
+  // commands, but the component stays closed to other threads until the
+  // ladder has ended (hsAlive or hsGaveUp).
+  TEvent<THealthEvent> OnHealth;
+
+ protected:
+  // Hooks for the rest of the component (component/Health.cpp).
+  // A command's outcome: two without a final answer in a row start the
+  // ladder. `send`: a send that got no final answer starts it at once.
+  void NoteAnswerOutcome(bool answered, bool send = false);
+  // A command or send begins: the keep-alive waits for a quiet port. Fails
+  // (the not-open exception) while the ladder runs, for threads other than
+  // the supervisor and the reader.
+  void NoteCommandBegins();
+  // The set-up's last step: the IMEI read and recorded, when the keep-alive
+  // or re-attachment by IMEI will need it.
+  void RecordIdentity();
+  // Open has begun connection `generation` (before OnConnect).
+  void NoteOpened(unsigned generation);
+  // The application's Close and Open: ends the keep-alive and the ladder,
+  // and the connection with them.
+  void StopSupervisor();
+  bool OnSupervisorThread() const;
+  // From the reconnect thread, at each attempt: with ReattachByIMEI and a
+  // recorded IMEI, looks for it on the port's own name first, then on the
+  // candidate ports, and opens the port it answers on: 1 when a connection
+  // is up, -1 when the modem was not found (nothing else is opened). 0
+  // without a record: the port is reopened by its name as ever.
+  int ReattachByIdentity();
+  // Step 4's probe of one port (detection/Detect.cpp): opens it at the
+  // component's line settings, asks AT+CGSN and closes it; the serial
+  // number, "" when none came within timeOutSeconds. Its waits go through
+  // `pause` (clock ms), which ends the probe when it gives false.
+  AnsiString ProbeSerialNumber(const AnsiString& name, int timeOutSeconds, const std::function<bool(double)>& pause);
+  // Raises OnHealth, on the main thread with NeedSynchronization (given up
+  // when `abandon` turns true before the main thread takes it).
+  void RaiseHealth(THealthStep step, const AnsiString& reason, const std::function<bool()>& abandon);
+  // Makes `name` the component's Port (a COMn name, or the custom name).
+  void UsePortName(const AnsiString& name);
+  // From the constructor and, first thing, the destructor.
+  void InitHealth();
+  void EndHealth();
+
+ private:
+  class TSupervisor;
+  friend class TSupervisor;
+  std::shared_ptr<TSupervisor> FSupervisor;
+  std::atomic<int> FKeepAliveInterval{0};
+  std::atomic<int> FKeepAliveTimeout{5};
+  std::atomic<int> FResetWait{60};
+  std::atomic<bool> FReattachByIMEI{true};
+  std::atomic<bool> FRecovering{false};
+  std::atomic<int> FUnansweredInARow{0};
+  AnsiString FResetCommand = "AT+CFUN=1,1";  // under FFieldsLock
+  AnsiString FReattachPorts;                 // under FFieldsLock
 };
 
 // The package's registration: TVeskGSM on the palette page "Vesk Soft".

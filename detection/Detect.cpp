@@ -57,6 +57,50 @@ class TVeskGSM::TDetector {
     return Outcome::NotFound;
   }
 
+  // Step 4 of the recovery: the serial number the modem on `name` gives at
+  // the component's own line settings, "" when none.
+  AnsiString SerialNumberOn(const AnsiString& name, int timeOutSeconds, const std::function<bool(double)>& pause) {
+    if (HeldByOwner(name)) return "";
+    std::unique_ptr<SerialDevice> device;
+    try {
+      int error = 0;
+      device = platform_->Open(name, error);
+    } catch (...) {
+      device.reset();
+    }
+    if (!device) return "";
+    auto closer = OnScopeExit([&device] { Close(device); });
+    const AnsiString command = "AT+CGSN";
+    AnsiString answer;
+    try {
+      device->SetQueueSizes(kQueueSize, kQueueSize);
+      device->SetTimeOuts(TTimeOuts{});
+      if (!device->SetLineSettings(owner_.BuildLineSettings(owner_.GetBaudRate()))) return "";
+      if (!pause(kStepPauseMs)) return "";
+      device->Purge(kPurgeRxClear);
+      const AnsiString line = command + "\r";
+      std::uint32_t written = 0;
+      if (!device->Write(line.data(), static_cast<std::uint32_t>(line.size()), written) || written != line.size())
+        return "";
+      for (double waited = 0; waited <= timeOutSeconds * 1000.0; waited += kStepPauseMs) {
+        if (!pause(kStepPauseMs)) return "";
+        std::uint32_t errors = 0, queued = 0;
+        if (!device->QueuedInput(errors, queued)) return "";
+        if (queued == 0) continue;
+        std::string chunk(queued < kMaxChunk ? queued : kMaxChunk, '\0');
+        std::uint32_t read = 0;
+        if (!device->Read(&chunk[0], static_cast<std::uint32_t>(chunk.size()), read)) return "";
+        chunk.resize(read);
+        if (answer.size() > kMaxChunk) return "";
+        answer += chunk;
+        const at::TCommandAnswer a = at::ReadCommandAnswer(answer, command);
+        if (a.Complete) return a.Succeeded() ? at::SerialNumber(a) : AnsiString();
+      }
+    } catch (...) {
+    }
+    return "";
+  }
+
   const AnsiString& FoundName() const { return foundName_; }
   TCommPort FoundPort() const { return foundPort_; }
   TBaudRate FoundSpeed() const { return foundSpeed_; }
@@ -244,6 +288,12 @@ bool TVeskGSM::DetectGSM(TBaudRate startBaudRate, TBaudRate endBaudRate, Unicode
 
 bool TVeskGSM::DetectGSM(UnicodeString& pPort, TBaudRate& pBaudRate) {
   return DetectGSM(br000075, br921600, pPort, pBaudRate);
+}
+
+AnsiString TVeskGSM::ProbeSerialNumber(const AnsiString& name, int timeOutSeconds,
+                                       const std::function<bool(double)>& pause) {
+  TDetector detector(*this);
+  return detector.SerialNumberOn(name, timeOutSeconds, pause);
 }
 
 }  // namespace vesk

@@ -73,7 +73,14 @@ class TVeskGSM::TLinkHost final : public TConnectionHost {
 
   bool PortListed() noexcept override { return gsm_.IsExistingCommPort(gsm_.CommPortToString(gsm_.GetCommPort())); }
 
-  bool Reopen() override { return PortListed() && gsm_.Open(false); }
+  // The modem of the recorded IMEI, under its name or another one
+  // (component/Health.cpp); without a record, the port once it is listed
+  // again.
+  bool Reopen() override {
+    const int identified = gsm_.ReattachByIdentity();
+    if (identified != 0) return identified > 0;
+    return PortListed() && gsm_.Open(false);
+  }
 
   double IdleWorkDueIn() noexcept override {
     try {
@@ -108,6 +115,8 @@ bool TVeskGSM::Open(bool skipInit) {
     // before a new one begins.
     if (FLink->State() != TLinkState::Closed) return false;
   }
+  // The recovery of an earlier connection ends here (not its own Opens).
+  if (!FLink->OnReconnectThread() && !OnSupervisorThread()) StopSupervisor();
   if (!FSkipSetupFailed && !IsExistingCommPort(CommPortToString(GetCommPort()))) return false;
 
   std::shared_ptr<TConnection> link = FLink;
@@ -140,12 +149,14 @@ bool TVeskGSM::Open(bool skipInit) {
   }
   // From here on no lock is held: OnConnect is the application's, and it
   // may close or even destroy the component, so only `link` is used.
+  NoteOpened(generation);
   link->Announce(generation);
   return true;
 }
 
 void TVeskGSM::Close() {
-  FLink->Close();
+  // The keep-alive and a recovery under way end with the connection.
+  StopSupervisor();
   if (FLink->State() == TLinkState::Closed && !FLink->Reader()) ConnectedTo = spNone;
 }
 

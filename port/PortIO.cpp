@@ -36,7 +36,12 @@ AnsiString TVeskGSM::PeekReadBuffer() const {
 // ---------------------------------------------------------------- sessions and pauses
 
 TVeskGSM::TPortSession::TPortSession(TVeskGSM& owner)
-    : owner_(owner), link_(owner.FLink), generation_(link_->AcquirePort(true)), reads_(owner.FReadsAppended.load()) {
+    : owner_(owner),
+      link_(owner.FLink),
+      // A command while the modem is being brought back fails here, before
+      // it waits for the port.
+      generation_((owner.NoteCommandBegins(), link_->AcquirePort(true))),
+      reads_(owner.FReadsAppended.load()) {
   if (generation_ == 0) throw EVeskGSMException(owner_.NotOpenMessage());
 }
 

@@ -124,6 +124,7 @@ class TVeskGSM::TSendDialogue {
         });
     switch (outcome.State) {
       case at::TSubmitOutcome::Sent:
+        gsm_.NoteAnswerOutcome(true);
         references_.push_back(outcome.Reference);
         return true;
       case at::TSubmitOutcome::Failed:
@@ -133,6 +134,7 @@ class TVeskGSM::TSendDialogue {
     }
     if (!gsm_.PortDevice())
       return Fail("the connection closed during the send");
+    gsm_.NoteAnswerOutcome(false, true);
     return Fail("no final result from the modem within " + IntToStr(kAnswerSeconds) + " seconds");
   }
 

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <mutex>
 #include <random>
 #include <string>
@@ -485,6 +486,85 @@ TEST_F(Lifecycle, TwoHundredCyclesOfEverythingAtOnce) {
     }
     ASSERT_TRUE(WaitUntil([&] { return !modem->IsOpen(); }, 3000));
   }
+}
+
+// The same with the keep-alive on and a modem that stops answering at a
+// random moment (cured by the reopen, or never): the ladder's own closes
+// and opens keep the order, and Close or destruction in the middle of a
+// step ends within the bound.
+TEST_F(Lifecycle, TwoHundredCyclesWithHangs) {
+  std::mt19937 random(20261210);
+  std::atomic<bool> hung{false};
+  modem->SetHandler([&](FakeModem&, const std::string&) { return hung.load(); });
+  int withSteps = 0;
+  for (int cycle = 0; cycle < 200; ++cycle) {
+    SCOPED_TRACE("cycle " + std::to_string(cycle));
+    auto start = Steady::now();
+    hung = false;
+    modem->Replug();
+    auto component = std::make_unique<TestGSM>();
+    component->SetSerialPlatform(platform);
+    component->SetPort(spCOM3);
+    component->SetDelay(20 + static_cast<int>(random() % 100));
+    component->SetAutoReconnect(random() % 2 == 0);
+    component->SetAutoReconnectCheckInterval(100);
+    component->SetKeepAliveInterval(1);
+    component->SetKeepAliveTimeout(1);
+    component->SetResetWait(2);
+    Journal events;
+    events.Attach(*component);
+    std::atomic<int> steps{0};
+    component->OnHealth = [&](TObject*, THealthStep, const AnsiString&) { ++steps; };
+    try {
+      component->Open(random() % 4 != 0);
+    } catch (const EVeskGSMException&) {
+    }
+    std::atomic<bool> stop{false};
+    std::thread commands([&] {
+      while (!stop) {
+        try {
+          component->ExecuteATCommand("AT", nullptr, 1, '\r');
+        } catch (const EVeskGSMException&) {
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(random() % 40));
+    int plot = static_cast<int>(random() % 4);
+    if (plot >= 1) hung = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(random() % 150));
+    if (plot == 2) hung = false;
+    if (plot == 3) modem->Vanish();
+    std::this_thread::sleep_for(std::chrono::milliseconds(random() % 40));
+    stop = true;
+    commands.join();
+    bool closeFirst = random() % 4 != 0;
+    if (closeFirst) component->Close();
+    component.reset();
+    withSteps += steps > 0;
+    EXPECT_LT(SecondsSince(start), 5.0);
+    std::string text = events.Text();
+    if (closeFirst) {
+      EXPECT_EQ(events.connects, events.disconnects) << text;
+    } else {
+      EXPECT_LE(events.disconnects, events.connects) << text;
+    }
+    char last = 'D';
+    for (char c : text) {
+      if (c == 'C') {
+        EXPECT_EQ(last, 'D') << text;
+      } else if (c == 'F') {
+        EXPECT_EQ(last, 'C') << text;
+      } else {
+        EXPECT_NE(last, 'D') << text;
+      }
+      last = c;
+    }
+    ASSERT_TRUE(WaitUntil([&] { return !modem->IsOpen(); }, 3000));
+  }
+  // The hangs did set ladders off.
+  EXPECT_GT(withSteps, 20);
+  std::printf("cycles with recovery steps: %d of 200\n", withSteps);
 }
 
 }  // namespace

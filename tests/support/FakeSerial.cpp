@@ -116,6 +116,11 @@ int FakeModem::SettingsApplied() const {
   return settingsApplied_;
 }
 
+int FakeModem::DtrDrops() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return dtrDrops_;
+}
+
 int FakeModem::RxPurges() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return rxPurges_;
@@ -192,6 +197,8 @@ class FakeDevice : public SerialDevice {
   bool SetLineSettings(const TLineSettings& settings) noexcept override {
     std::lock_guard<std::mutex> lock(modem_->mutex_);
     if (!Usable() || modem_->refuseSettings_) return Fail(EINVAL);
+    if ((modem_->settings_.Flags & dcb::DtrControlMask) != 0 && (settings.Flags & dcb::DtrControlMask) == 0)
+      ++modem_->dtrDrops_;
     modem_->settings_ = settings;
     ++modem_->settingsApplied_;
     return true;

@@ -61,6 +61,8 @@ class FakeModem {
 
   TLineSettings LastSettings() const;
   int SettingsApplied() const;
+  // How often DTR went from on to off in the settings applied.
+  int DtrDrops() const;
   int RxPurges() const;
   bool IsOpen() const;
   std::size_t Queued() const;
@@ -94,6 +96,7 @@ class FakeModem {
   int generation_ = 0;  // counts replugs; devices of an older one are dead
   TLineSettings settings_;
   int settingsApplied_ = 0;
+  int dtrDrops_ = 0;
   int rxPurges_ = 0;
 };
 

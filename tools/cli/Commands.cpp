@@ -644,8 +644,19 @@ int RunListen(const CommonOptions& common, const ListenOptions& options, std::os
   gsm.OnFault = [&](TObject*, TCommPort) {
     printer.Print({{"event", "fault"}, {"port", port}}, "fault: " + port + " went away");
   };
+  gsm.OnHealth = [&](TObject*, THealthStep step, const AnsiString& reason) {
+    const std::string now = AnsiText(gsm.CommPortToString(gsm.GetCommPort()));
+    printer.Print({{"event", "health"}, {"step", HealthStepName(step)}, {"reason", AnsiText(reason)}, {"port", now}},
+                  "health " + std::string(HealthStepName(step)) + " on " + now + ": " + AnsiText(reason));
+  };
 
   if (options.direct) gsm.SetNewMessageIndication(nmDirect);
+  gsm.SetKeepAliveInterval(options.keepAlive);
+  if (!options.only.empty()) {
+    std::string names;
+    for (const std::string& name : options.only) names += (names.empty() ? "" : ",") + name;
+    gsm.SetReattachPorts(names);
+  }
   if (options.checkInterval >= 0) gsm.SetStoredMessageCheckInterval(options.checkInterval);
 
   CatchInterrupts();

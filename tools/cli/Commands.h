@@ -53,6 +53,8 @@ struct ListenOptions {
   double seconds = 0;  // 0: until interrupted
   bool direct = false;     // NewMessageIndication nmDirect
   int checkInterval = -1;  // StoredMessageCheckInterval; -1: as the settings have it
+  int keepAlive = 0;       // KeepAliveInterval, seconds; 0: off
+  std::vector<std::string> only;  // the ports to look for the modem on after it went (ReattachPorts)
 };
 
 struct StorageOptions {

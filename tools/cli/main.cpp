@@ -116,6 +116,12 @@ int main(int argc, char** argv) {
       ->add_option("--check-interval", listenOptions.checkInterval,
                    "list the storage's unread messages every N seconds (0: never)")
       ->check(CLI::Range(0, 86400));
+  listen
+      ->add_option("--keepalive", listenOptions.keepAlive,
+                   "ask the modem AT after N idle seconds, and bring it back when it stops answering (0: never)")
+      ->check(CLI::Range(0, 86400));
+  listen->add_option("--only", listenOptions.only,
+                     "look for the modem (by its IMEI) on these ports only when it comes back under another name");
 
   StorageOptions storageOptions;
   CLI::App* list = app.add_subcommand("list", "list the stored messages");

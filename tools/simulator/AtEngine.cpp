@@ -257,6 +257,15 @@ void AtEngine::ReceiveCommandByte(char c, Emissions& out) {
   }
 }
 
+void AtEngine::StickAtPrompt(Emissions& out) {
+  body_ = PendingBody{};
+  body_.write = false;
+  body_.pdu = cmgf_ == 0;
+  body_.length = 1;
+  lineState_ = LineState::Body;
+  Emit(out, Emission::Kind::Answer, kPrompt);
+}
+
 void AtEngine::ReceiveBodyByte(char c, Emissions& out) {
   if (c == kCtrlZ) {
     FinishBody(out);
@@ -299,6 +308,17 @@ void AtEngine::RunLine(const std::string& line, Emissions& out) {
   const std::string command = line.substr(at);
   commandLines_.push_back(command);
   lastLine_ = command;
+
+  if (wedged_) {
+    const std::string upper = Upper(command);
+    if (upper.rfind("AT+CFUN=1,1", 0) == 0) {
+      wedged_ = false;
+      restartRequested_ = true;
+    } else {
+      for (const char* prefix : {"AT+CMG", "AT+CPMS", "AT+CNMI", "AT+CSCA", "AT+CSMS", "AT+CSMP", "AT+CNMA"})
+        if (upper.rfind(prefix, 0) == 0) return;  // echoed, never answered
+    }
+  }
 
   Response response;
   const Result result = Execute(std::string_view(command).substr(2), response);

@@ -73,6 +73,17 @@ class AtEngine {
   // it has a PIN, no call, nothing half-typed. Stored messages stay.
   void PowerOn();
 
+  // Faults of a modem that stops answering. Wedged: "AT" and the other
+  // commands answer, every message command (TS 27.005: +CMGx, +CPMS,
+  // +CNMI, +CSCA, +CSMS, +CSMP, +CNMA) is echoed and never answered, until
+  // AT+CFUN=1,1, which answers OK and asks for a restart
+  // (TakeRestartRequest). Stuck at the prompt: "> " is sent and what comes
+  // is a message body, until Ctrl-Z (then sent and answered) or ESC.
+  void SetWedged(bool wedged) { wedged_ = wedged; }
+  bool Wedged() const { return wedged_; }
+  void StickAtPrompt(Emissions& out);
+  bool TakeRestartRequest() { return std::exchange(restartRequested_, false); }
+
   // Status reports (TS 23.040 9.2.2.3) owed for parts sent with TP-SRR:
   // the statuses to report, interim ones first, for ModemSimulator to
   // schedule by the policy's delay.
@@ -300,7 +311,9 @@ class AtEngine {
   int cereg_ = 0;
   int copsFormat_ = 0;
   int cusd_ = 0;  // AT+CUSD <n>: results presented
-  int cfun_ = 1;  // AT+CFUN: 1 full, 0 minimum, 4 radio off; kept by ATZ
+  int cfun_ = 1;
+  bool wedged_ = false;
+  bool restartRequested_ = false;  // AT+CFUN: 1 full, 0 minimum, 4 radio off; kept by ATZ
   std::string mem1_ = "SM", mem2_ = "SM", mem3_ = "SM";
   std::string serviceCentre_;
   int serviceCentreType_ = 145;

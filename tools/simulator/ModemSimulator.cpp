@@ -104,6 +104,12 @@ struct ModemSimulator::Impl {
       if (ready <= 0) continue;
       if (fds[0].revents & POLLIN) DrainWakePipe();
       if (count == 2 && (fds[1].revents & POLLIN)) ReadFromLine();
+      if (count == 2 && hung && (fds[1].revents & POLLHUP)) {
+        // The client closed the line: the hang is over when it opens it again.
+        hung = false;
+        pty.HoldSlave();
+        Touch();
+      }
     }
   }
 
@@ -127,7 +133,7 @@ struct ModemSimulator::Impl {
     Record(Direction::Received, bytes, now);
 
     const Quirks quirks = engine.GetQuirks();
-    if (quirks.neverAnswers) return;
+    if (quirks.neverAnswers || hung) return;
     if (quirks.lineSpeed != 0 && pty.LineSpeed() != quirks.lineSpeed) {
       // At the wrong speed the modem hears noise, not commands.
       if (quirks.wrongSpeedReply == WrongSpeedReply::Garbage) Enqueue(now, Noise(std::max<std::size_t>(1, bytes.size() / 2)));
@@ -136,6 +142,38 @@ struct ModemSimulator::Impl {
     Emissions out;
     engine.Receive(bytes, out);
     Schedule(out, now);
+    if (engine.TakeRestartRequest()) ScheduleRestart(now);
+  }
+
+  // AT+CFUN=1,1 of a wedged modem: its OK goes out, then the port goes away
+  // and comes back once the modem has restarted.
+  void ScheduleRestart(Clock::time_point now) {
+    timers.push_back({now + Milliseconds(300), [this](Clock::time_point at) {
+                        DoUnplug();
+                        Touch();
+                        timers.push_back({at + restartGone, [this](Clock::time_point) { PlugAgain(); }});
+                      }});
+  }
+
+  void PlugAgainKeepingState() {
+    if (pty.IsOpen()) return;
+    try {
+      DoPlug();
+    } catch (...) {
+      pty.Close();
+    }
+    Touch();
+  }
+
+  void PlugAgain() {
+    if (pty.IsOpen()) return;
+    try {
+      DoPlug();
+      engine.PowerOn();
+    } catch (...) {
+      pty.Close();
+    }
+    Touch();
   }
 
   // When the next write may go: its due time, and not before the line is
@@ -342,6 +380,7 @@ struct ModemSimulator::Impl {
   }
 
   void DoPlug() {
+    hung = false;
     pty = PseudoTerminal::Open();
     PublishPath(path, pty.DevicePath());
   }
@@ -363,8 +402,10 @@ struct ModemSimulator::Impl {
     std::function<void(Clock::time_point)> action;
   };
 
-  const std::string path;
+  std::string path;  // changed by ReplugAs only, on the I/O thread
   const bool resetOnPlug;
+  bool hung = false;
+  Milliseconds restartGone{3000};
   mutable std::mutex mutex;
   mutable std::condition_variable changed;
   std::uint64_t version = 0;
@@ -424,7 +465,10 @@ ModemSimulator::~ModemSimulator() {
   ::close(impl_->wakeWrite);
 }
 
-const std::string& ModemSimulator::Path() const { return impl_->path; }
+std::string ModemSimulator::Path() const {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  return impl_->path;
+}
 
 std::string ModemSimulator::DevicePath() const {
   std::lock_guard<std::mutex> lock(impl_->mutex);
@@ -532,6 +576,49 @@ void ModemSimulator::Plug() {
     }
   });
   if (failure) std::rethrow_exception(failure);
+}
+
+void ModemSimulator::Hang() {
+  std::unique_lock<std::mutex> lock(impl_->mutex);
+  if (!impl_->pty.IsOpen()) return;
+  impl_->RunOnIoThread(lock, [impl = impl_.get()] {
+    impl->hung = true;
+    impl->output.clear();
+    impl->pty.ReleaseSlave();
+  });
+}
+
+bool ModemSimulator::IsHung() const {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  return impl_->hung;
+}
+
+void ModemSimulator::Wedge(Milliseconds restartGone) {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  impl_->restartGone = restartGone;
+  impl_->engine.SetWedged(true);
+}
+
+bool ModemSimulator::IsWedged() const {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  return impl_->engine.Wedged();
+}
+
+void ModemSimulator::StickAtPrompt() {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  Emissions out;
+  impl_->engine.StickAtPrompt(out);
+  impl_->Schedule(out, Clock::now());
+  impl_->Wake();
+}
+
+void ModemSimulator::ReplugAs(const std::string& path, Milliseconds gone) {
+  std::unique_lock<std::mutex> lock(impl_->mutex);
+  impl_->RunOnIoThread(lock, [impl = impl_.get(), path, gone] {
+    if (impl->pty.IsOpen()) impl->DoUnplug();
+    impl->path = path;
+    impl->timers.push_back({Clock::now() + gone, [impl](Clock::time_point) { impl->PlugAgainKeepingState(); }});
+  });
 }
 
 bool ModemSimulator::IsPlugged() const {

@@ -56,7 +56,7 @@ class ModemSimulator {
   ModemSimulator& operator=(const ModemSimulator&) = delete;
 
   // The stable path clients open.
-  const std::string& Path() const;
+  std::string Path() const;
   // The pseudo-terminal behind it now; empty while unplugged.
   std::string DevicePath() const;
 
@@ -101,6 +101,26 @@ class ModemSimulator {
   // std::system_error like the constructor.
   void Plug();
   bool IsPlugged() const;
+
+  // --- Faults of a modem that stops answering ----------------------------------
+
+  // Hears nothing (and says nothing) until the client has closed the line
+  // and opened it again: a firmware hang that a DTR drop cures. A line no
+  // client holds is cured at once.
+  void Hang();
+  bool IsHung() const;
+  // Answers "AT" and other commands, but no message command (they are
+  // echoed and never answered), until AT+CFUN=1,1: that answers OK, and
+  // the port goes away for `restartGone` and comes back (the modem
+  // restarted, under the same path).
+  void Wedge(Milliseconds restartGone = Milliseconds(3000));
+  bool IsWedged() const;
+  // Sends "> " and takes what comes as a message body, until Ctrl-Z or ESC.
+  void StickAtPrompt();
+  // The port vanishes and, `gone` later, comes back under `path` (the old
+  // path is removed); the modem keeps its state, like a USB stick that
+  // re-enumerates under another name.
+  void ReplugAs(const std::string& path, Milliseconds gone = Milliseconds(1000));
 
   // --- Changes while running ------------------------------------------------
 

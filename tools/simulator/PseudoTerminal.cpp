@@ -79,6 +79,15 @@ PseudoTerminal PseudoTerminal::Open() {
 
 unsigned PseudoTerminal::LineSpeed() const { return slave_ >= 0 ? ReadLineSpeed(slave_) : 0; }
 
+void PseudoTerminal::ReleaseSlave() { CloseFd(slave_); }
+
+bool PseudoTerminal::HoldSlave() {
+  if (slave_ >= 0) return true;
+  if (master_ < 0) return false;
+  slave_ = ::open(device_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  return slave_ >= 0;
+}
+
 void PseudoTerminal::Close() {
   CloseFd(master_);
   CloseFd(slave_);

@@ -37,6 +37,13 @@ class PseudoTerminal {
   // Closes both ends: a client sees end of file or EIO, and POLLHUP.
   void Close();
 
+  // Lets go of the slave side: once no client holds it either, the master
+  // sees a hang-up (POLLHUP), which is how a client's close is noticed.
+  void ReleaseSlave();
+  // Holds the slave side open again; false when it cannot be opened.
+  bool HoldSlave();
+  bool HoldsSlave() const { return slave_ >= 0; }
+
  private:
   int master_ = -1;
   int slave_ = -1;

@@ -100,6 +100,11 @@ const char* kConsoleHelp = "console commands:\n"
                            "                             0x41 failed, 0x46 expired; decimal or 0x hex)\n"
                            "  garbage <count>            arbitrary bytes\n"
                            "  unplug | plug              take the modem away, bring it back\n"
+                           "  hang                       answer nothing until the line is closed and opened again\n"
+                           "  wedged                     answer AT but no message command until AT+CFUN=1,1,\n"
+                           "                             then restart (the port goes away for 3 s)\n"
+                           "  stuck-prompt               send \"> \" and take a message body until Ctrl-Z or ESC\n"
+                           "  replug-as <path>           vanish, and come back under another path\n"
                            "  state | transcript | help | quit\n";
 }  // namespace
 
@@ -201,6 +206,22 @@ void RunConsoleLine(ModemSimulator& sim, const std::string& line, std::ostream& 
     } else if (verb == "plug") {
       sim.Plug();
       out << "plugged: " << sim.Path() << " -> " << sim.DevicePath() << "\n";
+    } else if (verb == "hang") {
+      sim.Hang();
+      out << "hung until the line is opened again\n";
+    } else if (verb == "wedged") {
+      sim.Wedge();
+      out << "wedged until AT+CFUN=1,1\n";
+    } else if (verb == "stuck-prompt") {
+      sim.StickAtPrompt();
+      out << "waiting for a message body\n";
+    } else if (verb == "replug-as") {
+      if (first.empty()) {
+        out << "replug-as: give a path\n";
+        return;
+      }
+      sim.ReplugAs(first);
+      out << "replugged as " << first << "\n";
     } else if (verb == "state") {
       const ModemState s = sim.State();
       static const char* const kPins[] = {"ready", "SIM PIN", "SIM PUK", "blocked", "no SIM"};

@@ -270,8 +270,54 @@ TEST(ToolPdu, MissingPartIsReported) {
 class ToolModem : public ::testing::Test {
  protected:
   ModemSimulator modem_;
-  const std::string& Port() const { return modem_.Path(); }
+  std::string Port() const { return modem_.Path(); }
 };
+
+// The keep-alive finds a modem left at the "> " prompt and brings it back;
+// each step is a `health` event.
+TEST_F(ToolModem, ListenWithKeepAlivePrintsTheRecoverySteps) {
+  Outcome o;
+  std::thread listener([&] {
+    o = RunTool({"listen", "--json", "--keepalive", "1", "--seconds", "9", "--port", Port()});
+  });
+  const bool ready = modem_.WaitForCommand("AT+CUSD=1", 10000ms);
+  if (ready) modem_.StickAtPrompt();
+  listener.join();
+  ASSERT_TRUE(ready);
+  EXPECT_EQ(o.status, 0) << o.err;
+  std::vector<std::string> steps;
+  for (const json& e : o.JsonLines()) {
+    if (e["event"] != "health") continue;
+    steps.push_back(e["step"]);
+    EXPECT_EQ(e["port"], Port());
+    EXPECT_TRUE(e["reason"].is_string());
+  }
+  EXPECT_EQ(steps, (std::vector<std::string>{"probe_failed", "escape", "alive"})) << o.out;
+}
+
+// A modem that comes back under another path is looked for on the --only
+// ports, found by its IMEI and reopened there.
+TEST_F(ToolModem, ListenFindsTheModemUnderAnotherPathAmongTheOnlyPorts) {
+  const std::string first = Port(), moved = Port() + ".moved";
+  Outcome o;
+  std::thread listener([&] {
+    o = RunTool({"listen", "--json", "--seconds", "4", "--port", first, "--only", first, moved});
+  });
+  // Set up, and the IMEI recorded.
+  const bool ready = modem_.WaitForCommand("AT+CUSD=1", 10000ms) && modem_.WaitForCommand("AT+CGSN", 10000ms);
+  if (ready) {
+    std::this_thread::sleep_for(200ms);
+    modem_.ReplugAs(moved, 300ms);
+  }
+  listener.join();
+  ::unlink(moved.c_str());
+  ASSERT_TRUE(ready);
+  EXPECT_EQ(o.status, 0) << o.err;
+  bool found = false;
+  for (const json& e : o.JsonLines())
+    if (e["event"] == "health" && e["step"] == "found") found = e["port"] == moved;
+  EXPECT_TRUE(found) << o.out;
+}
 
 TEST_F(ToolModem, AtPrintsTheAnswerLines) {
   Outcome o = RunTool({"at", "--port", Port(), "AT+CSQ", "AT+CGMI"});
@@ -508,7 +554,7 @@ class ToolReports : public ::testing::Test {
     return config;
   }
   void Start(const ModemConfig& config) { modem_ = std::make_unique<ModemSimulator>(config); }
-  const std::string& Port() const { return modem_->Path(); }
+  std::string Port() const { return modem_->Path(); }
   std::unique_ptr<ModemSimulator> modem_;
 };
 
