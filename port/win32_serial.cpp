@@ -205,8 +205,11 @@ class Win32SerialDevice : public SerialDevice {
         Fail(error);
         return TDeviceEvent::Gone;
       }
-      HANDLE events[3] = {waitEvent_.Get(), wake_.Get(), nudge_.Get()};
-      DWORD r = ::WaitForMultipleObjects(3, events, FALSE, RemainingMs(deadline));
+      // The device's event and the wake-up only: a third handle made the
+      // wait fail under Wine, which read as the device gone. A nudge is
+      // seen at the next wait (PollQueue) instead of ending this one.
+      HANDLE events[2] = {waitEvent_.Get(), wake_.Get()};
+      DWORD r = ::WaitForMultipleObjects(2, events, FALSE, RemainingMs(deadline));
       if (r != WAIT_OBJECT_0) ::CancelIoEx(handle_, ov);
       DWORD ignored = 0;
       BOOL done = ::GetOverlappedResult(handle_, ov, &ignored, TRUE);
