@@ -139,6 +139,13 @@ class Win32SerialDevice : public SerialDevice {
     read = 0;
     if (handle_ == INVALID_HANDLE_VALUE) return Fail(ERROR_INVALID_HANDLE);
     if (count == 0) return true;
+    // What is queued, and no more: an overlapped read does not keep to the
+    // "return at once" time-outs everywhere (under Wine it waits for data).
+    DWORD errors = 0;
+    COMSTAT stat = {};
+    if (!::ClearCommError(handle_, &errors, &stat)) return Fail(::GetLastError());
+    if (stat.cbInQue == 0) return true;
+    count = std::min<std::uint32_t>(count, stat.cbInQue);
     std::lock_guard<std::mutex> reading(readLock_);
     DWORD n = 0;
     if (!Complete(::ReadFile(handle_, buffer, count, nullptr, Prepare(readOverlapped_, readEvent_)), readOverlapped_,
@@ -201,10 +208,9 @@ class Win32SerialDevice : public SerialDevice {
     OVERLAPPED* ov = Prepare(waitOverlapped_, waitEvent_);
     if (!::WaitCommEvent(handle_, &mask, ov)) {
       DWORD error = ::GetLastError();
-      if (error != ERROR_IO_PENDING) {
-        Fail(error);
-        return TDeviceEvent::Gone;
-      }
+      // A driver that cannot wait for events (Wine's, at times): the queue
+      // is looked at instead; a device that has failed fails there.
+      if (error != ERROR_IO_PENDING) return PollQueue(deadline);
       // The device's event and the wake-up only: a third handle made the
       // wait fail under Wine, which read as the device gone. A nudge is
       // seen at the next wait (PollQueue) instead of ending this one.
@@ -217,10 +223,9 @@ class Win32SerialDevice : public SerialDevice {
       if (r != WAIT_OBJECT_0) {
         // The time ran out (or the wait failed); an event that completed
         // meanwhile still counts.
-        if (!done || mask == 0) return r == WAIT_TIMEOUT ? QueuedOr(TDeviceEvent::TimedOut) : TDeviceEvent::Gone;
+        if (!done || mask == 0) return r == WAIT_TIMEOUT ? QueuedOr(TDeviceEvent::TimedOut) : PollQueue(deadline);
       } else if (!done) {
-        Fail(::GetLastError());
-        return TDeviceEvent::Gone;
+        return PollQueue(deadline);
       }
     }
     if (mask & EV_RXCHAR) return TDeviceEvent::Input;

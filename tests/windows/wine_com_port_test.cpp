@@ -69,7 +69,8 @@ class SimulatorConsole {
     std::size_t at = out.rfind(", sent ");
     int n = -1;
     AnsiString digits = out.substr(at + 7);
-    return TryStrToInt(Trim(digits.substr(0, digits.find('\n'))), n) ? n : -1;
+    // "..., sent 3, SIM ready ..." or "..., sent 3" at the end of the line.
+    return TryStrToInt(Trim(digits.substr(0, digits.find_first_of(",\n"))), n) ? n : -1;
   }
 
  private:
