@@ -604,6 +604,12 @@ class TVeskGSM::TSupervisor : public std::enable_shared_from_this<TSupervisor> {
       } catch (...) {
       }
     }
+    {
+      // A trigger from commands that failed before the cure (raised while
+      // this ladder began) is answered by it: no second ladder.
+      std::lock_guard<std::mutex> lock(mutex_);
+      trigger_.clear();
+    }
     if (Current(epoch)) Report(hsAlive, how);
     NoteActivity();
     return true;

@@ -99,6 +99,22 @@ TEST_F(HealthOnSimulator, ABodyLeftOpenAtThePromptIsEndedByTheEscape) {
   SendsAgain();
 }
 
+// The modem sticks while the set-up still runs: its commands and the
+// keep-alive both find no answer, and one escape cures both.
+TEST_F(HealthOnSimulator, APromptLeftOpenDuringTheSetUpIsCuredOnce) {
+  StartSimulator();
+  journal.Attach(*gsm);
+  Watch(*gsm);
+  ASSERT_TRUE(gsm->Open(false));
+  ASSERT_TRUE(simulator->WaitForCommand("AT+CUSD=1", 10000ms));
+  simulator->StickAtPrompt();
+  ASSERT_TRUE(StepsEndIn('A')) << Steps();
+  // Whatever was still to come is given its time, then the steps are read.
+  std::this_thread::sleep_for(3000ms);
+  EXPECT_EQ(Steps(), "PEA") << simulator->TranscriptText();
+  SendsAgain();
+}
+
 TEST_F(HealthOnSimulator, AStickReplugedUnderAnotherPathIsFoundByItsIMEI) {
   StartWatched();
   gsm->SetAutoReconnect(true);

@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -280,10 +281,18 @@ TEST_F(ToolModem, ListenWithKeepAlivePrintsTheRecoverySteps) {
   std::thread listener([&] {
     o = RunTool({"listen", "--json", "--keepalive", "1", "--seconds", "9", "--port", Port()});
   });
-  const bool ready = modem_.WaitForCommand("AT+CUSD=1", 10000ms);
+  // The first keep-alive "AT" after the set-up's last command shows the
+  // component idle; the modem sticks only then, so that no set-up command
+  // runs into the prompt and brings a second recovery.
+  const auto idle = [this] {
+    const std::vector<std::string> lines = modem_.Commands();
+    const auto last = std::find(lines.rbegin(), lines.rend(), "AT+CGSN");
+    return last != lines.rend() && std::find(lines.rbegin(), last, "AT") != last;
+  };
+  const bool ready = modem_.WaitForCommand("AT+CUSD=1", 10000ms) && modem_.WaitUntil(idle, 10000ms);
   if (ready) modem_.StickAtPrompt();
   listener.join();
-  ASSERT_TRUE(ready);
+  ASSERT_TRUE(ready) << modem_.TranscriptText();
   EXPECT_EQ(o.status, 0) << o.err;
   std::vector<std::string> steps;
   for (const json& e : o.JsonLines()) {
@@ -292,7 +301,7 @@ TEST_F(ToolModem, ListenWithKeepAlivePrintsTheRecoverySteps) {
     EXPECT_EQ(e["port"], Port());
     EXPECT_TRUE(e["reason"].is_string());
   }
-  EXPECT_EQ(steps, (std::vector<std::string>{"probe_failed", "escape", "alive"})) << o.out;
+  EXPECT_EQ(steps, (std::vector<std::string>{"probe_failed", "escape", "alive"})) << o.out << modem_.TranscriptText();
 }
 
 // A modem that comes back under another path is looked for on the --only
