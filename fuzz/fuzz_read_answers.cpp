@@ -7,7 +7,8 @@
 // What must hold: every read answer or listing entry that frames out of
 // the input raises exactly one OnReadMessage or one OnError, except the
 // parts of long messages (the part that completes one raises it), empty
-// positions ("+CMGR: 0,,0") and status reports; every message text is
+// positions ("+CMGR: 0,,0") and status reports (OnStatusReport, or
+// OnError when one does not decode); every message text is
 // well-formed UTF-16; nothing raises out of ProcessAT.
 
 #include <chrono>
@@ -18,7 +19,9 @@
 #include <thread>
 
 #include "codec/Deliver.h"
+#include "codec/StatusReport.h"
 #include "commands/Answers.h"
+#include "commands/Indications.h"
 #include "component/VeskGSM.h"
 #include "fuzz/FuzzChecks.h"
 #include "incoming/Framing.h"
@@ -75,7 +78,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::size_t must = 0, may = 0;
   for (const vesk::at::TResult& r : vesk::at::Frame(text, true).Results) {
     if (r.Kind != vesk::at::TResultKind::ReadAnswer && r.Kind != vesk::at::TResultKind::ListEntry) continue;
-    if (r.TextMode) {
+    const bool report =
+        r.HasBody && !r.TextMode ? vesk::codec::IsStatusReportPDU(r.Body) : vesk::at::IsTextStatusReport(r);
+    if (report) {
+      // OnStatusReport, or OnError with the answer when it does not decode.
+      ++may;
+    } else if (r.TextMode) {
       must += r.HasBody ? 1 : 0;
     } else if (!r.HasBody) {
       must += vesk::at::PduHeader(r).Length == 0 ? 0 : 1;
