@@ -8,7 +8,8 @@
 // the input raises exactly one OnReadMessage or one OnError, except the
 // parts of long messages (the part that completes one raises it), empty
 // positions ("+CMGR: 0,,0") and status reports (OnStatusReport, or
-// OnError when one does not decode); every message text is
+// OnError when one does not decode); a message delivered straight to the
+// line ("+CMT:") may raise OnReadMessage as well; every message text is
 // well-formed UTF-16; nothing raises out of ProcessAT.
 
 #include <chrono>
@@ -77,6 +78,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // of long messages, which may be.
   std::size_t must = 0, may = 0;
   for (const vesk::at::TResult& r : vesk::at::Frame(text, true).Results) {
+    if (r.Kind == vesk::at::TResultKind::DirectMessage) {
+      // A message routed straight to the line raises OnReadMessage too
+      // (a part of a long one only when it completes it).
+      may += r.HasBody ? 1 : 0;
+      continue;
+    }
     if (r.Kind != vesk::at::TResultKind::ReadAnswer && r.Kind != vesk::at::TResultKind::ListEntry) continue;
     const bool report =
         r.HasBody && !r.TextMode ? vesk::codec::IsStatusReportPDU(r.Body) : vesk::at::IsTextStatusReport(r);
