@@ -32,6 +32,30 @@ double SecondsSince(Steady::time_point start) {
   return std::chrono::duration<double>(Steady::now() - start).count();
 }
 
+// One cycle's events, once its component is gone: as many disconnects as
+// connects after a Close (no more than connects after destruction alone),
+// never two connects or two disconnects in a row, never a fault outside a
+// connection.
+void ExpectEventsInOrder(Journal& events, bool closedFirst) {
+  const std::string text = events.Text();
+  if (closedFirst) {
+    EXPECT_EQ(events.connects, events.disconnects) << text;
+  } else {
+    EXPECT_LE(events.disconnects, events.connects) << text;
+  }
+  char last = 'D';
+  for (char c : text) {
+    if (c == 'C') {
+      EXPECT_EQ(last, 'D') << text;
+    } else if (c == 'F') {
+      EXPECT_EQ(last, 'C') << text;
+    } else {
+      EXPECT_NE(last, 'D') << text;
+    }
+    last = c;
+  }
+}
+
 class Lifecycle : public ModemTest {
  protected:
   void SetUp() override {
@@ -465,25 +489,7 @@ TEST_F(Lifecycle, TwoHundredCyclesOfEverythingAtOnce) {
     if (closeFirst) component->Close();
     component.reset();
     EXPECT_LT(SecondsSince(start), 5.0);
-    std::string text = events.Text();
-    if (closeFirst) {
-      EXPECT_EQ(events.connects, events.disconnects) << text;
-    } else {
-      EXPECT_LE(events.disconnects, events.connects) << text;
-    }
-    // Never two connects or two disconnects in a row, never a fault
-    // outside a connection.
-    char last = 'D';
-    for (char c : text) {
-      if (c == 'C') {
-        EXPECT_EQ(last, 'D') << text;
-      } else if (c == 'F') {
-        EXPECT_EQ(last, 'C') << text;
-      } else {
-        EXPECT_NE(last, 'D') << text;
-      }
-      last = c;
-    }
+    ExpectEventsInOrder(events, closeFirst);
     ASSERT_TRUE(WaitUntil([&] { return !modem->IsOpen(); }, 3000));
   }
 }
@@ -543,23 +549,7 @@ TEST_F(Lifecycle, TwoHundredCyclesWithHangs) {
     component.reset();
     withSteps += steps > 0;
     EXPECT_LT(SecondsSince(start), 5.0);
-    std::string text = events.Text();
-    if (closeFirst) {
-      EXPECT_EQ(events.connects, events.disconnects) << text;
-    } else {
-      EXPECT_LE(events.disconnects, events.connects) << text;
-    }
-    char last = 'D';
-    for (char c : text) {
-      if (c == 'C') {
-        EXPECT_EQ(last, 'D') << text;
-      } else if (c == 'F') {
-        EXPECT_EQ(last, 'C') << text;
-      } else {
-        EXPECT_NE(last, 'D') << text;
-      }
-      last = c;
-    }
+    ExpectEventsInOrder(events, closeFirst);
     ASSERT_TRUE(WaitUntil([&] { return !modem->IsOpen(); }, 3000));
   }
   // The hangs did set ladders off.
